@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <utility>
+
+#include "reference.h"
+#include "scaler/pixel565.h"
+
+namespace {
+
+// Every weight pair the rule uses, and scaled forms that must agree with them.
+constexpr std::pair<unsigned, unsigned> WEIGHT_PAIRS[] = {
+    {1, 1}, {3, 1}, {1, 3}, {7, 1}, {2, 0}, {2, 2}, {6, 2}, {2, 6}, {14, 2}, {8, 8},
+};
+
+TEST(Blend565, KnownValues)
+{
+    EXPECT_EQ(blend565(0x0000, 0xFFFF, 1, 1), 0x7BEF);
+    EXPECT_EQ(blend565(0xFFFF, 0x0000, 3, 1), 0xBDF7);
+    EXPECT_EQ(blend565(0x0000, 0xFFFF, 3, 1), 0x39E7);
+    EXPECT_EQ(blend565(0x0000, 0xFFFF, 7, 1), 0x18E3);
+    // No carry between channels: blue halves without touching green.
+    EXPECT_EQ(blend565(0x001F, 0x0000, 1, 1), 0x000F);
+    EXPECT_EQ(blend565(0x07E0, 0x0000, 1, 1), 0x03E0);
+    EXPECT_EQ(blend565(0xF800, 0x0000, 1, 1), 0x7800);
+}
+
+// Every pair of channel values, for each channel, against the unpacked model:
+// pixels are built so that red, green and blue each run through all their pairs.
+TEST(Blend565, EveryChannelPairMatchesModel)
+{
+    const auto pixel = [](unsigned i) { return pixel565((i & 31) << 11 | i << 5 | i >> 1); };
+    for (const auto& [wa, wb] : WEIGHT_PAIRS)
+        for (unsigned i = 0; i < 64; ++i)
+            for (unsigned j = 0; j < 64; ++j) {
+                const pixel565 a = pixel(i), b = pixel(j);
+                ASSERT_EQ(blend565(a, b, wa, wb), ref::blend(a, b, wa, wb)) << a << ' ' << b << ' ' << wa << ':' << wb;
+            }
+}
+
+TEST(Blend565, RandomPairsMatchModel)
+{
+    std::mt19937 rng(565);
+    for (int n = 0; n < 200000; ++n) {
+        const pixel565 a = pixel565(rng()), b = pixel565(rng());
+        for (const auto& [wa, wb] : WEIGHT_PAIRS)
+            ASSERT_EQ(blend565(a, b, wa, wb), ref::blend(a, b, wa, wb)) << a << ' ' << b << ' ' << wa << ':' << wb;
+        ASSERT_EQ(average565(a, b), ref::blend(a, b, 1, 1)) << a << ' ' << b;
+        ASSERT_EQ(blend565(a, a, 3, 1), a);
+    }
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "reference.h"
+#include "scaler/lq2x_corners.h"
+
+// Failures print the four quarters in hex.
+void PrintTo(const lq2x_block& b, std::ostream* os)
+{
+    *os << std::hex << '{' << b.tl << ' ' << b.tr << ' ' << b.bl << ' ' << b.br << '}';
+}
+
+namespace {
+
+using nine = std::array<pixel565, 9>; // TL T TR L C R BL B BR
+
+// The rule sees only which of the nine positions hold equal pixels, so every
+// set partition of the nine positions (as a restricted growth string: group
+// numbers in order of first appearance) covers every input there is.
+std::vector<std::array<int, 9>> all_partitions()
+{
+    std::vector<std::array<int, 9>> out;
+    std::array<int, 9> a{};
+    auto grow = [&](auto&& self, int i, int groups) -> void {
+        if (i == 9) {
+            out.push_back(a);
+            return;
+        }
+        for (int g = 0; g <= groups; ++g) {
+            a[i] = g;
+            self(self, i + 1, g == groups ? groups + 1 : groups);
+        }
+    };
+    grow(grow, 0, 0);
+    return out;
+}
+
+const std::vector<std::array<int, 9>>& partitions()
+{
+    static const auto all = all_partitions();
+    return all;
+}
+
+// Nine colours such that, for any centre, every blend kind with every other
+// colour gives a different pixel: a wrong kind or a wrong neighbour shows.
+std::array<pixel565, 9> distinguishable_palette(std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    for (;;) {
+        std::array<pixel565, 9> p;
+        for (auto& c : p)
+            c = pixel565(rng());
+        bool ok = true;
+        for (const pixel565 c : p) {
+            std::set<pixel565> seen{c};
+            std::size_t results = 1;
+            for (const pixel565 x : p) {
+                if (x == c)
+                    continue;
+                for (const pixel565 v : {ref::blend(c, x, 1, 1), ref::blend(c, x, 3, 1),
+                                         ref::blend(x, c, 3, 1), ref::blend(c, x, 7, 1)}) {
+                    seen.insert(v);
+                    ++results;
+                }
+            }
+            ok = ok && seen.size() == results && results == 1 + 8 * 4;
+        }
+        if (ok)
+            return p;
+    }
+}
+
+lq2x_block fast(const nine& n)
+{
+    return lq2x_corners(n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7], n[8]);
+}
+
+lq2x_block model(const nine& n)
+{
+    const ref::block b = ref::corners(n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7], n[8]);
+    return {b.tl, b.tr, b.bl, b.br};
+}
+
+nine colour(const std::array<int, 9>& groups, const std::array<pixel565, 9>& palette)
+{
+    nine n;
+    for (int i = 0; i < 9; ++i)
+        n[i] = palette[groups[i]];
+    return n;
+}
+
+std::string describe(const nine& n)
+{
+    std::ostringstream os;
+    os << std::hex;
+    for (const pixel565 p : n)
+        os << p << ' ';
+    return os.str();
+}
+
+TEST(Corners, PartitionCountIsBellNine)
+{
+    EXPECT_EQ(partitions().size(), 21147u);
+}
+
+TEST(Corners, EveryEqualityStructureMatchesModel)
+{
+    for (const std::uint32_t seed : {1u, 2u}) {
+        const auto palette = distinguishable_palette(seed);
+        for (const auto& groups : partitions()) {
+            const nine n = colour(groups, palette);
+            ASSERT_EQ(fast(n), model(n)) << "seed " << seed << ": " << describe(n);
+        }
+    }
+}
+
+// Reflecting the neighbourhood reflects the block.
+TEST(Corners, CommutesWithReflections)
+{
+    const auto palette = distinguishable_palette(3);
+    for (const auto& groups : partitions()) {
+        const nine n = colour(groups, palette);
+        const lq2x_block q = fast(n);
+
+        const nine lr{n[2], n[1], n[0], n[5], n[4], n[3], n[8], n[7], n[6]};
+        ASSERT_EQ(fast(lr), (lq2x_block{q.tr, q.tl, q.br, q.bl})) << describe(n);
+
+        const nine tb{n[6], n[7], n[8], n[3], n[4], n[5], n[0], n[1], n[2]};
+        ASSERT_EQ(fast(tb), (lq2x_block{q.bl, q.br, q.tl, q.tr})) << describe(n);
+
+        const nine transpose{n[0], n[3], n[6], n[1], n[4], n[7], n[2], n[5], n[8]};
+        ASSERT_EQ(fast(transpose), (lq2x_block{q.tl, q.bl, q.tr, q.br})) << describe(n);
+    }
+}
+
+TEST(Corners, KnownNeighbourhoods)
+{
+    constexpr pixel565 K = 0x0000, W = 0xFFFF;
+    // Flat.
+    EXPECT_EQ(lq2x_corners(K, K, K, K, K, K, K, K, K), (lq2x_block{K, K, K, K}));
+    // Pattern 255, all neighbours distinct: no pair test holds.
+    EXPECT_EQ(lq2x_corners(1, 2, 3, 4, K, 5, 6, 7, 8), (lq2x_block{K, K, K, K}));
+    // Pattern 10, T = L: a half blend in the top-left only.
+    EXPECT_EQ(lq2x_corners(K, W, K, W, K, K, K, K, K), (lq2x_block{0x7BEF, K, K, K}));
+    // Same with T != L: nothing.
+    EXPECT_EQ(lq2x_corners(K, W, K, 0xF800, K, K, K, K, K), (lq2x_block{K, K, K, K}));
+    // Pattern 14: W blend top-left, and the top-right quarter's rule 2 gated by T = L.
+    EXPECT_EQ(lq2x_corners(K, W, 0x1234, W, K, K, K, K, K), (lq2x_block{0xBDF7, 0x39E7, K, K}));
+    // Pattern 255 with T = L and six other colours: E top-left only...
+    EXPECT_EQ(lq2x_corners(0x1111, W, 0x2222, W, K, 0x3333, 0x4444, 0x5555, 0x6666),
+              (lq2x_block{0x18E3, K, K, K}));
+    // ...and with those six the same, B = R too: E bottom-right as well.
+    constexpr pixel565 S = 0x3333;
+    EXPECT_EQ(lq2x_corners(S, W, S, W, K, S, S, S, S), (lq2x_block{0x18E3, K, K, blend565(K, S, 7, 1)}));
+    // Pattern 30 (T TR L R differ), T = L: the grid says C.
+    EXPECT_EQ(lq2x_corners(K, W, 0x1234, W, K, 0x4321, K, K, K).tl, K);
+    // A diagonal equal to T changes only its own pattern bit: pattern 11 is H like 10.
+    EXPECT_EQ(lq2x_corners(W, W, K, W, K, K, K, K, K).tl, 0x7BEF);
+}
+
+// 112 of the 256 patterns leave all four quarters as the centre.
+TEST(Corners, DispatchTableHas112CopyOnlyPatterns)
+{
+    using namespace lq2x_detail;
+    int copies = 0;
+    for (const pattern_rule& r : RULES)
+        copies += r.tl.kind == K_C && r.tr.kind == K_C && r.bl.kind == K_C && r.br.kind == K_C;
+    EXPECT_EQ(copies, 112);
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#if defined(__unix__)
+#include <sys/mman.h>
+#endif
+
+#include "reference.h"
+#include "scaler/lq2x_frame.h"
+
+namespace {
+
+// Runs lq2x_frame with padded pitches and guard space around the output, and
+// checks every pixel of the buffer: the frame against the model, the rest
+// against the guard. Run with two different guards, a pixel left unwritten
+// would show in one of them; since every pixel of the frame is then written
+// and the walk makes exactly four stores per source pixel, none is written twice.
+void check_frame(const ref::image& img, int src_pad, int src_lead, int dst_pad, int dst_lead)
+{
+    const int w = img.width, h = img.height;
+    const ref::image want = ref::scale_ccw(img);
+
+    // Source rows `src_pad` pixels apart beyond their width, filled between
+    // with a colour the image lacks so that reading it changes the result;
+    // the buffer ends right after the last pixel so a read past it is caught.
+    const int src_stride = w + src_pad;
+    std::vector<pixel565> src(std::size_t(src_lead) + std::size_t(h - 1) * src_stride + w, 0xA5A5);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            src[src_lead + std::size_t(y) * src_stride + x] = img.at(x, y);
+
+    const int out_w = 2 * h, out_h = 2 * w, margin_rows = 2;
+    const int dst_stride = out_w + dst_pad;
+    for (const pixel565 guard : {pixel565(0x0000), pixel565(0xFFFF)}) {
+        std::vector<pixel565> dst(std::size_t(out_h + 2 * margin_rows) * dst_stride, guard);
+        pixel565* const frame = dst.data() + std::size_t(margin_rows) * dst_stride + dst_lead;
+        lq2x_frame(src.data() + src_lead, 2 * src_stride, frame, 2 * dst_stride, w, h);
+
+        for (std::size_t i = 0; i < dst.size(); ++i) {
+            const std::ptrdiff_t rel = std::ptrdiff_t(i) - (frame - dst.data());
+            const std::ptrdiff_t row = rel >= 0 ? rel / dst_stride : -1, col = rel >= 0 ? rel % dst_stride : -1;
+            if (row >= 0 && row < out_h && col < out_w)
+                ASSERT_EQ(dst[i], want.at(int(col), int(row)))
+                    << w << 'x' << h << " output (" << col << ", " << row << "), guard " << guard;
+            else
+                ASSERT_EQ(dst[i], guard) << w << 'x' << h << " wrote outside the frame at index " << i;
+        }
+    }
+}
+
+TEST(Frame, RandomFramesMatchModel)
+{
+    const int sizes[][2] = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {2, 2}, {3, 2}, {2, 3}, {3, 3}, {5, 7},
+                            {7, 5}, {13, 1}, {17, 4}, {31, 33}, {64, 3}, {160, 102}};
+    std::uint32_t seed = 1;
+    for (const auto& [w, h] : sizes)
+        for (const int colours : {2, 3, 6}) {
+            const ref::image img = ref::random_image(w, h, colours, seed++);
+            check_frame(img, 0, 0, 0, 0);
+            check_frame(img, 3, 1, 5, 2);
+            if (HasFatalFailure())
+                return;
+        }
+}
+
+TEST(Frame, KnownPlacements)
+{
+    // 1x2: only the other row differs, no rule blends: each block is its pixel.
+    ref::image tall{1, 2, {0x1111, 0x2222}};
+    const pixel565 src[] = {0x1111, 0x2222};
+    pixel565 out[2][4];
+    lq2x_frame(src, 2, &out[0][0], 8, 1, 2);
+    for (const auto& row : out)
+        EXPECT_EQ(std::vector<pixel565>(row, row + 4), (std::vector<pixel565>{0x1111, 0x1111, 0x2222, 0x2222}));
+
+    // 160x102: source (0, 0) lands at rows 318-319, columns 0-1; (159, 101) at rows 0-1, columns 202-203.
+    ref::image img = ref::random_image(160, 102, 4, 99);
+    std::vector<pixel565> dst(204 * 320);
+    img.at(0, 0) = 0x0001;
+    img.at(159, 101) = 0x0002;
+    lq2x_frame(img.pixels.data(), 320, dst.data(), 408, 160, 102);
+    const auto at = [&](int col, int row) { return dst[std::size_t(row) * 204 + col]; };
+    const ref::block first = ref::corners(img.at(0, 0), img.at(0, 0), img.at(1, 0), img.at(0, 0), img.at(0, 0),
+                                          img.at(1, 0), img.at(0, 1), img.at(0, 1), img.at(1, 1));
+    EXPECT_EQ(at(0, 318), first.tr);
+    EXPECT_EQ(at(1, 318), first.br);
+    EXPECT_EQ(at(0, 319), first.tl);
+    EXPECT_EQ(at(1, 319), first.bl);
+    const ref::block last = ref::corners(img.at(158, 100), img.at(159, 100), img.at(159, 100), img.at(158, 101),
+                                         img.at(159, 101), img.at(159, 101), img.at(158, 101), img.at(159, 101),
+                                         img.at(159, 101));
+    EXPECT_EQ(at(202, 0), last.tr);
+    EXPECT_EQ(at(203, 0), last.br);
+    EXPECT_EQ(at(202, 1), last.tl);
+    EXPECT_EQ(at(203, 1), last.bl);
+
+    // A flat frame stays flat.
+    std::vector<pixel565> flat(9 * 4, 0x4321), flat_out(18 * 8, 0);
+    lq2x_frame(flat.data(), 18, flat_out.data(), 16, 9, 4);
+    EXPECT_EQ(flat_out, std::vector<pixel565>(18 * 8, 0x4321));
+}
+
+TEST(Frame, EmptyFramesTouchNothing)
+{
+    std::vector<pixel565> dst(64, 0xBEEF);
+    lq2x_frame(nullptr, 2, dst.data(), 16, 0, 4);
+    lq2x_frame(nullptr, 8, dst.data(), 16, 4, 0);
+    lq2x_row(dst.data(), dst.data() + 8, nullptr, nullptr, nullptr, 0, 16);
+    EXPECT_EQ(dst, std::vector<pixel565>(64, 0xBEEF));
+}
+
+TEST(Frame, RowWithSharedNeighbourRows)
+{
+    // One row passed as above, row and below: every pixel's neighbours above
+    // and below equal it, so a single row of distinct pixels copies through.
+    const pixel565 row[] = {1, 2, 3};
+    pixel565 out[6][2];
+    std::memset(out, 0, sizeof out);
+    lq2x_row(&out[4][0], &out[5][0], row, row, row, 3, 4);
+    for (int x = 0; x < 3; ++x)
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < 2; ++c)
+                EXPECT_EQ(out[4 - 2 * x + r][c], row[x]);
+}
+
+#if defined(__unix__) && defined(MAP_NORESERVE)
+// Offsets such as 2 * (width - 1) * dst_pitch pass 2^32 here; only the pages
+// actually touched are ever backed by memory.
+TEST(Frame, OffsetsBeyondThirtyTwoBits)
+{
+    constexpr std::int32_t PITCH = 1 << 30;
+    constexpr int W = 3, H = 2;
+    const std::size_t dst_bytes = std::size_t(2 * W) * PITCH, src_bytes = std::size_t(PITCH) + 2 * W;
+    void* dst = mmap(nullptr, dst_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* src = mmap(nullptr, src_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (dst == MAP_FAILED || src == MAP_FAILED)
+        GTEST_SKIP() << "cannot reserve " << (dst_bytes >> 20) << " MiB of address space";
+
+    const ref::image img = ref::random_image(W, H, 3, 7);
+    auto* s = static_cast<std::byte*>(src);
+    for (int y = 0; y < H; ++y)
+        std::memcpy(s + std::size_t(y) * PITCH, &img.pixels[std::size_t(y) * W], 2 * W);
+    lq2x_frame(reinterpret_cast<const pixel565*>(s), PITCH, static_cast<pixel565*>(dst), PITCH, W, H);
+
+    const ref::image want = ref::scale_ccw(img);
+    for (int row = 0; row < 2 * W; ++row) {
+        const auto* out = reinterpret_cast<const pixel565*>(static_cast<std::byte*>(dst) + std::size_t(row) * PITCH);
+        for (int col = 0; col < 2 * H; ++col)
+            EXPECT_EQ(out[col], want.at(col, row)) << col << ", " << row;
+    }
+    munmap(dst, dst_bytes);
+    munmap(src, src_bytes);
+}
+#endif
+
+#ifndef NDEBUG
+TEST(FrameContractDeathTest, BrokenContractsAssert)
+{
+    std::vector<pixel565> src(64), dst(256);
+    EXPECT_DEATH(lq2x_frame(src.data(), 8, dst.data(), 16, -1, 2), "");
+    EXPECT_DEATH(lq2x_frame(src.data(), 7, dst.data(), 16, 2, 2), "");   // odd pitch
+    EXPECT_DEATH(lq2x_frame(src.data(), 2, dst.data(), 16, 2, 2), "");   // source rows overlap
+    EXPECT_DEATH(lq2x_frame(src.data(), 8, dst.data(), 12, 2, 4), "");   // output rows too short
+    EXPECT_DEATH(lq2x_frame(dst.data(), 8, dst.data(), 16, 4, 4), "");   // buffers overlap
+    EXPECT_DEATH(lq2x_row(dst.data(), dst.data(), src.data(), src.data(), src.data(), -1, 16), "");
+}
+#endif
+
+} // namespace
