@@ -1,0 +1,101 @@
+// Speed of the scaler against the cost of merely writing its output.
+//
+// For every frame size: memset of the output (the write-bandwidth floor), a
+// plain turned 2x pixel doubling, and the scaler on pixel art, four-colour
+// noise and a flat colour. Each case reports source megapixels per second
+// (`Mpix/s`) and its time over the memset time of the same output (`x_memset`).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "content.h"
+#include "scaler/lq2x_frame.h"
+
+namespace {
+
+constexpr std::pair<int, int> SIZES[] = {{160, 102}, {640, 480}, {1920, 1080}, {3840, 2160}};
+
+std::map<long, double>& memset_seconds()
+{
+    static std::map<long, double> per_size;
+    return per_size;
+}
+
+void report(benchmark::State& state, int w, int h, double total_seconds)
+{
+    const double per_frame = total_seconds / double(state.iterations());
+    state.counters["Mpix/s"] = double(w) * h / per_frame / 1e6;
+    if (const auto it = memset_seconds().find(long(w) * h); it != memset_seconds().end())
+        state.counters["x_memset"] = per_frame / it->second;
+}
+
+template <typename Body>
+void timed(benchmark::State& state, int w, int h, Body body)
+{
+    double total = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        benchmark::ClobberMemory();
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    report(state, w, h, total);
+}
+
+void bm_memset(benchmark::State& state, int w, int h)
+{
+    std::vector<pixel565> dst(std::size_t(4) * w * h, 1);
+    double total = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::memset(dst.data(), int(state.iterations() & 0xFF), dst.size() * sizeof(pixel565));
+        benchmark::ClobberMemory();
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    memset_seconds()[long(w) * h] = total / double(state.iterations());
+    report(state, w, h, total);
+}
+
+// Each source pixel copied into its 2x2 block at the turned place.
+void bm_double(benchmark::State& state, int w, int h)
+{
+    const std::vector<pixel565> src = make_frame(content::pixel_art, w, h);
+    std::vector<pixel565> dst(std::size_t(4) * w * h);
+    const std::size_t out_w = 2 * std::size_t(h);
+    timed(state, w, h, [&] {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const pixel565 p = src[std::size_t(y) * w + x];
+                pixel565* d = &dst[2 * std::size_t(w - 1 - x) * out_w + 2 * std::size_t(y)];
+                d[0] = d[1] = d[out_w] = d[out_w + 1] = p;
+            }
+    });
+}
+
+void bm_scale(benchmark::State& state, content kind, int w, int h)
+{
+    const std::vector<pixel565> src = make_frame(kind, w, h);
+    std::vector<pixel565> dst(std::size_t(4) * w * h);
+    timed(state, w, h, [&] { lq2x_frame(src.data(), 2 * w, dst.data(), 4 * h, w, h); });
+}
+
+const int registered = [] {
+    for (const auto& [w, h] : SIZES) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        benchmark::RegisterBenchmark(("memset/" + size).c_str(), bm_memset, w, h);
+        benchmark::RegisterBenchmark(("double/" + size).c_str(), bm_double, w, h);
+        benchmark::RegisterBenchmark(("lq2x_art/" + size).c_str(), bm_scale, content::pixel_art, w, h);
+        benchmark::RegisterBenchmark(("lq2x_noise/" + size).c_str(), bm_scale, content::noise, w, h);
+        benchmark::RegisterBenchmark(("lq2x_flat/" + size).c_str(), bm_scale, content::flat, w, h);
+    }
+    return 0;
+}();
+
+} // namespace
+
+BENCHMARK_MAIN();
