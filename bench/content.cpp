@@ -17,13 +17,10 @@ std::vector<pixel565> pixel_art(int width, int height)
 
     std::vector<pixel565> f(std::size_t(width) * height);
     const auto at = [&](int x, int y) -> pixel565& { return f[std::size_t(y) * width + x]; };
-    // Background: large flat bands with a dithered seam.
+    // Background: large flat bands.
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int band = (y / 24) % 4;
-            const bool seam = y % 24 >= 22 && (x + y) % 2 == 0;
-            at(x, y) = palette[seam ? (band + 1) % 4 : band];
-        }
+        for (int x = 0; x < width; ++x)
+            at(x, y) = palette[(y / 24) % 4];
     // Sprites: outlined circles and diamonds on a 32-pixel grid.
     for (int cy = 16; cy < height; cy += 32)
         for (int cx = 16; cx < width; cx += 32) {

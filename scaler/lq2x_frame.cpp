@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "kernels.h"
 #include "lq2x_corners.h"
+#include "lq2x_isa.h"
 
 namespace {
 
@@ -51,27 +53,63 @@ void lq2x_row(pixel565* dst0, pixel565* dst1,
     }
 }
 
-void lq2x_frame(const pixel565* src, std::int32_t src_pitch,
-                pixel565* dst, std::int32_t dst_pitch,
-                std::int32_t width, std::int32_t height)
+namespace lq2x_detail {
+
+// The portable walk, one source row at a time: the reference for the others.
+void frame_scalar(const frame_args& f)
+{
+    // The source's first column becomes the output's bottom two rows.
+    pixel565* const base0 = offset_bytes(f.dst, 2 * std::ptrdiff_t{f.width - 1} * f.dst_pitch);
+    pixel565* const base1 = offset_bytes(base0, f.dst_pitch);
+    const auto source_row = [&](int y) { return offset_bytes(f.src, y * f.src_pitch); };
+    for (int k = 0; k < f.height; ++k) {
+        const pixel565* above = source_row(k > 0 ? k - 1 : k);
+        const pixel565* row = source_row(k);
+        const pixel565* below = source_row(k + 1 < f.height ? k + 1 : k);
+        lq2x_row(base0 + 2 * std::ptrdiff_t{k}, base1 + 2 * std::ptrdiff_t{k}, above, row, below, f.width,
+                 std::int32_t(f.dst_pitch));
+    }
+}
+
+} // namespace lq2x_detail
+
+bool lq2x_isa_available(lq2x_isa isa)
+{
+    switch (isa) {
+    case lq2x_isa::scalar: return true;
+    case lq2x_isa::avx512: return lq2x_detail::avx512_available();
+    }
+    return false;
+}
+
+lq2x_isa lq2x_best_isa()
+{
+    static const lq2x_isa best = lq2x_isa_available(lq2x_isa::avx512) ? lq2x_isa::avx512 : lq2x_isa::scalar;
+    return best;
+}
+
+void lq2x_frame_using(lq2x_isa isa, const pixel565* src, std::int32_t src_pitch,
+                      pixel565* dst, std::int32_t dst_pitch, std::int32_t width, std::int32_t height)
 {
     assert(width >= 0 && height >= 0);
     assert(src_pitch > 0 && src_pitch % 2 == 0 && std::int64_t{src_pitch} >= 2 * std::int64_t{width});
     assert(dst_pitch > 0 && dst_pitch % 2 == 0 && std::int64_t{dst_pitch} >= 4 * std::int64_t{height});
+    assert(lq2x_isa_available(isa));
     if (width == 0 || height == 0)
         return;
     assert(disjoint(src, std::ptrdiff_t{height - 1} * src_pitch + 2 * std::ptrdiff_t{width},
                     dst, std::ptrdiff_t{2 * std::ptrdiff_t{width} - 1} * dst_pitch + 4 * std::ptrdiff_t{height}));
 
-    // The source's first column becomes the output's bottom two rows.
-    pixel565* const base0 = offset_bytes(dst, 2 * std::ptrdiff_t{width - 1} * dst_pitch);
-    pixel565* const base1 = offset_bytes(base0, dst_pitch);
-    const auto source_row = [&](std::int32_t y) { return offset_bytes(src, std::ptrdiff_t{y} * src_pitch); };
-
-    for (std::int32_t k = 0; k < height; ++k) {
-        const pixel565* above = source_row(k > 0 ? k - 1 : k);
-        const pixel565* row = source_row(k);
-        const pixel565* below = source_row(k + 1 < height ? k + 1 : k);
-        lq2x_row(base0 + 2 * std::ptrdiff_t{k}, base1 + 2 * std::ptrdiff_t{k}, above, row, below, width, dst_pitch);
+    const lq2x_detail::frame_args f{src, src_pitch, dst, dst_pitch, width, height};
+    switch (isa) {
+    case lq2x_isa::scalar: return lq2x_detail::frame_scalar(f);
+    case lq2x_isa::avx512: return lq2x_detail::frame_avx512(f);
     }
+}
+
+void lq2x_frame(const pixel565* src, std::int32_t src_pitch,
+                pixel565* dst, std::int32_t dst_pitch,
+                std::int32_t width, std::int32_t height)
+{
+    lq2x_frame_using(lq2x_best_isa(), src, src_pitch, dst, dst_pitch, width, height);
 }

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <random>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "partitions.h"
 #include "reference.h"
 #include "scaler/lq2x_corners.h"
 
@@ -19,62 +18,8 @@ void PrintTo(const lq2x_block& b, std::ostream* os)
 namespace {
 
 using nine = std::array<pixel565, 9>; // TL T TR L C R BL B BR
-
-// The rule sees only which of the nine positions hold equal pixels, so every
-// set partition of the nine positions (as a restricted growth string: group
-// numbers in order of first appearance) covers every input there is.
-std::vector<std::array<int, 9>> all_partitions()
-{
-    std::vector<std::array<int, 9>> out;
-    std::array<int, 9> a{};
-    auto grow = [&](auto&& self, int i, int groups) -> void {
-        if (i == 9) {
-            out.push_back(a);
-            return;
-        }
-        for (int g = 0; g <= groups; ++g) {
-            a[i] = g;
-            self(self, i + 1, g == groups ? groups + 1 : groups);
-        }
-    };
-    grow(grow, 0, 0);
-    return out;
-}
-
-const std::vector<std::array<int, 9>>& partitions()
-{
-    static const auto all = all_partitions();
-    return all;
-}
-
-// Nine colours such that, for any centre, every blend kind with every other
-// colour gives a different pixel: a wrong kind or a wrong neighbour shows.
-std::array<pixel565, 9> distinguishable_palette(std::uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    for (;;) {
-        std::array<pixel565, 9> p;
-        for (auto& c : p)
-            c = pixel565(rng());
-        bool ok = true;
-        for (const pixel565 c : p) {
-            std::set<pixel565> seen{c};
-            std::size_t results = 1;
-            for (const pixel565 x : p) {
-                if (x == c)
-                    continue;
-                for (const pixel565 v : {ref::blend(c, x, 1, 1), ref::blend(c, x, 3, 1),
-                                         ref::blend(x, c, 3, 1), ref::blend(c, x, 7, 1)}) {
-                    seen.insert(v);
-                    ++results;
-                }
-            }
-            ok = ok && seen.size() == results && results == 1 + 8 * 4;
-        }
-        if (ok)
-            return p;
-    }
-}
+using ref::distinguishable_palette;
+using ref::partitions;
 
 lq2x_block fast(const nine& n)
 {

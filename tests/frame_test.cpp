@@ -7,8 +7,10 @@
 #include <sys/mman.h>
 #endif
 
+#include "partitions.h"
 #include "reference.h"
 #include "scaler/lq2x_frame.h"
+#include "scaler/lq2x_isa.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ namespace {
 // against the guard. Run with two different guards, a pixel left unwritten
 // would show in one of them; since every pixel of the frame is then written
 // and the walk makes exactly four stores per source pixel, none is written twice.
-void check_frame(const ref::image& img, int src_pad, int src_lead, int dst_pad, int dst_lead)
+void check_frame(lq2x_isa isa, const ref::image& img, int src_pad, int src_lead, int dst_pad, int dst_lead)
 {
     const int w = img.width, h = img.height;
     const ref::image want = ref::scale_ccw(img);
@@ -36,7 +38,7 @@ void check_frame(const ref::image& img, int src_pad, int src_lead, int dst_pad, 
     for (const pixel565 guard : {pixel565(0x0000), pixel565(0xFFFF)}) {
         std::vector<pixel565> dst(std::size_t(out_h + 2 * margin_rows) * dst_stride, guard);
         pixel565* const frame = dst.data() + std::size_t(margin_rows) * dst_stride + dst_lead;
-        lq2x_frame(src.data() + src_lead, 2 * src_stride, frame, 2 * dst_stride, w, h);
+        lq2x_frame_using(isa, src.data() + src_lead, 2 * src_stride, frame, 2 * dst_stride, w, h);
 
         for (std::size_t i = 0; i < dst.size(); ++i) {
             const std::ptrdiff_t rel = std::ptrdiff_t(i) - (frame - dst.data());
@@ -50,19 +52,51 @@ void check_frame(const ref::image& img, int src_pad, int src_lead, int dst_pad, 
     }
 }
 
-TEST(Frame, RandomFramesMatchModel)
+// Each implementation of the walk, against the model.
+class FrameWalk : public ::testing::TestWithParam<lq2x_isa> {
+protected:
+    void SetUp() override
+    {
+        if (!lq2x_isa_available(GetParam()))
+            GTEST_SKIP() << "not available on this processor";
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::Values(lq2x_isa::scalar, lq2x_isa::avx512),
+                         [](const auto& info) { return info.param == lq2x_isa::scalar ? "scalar" : "avx512"; });
+
+TEST_P(FrameWalk, RandomFramesMatchModel)
 {
-    const int sizes[][2] = {{1, 1}, {1, 2}, {1, 3}, {2, 1}, {2, 2}, {3, 2}, {2, 3}, {3, 3}, {5, 7},
-                            {7, 5}, {13, 1}, {17, 4}, {31, 33}, {64, 3}, {160, 102}};
+    // Sizes around the vector kernels' strip (32 rows) and tile (64 columns) edges too.
+    const int sizes[][2] = {{1, 1},  {1, 2},   {1, 3},   {2, 1},   {2, 2},   {3, 2},  {2, 3},   {3, 3},
+                            {5, 7},  {7, 5},   {13, 1},  {17, 4},  {31, 33}, {64, 3}, {65, 32}, {63, 31},
+                            {1, 65}, {2, 100}, {130, 5}, {160, 102}};
     std::uint32_t seed = 1;
     for (const auto& [w, h] : sizes)
         for (const int colours : {2, 3, 6}) {
             const ref::image img = ref::random_image(w, h, colours, seed++);
-            check_frame(img, 0, 0, 0, 0);
-            check_frame(img, 3, 1, 5, 2);
+            check_frame(GetParam(), img, 0, 0, 0, 0);
+            check_frame(GetParam(), img, 3, 1, 5, 2);
             if (HasFatalFailure())
                 return;
         }
+}
+
+// Every equality structure as a 3x3 tile of a frame, so that each tile's
+// centre sees exactly that neighbourhood; all pixels are checked.
+TEST_P(FrameWalk, EveryEqualityStructureMatchesModel)
+{
+    const auto& all = ref::partitions();
+    constexpr int ACROSS = 150;
+    const int down = int((all.size() + ACROSS - 1) / ACROSS);
+    for (const std::uint32_t seed : {1u, 2u}) {
+        const auto palette = ref::distinguishable_palette(seed);
+        ref::image img{3 * ACROSS, 3 * down, std::vector<pixel565>(std::size_t(9) * ACROSS * down, palette[0])};
+        for (std::size_t t = 0; t < all.size(); ++t)
+            for (int i = 0; i < 9; ++i)
+                img.at(3 * int(t % ACROSS) + i % 3, 3 * int(t / ACROSS) + i / 3) = palette[all[t][i]];
+        check_frame(GetParam(), img, 0, 0, 0, 0);
+    }
 }
 
 TEST(Frame, KnownPlacements)

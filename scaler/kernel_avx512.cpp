@@ -1,0 +1,313 @@
+// The frame walk with AVX-512 (F, BW, VL and VBMI), 32 pixels at a time.
+//
+// Lanes run down a column of the source: each vector holds one source column
+// of a strip of 32 rows, so T, C and B are the same column shifted by one
+// row, and the four quarters of the 32 blocks interleave straight into the
+// 64 contiguous pixels of an output row, which is where the rotation puts
+// them. Source tiles of 32 x 32 pixels are turned into such columns by an
+// in-register transpose; the rows just above and below a strip come in
+// through one extra lane each, and the border rows and columns are
+// replicated as the tiles are loaded, so nothing outside the frame is read.
+//
+// Blends use the floor average only: with a per-channel floor average
+// avg(a, b), blend565(C, X, 3, 1) = avg(C, avg(C, X)),
+// blend565(X, C, 3, 1) = avg(X, avg(C, X)) and
+// blend565(C, X, 7, 1) = avg(C, avg(C, avg(C, X))) exactly, because each
+// floor only drops a bit that the next halving would drop anyway.
+
+#include "kernels.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <bit>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi")
+#endif
+
+namespace lq2x_detail {
+namespace {
+
+constexpr int LANES = 32; // source rows per strip, and columns per tile
+
+struct code_table {
+    __m512i t0, t1, t2, t3;
+};
+
+code_table load_codes(int quarter)
+{
+    const auto* t = VECTOR_CODES[quarter].data();
+    return {_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128),
+            _mm512_loadu_si512(t + 192)};
+}
+
+// A 256-entry byte lookup per 16-bit lane (index in the low byte, high byte 0).
+__m512i lookup(const code_table& t, __m512i index)
+{
+    const __m512i low = _mm512_permutex2var_epi8(t.t0, index, t.t1);
+    const __m512i high = _mm512_permutex2var_epi8(t.t2, index, t.t3);
+    // The high byte of each lane is junk (the entry for index 0); every use
+    // of the code masks or tests bits of the low byte only.
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+}
+
+// Per-channel floor of (a + b) / 2 on RGB565 lanes.
+__m512i average(__m512i a, __m512i b)
+{
+    // (a ^ b) & 0xF7DE in one step: ternary-logic truth table 0x28.
+    const __m512i odd = _mm512_ternarylogic_epi32(a, b, _mm512_set1_epi16(short(0xF7DE)), 0x28);
+    return _mm512_add_epi16(_mm512_and_si512(a, b), _mm512_srli_epi16(odd, 1));
+}
+
+// One quarter, from its code, the pair-equality bits and its two candidate neighbours.
+__m512i quarter(__m512i code, __m512i pairs, __m512i c, __m512i vertical, __m512i horizontal)
+{
+    const __mmask32 on =
+        _mm512_test_epi16_mask(_mm512_srlv_epi16(pairs, _mm512_and_si512(code, _mm512_set1_epi16(7))), _mm512_set1_epi16(1));
+    if (on == 0) // no lane blends this quarter: straight edges, or pairs that differ
+        return c;
+    const __m512i x =
+        _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_HORIZONTAL)), vertical, horizontal);
+    const __m512i h = average(c, x);
+    const __m512i toward = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_W)), c, x);
+    const __m512i qw = average(toward, h);
+    const __m512i e = average(c, qw);
+    __m512i r = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_H)), qw, h);
+    r = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_E)), r, e);
+    return _mm512_mask_blend_epi16(on, c, r);
+}
+
+struct kernel {
+    code_table codes[4] = {load_codes(0), load_codes(1), load_codes(2), load_codes(3)};
+    __m512i first_half, second_half; // interleave two vectors: lanes 0-15, then 16-31
+
+    kernel()
+    {
+        alignas(64) short lo[32], hi[32];
+        for (int i = 0; i < 16; ++i) {
+            lo[2 * i] = short(i), lo[2 * i + 1] = short(32 + i);
+            hi[2 * i] = short(16 + i), hi[2 * i + 1] = short(48 + i);
+        }
+        first_half = _mm512_load_si512(lo);
+        second_half = _mm512_load_si512(hi);
+    }
+
+    // Writes a and b interleaved (a0 b0 a1 b1 ...) as the first `pixels` pixels at `out`.
+    void store_pair(pixel565* out, __m512i a, __m512i b, int pixels) const
+    {
+        const __m512i lo = _mm512_permutex2var_epi16(a, first_half, b);
+        const __m512i hi = _mm512_permutex2var_epi16(a, second_half, b);
+        if (pixels == 2 * LANES) {
+            _mm512_storeu_si512(out, lo);
+            _mm512_storeu_si512(out + LANES, hi);
+        } else {
+            const auto mask = [](int n) { return n >= 32 ? ~__mmask32{0} : (__mmask32{1} << n) - 1; };
+            _mm512_mask_storeu_epi16(out, mask(pixels), lo);
+            if (pixels > LANES)
+                _mm512_mask_storeu_epi16(out + LANES, mask(pixels - LANES), hi);
+        }
+    }
+
+    // The blocks of one source column of a strip, from the columns to its left,
+    // itself and to its right, each as the rows above (t), at (c) and below (b).
+    void column(const __m512i (&left)[3], const __m512i (&mid)[3], const __m512i (&right)[3], pixel565* row0,
+                pixel565* row1, int pixels) const
+    {
+        const __m512i TL = left[0], L = left[1], BL = left[2];
+        const __m512i T = mid[0], C = mid[1], B = mid[2];
+        const __m512i TR = right[0], R = right[1], BR = right[2];
+
+        const __mmask32 d0 = _mm512_cmpneq_epi16_mask(TL, C), d1 = _mm512_cmpneq_epi16_mask(T, C),
+                        d2 = _mm512_cmpneq_epi16_mask(TR, C), d3 = _mm512_cmpneq_epi16_mask(L, C),
+                        d4 = _mm512_cmpneq_epi16_mask(R, C), d5 = _mm512_cmpneq_epi16_mask(BL, C),
+                        d6 = _mm512_cmpneq_epi16_mask(B, C), d7 = _mm512_cmpneq_epi16_mask(BR, C);
+        if ((d0 | d1 | d2 | d3 | d4 | d5 | d6 | d7) == 0) {
+            // Flat neighbourhoods everywhere: every quarter is the centre.
+            store_pair(row0, C, C, pixels);
+            store_pair(row1, C, C, pixels);
+            return;
+        }
+        __m512i pattern = _mm512_setzero_si512();
+        const __mmask32 bits[8] = {d0, d1, d2, d3, d4, d5, d6, d7};
+        for (int i = 0; i < 8; ++i)
+            pattern = _mm512_mask_add_epi16(pattern, bits[i], pattern, _mm512_set1_epi16(short(1 << i)));
+
+        // Bit n set when pair n holds: T=L, T=R, B=L, B=R (bit 4, "no pair", stays clear).
+        __m512i pairs = _mm512_setzero_si512();
+        pairs = _mm512_mask_add_epi16(pairs, _mm512_cmpeq_epi16_mask(T, L), pairs, _mm512_set1_epi16(1));
+        pairs = _mm512_mask_add_epi16(pairs, _mm512_cmpeq_epi16_mask(T, R), pairs, _mm512_set1_epi16(2));
+        pairs = _mm512_mask_add_epi16(pairs, _mm512_cmpeq_epi16_mask(B, L), pairs, _mm512_set1_epi16(4));
+        pairs = _mm512_mask_add_epi16(pairs, _mm512_cmpeq_epi16_mask(B, R), pairs, _mm512_set1_epi16(8));
+
+        const __m512i tl = quarter(lookup(codes[0], pattern), pairs, C, T, L);
+        const __m512i tr = quarter(lookup(codes[1], pattern), pairs, C, T, R);
+        const __m512i bl = quarter(lookup(codes[2], pattern), pairs, C, B, L);
+        const __m512i br = quarter(lookup(codes[3], pattern), pairs, C, B, R);
+        store_pair(row0, tr, br, pixels);
+        store_pair(row1, tl, bl, pixels);
+    }
+};
+
+// Two-source word permutes that move a column one lane down (up) and fill
+// the lane left free with word c of the second source: the rows above and
+// below a strip enter its columns this way.
+struct shift_tables {
+    alignas(64) short down[LANES][LANES], up[LANES][LANES];
+    constexpr shift_tables() : down{}, up{}
+    {
+        for (int c = 0; c < LANES; ++c)
+            for (int j = 0; j < LANES; ++j) {
+                down[c][j] = short(j == 0 ? LANES + c : j - 1);
+                up[c][j] = short(j == LANES - 1 ? LANES + c : j + 1);
+            }
+    }
+};
+constexpr shift_tables SHIFTS;
+constexpr auto& SHIFT_DOWN = SHIFTS.down;
+constexpr auto& SHIFT_UP = SHIFTS.up;
+
+// Word permutes for the transpose's stage with blocks of s = 1 << k lanes:
+// `first` keeps a's blocks in even block places and puts b's even blocks in
+// the odd places; `second` does the same with the odd blocks.
+struct block_swaps {
+    alignas(64) short first[5][LANES], second[5][LANES];
+    constexpr block_swaps() : first{}, second{}
+    {
+        for (int k = 0; k < 5; ++k)
+            for (int p = 0, s = 1 << k; p < LANES; ++p) {
+                first[k][p] = short((p & s) == 0 ? p : LANES + p - s);
+                second[k][p] = short((p & s) == 0 ? p + s : LANES + p);
+            }
+    }
+};
+constexpr block_swaps BLOCK_SWAPS;
+
+// One tile: 32 source columns from column `first` of a strip of 32 rows.
+// Lane j of every vector is source row y0 + j (rows past the frame repeat its
+// last row).
+struct tile {
+    __m512i column[LANES]; // the tile's columns, after the transpose
+    __m512i above, below;  // rows y0 - 1 and y0 + 32, clamped, over the tile's columns
+
+    // Turns rows into columns by swapping ever smaller off-diagonal blocks.
+    static void transpose(__m512i (&r)[LANES])
+    {
+        stage<16>(r);
+        stage<8>(r);
+        stage<4>(r);
+        stage<2>(r);
+        stage<1>(r);
+    }
+
+    template <int S>
+    static void stage(__m512i (&r)[LANES])
+    {
+        const __m512i first = _mm512_load_si512(BLOCK_SWAPS.first[std::countr_zero(unsigned(S))]);
+        const __m512i second = _mm512_load_si512(BLOCK_SWAPS.second[std::countr_zero(unsigned(S))]);
+#pragma GCC unroll 32
+        for (int i = 0; i < LANES; ++i)
+            if ((i & S) == 0) {
+                const __m512i a = r[i], b = r[i + S];
+                r[i] = _mm512_permutex2var_epi16(a, first, b);
+                r[i + S] = _mm512_permutex2var_epi16(a, second, b);
+            }
+    }
+
+    tile(const frame_args& f, int y0, int first)
+    {
+        const auto row = [&](int y) {
+            y = std::clamp(y, 0, f.height - 1);
+            return reinterpret_cast<const pixel565*>(reinterpret_cast<const std::byte*>(f.src) + y * f.src_pitch) +
+                   first;
+        };
+        const int columns = std::min(LANES, f.width - first);
+        const __mmask32 valid = columns == LANES ? ~__mmask32{0} : (__mmask32{1} << columns) - 1;
+        for (int j = 0; j < LANES; ++j)
+            column[j] = _mm512_maskz_loadu_epi16(valid, row(y0 + j));
+        above = _mm512_maskz_loadu_epi16(valid, row(y0 - 1));
+        below = _mm512_maskz_loadu_epi16(valid, row(y0 + LANES));
+        transpose(column);
+    }
+
+    // Tile column c as rows above, at and below: the centre column moved one
+    // lane down (up), with the row above (below) the strip coming in at the end.
+    void get(int c, __m512i (&out)[3]) const
+    {
+        const __m512i centre = column[c];
+        out[0] = _mm512_permutex2var_epi16(centre, _mm512_load_si512(SHIFT_DOWN[c]), above);
+        out[1] = centre;
+        out[2] = _mm512_permutex2var_epi16(centre, _mm512_load_si512(SHIFT_UP[c]), below);
+    }
+};
+
+} // namespace
+
+bool avx512_available(){
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+}
+
+// The frame goes in bands of 30 source columns, each read as a tile of 32
+// with its neighbours on both sides; down a band the strips fill each output
+// row's next 128 bytes, so the 60 output rows of a band stay in cache while
+// they are written.
+void frame_avx512(const frame_args& f)
+{
+    constexpr int BAND = LANES - 2;
+    const kernel k;
+    const int w = f.width, h = f.height;
+    const auto dst_row = [&](int r) {
+        return reinterpret_cast<pixel565*>(reinterpret_cast<std::byte*>(f.dst) + r * f.dst_pitch);
+    };
+
+    for (int x0 = 0; x0 < w; x0 += BAND) {
+        const int x1 = std::min(x0 + BAND, w);
+        const int first = std::max(x0 - 1, 0); // the tile's first column
+        for (int y0 = 0; y0 < h; y0 += LANES) {
+            const int pixels = 2 * std::min(LANES, h - y0);
+            const tile t(f, y0, first);
+            __m512i left[3], mid[3], right[3];
+            t.get(std::max(x0 - 1, 0) - first, left); // column 0 is its own left neighbour
+            t.get(x0 - first, mid);
+            for (int x = x0; x < x1; ++x) {
+                t.get(std::min(x + 1, w - 1) - first, right); // and column w - 1 its own right one
+                const int r = 2 * (w - 1 - x);
+                pixel565* row0 = dst_row(r) + 2 * y0;
+                pixel565* row1 = dst_row(r + 1) + 2 * y0;
+                if (y0 + LANES < h) {
+                    // The next strip's stores to these rows, fetched while this one works.
+                    __builtin_prefetch(row0 + 2 * LANES, 1);
+                    __builtin_prefetch(row0 + 3 * LANES, 1);
+                    __builtin_prefetch(row1 + 2 * LANES, 1);
+                    __builtin_prefetch(row1 + 3 * LANES, 1);
+                }
+                k.column(left, mid, right, row0, row1, pixels);
+                std::copy(mid, mid + 3, left);
+                std::copy(right, right + 3, mid);
+            }
+        }
+    }
+}
+
+} // namespace lq2x_detail
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#else
+
+namespace lq2x_detail {
+bool avx512_available() { return false; }
+void frame_avx512(const frame_args&) {}
+} // namespace lq2x_detail
+
+#endif

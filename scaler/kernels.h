@@ -1,0 +1,83 @@
+// Internal: the frame walk's per-instruction-set implementations. Each takes
+// a checked, non-empty frame (see lq2x_frame) and writes the whole output.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "lq2x_corners.h"
+#include "pixel565.h"
+
+namespace lq2x_detail {
+
+struct frame_args {
+    const pixel565* src;
+    std::ptrdiff_t src_pitch; // bytes
+    pixel565* dst;
+    std::ptrdiff_t dst_pitch; // bytes
+    int width, height;
+};
+
+void frame_scalar(const frame_args& f);
+bool avx512_available();
+void frame_avx512(const frame_args& f);
+
+// Vector kernels decide each quarter by a one-byte code per diff_pattern:
+//   bits 0-2  which pair gates the blend: 0 T=L, 1 T=R, 2 B=L, 3 B=R, 4 none
+//             (the quarter stays C)
+//   bit 3     the neighbour blended with C is L or R (else T or B)
+//   bit 4     kind H, bit 5 kind W, bit 6 kind E (none of them: kind Q)
+// The quarter's vertical neighbour is T for tl and tr, B for bl and br; its
+// horizontal one is L for tl and bl, R for tr and br.
+inline constexpr std::uint8_t CODE_NONE = 4, CODE_HORIZONTAL = 8, CODE_H = 16, CODE_W = 32, CODE_E = 64;
+
+constexpr std::uint8_t vector_code(const quarter_rule& r)
+{
+    if (r.kind == K_C)
+        return CODE_NONE;
+    const unsigned pair = (r.gate_a == P_B ? 2 : 0) + (r.gate_b == P_R ? 1 : 0);
+    const unsigned horizontal = r.x == P_L || r.x == P_R ? CODE_HORIZONTAL : 0;
+    const unsigned kind = r.kind == K_H ? CODE_H : r.kind == K_W ? CODE_W : r.kind == K_E ? CODE_E : 0;
+    return std::uint8_t(pair | horizontal | kind);
+}
+
+constexpr std::array<std::array<std::uint8_t, 256>, 4> make_vector_codes()
+{
+    std::array<std::array<std::uint8_t, 256>, 4> codes{};
+    for (unsigned p = 0; p < 256; ++p) {
+        codes[0][p] = vector_code(RULES[p].tl);
+        codes[1][p] = vector_code(RULES[p].tr);
+        codes[2][p] = vector_code(RULES[p].bl);
+        codes[3][p] = vector_code(RULES[p].br);
+    }
+    return codes;
+}
+
+// Codes for the tl, tr, bl and br quarters.
+inline constexpr std::array<std::array<std::uint8_t, 256>, 4> VECTOR_CODES = make_vector_codes();
+
+} // namespace lq2x_detail
+
+namespace lq2x_detail {
+
+// What the codes assume of the rule: every gate pairs a vertical neighbour
+// with a horizontal one, and the blended neighbour is the quarter's own.
+constexpr bool codes_fit_rules()
+{
+    for (const pattern_rule& p : RULES) {
+        const quarter_rule q[4] = {p.tl, p.tr, p.bl, p.br};
+        for (int i = 0; i < 4; ++i) {
+            if (q[i].kind == K_C)
+                continue;
+            const unsigned vertical = i < 2 ? P_T : P_B, horizontal = i % 2 == 0 ? P_L : P_R;
+            if ((q[i].gate_a != P_T && q[i].gate_a != P_B) || (q[i].gate_b != P_L && q[i].gate_b != P_R) ||
+                (q[i].x != vertical && q[i].x != horizontal))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(codes_fit_rules());
+
+} // namespace lq2x_detail

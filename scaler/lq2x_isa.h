@@ -1,0 +1,21 @@
+// The frame walk has one implementation per instruction set; lq2x_frame picks
+// the best one the processor has. These entry points name one explicitly, so
+// that tests can hold each against the portable one and benchmarks can
+// compare them. Every implementation writes exactly the same output.
+#pragma once
+
+#include <cstdint>
+
+#include "pixel565.h"
+
+enum class lq2x_isa { scalar, avx512 };
+
+// Whether this build and this processor can run `isa`.
+bool lq2x_isa_available(lq2x_isa isa);
+
+// The implementation lq2x_frame uses.
+lq2x_isa lq2x_best_isa();
+
+// lq2x_frame with a chosen implementation, which must be available.
+void lq2x_frame_using(lq2x_isa isa, const pixel565* src, std::int32_t src_pitch,
+                      pixel565* dst, std::int32_t dst_pitch, std::int32_t width, std::int32_t height);

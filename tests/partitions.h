@@ -1,0 +1,21 @@
+// Every equality structure of a 3x3 neighbourhood, and colours that tell the
+// blend kinds apart: the inputs of the exhaustive tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "scaler/pixel565.h"
+
+namespace ref {
+
+// All 21,147 set partitions of the nine positions TL T TR L C R BL B BR, each
+// as the group number of every position (groups numbered by first appearance).
+const std::vector<std::array<int, 9>>& partitions();
+
+// Nine colours such that, for any centre, every blend kind with every other
+// colour gives a different pixel, so a wrong kind or a wrong neighbour shows.
+std::array<pixel565, 9> distinguishable_palette(std::uint32_t seed);
+
+} // namespace ref
