@@ -57,19 +57,24 @@ __m512i lookup(const code_table& t, __m512i index)
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
 }
 
-// Per-channel floor of (a + b) / 2 on RGB565 lanes.
+// Per-channel floor of (a + b) / 2 on RGB565 lanes. First each pixel drops
+// the lowest bit of every channel where the other pixel's is clear, which
+// makes every channel's sum even; then the word average, which keeps the
+// 17-bit sum, halves all three sums at once without any crossing into the
+// channel below (and its +1 rounding falls on an even sum, so it rounds
+// nothing).
 __m512i average(__m512i a, __m512i b)
 {
-    // (a ^ b) & 0xF7DE in one step: ternary-logic truth table 0x28.
-    const __m512i odd = _mm512_ternarylogic_epi32(a, b, _mm512_set1_epi16(short(0xF7DE)), 0x28);
-    return _mm512_add_epi16(_mm512_and_si512(a, b), _mm512_srli_epi16(odd, 1));
+    const __m512i low_bits = _mm512_set1_epi16(0x0821);
+    // x & (y | ~low_bits): ternary-logic truth table 0xD0.
+    return _mm512_avg_epu16(_mm512_ternarylogic_epi32(a, b, low_bits, 0xD0),
+                            _mm512_ternarylogic_epi32(b, a, low_bits, 0xD0));
 }
 
-// One quarter, from its code, the pair-equality bits and its two candidate neighbours.
+// One quarter, from its code, the bits of which pairs hold and its two candidate neighbours.
 __m512i quarter(__m512i code, __m512i pairs, __m512i c, __m512i vertical, __m512i horizontal)
 {
-    const __mmask32 on =
-        _mm512_test_epi16_mask(_mm512_srlv_epi16(pairs, _mm512_and_si512(code, _mm512_set1_epi16(7))), _mm512_set1_epi16(1));
+    const __mmask32 on = _mm512_test_epi16_mask(code, pairs);
     if (on == 0) // no lane blends this quarter: straight edges, or pairs that differ
         return c;
     const __m512i x =
@@ -138,7 +143,7 @@ struct kernel {
         for (int i = 0; i < 8; ++i)
             pattern = _mm512_mask_add_epi16(pattern, bits[i], pattern, _mm512_set1_epi16(short(1 << i)));
 
-        // Bit n set when pair n holds: T=L, T=R, B=L, B=R (bit 4, "no pair", stays clear).
+        // Bit n set when pair n holds: T=L, T=R, B=L, B=R.
         __m512i pairs = _mm512_setzero_si512();
         pairs = _mm512_mask_add_epi16(pairs, _mm512_cmpeq_epi16_mask(T, L), pairs, _mm512_set1_epi16(1));
         pairs = _mm512_mask_add_epi16(pairs, _mm512_cmpeq_epi16_mask(T, R), pairs, _mm512_set1_epi16(2));

@@ -24,22 +24,23 @@ bool avx512_available();
 void frame_avx512(const frame_args& f);
 
 // Vector kernels decide each quarter by a one-byte code per diff_pattern:
-//   bits 0-2  which pair gates the blend: 0 T=L, 1 T=R, 2 B=L, 3 B=R, 4 none
-//             (the quarter stays C)
-//   bit 3     the neighbour blended with C is L or R (else T or B)
-//   bit 4     kind H, bit 5 kind W, bit 6 kind E (none of them: kind Q)
+//   bits 0-3  the pair that gates the blend, one bit each: T=L, T=R, B=L, B=R
+//             (none set: the quarter stays C), so that a lane's bits of
+//             which pairs hold, tested against the code, say whether it blends
+//   bit 4     the neighbour blended with C is L or R (else T or B)
+//   bit 5     kind H, bit 6 kind W, bit 7 kind E (none of them: kind Q)
 // The quarter's vertical neighbour is T for tl and tr, B for bl and br; its
 // horizontal one is L for tl and bl, R for tr and br.
-inline constexpr std::uint8_t CODE_NONE = 4, CODE_HORIZONTAL = 8, CODE_H = 16, CODE_W = 32, CODE_E = 64;
+inline constexpr std::uint8_t CODE_HORIZONTAL = 16, CODE_H = 32, CODE_W = 64, CODE_E = 128;
 
 constexpr std::uint8_t vector_code(const quarter_rule& r)
 {
     if (r.kind == K_C)
-        return CODE_NONE;
+        return 0;
     const unsigned pair = (r.gate_a == P_B ? 2 : 0) + (r.gate_b == P_R ? 1 : 0);
     const unsigned horizontal = r.x == P_L || r.x == P_R ? CODE_HORIZONTAL : 0;
     const unsigned kind = r.kind == K_H ? CODE_H : r.kind == K_W ? CODE_W : r.kind == K_E ? CODE_E : 0;
-    return std::uint8_t(pair | horizontal | kind);
+    return std::uint8_t(1u << pair | horizontal | kind);
 }
 
 constexpr std::array<std::array<std::uint8_t, 256>, 4> make_vector_codes()
