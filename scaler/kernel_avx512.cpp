@@ -128,16 +128,22 @@ struct kernel {
         const __m512i T = mid[0], C = mid[1], B = mid[2];
         const __m512i TR = right[0], R = right[1], BR = right[2];
 
-        const __mmask32 d0 = _mm512_cmpneq_epi16_mask(TL, C), d1 = _mm512_cmpneq_epi16_mask(T, C),
-                        d2 = _mm512_cmpneq_epi16_mask(TR, C), d3 = _mm512_cmpneq_epi16_mask(L, C),
-                        d4 = _mm512_cmpneq_epi16_mask(R, C), d5 = _mm512_cmpneq_epi16_mask(BL, C),
-                        d6 = _mm512_cmpneq_epi16_mask(B, C), d7 = _mm512_cmpneq_epi16_mask(BR, C);
-        if ((d0 | d1 | d2 | d3 | d4 | d5 | d6 | d7) == 0) {
+        // Any neighbour differing from the centre, in a few bitwise steps:
+        // ternary-logic 0x7E is (a ^ c) | (b ^ c), 0xFE is a | b | c.
+        const __m512i differ = _mm512_or_si512(
+            _mm512_ternarylogic_epi32(_mm512_ternarylogic_epi32(TL, T, C, 0x7E), _mm512_ternarylogic_epi32(TR, L, C, 0x7E),
+                                      _mm512_ternarylogic_epi32(R, BL, C, 0x7E), 0xFE),
+            _mm512_ternarylogic_epi32(B, BR, C, 0x7E));
+        if (_mm512_test_epi64_mask(differ, differ) == 0) {
             // Flat neighbourhoods everywhere: every quarter is the centre.
             store_pair(row0, C, C, pixels);
             store_pair(row1, C, C, pixels);
             return;
         }
+        const __mmask32 d0 = _mm512_cmpneq_epi16_mask(TL, C), d1 = _mm512_cmpneq_epi16_mask(T, C),
+                        d2 = _mm512_cmpneq_epi16_mask(TR, C), d3 = _mm512_cmpneq_epi16_mask(L, C),
+                        d4 = _mm512_cmpneq_epi16_mask(R, C), d5 = _mm512_cmpneq_epi16_mask(BL, C),
+                        d6 = _mm512_cmpneq_epi16_mask(B, C), d7 = _mm512_cmpneq_epi16_mask(BR, C);
         __m512i pattern = _mm512_setzero_si512();
         const __mmask32 bits[8] = {d0, d1, d2, d3, d4, d5, d6, d7};
         for (int i = 0; i < 8; ++i)
