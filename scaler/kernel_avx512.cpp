@@ -71,7 +71,9 @@ __m512i average(__m512i a, __m512i b)
                             _mm512_ternarylogic_epi32(b, a, low_bits, 0xD0));
 }
 
-// One quarter, from its code, the bits of which pairs hold and its two candidate neighbours.
+// One quarter, from its code, the bits of which pairs hold and its two
+// candidate neighbours. Most blends are halves (H) and E is rare, so the
+// deeper averages are only taken when some lane needs them.
 __m512i quarter(__m512i code, __m512i pairs, __m512i c, __m512i vertical, __m512i horizontal)
 {
     const __mmask32 on = _mm512_test_epi16_mask(code, pairs);
@@ -79,12 +81,17 @@ __m512i quarter(__m512i code, __m512i pairs, __m512i c, __m512i vertical, __m512
         return c;
     const __m512i x =
         _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_HORIZONTAL)), vertical, horizontal);
-    const __m512i h = average(c, x);
-    const __m512i toward = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_W)), c, x);
-    const __m512i qw = average(toward, h);
-    const __m512i e = average(c, qw);
-    __m512i r = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_H)), qw, h);
-    r = _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_E)), r, e);
+    __m512i r = average(c, x);
+    const __mmask32 deeper = on & ~_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_H));
+    if (deeper != 0) {
+        // Q and E average C into the half once more, W averages X into it.
+        const __m512i toward =
+            _mm512_mask_blend_epi16(_mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_W)), c, x);
+        r = _mm512_mask_blend_epi16(deeper, r, average(toward, r));
+        const __mmask32 e = on & _mm512_test_epi16_mask(code, _mm512_set1_epi16(CODE_E));
+        if (e != 0)
+            r = _mm512_mask_blend_epi16(e, r, average(c, r));
+    }
     return _mm512_mask_blend_epi16(on, c, r);
 }
 
