@@ -29,6 +29,10 @@
 #else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vl,avx512vbmi")
+// GCC 12 takes the unpack intrinsics' internal "undefined" source operand for
+// an uninitialised variable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
 namespace lq2x_detail {
@@ -190,22 +194,6 @@ constexpr shift_tables SHIFTS;
 constexpr auto& SHIFT_DOWN = SHIFTS.down;
 constexpr auto& SHIFT_UP = SHIFTS.up;
 
-// Word permutes for the transpose's stage with blocks of s = 1 << k lanes:
-// `first` keeps a's blocks in even block places and puts b's even blocks in
-// the odd places; `second` does the same with the odd blocks.
-struct block_swaps {
-    alignas(64) short first[5][LANES], second[5][LANES];
-    constexpr block_swaps() : first{}, second{}
-    {
-        for (int k = 0; k < 5; ++k)
-            for (int p = 0, s = 1 << k; p < LANES; ++p) {
-                first[k][p] = short((p & s) == 0 ? p : LANES + p - s);
-                second[k][p] = short((p & s) == 0 ? p + s : LANES + p);
-            }
-    }
-};
-constexpr block_swaps BLOCK_SWAPS;
-
 // One tile: 32 source columns from column `first` of a strip of 32 rows.
 // Lane j of every vector is source row y0 + j (rows past the frame repeat its
 // last row).
@@ -213,28 +201,39 @@ struct tile {
     __m512i column[LANES]; // the tile's columns, after the transpose
     __m512i above, below;  // rows y0 - 1 and y0 + 32, clamped, over the tile's columns
 
-    // Turns rows into columns by swapping ever smaller off-diagonal blocks.
+    // Turns rows into columns: unpacks transpose the 8 x 8 blocks inside each
+    // 128-bit lane of every group of 8 rows, then 128-bit shuffles transpose
+    // the 4 x 4 arrangement of those blocks.
     static void transpose(__m512i (&r)[LANES])
     {
-        stage<16>(r);
-        stage<8>(r);
-        stage<4>(r);
-        stage<2>(r);
-        stage<1>(r);
-    }
-
-    template <int S>
-    static void stage(__m512i (&r)[LANES])
-    {
-        const __m512i first = _mm512_load_si512(BLOCK_SWAPS.first[std::countr_zero(unsigned(S))]);
-        const __m512i second = _mm512_load_si512(BLOCK_SWAPS.second[std::countr_zero(unsigned(S))]);
-#pragma GCC unroll 32
-        for (int i = 0; i < LANES; ++i)
-            if ((i & S) == 0) {
-                const __m512i a = r[i], b = r[i + S];
-                r[i] = _mm512_permutex2var_epi16(a, first, b);
-                r[i + S] = _mm512_permutex2var_epi16(a, second, b);
+        __m512i a[LANES]; // a[8g + k]: column 8L + k of rows 8g..8g+7 in block L
+        for (int g = 0; g < 4; ++g) {
+            const __m512i* q = r + 8 * g;
+            __m512i t[8], u[8];
+            for (int i = 0; i < 4; ++i) {
+                t[2 * i] = _mm512_unpacklo_epi16(q[2 * i], q[2 * i + 1]);
+                t[2 * i + 1] = _mm512_unpackhi_epi16(q[2 * i], q[2 * i + 1]);
             }
+            for (int i = 0; i < 2; ++i) {
+                u[4 * i] = _mm512_unpacklo_epi32(t[4 * i], t[4 * i + 2]);
+                u[4 * i + 1] = _mm512_unpackhi_epi32(t[4 * i], t[4 * i + 2]);
+                u[4 * i + 2] = _mm512_unpacklo_epi32(t[4 * i + 1], t[4 * i + 3]);
+                u[4 * i + 3] = _mm512_unpackhi_epi32(t[4 * i + 1], t[4 * i + 3]);
+            }
+            for (int i = 0; i < 4; ++i) {
+                a[8 * g + 2 * i] = _mm512_unpacklo_epi64(u[i], u[i + 4]);
+                a[8 * g + 2 * i + 1] = _mm512_unpackhi_epi64(u[i], u[i + 4]);
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            const __m512i p0 = _mm512_shuffle_i64x2(a[k], a[8 + k], 0x88), p1 = _mm512_shuffle_i64x2(a[k], a[8 + k], 0xDD);
+            const __m512i p2 = _mm512_shuffle_i64x2(a[16 + k], a[24 + k], 0x88),
+                          p3 = _mm512_shuffle_i64x2(a[16 + k], a[24 + k], 0xDD);
+            r[k] = _mm512_shuffle_i64x2(p0, p2, 0x88);
+            r[16 + k] = _mm512_shuffle_i64x2(p0, p2, 0xDD);
+            r[8 + k] = _mm512_shuffle_i64x2(p1, p3, 0x88);
+            r[24 + k] = _mm512_shuffle_i64x2(p1, p3, 0xDD);
+        }
     }
 
     tile(const frame_args& f, int y0, int first)
@@ -318,6 +317,7 @@ void frame_avx512(const frame_args& f)
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
+#pragma GCC diagnostic pop
 #pragma GCC pop_options
 #endif
 
