@@ -99,26 +99,33 @@ __m512i quarter(__m512i code, __m512i pairs, __m512i c, __m512i vertical, __m512
     return _mm512_mask_blend_epi16(on, c, r);
 }
 
+// Lanes hold the strip's rows out of order, in the order that lets the word
+// unpacks interleave two quarters straight into output order: in each 128-bit
+// block L the first four lanes are rows 4L..4L+3 and the last four rows
+// 16+4L..16+4L+3.
+constexpr int row_of_lane(int lane)
+{
+    const int block = lane / 8, i = lane % 8;
+    return i < 4 ? 4 * block + i : 16 + 4 * block + i - 4;
+}
+
+constexpr int lane_of_row(int row)
+{
+    for (int lane = 0; lane < LANES; ++lane)
+        if (row_of_lane(lane) == row)
+            return lane;
+    return -1;
+}
+
 struct kernel {
     code_table codes[4] = {load_codes(0), load_codes(1), load_codes(2), load_codes(3)};
-    __m512i first_half, second_half; // interleave two vectors: lanes 0-15, then 16-31
 
-    kernel()
-    {
-        alignas(64) short lo[32], hi[32];
-        for (int i = 0; i < 16; ++i) {
-            lo[2 * i] = short(i), lo[2 * i + 1] = short(32 + i);
-            hi[2 * i] = short(16 + i), hi[2 * i + 1] = short(48 + i);
-        }
-        first_half = _mm512_load_si512(lo);
-        second_half = _mm512_load_si512(hi);
-    }
-
-    // Writes a and b interleaved (a0 b0 a1 b1 ...) as the first `pixels` pixels at `out`.
+    // Writes a and b interleaved in row order (a b of row 0, a b of row 1,
+    // ...) as the first `pixels` pixels at `out`.
     void store_pair(pixel565* out, __m512i a, __m512i b, int pixels) const
     {
-        const __m512i lo = _mm512_permutex2var_epi16(a, first_half, b);
-        const __m512i hi = _mm512_permutex2var_epi16(a, second_half, b);
+        const __m512i lo = _mm512_unpacklo_epi16(a, b); // rows 0-15
+        const __m512i hi = _mm512_unpackhi_epi16(a, b); // rows 16-31
         if (pixels == 2 * LANES) {
             _mm512_storeu_si512(out, lo);
             _mm512_storeu_si512(out + LANES, hi);
@@ -176,7 +183,7 @@ struct kernel {
     }
 };
 
-// Two-source word permutes that move a column one lane down (up) and fill
+// Two-source word permutes that move a column one row down (up) and fill
 // the lane left free with word c of the second source: the rows above and
 // below a strip enter its columns this way.
 struct shift_tables {
@@ -185,8 +192,9 @@ struct shift_tables {
     {
         for (int c = 0; c < LANES; ++c)
             for (int j = 0; j < LANES; ++j) {
-                down[c][j] = short(j == 0 ? LANES + c : j - 1);
-                up[c][j] = short(j == LANES - 1 ? LANES + c : j + 1);
+                const int row = row_of_lane(j);
+                down[c][j] = short(row == 0 ? LANES + c : lane_of_row(row - 1));
+                up[c][j] = short(row == LANES - 1 ? LANES + c : lane_of_row(row + 1));
             }
     }
 };
@@ -195,8 +203,8 @@ constexpr auto& SHIFT_DOWN = SHIFTS.down;
 constexpr auto& SHIFT_UP = SHIFTS.up;
 
 // One tile: 32 source columns from column `first` of a strip of 32 rows.
-// Lane j of every vector is source row y0 + j (rows past the frame repeat its
-// last row).
+// Lane j of every vector is source row y0 + row_of_lane(j) (rows past the
+// frame repeat its last row).
 struct tile {
     __m512i column[LANES]; // the tile's columns, after the transpose
     __m512i above, below;  // rows y0 - 1 and y0 + 32, clamped, over the tile's columns
@@ -246,7 +254,7 @@ struct tile {
         const int columns = std::min(LANES, f.width - first);
         const __mmask32 valid = columns == LANES ? ~__mmask32{0} : (__mmask32{1} << columns) - 1;
         for (int j = 0; j < LANES; ++j)
-            column[j] = _mm512_maskz_loadu_epi16(valid, row(y0 + j));
+            column[j] = _mm512_maskz_loadu_epi16(valid, row(y0 + row_of_lane(j)));
         above = _mm512_maskz_loadu_epi16(valid, row(y0 - 1));
         below = _mm512_maskz_loadu_epi16(valid, row(y0 + LANES));
         transpose(column);
