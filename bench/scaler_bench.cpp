@@ -83,7 +83,7 @@ void bm_scale(benchmark::State& state, lq2x_isa isa, content kind, int w, int h)
 {
     const std::vector<pixel565> src = make_frame(kind, w, h);
     std::vector<pixel565> dst(std::size_t(4) * w * h);
-    timed(state, w, h, [&] { lq2x_frame_using(isa, src.data(), 2 * w, dst.data(), 4 * h, w, h); });
+    timed(state, w, h, [&] { lq2x_scale565_using(isa, src.data(), 2 * w, dst.data(), 4 * h, w, h, lq2x_orientation::ccw); });
 }
 
 const int registered = [] {

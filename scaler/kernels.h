@@ -7,21 +7,28 @@
 #include <cstdint>
 
 #include "lq2x_corners.h"
-#include "pixel565.h"
+#include "lq2x_frame.h"
 
 namespace lq2x_detail {
 
+// A checked frame, and the band of its source rows [y_begin, y_end) to scale
+// now; rows outside the band are still read as neighbours.
+template <typename P>
 struct frame_args {
-    const pixel565* src;
+    const P* src;
     std::ptrdiff_t src_pitch; // bytes
-    pixel565* dst;
+    P* dst;
     std::ptrdiff_t dst_pitch; // bytes
     int width, height;
+    lq2x_orientation turn;
+    int y_begin, y_end;
 };
 
-void frame_scalar(const frame_args& f);
+template <typename P>
+void frame_scalar(const frame_args<P>& f);
 bool avx512_available();
-void frame_avx512(const frame_args& f);
+void frame_avx512(const frame_args<pixel565>& f);
+void frame_avx512(const frame_args<pixel8888>& f);
 
 // Vector kernels decide each quarter by a one-byte code per diff_pattern:
 //   bits 0-3  the pair that gates the blend, one bit each: T=L, T=R, B=L, B=R

@@ -17,12 +17,16 @@
 #include <cstdint>
 
 #include "pixel565.h"
+#include "pixel8888.h"
 
 // The four quarters of an output block, named by the source corner they cover.
-struct lq2x_block {
-    pixel565 tl, tr, bl, br;
-    friend constexpr bool operator==(const lq2x_block&, const lq2x_block&) = default;
+template <typename P>
+struct lq2x_quarters {
+    P tl, tr, bl, br;
+    friend constexpr bool operator==(const lq2x_quarters&, const lq2x_quarters&) = default;
 };
+using lq2x_block = lq2x_quarters<pixel565>;
+using lq2x_block8888 = lq2x_quarters<pixel8888>;
 
 namespace lq2x_detail {
 
@@ -114,22 +118,35 @@ constexpr std::array<pattern_rule, 256> make_rules()
 // The 256-way dispatch: one entry per diff_pattern, covering all four quarters.
 inline constexpr std::array<pattern_rule, 256> RULES = make_rules();
 
-using neighbourhood = std::array<pixel565, 9>;
+template <typename P>
+using neighbourhood = std::array<P, 9>;
 
-constexpr unsigned diff_pattern(const neighbourhood& n)
+template <typename P>
+constexpr unsigned diff_pattern(const neighbourhood<P>& n)
 {
-    const pixel565 c = n[P_C];
+    const P c = n[P_C];
     return unsigned(n[P_TL] != c) | unsigned(n[P_T] != c) << 1 | unsigned(n[P_TR] != c) << 2 |
            unsigned(n[P_L] != c) << 3 | unsigned(n[P_R] != c) << 4 | unsigned(n[P_BL] != c) << 5 |
            unsigned(n[P_B] != c) << 6 | unsigned(n[P_BR] != c) << 7;
 }
 
+constexpr pixel565 blend(pixel565 a, pixel565 b, unsigned wa, unsigned wb) { return blend565(a, b, wa, wb); }
+constexpr pixel8888 blend(pixel8888 a, pixel8888 b, unsigned wa, unsigned wb) { return blend8888(a, b, wa, wb); }
+
 // One pair test, one blend; a failed test turns the blend into a copy of C.
-constexpr pixel565 apply(const quarter_rule& r, const neighbourhood& n)
+template <typename P>
+constexpr P apply(const quarter_rule& r, const neighbourhood<P>& n)
 {
     const bool on = n[r.gate_a] == n[r.gate_b];
     const weights w = KIND_WEIGHTS[on ? r.kind : std::uint8_t{K_C}];
-    return blend565(n[P_C], n[r.x], w.c, w.x);
+    return blend(n[P_C], n[r.x], w.c, w.x);
+}
+
+template <typename P>
+constexpr lq2x_quarters<P> corners(const neighbourhood<P>& n)
+{
+    const pattern_rule& rule = RULES[diff_pattern(n)];
+    return {apply(rule.tl, n), apply(rule.tr, n), apply(rule.bl, n), apply(rule.br, n)};
 }
 
 } // namespace lq2x_detail
@@ -138,8 +155,13 @@ constexpr lq2x_block lq2x_corners(pixel565 TL, pixel565 T, pixel565 TR,
                                   pixel565 L, pixel565 C, pixel565 R,
                                   pixel565 BL, pixel565 B, pixel565 BR)
 {
-    using namespace lq2x_detail;
-    const neighbourhood n{TL, T, TR, L, C, R, BL, B, BR};
-    const pattern_rule& rule = RULES[diff_pattern(n)];
-    return {apply(rule.tl, n), apply(rule.tr, n), apply(rule.bl, n), apply(rule.br, n)};
+    return lq2x_detail::corners<pixel565>({TL, T, TR, L, C, R, BL, B, BR});
+}
+
+// The same rule on 32-bit pixels.
+constexpr lq2x_block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR,
+                                          pixel8888 L, pixel8888 C, pixel8888 R,
+                                          pixel8888 BL, pixel8888 B, pixel8888 BR)
+{
+    return lq2x_detail::corners<pixel8888>({TL, T, TR, L, C, R, BL, B, BR});
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "pixel565.h"
+#include "pixel8888.h"
 
 // Scales one source row. `above`, `row` and `below` are the first pixels of
 // three source rows (the same row may be passed twice); `count` pixels of each
@@ -42,3 +43,28 @@ void lq2x_row(pixel565* dst0, pixel565* dst1,
 void lq2x_frame(const pixel565* src, std::int32_t src_pitch,
                 pixel565* dst, std::int32_t dst_pitch,
                 std::int32_t width, std::int32_t height);
+
+// Where the scaled frame goes. Source pixel (x, y) of a width x height frame
+// becomes the 2x2 output block whose top-left pixel is at
+//   upright: column 2x,                row 2y             (tl tr / bl br)
+//   ccw:     column 2y,                row 2(width-1-x)   (tr br / tl bl)
+//   cw:      column 2(height-1-y),     row 2x             (bl tl / br tr)
+// The upright output is 2*width wide and 2*height tall; the turned ones are
+// 2*height wide and 2*width tall.
+enum class lq2x_orientation { upright, ccw, cw };
+
+// The rule on a whole frame with any placement, for RGB565 or 32-bit pixels.
+// `threads` > 1 splits the source into bands of rows scaled at once, each
+// writing its own part of the output (0: one per hardware thread); the output
+// is the same bits whatever the count. lq2x_scale565 with ccw and one thread
+// is lq2x_frame. Same contract as lq2x_frame, with pitches a multiple of the
+// pixel size and at least 2*width (upright: 2*width pixels) output pixels
+// per row for the turned (upright) placements.
+void lq2x_scale565(const pixel565* src, std::int32_t src_pitch,
+                   pixel565* dst, std::int32_t dst_pitch,
+                   std::int32_t width, std::int32_t height,
+                   lq2x_orientation turn, int threads = 1);
+void lq2x_scale8888(const pixel8888* src, std::int32_t src_pitch,
+                    pixel8888* dst, std::int32_t dst_pitch,
+                    std::int32_t width, std::int32_t height,
+                    lq2x_orientation turn, int threads = 1);

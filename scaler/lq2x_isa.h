@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "pixel565.h"
+#include "lq2x_frame.h"
 
 enum class lq2x_isa { scalar, avx512 };
 
@@ -16,6 +16,11 @@ bool lq2x_isa_available(lq2x_isa isa);
 // The implementation lq2x_frame uses.
 lq2x_isa lq2x_best_isa();
 
-// lq2x_frame with a chosen implementation, which must be available.
-void lq2x_frame_using(lq2x_isa isa, const pixel565* src, std::int32_t src_pitch,
-                      pixel565* dst, std::int32_t dst_pitch, std::int32_t width, std::int32_t height);
+// lq2x_scale565 and lq2x_scale8888 with a chosen implementation, which must
+// be available.
+void lq2x_scale565_using(lq2x_isa isa, const pixel565* src, std::int32_t src_pitch,
+                         pixel565* dst, std::int32_t dst_pitch, std::int32_t width, std::int32_t height,
+                         lq2x_orientation turn, int threads = 1);
+void lq2x_scale8888_using(lq2x_isa isa, const pixel8888* src, std::int32_t src_pitch,
+                          pixel8888* dst, std::int32_t dst_pitch, std::int32_t width, std::int32_t height,
+                          lq2x_orientation turn, int threads = 1);

@@ -28,7 +28,7 @@ lq2x_block fast(const nine& n)
 
 lq2x_block model(const nine& n)
 {
-    const ref::block b = ref::corners(n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7], n[8]);
+    const ref::block<pixel565> b = ref::corners(n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7], n[8]);
     return {b.tl, b.tr, b.bl, b.br};
 }
 
@@ -107,6 +107,22 @@ TEST(Corners, KnownNeighbourhoods)
     EXPECT_EQ(lq2x_corners(K, W, 0x1234, W, K, 0x4321, K, K, K).tl, K);
     // A diagonal equal to T changes only its own pattern bit: pattern 11 is H like 10.
     EXPECT_EQ(lq2x_corners(W, W, K, W, K, K, K, K, K).tl, 0x7BEF);
+}
+
+// The same rule on 32-bit pixels, with every channel, alpha included, told apart.
+TEST(Corners8888, EveryEqualityStructureMatchesModel)
+{
+    for (const std::uint32_t seed : {1u, 2u}) {
+        const auto palette = distinguishable_palette<pixel8888>(seed);
+        for (const auto& groups : partitions()) {
+            std::array<pixel8888, 9> n;
+            for (int i = 0; i < 9; ++i)
+                n[i] = palette[groups[i]];
+            const lq2x_block8888 got = lq2x_corners8888(n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7], n[8]);
+            const ref::block<pixel8888> want = ref::corners(n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7], n[8]);
+            ASSERT_EQ(got, (lq2x_block8888{want.tl, want.tr, want.bl, want.br})) << "seed " << seed;
+        }
+    }
 }
 
 // 112 of the 256 patterns leave all four quarters as the centre.

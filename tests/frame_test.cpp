@@ -14,43 +14,69 @@
 
 namespace {
 
-// Runs lq2x_frame with padded pitches and guard space around the output, and
-// checks every pixel of the buffer: the frame against the model, the rest
-// against the guard. Run with two different guards, a pixel left unwritten
-// would show in one of them; since every pixel of the frame is then written
-// and the walk makes exactly four stores per source pixel, none is written twice.
-void check_frame(lq2x_isa isa, const ref::image& img, int src_pad, int src_lead, int dst_pad, int dst_lead)
+void scale_using(lq2x_isa isa, const pixel565* src, int src_pitch, pixel565* dst, int dst_pitch, int w, int h,
+                 lq2x_orientation turn, int threads)
+{
+    lq2x_scale565_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
+}
+
+void scale_using(lq2x_isa isa, const pixel8888* src, int src_pitch, pixel8888* dst, int dst_pitch, int w, int h,
+                 lq2x_orientation turn, int threads)
+{
+    lq2x_scale8888_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
+}
+
+const char* name(lq2x_orientation turn)
+{
+    return turn == lq2x_orientation::upright ? "upright" : turn == lq2x_orientation::ccw ? "ccw" : "cw";
+}
+
+struct layout {
+    int src_pad = 0, src_lead = 0, dst_pad = 0, dst_lead = 0;
+};
+
+// Scales with padded pitches and guard space around the output, and checks
+// every pixel of the buffer: the frame against the model, the rest against
+// the guard. Run with two different guards, a pixel left unwritten would show
+// in one of them; since every pixel of the frame is then written and the
+// walk makes exactly four stores per source pixel, none is written twice.
+template <typename P>
+void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x_orientation turn, layout pad = {}, int threads = 1)
 {
     const int w = img.width, h = img.height;
-    const ref::image want = ref::scale_ccw(img);
+    const ref::image<P> want = ref::scale(img, turn);
 
     // Source rows `src_pad` pixels apart beyond their width, filled between
     // with a colour the image lacks so that reading it changes the result;
     // the buffer ends right after the last pixel so a read past it is caught.
-    const int src_stride = w + src_pad;
-    std::vector<pixel565> src(std::size_t(src_lead) + std::size_t(h - 1) * src_stride + w, 0xA5A5);
+    const int src_stride = w + pad.src_pad;
+    std::vector<P> src(std::size_t(pad.src_lead) + std::size_t(h - 1) * src_stride + w, P(0xA5A5A5A5u));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            src[src_lead + std::size_t(y) * src_stride + x] = img.at(x, y);
+            src[pad.src_lead + std::size_t(y) * src_stride + x] = img.at(x, y);
 
-    const int out_w = 2 * h, out_h = 2 * w, margin_rows = 2;
-    const int dst_stride = out_w + dst_pad;
-    for (const pixel565 guard : {pixel565(0x0000), pixel565(0xFFFF)}) {
-        std::vector<pixel565> dst(std::size_t(out_h + 2 * margin_rows) * dst_stride, guard);
-        pixel565* const frame = dst.data() + std::size_t(margin_rows) * dst_stride + dst_lead;
-        lq2x_frame_using(isa, src.data() + src_lead, 2 * src_stride, frame, 2 * dst_stride, w, h);
+    const int out_w = want.width, out_h = want.height, margin_rows = 2;
+    const int dst_stride = out_w + pad.dst_pad;
+    for (const P guard : {P(0), P(~P(0))}) {
+        std::vector<P> dst(std::size_t(out_h + 2 * margin_rows) * dst_stride, guard);
+        P* const frame = dst.data() + std::size_t(margin_rows) * dst_stride + pad.dst_lead;
+        scale_using(isa, src.data() + pad.src_lead, int(sizeof(P)) * src_stride, frame, int(sizeof(P)) * dst_stride,
+                    w, h, turn, threads);
 
         for (std::size_t i = 0; i < dst.size(); ++i) {
             const std::ptrdiff_t rel = std::ptrdiff_t(i) - (frame - dst.data());
             const std::ptrdiff_t row = rel >= 0 ? rel / dst_stride : -1, col = rel >= 0 ? rel % dst_stride : -1;
             if (row >= 0 && row < out_h && col < out_w)
                 ASSERT_EQ(dst[i], want.at(int(col), int(row)))
-                    << w << 'x' << h << " output (" << col << ", " << row << "), guard " << guard;
+                    << w << 'x' << h << ' ' << name(turn) << " output (" << col << ", " << row << "), guard " << guard;
             else
-                ASSERT_EQ(dst[i], guard) << w << 'x' << h << " wrote outside the frame at index " << i;
+                ASSERT_EQ(dst[i], guard) << w << 'x' << h << ' ' << name(turn) << " wrote outside the frame at index "
+                                         << i;
         }
     }
 }
+
+constexpr lq2x_orientation TURNS[] = {lq2x_orientation::upright, lq2x_orientation::ccw, lq2x_orientation::cw};
 
 // Each implementation of the walk, against the model.
 class FrameWalk : public ::testing::TestWithParam<lq2x_isa> {
@@ -60,49 +86,88 @@ protected:
         if (!lq2x_isa_available(GetParam()))
             GTEST_SKIP() << "not available on this processor";
     }
+
+    // Sizes around the vector kernels' strips (16 and 32 rows) and bands (14
+    // and 30 columns), and 1- and 2-column frames.
+    template <typename P>
+    void random_frames()
+    {
+        const int sizes[][2] = {{1, 1},  {1, 2},   {1, 3},   {2, 1},   {2, 2},   {3, 2},  {2, 3},   {3, 3},
+                                {5, 7},  {7, 5},   {13, 1},  {17, 4},  {31, 33}, {64, 3}, {65, 32}, {63, 31},
+                                {1, 65}, {2, 100}, {130, 5}, {15, 17}, {16, 16}, {160, 102}};
+        std::uint32_t seed = 1;
+        for (const auto& [w, h] : sizes)
+            for (const int colours : {2, 3, 6}) {
+                const auto img = ref::random_image<P>(w, h, colours, seed++);
+                for (const lq2x_orientation turn : TURNS) {
+                    check_frame(GetParam(), img, turn);
+                    check_frame(GetParam(), img, turn, {3, 1, 5, 2});
+                    if (HasFatalFailure())
+                        return;
+                }
+            }
+    }
+
+    // Every equality structure as a 3x3 tile of a frame, so that each tile's
+    // centre sees exactly that neighbourhood; all pixels are checked.
+    template <typename P>
+    void every_equality_structure()
+    {
+        const auto& all = ref::partitions();
+        constexpr int ACROSS = 150;
+        const int down = int((all.size() + ACROSS - 1) / ACROSS);
+        for (const std::uint32_t seed : {1u, 2u}) {
+            const auto palette = ref::distinguishable_palette<P>(seed);
+            ref::image<P> img{3 * ACROSS, 3 * down, std::vector<P>(std::size_t(9) * ACROSS * down, palette[0])};
+            for (std::size_t t = 0; t < all.size(); ++t)
+                for (int i = 0; i < 9; ++i)
+                    img.at(3 * int(t % ACROSS) + i % 3, 3 * int(t / ACROSS) + i / 3) = palette[all[t][i]];
+            for (const lq2x_orientation turn : TURNS)
+                check_frame(GetParam(), img, turn);
+        }
+    }
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::Values(lq2x_isa::scalar, lq2x_isa::avx512),
                          [](const auto& info) { return info.param == lq2x_isa::scalar ? "scalar" : "avx512"; });
 
-TEST_P(FrameWalk, RandomFramesMatchModel)
+TEST_P(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
+TEST_P(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
+TEST_P(FrameWalk, EveryEqualityStructureMatchesModel565) { every_equality_structure<pixel565>(); }
+TEST_P(FrameWalk, EveryEqualityStructureMatchesModel8888) { every_equality_structure<pixel8888>(); }
+
+// Bands of rows on several threads write exactly what one thread writes.
+TEST_P(FrameWalk, ThreadsChangeNothing)
 {
-    // Sizes around the vector kernels' strip (32 rows) and tile (64 columns) edges too.
-    const int sizes[][2] = {{1, 1},  {1, 2},   {1, 3},   {2, 1},   {2, 2},   {3, 2},  {2, 3},   {3, 3},
-                            {5, 7},  {7, 5},   {13, 1},  {17, 4},  {31, 33}, {64, 3}, {65, 32}, {63, 31},
-                            {1, 65}, {2, 100}, {130, 5}, {160, 102}};
-    std::uint32_t seed = 1;
-    for (const auto& [w, h] : sizes)
-        for (const int colours : {2, 3, 6}) {
-            const ref::image img = ref::random_image(w, h, colours, seed++);
-            check_frame(GetParam(), img, 0, 0, 0, 0);
-            check_frame(GetParam(), img, 3, 1, 5, 2);
-            if (HasFatalFailure())
-                return;
+    const auto art = ref::random_image<pixel565>(70, 200, 3, 5);
+    const auto art32 = ref::random_image<pixel8888>(41, 150, 3, 6);
+    for (const int threads : {2, 3, 7, 0})
+        for (const lq2x_orientation turn : TURNS) {
+            check_frame(GetParam(), art, turn, {1, 0, 3, 1}, threads);
+            check_frame(GetParam(), art32, turn, {}, threads);
         }
 }
 
-// Every equality structure as a 3x3 tile of a frame, so that each tile's
-// centre sees exactly that neighbourhood; all pixels are checked.
-TEST_P(FrameWalk, EveryEqualityStructureMatchesModel)
+// The upright result turned by a plain quarter turn is the turned result.
+TEST(Frame, TurnedEqualsUprightTurned)
 {
-    const auto& all = ref::partitions();
-    constexpr int ACROSS = 150;
-    const int down = int((all.size() + ACROSS - 1) / ACROSS);
-    for (const std::uint32_t seed : {1u, 2u}) {
-        const auto palette = ref::distinguishable_palette(seed);
-        ref::image img{3 * ACROSS, 3 * down, std::vector<pixel565>(std::size_t(9) * ACROSS * down, palette[0])};
-        for (std::size_t t = 0; t < all.size(); ++t)
-            for (int i = 0; i < 9; ++i)
-                img.at(3 * int(t % ACROSS) + i % 3, 3 * int(t / ACROSS) + i / 3) = palette[all[t][i]];
-        check_frame(GetParam(), img, 0, 0, 0, 0);
+    for (const auto& [w, h] : {std::pair{9, 5}, std::pair{1, 4}, std::pair{40, 33}}) {
+        const auto img = ref::random_image<pixel8888>(w, h, 3, std::uint32_t(w * h));
+        const auto scale = [&](lq2x_orientation turn) {
+            const bool upright = turn == lq2x_orientation::upright;
+            ref::image8888 out{upright ? 2 * w : 2 * h, upright ? 2 * h : 2 * w, std::vector<pixel8888>(4 * w * h)};
+            lq2x_scale8888(img.pixels.data(), 4 * w, out.pixels.data(), 4 * out.width, w, h, turn);
+            return out;
+        };
+        const ref::image8888 upright = scale(lq2x_orientation::upright);
+        EXPECT_EQ(scale(lq2x_orientation::ccw), ref::turn_ccw(upright)) << w << 'x' << h;
+        EXPECT_EQ(scale(lq2x_orientation::cw), ref::turn_cw(upright)) << w << 'x' << h;
     }
 }
 
 TEST(Frame, KnownPlacements)
 {
     // 1x2: only the other row differs, no rule blends: each block is its pixel.
-    ref::image tall{1, 2, {0x1111, 0x2222}};
     const pixel565 src[] = {0x1111, 0x2222};
     pixel565 out[2][4];
     lq2x_frame(src, 2, &out[0][0], 8, 1, 2);
@@ -110,19 +175,19 @@ TEST(Frame, KnownPlacements)
         EXPECT_EQ(std::vector<pixel565>(row, row + 4), (std::vector<pixel565>{0x1111, 0x1111, 0x2222, 0x2222}));
 
     // 160x102: source (0, 0) lands at rows 318-319, columns 0-1; (159, 101) at rows 0-1, columns 202-203.
-    ref::image img = ref::random_image(160, 102, 4, 99);
+    ref::image565 img = ref::random_image(160, 102, 4, 99);
     std::vector<pixel565> dst(204 * 320);
     img.at(0, 0) = 0x0001;
     img.at(159, 101) = 0x0002;
     lq2x_frame(img.pixels.data(), 320, dst.data(), 408, 160, 102);
     const auto at = [&](int col, int row) { return dst[std::size_t(row) * 204 + col]; };
-    const ref::block first = ref::corners(img.at(0, 0), img.at(0, 0), img.at(1, 0), img.at(0, 0), img.at(0, 0),
+    const ref::block<pixel565> first = ref::corners(img.at(0, 0), img.at(0, 0), img.at(1, 0), img.at(0, 0), img.at(0, 0),
                                           img.at(1, 0), img.at(0, 1), img.at(0, 1), img.at(1, 1));
     EXPECT_EQ(at(0, 318), first.tr);
     EXPECT_EQ(at(1, 318), first.br);
     EXPECT_EQ(at(0, 319), first.tl);
     EXPECT_EQ(at(1, 319), first.bl);
-    const ref::block last = ref::corners(img.at(158, 100), img.at(159, 100), img.at(159, 100), img.at(158, 101),
+    const ref::block<pixel565> last = ref::corners(img.at(158, 100), img.at(159, 100), img.at(159, 100), img.at(158, 101),
                                          img.at(159, 101), img.at(159, 101), img.at(158, 101), img.at(159, 101),
                                          img.at(159, 101));
     EXPECT_EQ(at(202, 0), last.tr);
@@ -172,13 +237,13 @@ TEST(Frame, OffsetsBeyondThirtyTwoBits)
     if (dst == MAP_FAILED || src == MAP_FAILED)
         GTEST_SKIP() << "cannot reserve " << (dst_bytes >> 20) << " MiB of address space";
 
-    const ref::image img = ref::random_image(W, H, 3, 7);
+    const ref::image565 img = ref::random_image(W, H, 3, 7);
     auto* s = static_cast<std::byte*>(src);
     for (int y = 0; y < H; ++y)
         std::memcpy(s + std::size_t(y) * PITCH, &img.pixels[std::size_t(y) * W], 2 * W);
     lq2x_frame(reinterpret_cast<const pixel565*>(s), PITCH, static_cast<pixel565*>(dst), PITCH, W, H);
 
-    const ref::image want = ref::scale_ccw(img);
+    const ref::image565 want = ref::scale_ccw(img);
     for (int row = 0; row < 2 * W; ++row) {
         const auto* out = reinterpret_cast<const pixel565*>(static_cast<std::byte*>(dst) + std::size_t(row) * PITCH);
         for (int col = 0; col < 2 * H; ++col)

@@ -32,22 +32,23 @@ const std::vector<std::array<int, 9>>& partitions()
     return all;
 }
 
-std::array<pixel565, 9> distinguishable_palette(std::uint32_t seed)
+template <typename P>
+std::array<P, 9> distinguishable_palette(std::uint32_t seed)
 {
     std::mt19937 rng(seed);
     for (;;) {
-        std::array<pixel565, 9> p;
+        std::array<P, 9> p;
         for (auto& c : p)
-            c = pixel565(rng());
+            c = P(rng()); // 32-bit pixels get random alpha too
         bool ok = true;
-        for (const pixel565 c : p) {
-            std::set<pixel565> seen{c};
+        for (const P c : p) {
+            std::set<P> seen{c};
             std::size_t results = 1;
-            for (const pixel565 x : p) {
+            for (const P x : p) {
                 if (x == c)
                     continue;
-                for (const pixel565 v : {ref::blend(c, x, 1, 1), ref::blend(c, x, 3, 1),
-                                         ref::blend(x, c, 3, 1), ref::blend(c, x, 7, 1)}) {
+                for (const P v : {ref::blend(c, x, 1, 1), ref::blend(c, x, 3, 1), ref::blend(x, c, 3, 1),
+                                  ref::blend(c, x, 7, 1)}) {
                     seen.insert(v);
                     ++results;
                 }
@@ -59,5 +60,7 @@ std::array<pixel565, 9> distinguishable_palette(std::uint32_t seed)
     }
 }
 
+template std::array<pixel565, 9> distinguishable_palette(std::uint32_t);
+template std::array<pixel8888, 9> distinguishable_palette(std::uint32_t);
 
 } // namespace ref

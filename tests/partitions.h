@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scaler/pixel565.h"
+#include "scaler/pixel8888.h"
 
 namespace ref {
 
@@ -16,6 +17,7 @@ const std::vector<std::array<int, 9>>& partitions();
 
 // Nine colours such that, for any centre, every blend kind with every other
 // colour gives a different pixel, so a wrong kind or a wrong neighbour shows.
-std::array<pixel565, 9> distinguishable_palette(std::uint32_t seed);
+template <typename P = pixel565>
+std::array<P, 9> distinguishable_palette(std::uint32_t seed);
 
 } // namespace ref

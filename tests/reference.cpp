@@ -15,6 +15,16 @@ pixel565 blend(pixel565 a, pixel565 b, unsigned wa, unsigned wb)
     return pixel565(mix(11, 5) | mix(5, 6) | mix(0, 5));
 }
 
+pixel8888 blend(pixel8888 a, pixel8888 b, unsigned wa, unsigned wb)
+{
+    pixel8888 out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const unsigned ca = (a >> shift) & 0xFF, cb = (b >> shift) & 0xFF;
+        out |= pixel8888((wa * ca + wb * cb) / (wa + wb)) << shift;
+    }
+    return out;
+}
+
 namespace {
 
 bool in(unsigned v, std::initializer_list<unsigned> list)
@@ -26,8 +36,8 @@ bool in(unsigned v, std::initializer_list<unsigned> list)
 
 // Uses the pattern lists (not the grid) so that a mistake in transcribing the
 // grid cannot hide in both places.
-pixel565 out_tl(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
-                pixel565 BL, pixel565 B, pixel565 BR)
+template <typename P>
+P out_tl(P TL, P T, P TR, P L, P C, P R, P BL, P B, P BR)
 {
     const unsigned p = (TL != C ? 1 : 0) + (T != C ? 2 : 0) + (TR != C ? 4 : 0) + (L != C ? 8 : 0) +
                        (R != C ? 16 : 0) + (BL != C ? 32 : 0) + (B != C ? 64 : 0) + (BR != C ? 128 : 0);
@@ -47,8 +57,8 @@ pixel565 out_tl(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pi
     return C;
 }
 
-block corners(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
-              pixel565 BL, pixel565 B, pixel565 BR)
+template <typename P>
+block<P> corners(P TL, P T, P TR, P L, P C, P R, P BL, P B, P BR)
 {
     return {
         out_tl(TL, T, TR, L, C, R, BL, B, BR),
@@ -58,39 +68,89 @@ block corners(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixe
     };
 }
 
-image scale_ccw(const image& src)
+template <typename P>
+image<P> scale(const image<P>& src, lq2x_orientation turn)
 {
     const int w = src.width, h = src.height;
-    image out{2 * h, 2 * w, std::vector<pixel565>(std::size_t(4) * w * h)};
-    const auto at = [&](int x, int y) {
-        return src.at(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1));
-    };
+    const bool upright = turn == lq2x_orientation::upright;
+    image<P> out{upright ? 2 * w : 2 * h, upright ? 2 * h : 2 * w, std::vector<P>(std::size_t(4) * w * h)};
+    const auto at = [&](int x, int y) { return src.at(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1)); };
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const block q = corners(at(x - 1, y - 1), at(x, y - 1), at(x + 1, y - 1),
-                                    at(x - 1, y), at(x, y), at(x + 1, y),
-                                    at(x - 1, y + 1), at(x, y + 1), at(x + 1, y + 1));
-            const int col = 2 * y, row = 2 * (w - 1 - x);
-            out.at(col, row) = q.tr;
-            out.at(col + 1, row) = q.br;
-            out.at(col, row + 1) = q.tl;
-            out.at(col + 1, row + 1) = q.bl;
+            const block<P> q = corners(at(x - 1, y - 1), at(x, y - 1), at(x + 1, y - 1),
+                                       at(x - 1, y), at(x, y), at(x + 1, y),
+                                       at(x - 1, y + 1), at(x, y + 1), at(x + 1, y + 1));
+            // The block's top-left corner in the output, and its four pixels in reading order.
+            int col = 0, row = 0;
+            P p[4] = {};
+            switch (turn) {
+            case lq2x_orientation::upright:
+                col = 2 * x, row = 2 * y;
+                p[0] = q.tl, p[1] = q.tr, p[2] = q.bl, p[3] = q.br;
+                break;
+            case lq2x_orientation::ccw:
+                col = 2 * y, row = 2 * (w - 1 - x);
+                p[0] = q.tr, p[1] = q.br, p[2] = q.tl, p[3] = q.bl;
+                break;
+            case lq2x_orientation::cw:
+                col = 2 * (h - 1 - y), row = 2 * x;
+                p[0] = q.bl, p[1] = q.tl, p[2] = q.br, p[3] = q.tr;
+                break;
+            }
+            out.at(col, row) = p[0];
+            out.at(col + 1, row) = p[1];
+            out.at(col, row + 1) = p[2];
+            out.at(col + 1, row + 1) = p[3];
         }
     }
     return out;
 }
 
-image random_image(int width, int height, int colours, std::uint32_t seed)
+template <typename P>
+image<P> turn_ccw(const image<P>& src)
+{
+    image<P> out{src.height, src.width, std::vector<P>(src.pixels.size())};
+    for (int y = 0; y < src.height; ++y)
+        for (int x = 0; x < src.width; ++x)
+            out.at(y, src.width - 1 - x) = src.at(x, y);
+    return out;
+}
+
+template <typename P>
+image<P> turn_cw(const image<P>& src)
+{
+    image<P> out{src.height, src.width, std::vector<P>(src.pixels.size())};
+    for (int y = 0; y < src.height; ++y)
+        for (int x = 0; x < src.width; ++x)
+            out.at(src.height - 1 - y, x) = src.at(x, y);
+    return out;
+}
+
+template <typename P>
+image<P> random_image(int width, int height, int colours, std::uint32_t seed)
 {
     std::mt19937 rng(seed);
-    std::vector<pixel565> palette(colours);
+    std::vector<P> palette(colours);
     for (auto& c : palette)
-        c = pixel565(rng());
-    image img{width, height, std::vector<pixel565>(std::size_t(width) * height)};
+        c = P(rng());
+    image<P> img{width, height, std::vector<P>(std::size_t(width) * height)};
     std::uniform_int_distribution<int> pick(0, colours - 1);
     for (auto& p : img.pixels)
         p = palette[pick(rng)];
     return img;
 }
+
+template pixel565 out_tl(pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565);
+template block<pixel565> corners(pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565);
+template image<pixel565> scale(const image<pixel565>&, lq2x_orientation);
+template image<pixel565> turn_ccw(const image<pixel565>&);
+template image<pixel565> turn_cw(const image<pixel565>&);
+template image<pixel565> random_image(int, int, int, std::uint32_t);
+template pixel8888 out_tl(pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888);
+template block<pixel8888> corners(pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888);
+template image<pixel8888> scale(const image<pixel8888>&, lq2x_orientation);
+template image<pixel8888> turn_ccw(const image<pixel8888>&);
+template image<pixel8888> turn_cw(const image<pixel8888>&);
+template image<pixel8888> random_image(int, int, int, std::uint32_t);
 
 } // namespace ref

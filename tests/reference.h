@@ -1,40 +1,57 @@
 // A slow, literal model of the scaler, written apart from the library so the
 // tests can check one against the other. Nothing here uses the library's
-// tables or helpers; only the pixel type is shared.
+// tables or helpers; only the pixel types and the orientation names are shared.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "scaler/pixel565.h"
+#include "scaler/lq2x_frame.h"
 
 namespace ref {
 
 // Per-channel floor of (wa*a + wb*b) / (wa + wb), channels unpacked.
 pixel565 blend(pixel565 a, pixel565 b, unsigned wa, unsigned wb);
+pixel8888 blend(pixel8888 a, pixel8888 b, unsigned wa, unsigned wb);
 
+template <typename P>
 struct block {
-    pixel565 tl, tr, bl, br;
+    P tl, tr, bl, br;
 };
 
 // The top-left quarter of the rule, and all four quarters by literal renaming.
-pixel565 out_tl(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
-                pixel565 BL, pixel565 B, pixel565 BR);
-block corners(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
-              pixel565 BL, pixel565 B, pixel565 BR);
+template <typename P>
+P out_tl(P TL, P T, P TR, P L, P C, P R, P BL, P B, P BR);
+template <typename P>
+block<P> corners(P TL, P T, P TR, P L, P C, P R, P BL, P B, P BR);
 
 // A packed frame, pixels row after row.
+template <typename P>
 struct image {
     int width = 0, height = 0;
-    std::vector<pixel565> pixels;
-    pixel565 at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
-    pixel565& at(int x, int y) { return pixels[std::size_t(y) * width + x]; }
+    std::vector<P> pixels;
+    P at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
+    P& at(int x, int y) { return pixels[std::size_t(y) * width + x]; }
+    bool operator==(const image&) const = default;
 };
 
-// The whole frame scaled and turned counter-clockwise: a 2h x 2w image.
-image scale_ccw(const image& src);
+using image565 = image<pixel565>;
+using image8888 = image<pixel8888>;
+
+// The whole frame scaled 2x and placed as `turn` says.
+template <typename P>
+image<P> scale(const image<P>& src, lq2x_orientation turn);
+
+inline image<pixel565> scale_ccw(const image<pixel565>& src) { return scale(src, lq2x_orientation::ccw); }
+
+// Plain quarter turns of a whole image.
+template <typename P>
+image<P> turn_ccw(const image<P>& src);
+template <typename P>
+image<P> turn_cw(const image<P>& src);
 
 // A frame of `colours` random colours (few colours make equal neighbours likely).
-image random_image(int width, int height, int colours, std::uint32_t seed);
+template <typename P = pixel565>
+image<P> random_image(int width, int height, int colours, std::uint32_t seed);
 
 } // namespace ref

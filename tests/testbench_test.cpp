@@ -43,10 +43,10 @@ void write_file(const fs::path& p, const bytes& b)
 // What the bench must write for a given input, from the test's own model.
 bytes expected_output(const bytes& input)
 {
-    ref::image img{SRC_W, SRC_H, std::vector<pixel565>(SRC_W * SRC_H)};
+    ref::image565 img{SRC_W, SRC_H, std::vector<pixel565>(SRC_W * SRC_H)};
     for (std::size_t i = 0; i < img.pixels.size(); ++i)
         img.pixels[i] = pixel565((input[3 * i] & 0xF8) << 8 | (input[3 * i + 1] & 0xFC) << 3 | input[3 * i + 2] >> 3);
-    const ref::image out = ref::scale_ccw(img);
+    const ref::image565 out = ref::scale_ccw(img);
     bytes b;
     for (const pixel565 p : out.pixels)
         b.insert(b.end(), {static_cast<unsigned char>(p >> 11 << 3), static_cast<unsigned char>((p >> 5 & 63) << 2),
@@ -171,7 +171,7 @@ protected:
 
 bytes random_few_colours(std::uint32_t seed)
 {
-    const ref::image img = ref::random_image(SRC_W, SRC_H, 5, seed);
+    const ref::image565 img = ref::random_image(SRC_W, SRC_H, 5, seed);
     bytes b;
     for (const pixel565 p : img.pixels)
         b.insert(b.end(), {static_cast<unsigned char>(p >> 8), static_cast<unsigned char>(p >> 3),
