@@ -2,8 +2,9 @@
 //
 // For every frame size: memset of the output (the write-bandwidth floor), a
 // plain turned 2x pixel doubling, the scaler on pixel art, four-colour noise
-// and a flat colour (with the fastest implementation this processor has), and
-// the portable implementation on art and noise. Each case reports source megapixels per second
+// and a flat colour (with the fastest implementation this processor has), the
+// same on pixel art in two threads at the large sizes (`speedup` over one
+// thread), and the portable implementation on art and noise. Each case reports source megapixels per second
 // (`Mpix/s`) and its time over the memset time of the same output (`x_memset`).
 #include <benchmark/benchmark.h>
 
@@ -28,16 +29,18 @@ std::map<long, double>& memset_seconds()
     return per_size;
 }
 
-void report(benchmark::State& state, int w, int h, double total_seconds)
+// Sets the counters; returns the seconds per frame.
+double report(benchmark::State& state, int w, int h, double total_seconds)
 {
     const double per_frame = total_seconds / double(state.iterations());
     state.counters["Mpix/s"] = double(w) * h / per_frame / 1e6;
     if (const auto it = memset_seconds().find(long(w) * h); it != memset_seconds().end())
         state.counters["x_memset"] = per_frame / it->second;
+    return per_frame;
 }
 
 template <typename Body>
-void timed(benchmark::State& state, int w, int h, Body body)
+double timed(benchmark::State& state, int w, int h, Body body)
 {
     double total = 0;
     for (auto _ : state) {
@@ -46,7 +49,7 @@ void timed(benchmark::State& state, int w, int h, Body body)
         benchmark::ClobberMemory();
         total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    report(state, w, h, total);
+    return report(state, w, h, total);
 }
 
 void bm_memset(benchmark::State& state, int w, int h)
@@ -79,11 +82,25 @@ void bm_double(benchmark::State& state, int w, int h)
     });
 }
 
-void bm_scale(benchmark::State& state, lq2x_isa isa, content kind, int w, int h)
+// Single-threaded seconds per frame of the fastest implementation on pixel
+// art, by frame size: the yardstick of the threaded runs.
+std::map<long, double>& one_thread_seconds()
+{
+    static std::map<long, double> per_size;
+    return per_size;
+}
+
+void bm_scale(benchmark::State& state, lq2x_isa isa, content kind, int w, int h, int threads)
 {
     const std::vector<pixel565> src = make_frame(kind, w, h);
     std::vector<pixel565> dst(std::size_t(4) * w * h);
-    timed(state, w, h, [&] { lq2x_scale565_using(isa, src.data(), 2 * w, dst.data(), 4 * h, w, h, lq2x_orientation::ccw); });
+    const double seconds = timed(state, w, h, [&] {
+        lq2x_scale565_using(isa, src.data(), 2 * w, dst.data(), 4 * h, w, h, lq2x_orientation::ccw, threads);
+    });
+    if (threads == 1 && isa == lq2x_best_isa() && kind == content::pixel_art)
+        one_thread_seconds()[long(w) * h] = seconds;
+    else if (const auto it = one_thread_seconds().find(long(w) * h); threads > 1 && it != one_thread_seconds().end())
+        state.counters["speedup"] = it->second / seconds;
 }
 
 const int registered = [] {
@@ -92,15 +109,18 @@ const int registered = [] {
         benchmark::RegisterBenchmark(("memset/" + size).c_str(), bm_memset, w, h);
         benchmark::RegisterBenchmark(("double/" + size).c_str(), bm_double, w, h);
         const lq2x_isa best = lq2x_best_isa();
-        benchmark::RegisterBenchmark(("lq2x_art/" + size).c_str(), bm_scale, best, content::pixel_art, w, h);
-        benchmark::RegisterBenchmark(("lq2x_noise/" + size).c_str(), bm_scale, best, content::noise, w, h);
-        benchmark::RegisterBenchmark(("lq2x_flat/" + size).c_str(), bm_scale, best, content::flat, w, h);
+        benchmark::RegisterBenchmark(("lq2x_art/" + size).c_str(), bm_scale, best, content::pixel_art, w, h, 1);
+        benchmark::RegisterBenchmark(("lq2x_noise/" + size).c_str(), bm_scale, best, content::noise, w, h, 1);
+        benchmark::RegisterBenchmark(("lq2x_flat/" + size).c_str(), bm_scale, best, content::flat, w, h, 1);
+        if (w >= 1920) // bands of rows on both cores
+            benchmark::RegisterBenchmark(("lq2x_art_2threads/" + size).c_str(), bm_scale, best, content::pixel_art,
+                                         w, h, 2);
         if (best != lq2x_isa::scalar) {
             // The portable path, for comparison.
             benchmark::RegisterBenchmark(("scalar_art/" + size).c_str(), bm_scale, lq2x_isa::scalar,
-                                         content::pixel_art, w, h);
+                                         content::pixel_art, w, h, 1);
             benchmark::RegisterBenchmark(("scalar_noise/" + size).c_str(), bm_scale, lq2x_isa::scalar,
-                                         content::noise, w, h);
+                                         content::noise, w, h, 1);
         }
     }
     return 0;

@@ -1,0 +1,86 @@
+// The typed entry point: image views that carry their own size and pitch,
+// and an error result instead of a broken contract.
+//
+//     std::vector<pixel8888> out(4 * w * h);
+//     const lq2x::error e = lq2x::scale(lq2x::packed(in.data(), w, h),
+//                                       lq2x::packed(out.data(), 2 * w, 2 * h));
+//     if (e != lq2x::error::none) std::fprintf(stderr, "%s\n", lq2x::describe(e));
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "lq2x_frame.h"
+#include "pixel565.h"
+#include "pixel8888.h"
+
+namespace lq2x {
+
+using orientation = lq2x_orientation;
+
+// Pixels of an image in memory: `height` rows of `width` pixels, each row
+// `pitch` bytes after the one before. P is pixel565 or pixel8888, const for
+// a source.
+template <typename P>
+struct image_view {
+    P* pixels = nullptr;
+    std::int32_t width = 0, height = 0;
+    std::ptrdiff_t pitch = 0;
+
+    constexpr image_view() = default;
+    constexpr image_view(P* pixels_, std::int32_t width_, std::int32_t height_, std::ptrdiff_t pitch_)
+        : pixels(pixels_), width(width_), height(height_), pitch(pitch_)
+    {
+    }
+    // A view of writable pixels serves as a source too.
+    template <typename Q>
+        requires std::is_same_v<const Q, P>
+    constexpr image_view(const image_view<Q>& v) : pixels(v.pixels), width(v.width), height(v.height), pitch(v.pitch)
+    {
+    }
+};
+
+// A view of rows with no gap between them.
+template <typename P>
+constexpr image_view<P> packed(P* pixels, std::int32_t width, std::int32_t height)
+{
+    return {pixels, width, height, std::ptrdiff_t{width} * std::ptrdiff_t(sizeof(P))};
+}
+
+struct size {
+    std::int64_t width, height;
+};
+
+// The output size for a source of width x height: 2*width x 2*height upright,
+// 2*height x 2*width turned.
+constexpr size scaled_size(std::int64_t width, std::int64_t height, orientation turn)
+{
+    return turn == orientation::upright ? size{2 * width, 2 * height} : size{2 * height, 2 * width};
+}
+
+enum class error {
+    none,
+    bad_size,         // a negative width or height, or an output too large to address
+    null_pixels,      // no pixels for a view that is not empty
+    bad_pitch,        // not a whole number of pixels, shorter than a row, or beyond 2^31 bytes
+    output_too_small, // the output view is smaller than scaled_size
+    overlap,          // the source and the output share memory
+};
+
+// One line of English for an error.
+const char* describe(error e);
+
+struct options {
+    orientation turn = orientation::upright;
+    int threads = 1; // 0 or less: one per hardware thread
+};
+
+// Scales src into the top-left scaled_size of dst, placed as options.turn
+// says; the rest of dst is left alone. Checks every argument first and
+// returns an error, having written nothing, if one is wrong. An empty source
+// writes nothing.
+error scale(image_view<const pixel565> src, image_view<pixel565> dst, options opt = {});
+error scale(image_view<const pixel8888> src, image_view<pixel8888> dst, options opt = {});
+
+} // namespace lq2x
