@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -119,7 +120,11 @@ void scale(Kernel kernel, const P* src, std::int32_t src_pitch, P* dst, std::int
         frame_args<P> part = f;
         part.y_begin = y;
         part.y_end = y + rows;
-        helpers.emplace_back(kernel, part);
+        try {
+            helpers.emplace_back(kernel, part);
+        } catch (const std::exception&) {
+            kernel(part); // no thread to be had: this band on the caller's
+        }
     }
     f.y_begin = y;
     kernel(f);

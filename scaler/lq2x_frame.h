@@ -1,7 +1,8 @@
-// The frame walk: scales a whole RGB565 frame by two and turns it a
-// quarter-turn counter-clockwise in the same pass.
+// The frame walk: scales a whole frame by two, upright or turned a
+// quarter-turn in the same pass.
 //
-// Source pixel (x, y) becomes the 2x2 output block whose top-left pixel is at
+// lq2x_frame and lq2x_row work on RGB565 and turn counter-clockwise: source
+// pixel (x, y) becomes the 2x2 output block whose top-left pixel is at
 // output column 2y, output row 2(width - 1 - x), holding
 //
 //     tr  br
@@ -58,8 +59,8 @@ enum class lq2x_orientation { upright, ccw, cw };
 // writing its own part of the output (0: one per hardware thread); the output
 // is the same bits whatever the count. lq2x_scale565 with ccw and one thread
 // is lq2x_frame. Same contract as lq2x_frame, with pitches a multiple of the
-// pixel size and at least 2*width (upright: 2*width pixels) output pixels
-// per row for the turned (upright) placements.
+// pixel size, source rows of width pixels and output rows of 2*height pixels
+// (upright: 2*width).
 void lq2x_scale565(const pixel565* src, std::int32_t src_pitch,
                    pixel565* dst, std::int32_t dst_pitch,
                    std::int32_t width, std::int32_t height,
