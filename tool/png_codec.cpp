@@ -1,0 +1,162 @@
+// PNG through libpng. Every colour type and bit depth is read into 8-bit
+// RGBA: palettes and low-bit grey are expanded, 16-bit samples are scaled
+// to 8 bits, and a tRNS chunk becomes alpha. Gamma, chromaticity and colour
+// profile chunks are neither applied nor written: sample values pass
+// through as they are stored.
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "codecs.h"
+
+namespace tool {
+namespace {
+
+struct png_io {
+    std::span<const std::uint8_t> in;
+    std::size_t at = 0;
+    std::vector<std::uint8_t>* out = nullptr;
+    char message[200] = "corrupt data";
+};
+
+png_io& io_of(png_structp png) { return *static_cast<png_io*>(png_get_error_ptr(png)); }
+
+void on_error(png_structp png, png_const_charp message)
+{
+    std::snprintf(io_of(png).message, sizeof io_of(png).message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void on_warning(png_structp, png_const_charp) {} // a warning does not stop the image
+
+void read_data(png_structp png, png_bytep data, std::size_t length)
+{
+    png_io& io = io_of(png);
+    if (io.in.size() - io.at < length)
+        png_error(png, "truncated data");
+    std::memcpy(data, io.in.data() + io.at, length);
+    io.at += length;
+}
+
+void write_data(png_structp png, png_bytep data, std::size_t length)
+{
+    png_io& io = io_of(png);
+    bool full = false;
+    try {
+        io.out->insert(io.out->end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        full = true; // never let an exception pass through libpng's C frames
+    }
+    if (full)
+        png_error(png, "out of memory");
+}
+
+void flush_data(png_structp) {}
+
+// Frees libpng's structures on every way out.
+struct reader {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~reader() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+struct writer {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~writer() { png_destroy_write_struct(&png, &info); }
+};
+
+} // namespace
+
+image decode_png(std::span<const std::uint8_t> data, size_limit limit)
+{
+    png_io io{data};
+    image img;
+    std::vector<png_bytep> rows;
+    reader r;
+    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
+    if (r.png == nullptr || (r.info = png_create_info_struct(r.png)) == nullptr)
+        throw failure("out of memory");
+    if (setjmp(png_jmpbuf(r.png)))
+        throw failure(io.message);
+
+    png_set_read_fn(r.png, &io, read_data);
+    png_set_chunk_malloc_max(r.png, 64 << 20); // ancillary chunks are never worth more
+    png_read_info(r.png, r.info);
+    const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
+    check_size(width, height, limit); // before any pixel memory is taken
+
+    const int type = png_get_color_type(r.png, r.info);
+    const bool transparency = png_get_valid(r.png, r.info, PNG_INFO_tRNS) != 0;
+    const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || transparency;
+    const bool grey = (type & PNG_COLOR_MASK_COLOR) == 0;
+    img.kind = grey ? (alpha ? layout::grey_alpha : layout::grey) : (alpha ? layout::rgba : layout::rgb);
+
+    png_set_expand(r.png);
+    png_set_scale_16(r.png);
+    if (grey)
+        png_set_gray_to_rgb(r.png);
+    if (!alpha)
+        png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(r.png);
+    png_read_update_info(r.png, r.info);
+    if (png_get_rowbytes(r.png, r.info) != std::size_t(width) * 4)
+        throw failure("unexpected pixel layout");
+
+    img.width = int(width);
+    img.height = int(height);
+    img.pixels.resize(std::size_t(width) * height);
+    rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = img.bytes() + std::size_t(y) * width * 4;
+    png_read_image(r.png, rows.data());
+    png_read_end(r.png, nullptr);
+    return img;
+}
+
+std::vector<std::uint8_t> encode_png(const image& img, int level)
+{
+    std::vector<std::uint8_t> out;
+    png_io io;
+    io.out = &out;
+    const int depth = channels(img.kind);
+    std::vector<std::uint8_t> row(std::size_t(img.width) * depth);
+    writer w;
+    w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
+    if (w.png == nullptr || (w.info = png_create_info_struct(w.png)) == nullptr)
+        throw failure("out of memory");
+    if (setjmp(png_jmpbuf(w.png)))
+        throw failure(io.message);
+
+    static const int TYPES[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                                PNG_COLOR_TYPE_RGB_ALPHA};
+    png_set_write_fn(w.png, &io, write_data, flush_data);
+    png_set_IHDR(w.png, w.info, png_uint_32(img.width), png_uint_32(img.height), 8, TYPES[int(img.kind)],
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(w.png, level);
+    // No row filters: scaled pixel art repeats runs of identical pixels and
+    // rows, which deflate's matches catch as they are, and filtering breaks
+    // them up (every filter set tried wrote larger files, and more slowly).
+    png_set_filter(w.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_write_info(w.png, w.info);
+    const std::uint8_t* in = img.bytes();
+    for (int y = 0; y < img.height; ++y) {
+        std::uint8_t* o = row.data();
+        for (int x = 0; x < img.width; ++x, in += 4) {
+            if (is_grey(img.kind))
+                *o++ = in[0];
+            else
+                o = std::copy(in, in + 3, o);
+            if (has_alpha(img.kind))
+                *o++ = in[3];
+        }
+        png_write_row(w.png, row.data());
+    }
+    png_write_end(w.png, w.info);
+    return out;
+}
+
+} // namespace tool

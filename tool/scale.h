@@ -1,0 +1,20 @@
+// What the tool does to a decoded picture.
+#pragma once
+
+#include "image.h"
+#include "scaler/lq2x.h"
+
+namespace tool {
+
+struct scale_settings {
+    lq2x::orientation turn = lq2x::orientation::upright;
+    int factor = 2;      // 2, 4 or 8: the 2x rule applied once, twice or three times
+    bool rgb565 = false; // the test bench's arithmetic: RGB565 in and out, alpha dropped
+    int threads = 1;
+};
+
+// Scales (and turns) the picture. Pixels with alpha 0 are made all zero
+// first, so that invisible colour bits cannot change the result.
+image scale(image img, const scale_settings& s);
+
+} // namespace tool
