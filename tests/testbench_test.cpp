@@ -1,11 +1,7 @@
 // Runs the built test bench in a scratch folder, as a user would.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +15,7 @@
 #include <vector>
 
 #include "reference.h"
+#include "run_program.h"
 
 namespace fs = std::filesystem;
 
@@ -54,61 +51,34 @@ bytes expected_output(const bytes& input)
     return b;
 }
 
-struct outcome {
-    int status = -1;
-    std::string out, err;
-};
+using testing_support::outcome;
+using limits = testing_support::run_options;
 
-struct limits {
-    long max_file_bytes = -1;       // RLIMIT_FSIZE, with SIGXFSZ ignored
-    bool unprivileged = false;      // as root, run as nobody so permissions apply
-    const char* preload = nullptr;  // LD_PRELOAD
-};
-
-std::string drain(int fd)
+limits unprivileged()
 {
-    std::string s;
-    char buf[4096];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-        s.append(buf, std::size_t(n));
-    close(fd);
-    return s;
+    limits l;
+    l.unprivileged = true;
+    return l;
 }
 
-outcome run_bench(const fs::path& dir, const limits& lim = {})
+limits file_size_limit(long bytes)
 {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        if (lim.max_file_bytes >= 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit rl{rlim_t(lim.max_file_bytes), rlim_t(lim.max_file_bytes)};
-            setrlimit(RLIMIT_FSIZE, &rl);
-        }
-        if (lim.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(126);
-        if (lim.preload)
-            setenv("LD_PRELOAD", lim.preload, 1);
-        execl(TESTBENCH_PATH, "lq2x_testbench", "arguments", "are", "ignored", nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    outcome o;
-    o.out = drain(out[0]);
-    o.err = drain(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return o;
+    limits l;
+    l.max_file_bytes = bytes;
+    return l;
+}
+
+limits preloaded(const char* library)
+{
+    limits l;
+    l.preload = library;
+    return l;
+}
+
+outcome run_bench(const fs::path& dir, limits lim = {})
+{
+    lim.dir = dir;
+    return testing_support::run_program(TESTBENCH_PATH, {"arguments", "are", "ignored"}, lim);
 }
 
 class Testbench : public ::testing::Test {
@@ -261,7 +231,7 @@ TEST_F(Testbench, UnreadableInputIsReported)
 
     write_file(dir / "test.raw", bytes(INPUT_SIZE, 1));
     fs::permissions(dir / "test.raw", fs::perms::none);
-    run_fails("lq2x_testbench: test.raw: Permission denied", {.unprivileged = true});
+    run_fails("lq2x_testbench: test.raw: Permission denied", unprivileged());
 }
 
 TEST_F(Testbench, ShortInputIsRejected)
@@ -281,11 +251,11 @@ TEST_F(Testbench, UnwritableOutputKeepsTheEarlierOne)
     // The folder refuses new files.
     fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    run_fails("lq2x_testbench: LQ2x.raw: cannot write: Permission denied", {.unprivileged = true});
+    run_fails("lq2x_testbench: LQ2x.raw: cannot write: Permission denied", unprivileged());
     fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
 
     // A file-size limit: the disk fills up part way through.
-    run_fails("lq2x_testbench: LQ2x.raw: cannot write: File too large", {.max_file_bytes = 50000});
+    run_fails("lq2x_testbench: LQ2x.raw: cannot write: File too large", file_size_limit(50000));
 
     // A folder where the output should go.
     fs::remove(dir / "LQ2x.raw");
@@ -298,7 +268,7 @@ TEST_F(Testbench, OutOfMemoryIsReported)
 {
     write_file(dir / "test.raw", bytes(INPUT_SIZE, 1));
     leave_earlier_output();
-    run_fails("lq2x_testbench: out of memory", {.preload = FAIL_BIG_MALLOC_PATH});
+    run_fails("lq2x_testbench: out of memory", preloaded(FAIL_BIG_MALLOC_PATH));
 }
 #endif
 

@@ -1,0 +1,324 @@
+// The lq2x command-line tool, run end to end on real files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "codecs.h"
+#include "reference.h"
+#include "run_program.h"
+
+namespace fs = std::filesystem;
+using testing_support::outcome;
+using testing_support::run_options;
+using bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+bytes read_file(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& p, const bytes& b)
+{
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// An RGBA picture as the tool holds it, from R, G, B, A bytes.
+tool::image rgba(int w, int h, tool::layout kind, const std::vector<std::array<std::uint8_t, 4>>& px)
+{
+    tool::image img{w, h, kind, std::vector<pixel8888>(px.size())};
+    std::memcpy(img.bytes(), px.data(), px.size() * 4);
+    return img;
+}
+
+// A few colours, some of them fully transparent with different colour bits.
+tool::image test_picture(int w, int h, tool::layout kind, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::array<std::uint8_t, 4>> palette(5);
+    for (auto& c : palette) {
+        c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), 0xFF};
+        if (tool::is_grey(kind))
+            c[1] = c[2] = c[0];
+    }
+    if (tool::has_alpha(kind)) {
+        palette[3][3] = 0;
+        palette[4] = {9, 8, 7, 0}; // invisible, other colour bits
+        palette[2][3] = 0x80;
+    }
+    std::vector<std::array<std::uint8_t, 4>> px(std::size_t(w) * h);
+    for (auto& p : px)
+        p = palette[rng() % palette.size()];
+    return rgba(w, h, kind, px);
+}
+
+// What the tool must make of a picture: invisible pixels made all zero, then the rule.
+ref::image8888 model(tool::image img, lq2x_orientation turn = lq2x_orientation::upright, int passes = 1)
+{
+    if (tool::has_alpha(img.kind))
+        for (std::size_t i = 0; i < img.pixels.size(); ++i)
+            if (img.bytes()[4 * i + 3] == 0)
+                img.pixels[i] = 0;
+    ref::image8888 out{img.width, img.height, img.pixels};
+    for (int i = 0; i < passes; ++i)
+        out = ref::scale(out, i == 0 ? turn : lq2x_orientation::upright);
+    return out;
+}
+
+class Tool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string t = (fs::temp_directory_path() / "lq2x_tool_XXXXXX").string();
+        ASSERT_NE(mkdtemp(t.data()), nullptr);
+        dir = t;
+        fs::permissions(dir, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    }
+    void TearDown() override
+    {
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(dir);
+    }
+
+    outcome lq2x(std::vector<std::string> args, const std::string& input = {})
+    {
+        run_options opt;
+        opt.dir = dir;
+        opt.input = input;
+        return testing_support::run_program(TOOL_PATH, args, opt);
+    }
+
+    void put(const std::string& name, const tool::image& img, tool::format f)
+    {
+        write_file(dir / name, tool::encode(img, f, {}));
+    }
+
+    tool::image get(const std::string& name, tool::decode_options opt = {})
+    {
+        return tool::decode(read_file(dir / name), opt);
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Tool, EveryFormatRoundTripsThroughTheRule)
+{
+    struct format_case {
+        tool::format f;
+        tool::layout kind;
+        const char* name;
+    };
+    const format_case cases[] = {
+        {tool::format::png, tool::layout::rgba, "a.png"}, {tool::format::png, tool::layout::rgb, "b.png"},
+        {tool::format::png, tool::layout::grey, "c.png"}, {tool::format::png, tool::layout::grey_alpha, "d.png"},
+        {tool::format::ppm, tool::layout::rgb, "e.ppm"},  {tool::format::pgm, tool::layout::grey, "f.pgm"},
+        {tool::format::pam, tool::layout::rgba, "g.pam"}, {tool::format::pam, tool::layout::grey_alpha, "h.pam"},
+    };
+    std::uint32_t seed = 1;
+    for (const auto& c : cases) {
+        const tool::image in = test_picture(13, 9, c.kind, seed++);
+        put(c.name, in, c.f);
+        const std::string out = std::string("out_") + c.name;
+        const outcome o = lq2x({c.name, out});
+        ASSERT_EQ(o.status, 0) << c.name << ": " << o.err;
+        const tool::image got = get(out);
+        EXPECT_EQ(got.kind, c.kind) << c.name; // grey stays grey, no alpha stays without
+        EXPECT_EQ(ref::image8888(got.width, got.height, got.pixels), model(in)) << c.name;
+    }
+}
+
+TEST_F(Tool, RawInAndOut)
+{
+    const tool::image in = test_picture(6, 4, tool::layout::rgb, 7);
+    put("in.raw", in, tool::format::raw);
+    ASSERT_EQ(lq2x({"--size", "6x4", "in.raw", "out.raw"}).status, 0);
+    tool::decode_options raw;
+    raw.raw_size = std::pair{12, 8};
+    EXPECT_EQ(get("out.raw", raw).pixels, model(in).pixels);
+    // A raw file of the wrong length for its size is refused.
+    const outcome o = lq2x({"--size", "6x5", "in.raw", "bad.raw"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("raw RGB of 6 x 5 is 90 bytes, the file has 72"), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(dir / "bad.raw"));
+}
+
+TEST_F(Tool, RotationAndRepeatedScaling)
+{
+    const tool::image in = test_picture(11, 7, tool::layout::rgba, 8);
+    put("in.png", in, tool::format::png);
+    ASSERT_EQ(lq2x({"--rotate", "ccw", "in.png", "ccw.png"}).status, 0);
+    ASSERT_EQ(lq2x({"--rotate", "cw", "--scale", "4", "in.png", "cw4.png"}).status, 0);
+    ASSERT_EQ(lq2x({"--scale", "8", "--threads", "2", "in.png", "x8.png"}).status, 0);
+    const auto as_ref = [](const tool::image& i) { return ref::image8888{i.width, i.height, i.pixels}; };
+    EXPECT_EQ(as_ref(get("ccw.png")), model(in, lq2x_orientation::ccw));
+    EXPECT_EQ(as_ref(get("cw4.png")), model(in, lq2x_orientation::cw, 2));
+    EXPECT_EQ(as_ref(get("x8.png")), model(in, lq2x_orientation::upright, 3));
+}
+
+// Invisible pixels count as equal whatever their colour bits.
+TEST_F(Tool, TransparentColourBitsChangeNothing)
+{
+    tool::image a = test_picture(10, 10, tool::layout::rgba, 9);
+    tool::image b = a;
+    std::mt19937 rng(3);
+    for (std::size_t i = 0; i < b.pixels.size(); ++i)
+        if (b.bytes()[4 * i + 3] == 0)
+            for (int c = 0; c < 3; ++c)
+                b.bytes()[4 * i + c] = std::uint8_t(rng());
+    put("a.png", a, tool::format::png);
+    put("b.png", b, tool::format::png);
+    ASSERT_EQ(lq2x({"a.png", "a2.png"}).status, 0);
+    ASSERT_EQ(lq2x({"b.png", "b2.png"}).status, 0);
+    EXPECT_EQ(get("a2.png").pixels, get("b2.png").pixels);
+}
+
+TEST_F(Tool, StandardInputAndOutput)
+{
+    const tool::image in = test_picture(5, 6, tool::layout::rgb, 10);
+    const bytes png = tool::encode(in, tool::format::png, {});
+    const outcome o = lq2x({"-", "-"}, std::string(png.begin(), png.end()));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const tool::image got = tool::decode(bytes(o.out.begin(), o.out.end()), {});
+    EXPECT_EQ(got.pixels, model(in).pixels);
+    // --format picks the output format on standard output.
+    const outcome p = lq2x({"--format", "ppm", "-", "-"}, std::string(png.begin(), png.end()));
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(p.out.substr(0, 2), "P6");
+}
+
+TEST_F(Tool, ManyFilesWithOneBad)
+{
+    fs::create_directory(dir / "out");
+    put("a.png", test_picture(4, 4, tool::layout::rgb, 11), tool::format::png);
+    write_file(dir / "bad.png", bytes{'n', 'o', 't'});
+    put("c.pam", test_picture(3, 5, tool::layout::rgba, 12), tool::format::pam);
+    const outcome o = lq2x({"-o", "out", "a.png", "bad.png", "missing.png", "c.pam"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("lq2x: bad.png: not a PNG, PPM, PGM or PAM image\n"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("lq2x: missing.png: No such file or directory\n"), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
+    EXPECT_EQ(get("out/a.png").width, 8);
+    EXPECT_EQ(get("out/c.pam").height, 10);
+    EXPECT_FALSE(fs::exists(dir / "out" / "bad.png"));
+}
+
+// The test bench's arithmetic, byte for byte, on its own sample.
+TEST_F(Tool, Rgb565MatchesTheTestBench)
+{
+    fs::copy_file(SAMPLE_PATH, dir / "test.raw");
+    run_options opt;
+    opt.dir = dir;
+    ASSERT_EQ(testing_support::run_program(TESTBENCH_PATH, {}, opt).status, 0);
+    const outcome o = lq2x({"--rgb565", "--rotate", "ccw", "--size", "160x102", "test.raw", "tool.raw"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(read_file(dir / "tool.raw"), read_file(dir / "LQ2x.raw"));
+}
+
+TEST_F(Tool, BadInputsAreReportedAndWriteNothing)
+{
+    const tool::image img = test_picture(8, 8, tool::layout::rgba, 13);
+    const bytes good = tool::encode(img, tool::format::png, {});
+    bytes truncated(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2));
+    bytes corrupt = good;
+    corrupt[good.size() / 2] ^= 0x55; // inside the compressed image data
+    bytes bad_crc = good;
+    bad_crc[30] ^= 1; // the header chunk's checksum
+    // A PNG header claiming 100000 x 100000 pixels (its checksum made right),
+    // followed by the small image's data.
+    bytes huge = good;
+    const std::uint8_t dims[8] = {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0};
+    std::memcpy(huge.data() + 16, dims, 8);
+    const std::uint32_t crc = std::uint32_t(::crc32(0, huge.data() + 12, 17));
+    for (int i = 0; i < 4; ++i)
+        huge[29 + i] = std::uint8_t(crc >> (24 - 8 * i));
+    const std::string big_pnm = "P6\n100000 100000\n255\n";
+
+    write_file(dir / "truncated.png", truncated);
+    write_file(dir / "corrupt.png", corrupt);
+    write_file(dir / "bad_crc.png", bad_crc);
+    write_file(dir / "huge.png", huge);
+    write_file(dir / "huge.ppm", bytes(big_pnm.begin(), big_pnm.end()));
+    write_file(dir / "empty.png", {});
+    const std::pair<const char*, const char*> cases[] = {
+        {"nothing-here.png", "No such file or directory"},
+        {"truncated.png", "truncated data"},
+        {"corrupt.png", "IDAT"},
+        {"bad_crc.png", "CRC error"},
+        {"huge.png", "image too large: 100000 x 100000 pixels"},
+        {"huge.ppm", "image too large: 100000 x 100000 pixels"},
+        {"empty.png", "empty file"},
+    };
+    for (const auto& [file, why] : cases) {
+        const outcome o = lq2x({file, "out.png"});
+        EXPECT_EQ(o.status, 1) << file;
+        EXPECT_EQ(o.err.find(std::string("lq2x: ") + file + ": "), 0u) << o.err;
+        EXPECT_NE(o.err.find(why), std::string::npos) << file << ": " << o.err;
+        EXPECT_FALSE(fs::exists(dir / "out.png")) << file;
+    }
+    // The limit can be raised (here the header passes it, and the missing data is the fault).
+    const outcome raised = lq2x({"--max-pixels", "100000000000", "huge.ppm", "out.png"});
+    EXPECT_NE(raised.err.find("truncated"), std::string::npos) << raised.err;
+}
+
+TEST_F(Tool, OutputsAreReplacedWholeButNeverAnInput)
+{
+    const tool::image img = test_picture(8, 8, tool::layout::rgb, 14);
+    put("in.png", img, tool::format::png);
+    write_file(dir / "out.png", bytes{'o', 'l', 'd'});
+    ASSERT_EQ(lq2x({"in.png", "out.png"}).status, 0);
+    EXPECT_EQ(get("out.png").width, 16);
+
+    const bytes before = read_file(dir / "in.png");
+    const outcome o = lq2x({"in.png", "./in.png"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("refusing to overwrite an input file"), std::string::npos) << o.err;
+    EXPECT_EQ(read_file(dir / "in.png"), before);
+
+    // No room to write: the earlier output stays whole and no temporary file is left.
+    const bytes earlier = read_file(dir / "out.png");
+    run_options opt;
+    opt.dir = dir;
+    opt.max_file_bytes = 100;
+    const outcome full = testing_support::run_program(TOOL_PATH, {"in.png", "out.png"}, opt);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("File too large"), std::string::npos) << full.err;
+    EXPECT_EQ(read_file(dir / "out.png"), earlier);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        ++files;
+    EXPECT_EQ(files, 2u);
+
+    const outcome missing_dir = lq2x({"in.png", "no/such/dir/out.png"});
+    EXPECT_EQ(missing_dir.status, 1);
+    EXPECT_NE(missing_dir.err.find("cannot write: No such file or directory"), std::string::npos) << missing_dir.err;
+}
+
+TEST_F(Tool, UsageErrorsExitWithTwo)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"a.png"}, {"a.png", "b.png", "c.png"}, {"--scale", "3", "a.png", "b.png"},
+          {"--rotate", "up", "a.png", "b.png"}, {"--size", "12", "a.raw", "b.raw"}, {"--bogus", "a.png", "b.png"},
+          {"-o", "dir", "-"}}) {
+        const outcome o = lq2x(args);
+        EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]) << ": " << o.err;
+        EXPECT_FALSE(o.err.empty());
+    }
+    const outcome version = lq2x({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "lq2x 0.1.0\n");
+    const outcome help = lq2x({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Examples:"), std::string::npos);
+}
+
+} // namespace
