@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds the library, installs it into a scratch prefix, and builds and runs
-# a small outside program against it three ways: find_package on the
-# installed copy, add_subdirectory on the source tree, and pkg-config.
+# Builds the library and tool, installs them into a scratch prefix, and builds
+# and runs a small outside program against the library three ways:
+# find_package on the installed copy, add_subdirectory on the source tree,
+# and pkg-config.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ2X_WERROR=ON >/dev/null
-cmake --build "$work/build" --target lq2x >/dev/null
+cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
+    -DLQ2X_BUILD_BENCH=OFF >/dev/null
+cmake --build "$work/build" >/dev/null
 cmake --install "$work/build" --prefix "$work/prefix" >/dev/null
+# The tool comes with the library.
+"$work/prefix/bin/lq2x" --version
 
 passed=0
 cmake -S "$src/tests/consumers/installed" -B "$work/installed" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
