@@ -68,7 +68,7 @@ limits file_size_limit(long bytes)
     return l;
 }
 
-limits preloaded(const char* library)
+[[maybe_unused]] limits preloaded(const char* library)
 {
     limits l;
     l.preload = library;

@@ -308,7 +308,7 @@ TEST_F(Tool, UsageErrorsExitWithTwo)
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"a.png"}, {"a.png", "b.png", "c.png"}, {"--scale", "3", "a.png", "b.png"},
           {"--rotate", "up", "a.png", "b.png"}, {"--size", "12", "a.raw", "b.raw"}, {"--bogus", "a.png", "b.png"},
-          {"-o", "dir", "-"}}) {
+          {"-o", "dir", "-"}, {"a.png", "b.bmp"}}) {
         const outcome o = lq2x(args);
         EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]) << ": " << o.err;
         EXPECT_FALSE(o.err.empty());

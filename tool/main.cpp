@@ -190,6 +190,12 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "lq2x: give INPUT OUTPUT, or -o DIR with the inputs (--help shows how)\n");
             return 2;
         }
+        if (!s.format && files[1] != "-" && !tool::format_for_name(files[1])) {
+            std::fprintf(stderr, "lq2x: cannot tell the output format from '%s' (name it .png .ppm .pgm .pam "
+                                 ".pnm or .raw, or give --format)\n",
+                         files[1].c_str());
+            return 2;
+        }
         jobs.push_back({files[0], files[1]});
     } else {
         for (const std::string& in : files) {
