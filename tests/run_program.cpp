@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <system_error>
 #include <fstream>
 #include <iterator>
 
@@ -34,6 +36,23 @@ struct scratch {
 };
 
 } // namespace
+
+scratch_dir::scratch_dir()
+{
+    std::string t = (std::filesystem::temp_directory_path() / "lq2x_test_XXXXXX").string();
+    if (mkdtemp(t.data()) == nullptr)
+        throw std::filesystem::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
+    path_ = t;
+    using p = std::filesystem::perms;
+    std::filesystem::permissions(path_, p::owner_all | p::group_read | p::group_exec | p::others_read | p::others_exec);
+}
+
+scratch_dir::~scratch_dir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
 
 outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt)
 {

@@ -20,6 +20,20 @@ struct run_options {
     const char* preload = nullptr;    // LD_PRELOAD
 };
 
+// A fresh folder under the system's temporary one, removed with everything
+// in it at the end; readable by the unprivileged user some cases run as.
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // argv[0] is the program's file name.
 outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt = {});
 

@@ -83,21 +83,6 @@ outcome run_bench(const fs::path& dir, limits lim = {})
 
 class Testbench : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string tmpl = (fs::temp_directory_path() / "lq2x_bench_XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-        // Open to the unprivileged user some cases run as.
-        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
-    }
-    void TearDown() override
-    {
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
-
     std::set<std::string> listing() const
     {
         std::set<std::string> names;
@@ -136,7 +121,8 @@ protected:
 
     void leave_earlier_output() { write_file(dir / "LQ2x.raw", bytes{'o', 'l', 'd'}); }
 
-    fs::path dir;
+    testing_support::scratch_dir scratch;
+    const fs::path& dir = scratch.path();
 };
 
 bytes random_few_colours(std::uint32_t seed)

@@ -77,19 +77,6 @@ ref::image8888 model(tool::image img, lq2x_orientation turn = lq2x_orientation::
 
 class Tool : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string t = (fs::temp_directory_path() / "lq2x_tool_XXXXXX").string();
-        ASSERT_NE(mkdtemp(t.data()), nullptr);
-        dir = t;
-        fs::permissions(dir, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-    }
-    void TearDown() override
-    {
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
-
     outcome lq2x(std::vector<std::string> args, const std::string& input = {})
     {
         run_options opt;
@@ -108,7 +95,8 @@ protected:
         return tool::decode(read_file(dir / name), opt);
     }
 
-    fs::path dir;
+    testing_support::scratch_dir scratch;
+    const fs::path& dir = scratch.path();
 };
 
 TEST_F(Tool, EveryFormatRoundTripsThroughTheRule)
