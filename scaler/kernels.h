@@ -1,5 +1,6 @@
 // Internal: the frame walk's per-instruction-set implementations. Each takes
-// a checked, non-empty frame (see lq2x_frame) and writes the whole output.
+// a checked, non-empty frame (see lq2x_scale565) and writes the output of one
+// band of its source rows.
 #pragma once
 
 #include <array>
