@@ -4,7 +4,7 @@
 // plain turned 2x pixel doubling, the scaler on pixel art, four-colour noise
 // and a flat colour (with the fastest implementation this processor has), the
 // same on pixel art in two threads at the large sizes (`speedup` over one
-// thread), and the portable implementation on art and noise. Each case reports source megapixels per second
+// thread), and the other implementations on art and noise. Each case reports source megapixels per second
 // (`Mpix/s`) and its time over the memset time of the same output (`x_memset`).
 #include <benchmark/benchmark.h>
 
@@ -115,6 +115,13 @@ const int registered = [] {
         if (w >= 1920) // bands of rows on both cores
             benchmark::RegisterBenchmark(("lq2x_art_2threads/" + size).c_str(), bm_scale, best, content::pixel_art,
                                          w, h, 2);
+        if (best == lq2x_isa::avx512 && lq2x_isa_available(lq2x_isa::avx2)) {
+            // What processors without AVX-512 get.
+            benchmark::RegisterBenchmark(("avx2_art/" + size).c_str(), bm_scale, lq2x_isa::avx2, content::pixel_art,
+                                         w, h, 1);
+            benchmark::RegisterBenchmark(("avx2_noise/" + size).c_str(), bm_scale, lq2x_isa::avx2, content::noise,
+                                         w, h, 1);
+        }
         if (best != lq2x_isa::scalar) {
             // The portable path, for comparison.
             benchmark::RegisterBenchmark(("scalar_art/" + size).c_str(), bm_scale, lq2x_isa::scalar,

@@ -27,6 +27,9 @@ struct frame_args {
 
 template <typename P>
 void frame_scalar(const frame_args<P>& f);
+bool avx2_available();
+void frame_avx2(const frame_args<pixel565>& f);
+void frame_avx2(const frame_args<pixel8888>& f);
 bool avx512_available();
 void frame_avx512(const frame_args<pixel565>& f);
 void frame_avx512(const frame_args<pixel8888>& f);

@@ -136,10 +136,11 @@ template <typename P>
 auto kernel_for(lq2x_isa isa)
 {
     return [isa](const frame_args<P>& f) {
-        if (isa == lq2x_isa::avx512)
-            lq2x_detail::frame_avx512(f);
-        else
-            lq2x_detail::frame_scalar(f);
+        switch (isa) {
+        case lq2x_isa::avx512: return lq2x_detail::frame_avx512(f);
+        case lq2x_isa::avx2: return lq2x_detail::frame_avx2(f);
+        case lq2x_isa::scalar: return lq2x_detail::frame_scalar(f);
+        }
     };
 }
 
@@ -177,6 +178,7 @@ bool lq2x_isa_available(lq2x_isa isa)
 {
     switch (isa) {
     case lq2x_isa::scalar: return true;
+    case lq2x_isa::avx2: return lq2x_detail::avx2_available();
     case lq2x_isa::avx512: return lq2x_detail::avx512_available();
     }
     return false;
@@ -184,7 +186,9 @@ bool lq2x_isa_available(lq2x_isa isa)
 
 lq2x_isa lq2x_best_isa()
 {
-    static const lq2x_isa best = lq2x_isa_available(lq2x_isa::avx512) ? lq2x_isa::avx512 : lq2x_isa::scalar;
+    static const lq2x_isa best = lq2x_isa_available(lq2x_isa::avx512) ? lq2x_isa::avx512
+                                 : lq2x_isa_available(lq2x_isa::avx2) ? lq2x_isa::avx2
+                                                                      : lq2x_isa::scalar;
     return best;
 }
 

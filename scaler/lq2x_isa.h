@@ -8,7 +8,7 @@
 
 #include "lq2x_frame.h"
 
-enum class lq2x_isa { scalar, avx512 };
+enum class lq2x_isa { scalar, avx2, avx512 };
 
 // Whether this build and this processor can run `isa`.
 bool lq2x_isa_available(lq2x_isa isa);

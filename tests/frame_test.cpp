@@ -128,8 +128,12 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::Values(lq2x_isa::scalar, lq2x_isa::avx512),
-                         [](const auto& info) { return info.param == lq2x_isa::scalar ? "scalar" : "avx512"; });
+INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::Values(lq2x_isa::scalar, lq2x_isa::avx2, lq2x_isa::avx512),
+                         [](const auto& info) {
+                             return info.param == lq2x_isa::scalar ? "scalar"
+                                    : info.param == lq2x_isa::avx2 ? "avx2"
+                                                                   : "avx512";
+                         });
 
 TEST_P(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
 TEST_P(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
