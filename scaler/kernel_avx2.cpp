@@ -4,7 +4,7 @@
 // The same plan as the AVX-512 kernel (lanes down a source column for the
 // turned placements, along a source row for upright; the same quarter codes
 // and floor-average blends), with what AVX2 lacks done another way: masks are
-// vectors, the 256-entry code lookups are scalar loads, and lanes stay in
+// vectors, the 256-entry code lookups are gathers, and lanes stay in
 // row order, so interleaving two quarters takes unpacks and a 128-bit swap.
 // Partial vectors at the frame's edges go through small buffers on the stack.
 
@@ -40,7 +40,6 @@ struct lanes;
 template <>
 struct lanes<pixel565> {
     static constexpr int N = 16;
-    using code_word = std::uint16_t;
     static vec eq(vec a, vec b) { return _mm256_cmpeq_epi16(a, b); }
     static vec set1(int v) { return _mm256_set1_epi16(short(v)); }
     static vec unpacklo(vec a, vec b) { return _mm256_unpacklo_epi16(a, b); }
@@ -78,7 +77,6 @@ struct lanes<pixel565> {
 template <>
 struct lanes<pixel8888> {
     static constexpr int N = 8;
-    using code_word = std::uint32_t;
     static vec eq(vec a, vec b) { return _mm256_cmpeq_epi32(a, b); }
     static vec set1(int v) { return _mm256_set1_epi32(v); }
     static vec unpacklo(vec a, vec b) { return _mm256_unpacklo_epi32(a, b); }
@@ -159,19 +157,64 @@ struct quarters {
     vec tl, tr, bl, br;
 };
 
-template <typename P>
-struct code_tables {
-    typename lanes<P>::code_word t[4][256];
-    constexpr code_tables() : t{}
+// The four quarters' codes of each pattern in one 32-bit entry, tl in the
+// lowest byte, so that one gather fetches all of a lane's codes.
+struct packed_codes {
+    alignas(32) std::uint32_t entry[256];
+    constexpr packed_codes() : entry{}
     {
-        for (int q = 0; q < 4; ++q)
-            for (int p = 0; p < 256; ++p)
-                t[q][p] = VECTOR_CODES[q][p];
+        for (int p = 0; p < 256; ++p)
+            entry[p] = std::uint32_t(VECTOR_CODES[0][p]) | std::uint32_t(VECTOR_CODES[1][p]) << 8 |
+                       std::uint32_t(VECTOR_CODES[2][p]) << 16 | std::uint32_t(VECTOR_CODES[3][p]) << 24;
     }
 };
+constexpr packed_codes PACKED_CODES{};
 
+vec gather_codes(vec index32)
+{
+    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(PACKED_CODES.entry), index32, 4);
+}
+
+// Shuffles that move byte q of each 32-bit entry of a 128-bit half to the
+// low byte of a lane of 2 bytes (the half's 4 entries to its first 4 lanes)
+// or of 4 bytes, the other bytes zero.
+struct pick_masks {
+    alignas(32) std::int8_t to_words[4][32], to_dwords[4][32];
+    constexpr pick_masks() : to_words{}, to_dwords{}
+    {
+        for (int q = 0; q < 4; ++q)
+            for (int i = 0; i < 32; ++i) {
+                const int b = i % 16;
+                to_words[q][i] = std::int8_t(b % 2 == 0 && b < 8 ? 4 * (b / 2) + q : -128);
+                to_dwords[q][i] = std::int8_t(b % 4 == 0 ? b + q : -128);
+            }
+    }
+};
+constexpr pick_masks PICK{};
+
+vec pick_byte(vec entries, const std::int8_t (&mask)[32])
+{
+    return _mm256_shuffle_epi8(entries, _mm256_load_si256(reinterpret_cast<const vec*>(mask)));
+}
+
+// The four quarters' codes for each lane's pattern, in the lane's width.
 template <typename P>
-constexpr code_tables<P> CODES{};
+void lookup_codes(vec pattern, vec (&codes)[4])
+{
+    if constexpr (sizeof(P) == 2) {
+        const vec low = gather_codes(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(pattern)));   // lanes 0-7
+        const vec high = gather_codes(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(pattern, 1))); // lanes 8-15
+        for (int q = 0; q < 4; ++q) {
+            // Halves hold lanes 0-3 | 8-11 and 4-7 | 12-15; put them in order.
+            const vec both = _mm256_unpacklo_epi64(pick_byte(low, PICK.to_words[q]), pick_byte(high, PICK.to_words[q]));
+            codes[q] = _mm256_permute4x64_epi64(both, 0xD8);
+        }
+    } else {
+        const vec entries = gather_codes(pattern);
+        for (int q = 0; q < 4; ++q)
+            codes[q] = pick_byte(entries, PICK.to_dwords[q]);
+    }
+}
 
 template <typename P>
 struct rule {
@@ -218,15 +261,9 @@ struct rule {
             _mm256_or_si256(_mm256_and_si256(V::eq(T, L), V::set1(1)), _mm256_and_si256(V::eq(T, R), V::set1(2))),
             _mm256_or_si256(_mm256_and_si256(V::eq(B, L), V::set1(4)), _mm256_and_si256(V::eq(B, R), V::set1(8))));
 
-        // The codes, lane by lane, from the tables.
-        using W = typename V::code_word;
-        alignas(32) W index[N<P>], code[4][N<P>];
-        _mm256_store_si256(reinterpret_cast<vec*>(index), pattern);
-        for (int i = 0; i < N<P>; ++i)
-            for (int q = 0; q < 4; ++q)
-                code[q][i] = CODES<P>.t[q][index[i]];
-        const auto codes = [&](int q) { return _mm256_load_si256(reinterpret_cast<const vec*>(code[q])); };
-
+        vec code[4];
+        lookup_codes<P>(pattern, code);
+        const auto codes = [&](int q) { return code[q]; };
         return {quarter(codes(0), pairs, C, T, L), quarter(codes(1), pairs, C, T, R),
                 quarter(codes(2), pairs, C, B, L), quarter(codes(3), pairs, C, B, R)};
     }
