@@ -102,11 +102,12 @@ void write_file(const std::string& path, std::span<const std::uint8_t> bytes)
     }
 }
 
-bool same_file(const std::string& a, const std::string& b)
+std::optional<file_id> identify(const std::string& path)
 {
-    struct stat sa {}, sb {};
-    return a != "-" && b != "-" && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat st {};
+    if (path == "-" || ::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return file_id{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }
 
 } // namespace tool

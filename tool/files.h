@@ -1,7 +1,9 @@
 // Whole files in and out, "-" meaning standard input or output.
 #pragma once
 
+#include <compare>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,7 +19,13 @@ std::vector<std::uint8_t> read_file(const std::string& path);
 // standard output.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
-// Whether two paths name the same existing file (the same device and inode).
-bool same_file(const std::string& a, const std::string& b);
+// What makes a file itself whatever path names it: its device and inode.
+struct file_id {
+    std::uint64_t device, inode;
+    friend auto operator<=>(const file_id&, const file_id&) = default;
+};
+
+// The identity of an existing file; nothing for "-" or a missing file.
+std::optional<file_id> identify(const std::string& path);
 
 } // namespace tool

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,11 +88,10 @@ private:
 };
 
 // One file, start to end; returns the reason it failed, or nothing.
-std::optional<std::string> run(const job& j, const settings& s, const std::vector<job>& all)
+std::optional<std::string> run(const job& j, const settings& s, const std::set<tool::file_id>& inputs)
 {
-    for (const job& other : all)
-        if (tool::same_file(j.output, other.input))
-            return "refusing to overwrite an input file (" + j.output + ")";
+    if (const auto id = tool::identify(j.output); id && inputs.count(*id))
+        return "refusing to overwrite an input file (" + j.output + ")";
     try {
         const std::vector<std::uint8_t> data = tool::read_file(j.input);
         const auto in_format = tool::sniff(data, s.decode);
@@ -215,11 +215,15 @@ int main(int argc, char** argv)
     const unsigned workers = unsigned(std::min<std::size_t>(cores, jobs.size()));
     s.scale.threads = jobs.size() == 1 ? int(cores) : 1;
     reporter report(jobs.size(), jobs.size() >= 4 && ::isatty(STDERR_FILENO));
+    std::set<tool::file_id> inputs;
+    for (const job& j : jobs)
+        if (const auto id = tool::identify(j.input))
+            inputs.insert(*id);
     std::atomic<std::size_t> next = 0;
     std::atomic<bool> any_failed = false;
     const auto work = [&] {
         for (std::size_t i; (i = next++) < jobs.size();) {
-            if (const auto why = run(jobs[i], s, jobs)) {
+            if (const auto why = run(jobs[i], s, inputs)) {
                 any_failed = true;
                 report.failed(jobs[i], *why);
             }
