@@ -269,13 +269,6 @@ struct rule {
     }
 };
 
-template <typename P>
-P* row_at(P* base, std::ptrdiff_t pitch, std::ptrdiff_t row)
-{
-    using byte_type = std::conditional_t<std::is_const_v<P>, const std::byte, std::byte>;
-    return reinterpret_cast<P*>(reinterpret_cast<byte_type*>(base) + row * pitch);
-}
-
 // One tile of a strip: N source columns from column `first`; lane j of a
 // column is the strip's row j.
 template <typename P>
@@ -320,7 +313,7 @@ void turned(const frame_args<P>& f)
     constexpr int n = N<P>, BAND = n - 2;
     const rule<P> r;
     const int w = f.width, h = f.height;
-    const auto source = [&](int y) { return row_at(f.src, f.src_pitch, std::clamp(y, 0, h - 1)); };
+    const auto source = [&](int y) { return offset_bytes(f.src, std::clamp(y, 0, h - 1) * f.src_pitch); };
 
     for (int x0 = 0; x0 < w; x0 += BAND) {
         const int x1 = std::min(x0 + BAND, w);
@@ -340,12 +333,12 @@ void turned(const frame_args<P>& f)
                                         mid[2 - k], right[2 - k]);
                 if constexpr (CLOCKWISE) {
                     const std::ptrdiff_t out_row = 2 * std::ptrdiff_t{x}, col = 2 * std::ptrdiff_t{h - 1 - top};
-                    store_zipped(row_at(f.dst, f.dst_pitch, out_row) + col, q.bl, q.tl, 2 * rows);
-                    store_zipped(row_at(f.dst, f.dst_pitch, out_row + 1) + col, q.br, q.tr, 2 * rows);
+                    store_zipped(offset_bytes(f.dst, out_row * f.dst_pitch) + col, q.bl, q.tl, 2 * rows);
+                    store_zipped(offset_bytes(f.dst, (out_row + 1) * f.dst_pitch) + col, q.br, q.tr, 2 * rows);
                 } else {
                     const std::ptrdiff_t out_row = 2 * std::ptrdiff_t{w - 1 - x}, col = 2 * std::ptrdiff_t{top};
-                    store_zipped(row_at(f.dst, f.dst_pitch, out_row) + col, q.tr, q.br, 2 * rows);
-                    store_zipped(row_at(f.dst, f.dst_pitch, out_row + 1) + col, q.tl, q.bl, 2 * rows);
+                    store_zipped(offset_bytes(f.dst, out_row * f.dst_pitch) + col, q.tr, q.br, 2 * rows);
+                    store_zipped(offset_bytes(f.dst, (out_row + 1) * f.dst_pitch) + col, q.tl, q.bl, 2 * rows);
                 }
                 std::copy(mid, mid + 3, left);
                 std::copy(right, right + 3, mid);
@@ -361,10 +354,10 @@ void upright(const frame_args<P>& f)
     const rule<P> r;
     const int w = f.width, h = f.height;
     for (int y = f.y_begin; y < f.y_end; ++y) {
-        const P* rows[3] = {row_at(f.src, f.src_pitch, std::max(y - 1, 0)), row_at(f.src, f.src_pitch, y),
-                            row_at(f.src, f.src_pitch, std::min(y + 1, h - 1))};
-        P* d0 = row_at(f.dst, f.dst_pitch, 2 * std::ptrdiff_t{y});
-        P* d1 = row_at(f.dst, f.dst_pitch, 2 * std::ptrdiff_t{y} + 1);
+        const P* rows[3] = {offset_bytes(f.src, std::max(y - 1, 0) * f.src_pitch), offset_bytes(f.src, y * f.src_pitch),
+                            offset_bytes(f.src, std::min(y + 1, h - 1) * f.src_pitch)};
+        P* d0 = offset_bytes(f.dst, 2 * std::ptrdiff_t{y} * f.dst_pitch);
+        P* d1 = offset_bytes(f.dst, (2 * std::ptrdiff_t{y} + 1) * f.dst_pitch);
         for (int x0 = 0; x0 < w; x0 += n) {
             const int count = std::min(n, w - x0);
             vec v[3][3]; // [row][left, centre, right]

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "lq2x_corners.h"
 #include "lq2x_frame.h"
@@ -24,6 +25,14 @@ struct frame_args {
     lq2x_orientation turn;
     int y_begin, y_end;
 };
+
+// p moved on by a number of bytes: rows are a pitch in bytes apart.
+template <typename P>
+P* offset_bytes(P* p, std::ptrdiff_t bytes)
+{
+    using byte_type = std::conditional_t<std::is_const_v<P>, const std::byte, std::byte>;
+    return reinterpret_cast<P*>(reinterpret_cast<byte_type*>(p) + bytes);
+}
 
 template <typename P>
 void frame_scalar(const frame_args<P>& f);

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <exception>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "kernels.h"
@@ -16,13 +15,7 @@
 namespace {
 
 using lq2x_detail::frame_args;
-
-template <typename P>
-P* offset_bytes(P* p, std::ptrdiff_t bytes)
-{
-    using byte_type = std::conditional_t<std::is_const_v<P>, const std::byte, std::byte>;
-    return reinterpret_cast<P*>(reinterpret_cast<byte_type*>(p) + bytes);
-}
+using lq2x_detail::offset_bytes;
 
 [[maybe_unused]] bool disjoint(const void* a, std::ptrdiff_t a_size, const void* b, std::ptrdiff_t b_size)
 {
