@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "scaler/pixel565.h"
+#include <lq2x/pixel565.h>
 
 enum class content { pixel_art, noise, flat };
 

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "content.h"
-#include "scaler/lq2x_frame.h"
+#include <lq2x/lq2x.hpp>
+#include <lq2x/lq2x_frame.h>
 #include "scaler/lq2x_isa.h"
 
 namespace {
@@ -95,7 +96,7 @@ void bm_scale(benchmark::State& state, lq2x_isa isa, content kind, int w, int h,
     const std::vector<pixel565> src = make_frame(kind, w, h);
     std::vector<pixel565> dst(std::size_t(4) * w * h);
     const double seconds = timed(state, w, h, [&] {
-        lq2x_scale565_using(isa, src.data(), 2 * w, dst.data(), 4 * h, w, h, lq2x_orientation::ccw, threads);
+        lq2x_scale565_using(isa, src.data(), 2 * w, dst.data(), 4 * h, w, h, lq2x::orientation::ccw, threads);
     });
     if (threads == 1 && isa == lq2x_best_isa() && kind == content::pixel_art)
         one_thread_seconds()[long(w) * h] = seconds;

@@ -14,11 +14,13 @@
 #include <system_error>
 #include <vector>
 
-#include "rgb888.h"
-#include "scaler/lq2x_frame.h"
+#include <lq2x/lq2x_frame.h>
+#include <lq2x/pixel565.h>
 
 namespace {
 
+constexpr int FRAME_WIDTH = 160;
+constexpr int FRAME_HEIGHT = 102;
 constexpr const char* INPUT_NAME = "test.raw";
 constexpr const char* OUTPUT_NAME = "LQ2x.raw";
 constexpr std::size_t INPUT_BYTES = 3 * std::size_t{FRAME_WIDTH} * FRAME_HEIGHT;
@@ -97,14 +99,14 @@ int main()
 
         std::vector<pixel565> source(std::size_t{FRAME_WIDTH} * FRAME_HEIGHT);
         for (std::size_t i = 0; i < source.size(); ++i)
-            source[i] = rgb888_to_565(input[3 * i], input[3 * i + 1], input[3 * i + 2]);
+            source[i] = lq2x::rgb888_to_565(input[3 * i], input[3 * i + 1], input[3 * i + 2]);
 
         std::vector<pixel565> output(OUTPUT_PIXELS);
         lq2x_frame(source.data(), 2 * FRAME_WIDTH, output.data(), 4 * FRAME_HEIGHT, FRAME_WIDTH, FRAME_HEIGHT);
 
         std::vector<std::uint8_t> bytes(3 * OUTPUT_PIXELS);
         for (std::size_t i = 0; i < output.size(); ++i) {
-            const auto rgb = rgb565_to_888(output[i]);
+            const auto rgb = lq2x::rgb565_to_888(output[i]);
             bytes[3 * i] = rgb[0];
             bytes[3 * i + 1] = rgb[1];
             bytes[3 * i + 2] = rgb[2];

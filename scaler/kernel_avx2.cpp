@@ -29,7 +29,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-namespace lq2x_detail {
+namespace lq2x::detail {
 namespace {
 
 using vec = __m256i;
@@ -386,9 +386,9 @@ template <typename P>
 void frame(const frame_args<P>& f)
 {
     switch (f.turn) {
-    case lq2x_orientation::upright: return upright(f);
-    case lq2x_orientation::ccw: return turned<P, false>(f);
-    case lq2x_orientation::cw: return turned<P, true>(f);
+    case orientation::upright: return upright(f);
+    case orientation::ccw: return turned<P, false>(f);
+    case orientation::cw: return turned<P, true>(f);
     }
 }
 
@@ -399,7 +399,7 @@ bool avx2_available() { return __builtin_cpu_supports("avx2"); }
 void frame_avx2(const frame_args<pixel565>& f) { frame(f); }
 void frame_avx2(const frame_args<pixel8888>& f) { frame(f); }
 
-} // namespace lq2x_detail
+} // namespace lq2x::detail
 
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -410,10 +410,10 @@ void frame_avx2(const frame_args<pixel8888>& f) { frame(f); }
 
 #else
 
-namespace lq2x_detail {
+namespace lq2x::detail {
 bool avx2_available() { return false; }
 void frame_avx2(const frame_args<pixel565>&) {}
 void frame_avx2(const frame_args<pixel8888>&) {}
-} // namespace lq2x_detail
+} // namespace lq2x::detail
 
 #endif

@@ -39,7 +39,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-namespace lq2x_detail {
+namespace lq2x::detail {
 namespace {
 
 // What differs between the two pixel sizes: lane width and the floor average.
@@ -455,9 +455,9 @@ template <typename P>
 void frame(const frame_args<P>& f)
 {
     switch (f.turn) {
-    case lq2x_orientation::upright: return upright(f);
-    case lq2x_orientation::ccw: return turned<P, false>(f);
-    case lq2x_orientation::cw: return turned<P, true>(f);
+    case orientation::upright: return upright(f);
+    case orientation::ccw: return turned<P, false>(f);
+    case orientation::cw: return turned<P, true>(f);
     }
 }
 
@@ -472,7 +472,7 @@ bool avx512_available()
 void frame_avx512(const frame_args<pixel565>& f) { frame(f); }
 void frame_avx512(const frame_args<pixel8888>& f) { frame(f); }
 
-} // namespace lq2x_detail
+} // namespace lq2x::detail
 
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -483,10 +483,10 @@ void frame_avx512(const frame_args<pixel8888>& f) { frame(f); }
 
 #else
 
-namespace lq2x_detail {
+namespace lq2x::detail {
 bool avx512_available() { return false; }
 void frame_avx512(const frame_args<pixel565>&) {}
 void frame_avx512(const frame_args<pixel8888>&) {}
-} // namespace lq2x_detail
+} // namespace lq2x::detail
 
 #endif

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "lq2x_corners.h"
-#include "lq2x_frame.h"
+#include "rules.h"
+#include <lq2x/lq2x.hpp>
 
-namespace lq2x_detail {
+namespace lq2x::detail {
 
 // A checked frame, and the band of its source rows [y_begin, y_end) to scale
 // now; rows outside the band are still read as neighbours.
@@ -22,7 +22,7 @@ struct frame_args {
     P* dst;
     std::ptrdiff_t dst_pitch; // bytes
     int width, height;
-    lq2x_orientation turn;
+    orientation turn;
     int y_begin, y_end;
 };
 
@@ -78,9 +78,9 @@ constexpr std::array<std::array<std::uint8_t, 256>, 4> make_vector_codes()
 // Codes for the tl, tr, bl and br quarters.
 inline constexpr std::array<std::array<std::uint8_t, 256>, 4> VECTOR_CODES = make_vector_codes();
 
-} // namespace lq2x_detail
+} // namespace lq2x::detail
 
-namespace lq2x_detail {
+namespace lq2x::detail {
 
 // What the codes assume of the rule: every gate pairs a vertical neighbour
 // with a horizontal one, and the blended neighbour is the quarter's own.
@@ -101,4 +101,4 @@ constexpr bool codes_fit_rules()
 }
 static_assert(codes_fit_rules());
 
-} // namespace lq2x_detail
+} // namespace lq2x::detail

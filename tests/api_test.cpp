@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "reference.h"
-#include "scaler/lq2x.h"
+#include <lq2x/lq2x.hpp>
 
 namespace {
 

@@ -9,26 +9,27 @@
 
 #include "partitions.h"
 #include "reference.h"
-#include "scaler/lq2x_frame.h"
+#include <lq2x/lq2x.hpp>
+#include <lq2x/lq2x_frame.h>
 #include "scaler/lq2x_isa.h"
 
 namespace {
 
 void scale_using(lq2x_isa isa, const pixel565* src, int src_pitch, pixel565* dst, int dst_pitch, int w, int h,
-                 lq2x_orientation turn, int threads)
+                 lq2x::orientation turn, int threads)
 {
     lq2x_scale565_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
 }
 
 void scale_using(lq2x_isa isa, const pixel8888* src, int src_pitch, pixel8888* dst, int dst_pitch, int w, int h,
-                 lq2x_orientation turn, int threads)
+                 lq2x::orientation turn, int threads)
 {
     lq2x_scale8888_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
 }
 
-const char* name(lq2x_orientation turn)
+const char* name(lq2x::orientation turn)
 {
-    return turn == lq2x_orientation::upright ? "upright" : turn == lq2x_orientation::ccw ? "ccw" : "cw";
+    return turn == lq2x::orientation::upright ? "upright" : turn == lq2x::orientation::ccw ? "ccw" : "cw";
 }
 
 struct layout {
@@ -41,7 +42,7 @@ struct layout {
 // in one of them; since every pixel of the frame is then written and the
 // walk makes exactly four stores per source pixel, none is written twice.
 template <typename P>
-void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x_orientation turn, layout pad = {}, int threads = 1)
+void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn, layout pad = {}, int threads = 1)
 {
     const int w = img.width, h = img.height;
     const ref::image<P> want = ref::scale(img, turn);
@@ -76,7 +77,7 @@ void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x_orientation turn, 
     }
 }
 
-constexpr lq2x_orientation TURNS[] = {lq2x_orientation::upright, lq2x_orientation::ccw, lq2x_orientation::cw};
+constexpr lq2x::orientation TURNS[] = {lq2x::orientation::upright, lq2x::orientation::ccw, lq2x::orientation::cw};
 
 // Each implementation of the walk, against the model.
 class FrameWalk : public ::testing::TestWithParam<lq2x_isa> {
@@ -99,7 +100,7 @@ protected:
         for (const auto& [w, h] : sizes)
             for (const int colours : {2, 3, 6}) {
                 const auto img = ref::random_image<P>(w, h, colours, seed++);
-                for (const lq2x_orientation turn : TURNS) {
+                for (const lq2x::orientation turn : TURNS) {
                     check_frame(GetParam(), img, turn);
                     check_frame(GetParam(), img, turn, {3, 1, 5, 2});
                     if (HasFatalFailure())
@@ -122,7 +123,7 @@ protected:
             for (std::size_t t = 0; t < all.size(); ++t)
                 for (int i = 0; i < 9; ++i)
                     img.at(3 * int(t % ACROSS) + i % 3, 3 * int(t / ACROSS) + i / 3) = palette[all[t][i]];
-            for (const lq2x_orientation turn : TURNS)
+            for (const lq2x::orientation turn : TURNS)
                 check_frame(GetParam(), img, turn);
         }
     }
@@ -146,7 +147,7 @@ TEST_P(FrameWalk, ThreadsChangeNothing)
     const auto art = ref::random_image<pixel565>(70, 200, 3, 5);
     const auto art32 = ref::random_image<pixel8888>(41, 150, 3, 6);
     for (const int threads : {2, 3, 7, 0})
-        for (const lq2x_orientation turn : TURNS) {
+        for (const lq2x::orientation turn : TURNS) {
             check_frame(GetParam(), art, turn, {1, 0, 3, 1}, threads);
             check_frame(GetParam(), art32, turn, {}, threads);
         }
@@ -157,15 +158,17 @@ TEST(Frame, TurnedEqualsUprightTurned)
 {
     for (const auto& [w, h] : {std::pair{9, 5}, std::pair{1, 4}, std::pair{40, 33}}) {
         const auto img = ref::random_image<pixel8888>(w, h, 3, std::uint32_t(w * h));
-        const auto scale = [&](lq2x_orientation turn) {
-            const bool upright = turn == lq2x_orientation::upright;
+        const auto scale = [&](lq2x::orientation turn) {
+            const bool upright = turn == lq2x::orientation::upright;
             ref::image8888 out{upright ? 2 * w : 2 * h, upright ? 2 * h : 2 * w, std::vector<pixel8888>(4 * w * h)};
-            lq2x_scale8888(img.pixels.data(), 4 * w, out.pixels.data(), 4 * out.width, w, h, turn);
+            EXPECT_EQ(lq2x::scale(lq2x::packed(img.pixels.data(), w, h),
+                                  lq2x::packed(out.pixels.data(), out.width, out.height), {.turn = turn}),
+                      lq2x::error::none);
             return out;
         };
-        const ref::image8888 upright = scale(lq2x_orientation::upright);
-        EXPECT_EQ(scale(lq2x_orientation::ccw), ref::turn_ccw(upright)) << w << 'x' << h;
-        EXPECT_EQ(scale(lq2x_orientation::cw), ref::turn_cw(upright)) << w << 'x' << h;
+        const ref::image8888 upright = scale(lq2x::orientation::upright);
+        EXPECT_EQ(scale(lq2x::orientation::ccw), ref::turn_ccw(upright)) << w << 'x' << h;
+        EXPECT_EQ(scale(lq2x::orientation::cw), ref::turn_cw(upright)) << w << 'x' << h;
     }
 }
 

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "scaler/pixel565.h"
-#include "scaler/pixel8888.h"
+#include <lq2x/pixel565.h>
+#include <lq2x/pixel8888.h>
+
+using lq2x::pixel8888;
 
 namespace ref {
 

@@ -69,10 +69,10 @@ block<P> corners(P TL, P T, P TR, P L, P C, P R, P BL, P B, P BR)
 }
 
 template <typename P>
-image<P> scale(const image<P>& src, lq2x_orientation turn)
+image<P> scale(const image<P>& src, lq2x::orientation turn)
 {
     const int w = src.width, h = src.height;
-    const bool upright = turn == lq2x_orientation::upright;
+    const bool upright = turn == lq2x::orientation::upright;
     image<P> out{upright ? 2 * w : 2 * h, upright ? 2 * h : 2 * w, std::vector<P>(std::size_t(4) * w * h)};
     const auto at = [&](int x, int y) { return src.at(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1)); };
     for (int y = 0; y < h; ++y) {
@@ -84,15 +84,15 @@ image<P> scale(const image<P>& src, lq2x_orientation turn)
             int col = 0, row = 0;
             P p[4] = {};
             switch (turn) {
-            case lq2x_orientation::upright:
+            case lq2x::orientation::upright:
                 col = 2 * x, row = 2 * y;
                 p[0] = q.tl, p[1] = q.tr, p[2] = q.bl, p[3] = q.br;
                 break;
-            case lq2x_orientation::ccw:
+            case lq2x::orientation::ccw:
                 col = 2 * y, row = 2 * (w - 1 - x);
                 p[0] = q.tr, p[1] = q.br, p[2] = q.tl, p[3] = q.bl;
                 break;
-            case lq2x_orientation::cw:
+            case lq2x::orientation::cw:
                 col = 2 * (h - 1 - y), row = 2 * x;
                 p[0] = q.bl, p[1] = q.tl, p[2] = q.br, p[3] = q.tr;
                 break;
@@ -142,13 +142,13 @@ image<P> random_image(int width, int height, int colours, std::uint32_t seed)
 
 template pixel565 out_tl(pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565);
 template block<pixel565> corners(pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565);
-template image<pixel565> scale(const image<pixel565>&, lq2x_orientation);
+template image<pixel565> scale(const image<pixel565>&, lq2x::orientation);
 template image<pixel565> turn_ccw(const image<pixel565>&);
 template image<pixel565> turn_cw(const image<pixel565>&);
 template image<pixel565> random_image(int, int, int, std::uint32_t);
 template pixel8888 out_tl(pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888);
 template block<pixel8888> corners(pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888);
-template image<pixel8888> scale(const image<pixel8888>&, lq2x_orientation);
+template image<pixel8888> scale(const image<pixel8888>&, lq2x::orientation);
 template image<pixel8888> turn_ccw(const image<pixel8888>&);
 template image<pixel8888> turn_cw(const image<pixel8888>&);
 template image<pixel8888> random_image(int, int, int, std::uint32_t);

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "scaler/lq2x_frame.h"
+#include <lq2x/lq2x.hpp>
+#include <lq2x/lq2x_frame.h>
+
+using lq2x::pixel8888;
 
 namespace ref {
 
@@ -40,9 +43,9 @@ using image8888 = image<pixel8888>;
 
 // The whole frame scaled 2x and placed as `turn` says.
 template <typename P>
-image<P> scale(const image<P>& src, lq2x_orientation turn);
+image<P> scale(const image<P>& src, lq2x::orientation turn);
 
-inline image<pixel565> scale_ccw(const image<pixel565>& src) { return scale(src, lq2x_orientation::ccw); }
+inline image<pixel565> scale_ccw(const image<pixel565>& src) { return scale(src, lq2x::orientation::ccw); }
 
 // Plain quarter turns of a whole image.
 template <typename P>

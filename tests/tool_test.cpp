@@ -63,7 +63,7 @@ tool::image test_picture(int w, int h, tool::layout kind, std::uint32_t seed)
 }
 
 // What the tool must make of a picture: invisible pixels made all zero, then the rule.
-ref::image8888 model(tool::image img, lq2x_orientation turn = lq2x_orientation::upright, int passes = 1)
+ref::image8888 model(tool::image img, lq2x::orientation turn = lq2x::orientation::upright, int passes = 1)
 {
     if (tool::has_alpha(img.kind))
         for (std::size_t i = 0; i < img.pixels.size(); ++i)
@@ -71,7 +71,7 @@ ref::image8888 model(tool::image img, lq2x_orientation turn = lq2x_orientation::
                 img.pixels[i] = 0;
     ref::image8888 out{img.width, img.height, img.pixels};
     for (int i = 0; i < passes; ++i)
-        out = ref::scale(out, i == 0 ? turn : lq2x_orientation::upright);
+        out = ref::scale(out, i == 0 ? turn : lq2x::orientation::upright);
     return out;
 }
 
@@ -148,9 +148,9 @@ TEST_F(Tool, RotationAndRepeatedScaling)
     ASSERT_EQ(lq2x({"--rotate", "cw", "--scale", "4", "in.png", "cw4.png"}).status, 0);
     ASSERT_EQ(lq2x({"--scale", "8", "--threads", "2", "in.png", "x8.png"}).status, 0);
     const auto as_ref = [](const tool::image& i) { return ref::image8888{i.width, i.height, i.pixels}; };
-    EXPECT_EQ(as_ref(get("ccw.png")), model(in, lq2x_orientation::ccw));
-    EXPECT_EQ(as_ref(get("cw4.png")), model(in, lq2x_orientation::cw, 2));
-    EXPECT_EQ(as_ref(get("x8.png")), model(in, lq2x_orientation::upright, 3));
+    EXPECT_EQ(as_ref(get("ccw.png")), model(in, lq2x::orientation::ccw));
+    EXPECT_EQ(as_ref(get("cw4.png")), model(in, lq2x::orientation::cw, 2));
+    EXPECT_EQ(as_ref(get("x8.png")), model(in, lq2x::orientation::upright, 3));
 }
 
 // Invisible pixels count as equal whatever their colour bits.
@@ -303,7 +303,7 @@ TEST_F(Tool, UsageErrorsExitWithTwo)
     }
     const outcome version = lq2x({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "lq2x 0.1.0\n");
+    EXPECT_EQ(version.out, "lq2x " LQ2X_VERSION_STRING "\n"); // the project's one version number
     const outcome help = lq2x({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Examples:"), std::string::npos);

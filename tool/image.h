@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "scaler/pixel8888.h"
+#include <lq2x/pixel8888.h>
 
 namespace tool {
+
+using lq2x::pixel8888;
 
 // What a file's pixels carried, which decides what is written back: grey
 // stays grey, and an image without alpha is written without it.

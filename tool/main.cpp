@@ -27,7 +27,8 @@
 
 namespace {
 
-constexpr const char* VERSION = "lq2x 0.1.0";
+// The library's version is the project's one version number.
+const std::string VERSION = std::string("lq2x ") + lq2x_version_string();
 
 struct job {
     std::string input, output;

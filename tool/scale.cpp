@@ -1,5 +1,6 @@
 #include "scale.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tool {
@@ -35,17 +36,15 @@ image scale(image img, const scale_settings& s)
         std::vector<pixel565> narrow(img.pixels.size());
         for (std::size_t i = 0; i < narrow.size(); ++i) {
             const std::uint8_t* p = bytes + 4 * i;
-            narrow[i] = pixel565((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3);
+            narrow[i] = lq2x::rgb888_to_565(p[0], p[1], p[2]);
         }
         narrow = scale_passes(std::move(narrow), img.width, img.height, s);
         img.pixels.assign(narrow.size(), 0);
         img.kind = layout::rgb;
         std::uint8_t* out = img.bytes();
         for (std::size_t i = 0; i < narrow.size(); ++i) {
-            const pixel565 p = narrow[i];
-            out[4 * i] = std::uint8_t((p >> 11) << 3);
-            out[4 * i + 1] = std::uint8_t(((p >> 5) & 63) << 2);
-            out[4 * i + 2] = std::uint8_t((p & 31) << 3);
+            const auto rgb = lq2x::rgb565_to_888(narrow[i]);
+            std::copy(rgb.begin(), rgb.end(), out + 4 * i);
             out[4 * i + 3] = 0xFF;
         }
         return img;

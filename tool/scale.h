@@ -2,7 +2,7 @@
 #pragma once
 
 #include "image.h"
-#include "scaler/lq2x.h"
+#include <lq2x/lq2x.hpp>
 
 namespace tool {
 

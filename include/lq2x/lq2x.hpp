@@ -1,7 +1,7 @@
-// The typed entry point: image views that carry their own size and pitch,
+// The typed C++ entry point: image views that carry their own size and pitch,
 // and an error result instead of a broken contract.
 //
-//     std::vector<pixel8888> out(4 * w * h);
+//     std::vector<lq2x::pixel8888> out(4 * w * h);
 //     const lq2x::error e = lq2x::scale(lq2x::packed(in.data(), w, h),
 //                                       lq2x::packed(out.data(), 2 * w, 2 * h));
 //     if (e != lq2x::error::none) std::fprintf(stderr, "%s\n", lq2x::describe(e));
@@ -11,13 +11,15 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "lq2x_frame.h"
-#include "pixel565.h"
-#include "pixel8888.h"
+#include <lq2x/lq2x.h>
+#include <lq2x/pixel565.h>
+#include <lq2x/pixel8888.h>
 
 namespace lq2x {
 
-using orientation = lq2x_orientation;
+// Where the scaled frame goes; the C interface's lq2x_orientation says where
+// each block lands.
+enum class orientation { upright = LQ2X_UPRIGHT, ccw = LQ2X_CCW, cw = LQ2X_CW };
 
 // Pixels of an image in memory: `height` rows of `width` pixels, each row
 // `pitch` bytes after the one before. P is pixel565 or pixel8888, const for
@@ -59,17 +61,20 @@ constexpr size scaled_size(std::int64_t width, std::int64_t height, orientation 
     return turn == orientation::upright ? size{2 * width, 2 * height} : size{2 * height, 2 * width};
 }
 
+// The C interface's status codes, by name.
 enum class error {
-    none,
-    bad_size,         // a negative width or height, or an output too large to address
-    null_pixels,      // no pixels for a view that is not empty
-    bad_pitch,        // not a whole number of pixels, shorter than a row, or beyond 2^31 bytes
-    output_too_small, // the output view is smaller than scaled_size
-    overlap,          // the source and the output share memory
+    none = LQ2X_OK,
+    bad_size = LQ2X_ERROR_BAD_SIZE,
+    null_pixels = LQ2X_ERROR_NULL_PIXELS,
+    bad_pitch = LQ2X_ERROR_BAD_PITCH,
+    output_too_small = LQ2X_ERROR_OUTPUT_TOO_SMALL,
+    overlap = LQ2X_ERROR_OVERLAP,
+    bad_options = LQ2X_ERROR_BAD_OPTIONS,
+    bad_rows = LQ2X_ERROR_BAD_ROWS,
 };
 
 // One line of English for an error.
-const char* describe(error e);
+inline const char* describe(error e) { return lq2x_describe(lq2x_status(e)); }
 
 struct options {
     orientation turn = orientation::upright;
@@ -80,7 +85,15 @@ struct options {
 // says; the rest of dst is left alone. Checks every argument first and
 // returns an error, having written nothing, if one is wrong. An empty source
 // writes nothing.
-error scale(image_view<const pixel565> src, image_view<pixel565> dst, options opt = {});
-error scale(image_view<const pixel8888> src, image_view<pixel8888> dst, options opt = {});
+LQ2X_API error scale(image_view<const pixel565> src, image_view<pixel565> dst, options opt = {});
+LQ2X_API error scale(image_view<const pixel8888> src, image_view<pixel8888> dst, options opt = {});
+
+// The same for source rows [y0, y1) only (0 <= y0 <= y1 <= src.height): their
+// blocks and nothing else, with the rows around them read as neighbours. Calls
+// for disjoint ranges may run at once; together they write what scale writes.
+LQ2X_API error scale_rows(image_view<const pixel565> src, image_view<pixel565> dst, std::int32_t y0, std::int32_t y1,
+                          options opt = {});
+LQ2X_API error scale_rows(image_view<const pixel8888> src, image_view<pixel8888> dst, std::int32_t y0,
+                          std::int32_t y1, options opt = {});
 
 } // namespace lq2x

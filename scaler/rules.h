@@ -1,34 +1,16 @@
-// The LQ2x rule: one source pixel and its eight neighbours give the four
-// pixels of its 2x2 output block.
-//
-// Neighbourhood, in source orientation:
-//
-//     TL  T  TR
-//      L  C  R
-//     BL  B  BR
-//
-// Only exact equality is ever tested: each neighbour against C (which builds
-// the 8-bit diff_pattern, bit values 1..128 for TL T TR L R BL B BR), and the
-// edge neighbours in the pairs T=L, T=R, B=L, B=R. Every output pixel is C or a
-// blend of C with one neighbour.
+// Internal: the LQ2x rule as a compile-time table. The top-left quarter's rule
+// is transcribed as a grid of blend kinds; the other quarters are the same rule
+// on a mirrored neighbourhood, and RULES holds all four for every diff_pattern.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-#include "pixel565.h"
-#include "pixel8888.h"
+#include <lq2x/lq2x_corners.h>
+#include <lq2x/pixel565.h>
+#include <lq2x/pixel8888.h>
 
-// The four quarters of an output block, named by the source corner they cover.
-template <typename P>
-struct lq2x_quarters {
-    P tl, tr, bl, br;
-    friend constexpr bool operator==(const lq2x_quarters&, const lq2x_quarters&) = default;
-};
-using lq2x_block = lq2x_quarters<pixel565>;
-using lq2x_block8888 = lq2x_quarters<pixel8888>;
-
-namespace lq2x_detail {
+namespace lq2x::detail {
 
 // Neighbourhood positions, row by row; the diff_pattern bit of a position is
 // its index with C left out.
@@ -143,25 +125,10 @@ constexpr P apply(const quarter_rule& r, const neighbourhood<P>& n)
 }
 
 template <typename P>
-constexpr lq2x_quarters<P> corners(const neighbourhood<P>& n)
+constexpr quarters<P> corners(const neighbourhood<P>& n)
 {
     const pattern_rule& rule = RULES[diff_pattern(n)];
     return {apply(rule.tl, n), apply(rule.tr, n), apply(rule.bl, n), apply(rule.br, n)};
 }
 
-} // namespace lq2x_detail
-
-constexpr lq2x_block lq2x_corners(pixel565 TL, pixel565 T, pixel565 TR,
-                                  pixel565 L, pixel565 C, pixel565 R,
-                                  pixel565 BL, pixel565 B, pixel565 BR)
-{
-    return lq2x_detail::corners<pixel565>({TL, T, TR, L, C, R, BL, B, BR});
-}
-
-// The same rule on 32-bit pixels.
-constexpr lq2x_block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR,
-                                          pixel8888 L, pixel8888 C, pixel8888 R,
-                                          pixel8888 BL, pixel8888 B, pixel8888 BR)
-{
-    return lq2x_detail::corners<pixel8888>({TL, T, TR, L, C, R, BL, B, BR});
-}
+} // namespace lq2x::detail

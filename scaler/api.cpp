@@ -1,0 +1,110 @@
+// The C interface, over the typed C++ one.
+#include <cstddef>
+#include <cstring>
+
+#include <lq2x/lq2x.h>
+#include <lq2x/lq2x.hpp>
+
+namespace {
+
+// The first version's options, which every caller knows: fields added later
+// go after `threads`.
+constexpr std::uint32_t OPTIONS_V1_SIZE = offsetof(lq2x_options, threads) + sizeof(std::int32_t);
+
+// The caller's options as the library knows them: fields past the caller's
+// `size` keep their defaults, and fields past the library's own must be zero,
+// so that a newer caller's setting is never silently ignored.
+bool read_options(const lq2x_options* given, lq2x::options& out)
+{
+    lq2x_options o = lq2x_default_options();
+    if (given) {
+        if (given->size < OPTIONS_V1_SIZE)
+            return false;
+        const auto* extra = reinterpret_cast<const unsigned char*>(given);
+        for (std::uint32_t i = sizeof(lq2x_options); i < given->size; ++i)
+            if (extra[i] != 0)
+                return false;
+        std::memcpy(&o, given, sizeof(lq2x_options));
+    }
+    out.turn = lq2x::orientation(o.orientation);
+    out.threads = o.threads;
+    return true;
+}
+
+template <typename P>
+lq2x_status scale_rows(const P* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch, P* dst,
+                       std::int32_t dst_width, std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t y0,
+                       std::int32_t y1, const lq2x_options* options)
+{
+    lq2x::options opt;
+    if (!read_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    return lq2x_status(lq2x::scale_rows(lq2x::image_view<const P>{src, width, height, src_pitch},
+                                        lq2x::image_view<P>{dst, dst_width, dst_height, dst_pitch}, y0, y1, opt));
+}
+
+} // namespace
+
+extern "C" {
+
+lq2x_options lq2x_default_options(void)
+{
+    lq2x_options o{};
+    o.size = sizeof(lq2x_options);
+    o.orientation = LQ2X_UPRIGHT;
+    o.threads = 1;
+    return o;
+}
+
+lq2x_status lq2x_scale565(const std::uint16_t* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch,
+                          std::uint16_t* dst, std::int32_t dst_width, std::int32_t dst_height,
+                          std::ptrdiff_t dst_pitch, const lq2x_options* options)
+{
+    return scale_rows(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, 0, height < 0 ? 0 : height,
+                      options);
+}
+
+lq2x_status lq2x_scale8888(const std::uint32_t* src, std::int32_t width, std::int32_t height,
+                           std::ptrdiff_t src_pitch, std::uint32_t* dst, std::int32_t dst_width,
+                           std::int32_t dst_height, std::ptrdiff_t dst_pitch, const lq2x_options* options)
+{
+    return scale_rows(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, 0, height < 0 ? 0 : height,
+                      options);
+}
+
+lq2x_status lq2x_scale565_rows(const std::uint16_t* src, std::int32_t width, std::int32_t height,
+                               std::ptrdiff_t src_pitch, std::uint16_t* dst, std::int32_t dst_width,
+                               std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t y0, std::int32_t y1,
+                               const lq2x_options* options)
+{
+    return scale_rows(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, y0, y1, options);
+}
+
+lq2x_status lq2x_scale8888_rows(const std::uint32_t* src, std::int32_t width, std::int32_t height,
+                                std::ptrdiff_t src_pitch, std::uint32_t* dst, std::int32_t dst_width,
+                                std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t y0, std::int32_t y1,
+                                const lq2x_options* options)
+{
+    return scale_rows(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, y0, y1, options);
+}
+
+const char* lq2x_describe(lq2x_status status)
+{
+    switch (status) {
+    case LQ2X_OK: return "no error";
+    case LQ2X_ERROR_BAD_SIZE: return "image size is negative or too large";
+    case LQ2X_ERROR_NULL_PIXELS: return "image has no pixels";
+    case LQ2X_ERROR_BAD_PITCH: return "row pitch is not a whole number of pixels at least one row long";
+    case LQ2X_ERROR_OUTPUT_TOO_SMALL: return "output image is smaller than the scaled image";
+    case LQ2X_ERROR_OVERLAP: return "source and output images overlap";
+    case LQ2X_ERROR_BAD_OPTIONS: return "options are not valid for this version of the library";
+    case LQ2X_ERROR_BAD_ROWS: return "row range is outside the image";
+    }
+    return "unknown error";
+}
+
+std::uint32_t lq2x_version(void) { return LQ2X_VERSION; }
+
+const char* lq2x_version_string(void) { return LQ2X_VERSION_STRING; }
+
+} // extern "C"

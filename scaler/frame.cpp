@@ -1,0 +1,313 @@
+// The frame walk: the portable implementation, the one check of every
+// caller's frame, threads, and the public entry points over them.
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include <lq2x/lq2x.hpp>
+#include <lq2x/lq2x_corners.h>
+#include <lq2x/lq2x_frame.h>
+
+#include "kernels.h"
+#include "lq2x_isa.h"
+#include "rules.h"
+
+namespace lq2x {
+namespace {
+
+using detail::frame_args;
+using detail::offset_bytes;
+
+// The one walk over a source row: each pixel's block is stored at d0[0],
+// d0[1] (one output row) and d1[0], d1[1] (the next), and the next pixel's
+// block is `step` bytes further on. The placement says which quarter goes
+// where.
+template <orientation TURN, typename P>
+void walk_row(P* dst0, P* dst1, std::ptrdiff_t step, const P* above, const P* row, const P* below, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        // The row's ends are their own outer neighbours.
+        const int l = i > 0 ? i - 1 : i;
+        const int r = i + 1 < count ? i + 1 : i;
+        const quarters<P> q = detail::corners<P>(
+            {above[l], above[i], above[r], row[l], row[i], row[r], below[l], below[i], below[r]});
+        // Offsets are taken from the row's first block each time, so no
+        // pointer is ever formed outside the output frame.
+        P* d0 = offset_bytes(dst0, step * i);
+        P* d1 = offset_bytes(dst1, step * i);
+        if constexpr (TURN == orientation::upright) {
+            d0[0] = q.tl, d0[1] = q.tr, d1[0] = q.bl, d1[1] = q.br;
+        } else if constexpr (TURN == orientation::ccw) {
+            d0[0] = q.tr, d0[1] = q.br, d1[0] = q.tl, d1[1] = q.bl;
+        } else {
+            d0[0] = q.bl, d0[1] = q.tl, d1[0] = q.br, d1[1] = q.tr;
+        }
+    }
+}
+
+template <orientation TURN, typename P>
+void walk_frame(const frame_args<P>& f)
+{
+    const auto source_row = [&](int y) { return offset_bytes(f.src, std::clamp(y, 0, f.height - 1) * f.src_pitch); };
+    for (int k = f.y_begin; k < f.y_end; ++k) {
+        // Where the row's first block goes, and how far on the next one is.
+        P* d0;
+        std::ptrdiff_t step;
+        if constexpr (TURN == orientation::upright) {
+            d0 = offset_bytes(f.dst, 2 * std::ptrdiff_t{k} * f.dst_pitch);
+            step = 2 * std::ptrdiff_t{sizeof(P)};
+        } else if constexpr (TURN == orientation::ccw) {
+            // The source's first column becomes the output's bottom two rows.
+            d0 = offset_bytes(f.dst, 2 * std::ptrdiff_t{f.width - 1} * f.dst_pitch) + 2 * std::ptrdiff_t{k};
+            step = -2 * f.dst_pitch;
+        } else {
+            d0 = f.dst + 2 * std::ptrdiff_t{f.height - 1 - k};
+            step = 2 * f.dst_pitch;
+        }
+        walk_row<TURN>(d0, offset_bytes(d0, f.dst_pitch), step, source_row(k - 1), source_row(k),
+                       source_row(k + 1), f.width);
+    }
+}
+
+constexpr std::int64_t MAX_32 = std::numeric_limits<std::int32_t>::max();
+
+template <typename P>
+error check_view(const image_view<P>& v)
+{
+    if (v.width < 0 || v.height < 0)
+        return error::bad_size;
+    if (v.width == 0 || v.height == 0)
+        return error::none;
+    if (v.pixels == nullptr)
+        return error::null_pixels;
+    if (v.pitch <= 0 || v.pitch > MAX_32 || v.pitch % std::ptrdiff_t(sizeof(P)) != 0 ||
+        v.pitch < std::ptrdiff_t{v.width} * std::ptrdiff_t(sizeof(P)))
+        return error::bad_pitch;
+    return error::none;
+}
+
+// The bytes a non-empty view spans, first to last pixel.
+template <typename P>
+std::uintptr_t span_bytes(const image_view<P>& v)
+{
+    return std::uintptr_t(v.height - 1) * std::uintptr_t(v.pitch) + std::uintptr_t(v.width) * sizeof(P);
+}
+
+// The one check of a caller's frame, for every entry point: the typed and C
+// interfaces return its error, the plain functions assert that there is none.
+template <typename P>
+error check(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt)
+{
+    if (opt.turn != orientation::upright && opt.turn != orientation::ccw && opt.turn != orientation::cw)
+        return error::bad_options;
+    if (const error e = check_view(src); e != error::none)
+        return e;
+    if (y0 < 0 || y0 > y1 || y1 > src.height)
+        return error::bad_rows;
+    const size need = scaled_size(src.width, src.height, opt.turn);
+    if (need.width > MAX_32 || need.height > MAX_32)
+        return error::bad_size;
+    if (src.width == 0 || src.height == 0)
+        return error::none;
+    if (const error e = check_view(dst); e != error::none)
+        return e;
+    if (dst.width < need.width || dst.height < need.height)
+        return error::output_too_small;
+    image_view<P> out = dst;
+    out.width = std::int32_t(need.width);
+    out.height = std::int32_t(need.height);
+    const auto a = reinterpret_cast<std::uintptr_t>(src.pixels), b = reinterpret_cast<std::uintptr_t>(out.pixels);
+    if (a < b + span_bytes(out) && b < a + span_bytes(src))
+        return error::overlap;
+    return error::none;
+}
+
+template <typename P>
+void run_kernel(lq2x_isa isa, const frame_args<P>& f)
+{
+    switch (isa) {
+    case lq2x_isa::avx512: return detail::frame_avx512(f);
+    case lq2x_isa::avx2: return detail::frame_avx2(f);
+    case lq2x_isa::scalar: return detail::frame_scalar(f);
+    }
+}
+
+// Scales source rows [y0, y1) of a checked frame in `threads` bands of rows,
+// each on its own thread, the last on the caller's.
+template <typename P>
+void run(lq2x_isa isa, image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1,
+         const options& opt)
+{
+    assert(lq2x_isa_available(isa));
+    if (src.width == 0 || y0 == y1)
+        return;
+    frame_args<P> f{src.pixels, src.pitch, dst.pixels, dst.pitch, src.width, src.height, opt.turn, y0, y1};
+    const int threads = opt.threads > 0 ? opt.threads : int(std::max(1u, std::thread::hardware_concurrency()));
+    // Bands of whole 32-row strips, so the vector kernels lose no lanes.
+    const int band = (y1 - y0 + threads - 1) / threads;
+    const int rows = std::max(32, (band + 31) / 32 * 32);
+    std::vector<std::thread> helpers;
+    int y = y0;
+    if (threads > 1) {
+        for (; y1 - y > rows; y += rows) {
+            frame_args<P> part = f;
+            part.y_begin = y;
+            part.y_end = y + rows;
+            try {
+                helpers.emplace_back(run_kernel<P>, isa, part);
+            } catch (const std::exception&) {
+                run_kernel(isa, part); // no thread to be had: this band on the caller's
+            }
+        }
+    }
+    f.y_begin = y;
+    run_kernel(isa, f);
+    for (std::thread& t : helpers)
+        t.join();
+}
+
+template <typename P>
+error checked_run(lq2x_isa isa, image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1,
+                  const options& opt)
+{
+    if (const error e = check(src, dst, y0, y1, opt); e != error::none)
+        return e;
+    run(isa, src, dst, y0, y1, opt);
+    return error::none;
+}
+
+// The plain functions' frame: its contract is checked by assert alone.
+template <typename P>
+void run_plain(lq2x_isa isa, const P* src, std::int32_t src_pitch, P* dst, std::int32_t dst_pitch,
+               std::int32_t width, std::int32_t height, orientation turn, int threads)
+{
+    const size out = scaled_size(width, height, turn);
+    const image_view<const P> s{src, width, height, src_pitch};
+    const image_view<P> d{dst, std::int32_t(out.width), std::int32_t(out.height), dst_pitch};
+    const options opt{turn, threads};
+    assert(check(s, d, 0, height, opt) == error::none);
+    run(isa, s, d, 0, height, opt);
+}
+
+} // namespace
+
+namespace detail {
+
+// The portable walk, one source row at a time: the reference for the others.
+template <typename P>
+void frame_scalar(const frame_args<P>& f)
+{
+    switch (f.turn) {
+    case orientation::upright: return walk_frame<orientation::upright>(f);
+    case orientation::ccw: return walk_frame<orientation::ccw>(f);
+    case orientation::cw: return walk_frame<orientation::cw>(f);
+    }
+}
+
+template void frame_scalar(const frame_args<pixel565>&);
+template void frame_scalar(const frame_args<pixel8888>&);
+
+} // namespace detail
+
+void lq2x_row(pixel565* dst0, pixel565* dst1,
+              const pixel565* above, const pixel565* row, const pixel565* below,
+              std::int32_t count, std::int32_t dst_pitch)
+{
+    assert(count >= 0);
+    assert(dst_pitch > 0 && dst_pitch % 2 == 0);
+    // Each later pixel's block is two output rows up.
+    walk_row<orientation::ccw>(dst0, dst1, -2 * std::ptrdiff_t{dst_pitch}, above, row, below, count);
+}
+
+void lq2x_frame(const pixel565* src, std::int32_t src_pitch,
+                pixel565* dst, std::int32_t dst_pitch,
+                std::int32_t width, std::int32_t height)
+{
+    run_plain(lq2x_best_isa(), src, src_pitch, dst, dst_pitch, width, height, orientation::ccw, 1);
+}
+
+block565 lq2x_corners(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
+                      pixel565 BL, pixel565 B, pixel565 BR)
+{
+    return detail::corners<pixel565>({TL, T, TR, L, C, R, BL, B, BR});
+}
+
+block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR, pixel8888 L, pixel8888 C, pixel8888 R,
+                           pixel8888 BL, pixel8888 B, pixel8888 BR)
+{
+    return detail::corners<pixel8888>({TL, T, TR, L, C, R, BL, B, BR});
+}
+
+error scale(image_view<const pixel565> src, image_view<pixel565> dst, options opt)
+{
+    return checked_run(lq2x_best_isa(), src, dst, 0, std::max(src.height, 0), opt);
+}
+
+error scale(image_view<const pixel8888> src, image_view<pixel8888> dst, options opt)
+{
+    return checked_run(lq2x_best_isa(), src, dst, 0, std::max(src.height, 0), opt);
+}
+
+error scale_rows(image_view<const pixel565> src, image_view<pixel565> dst, std::int32_t y0, std::int32_t y1,
+                 options opt)
+{
+    return checked_run(lq2x_best_isa(), src, dst, y0, y1, opt);
+}
+
+error scale_rows(image_view<const pixel8888> src, image_view<pixel8888> dst, std::int32_t y0, std::int32_t y1,
+                 options opt)
+{
+    return checked_run(lq2x_best_isa(), src, dst, y0, y1, opt);
+}
+
+} // namespace lq2x
+
+bool lq2x_isa_available(lq2x_isa isa)
+{
+    switch (isa) {
+    case lq2x_isa::scalar: return true;
+    case lq2x_isa::avx2: return lq2x::detail::avx2_available();
+    case lq2x_isa::avx512: return lq2x::detail::avx512_available();
+    }
+    return false;
+}
+
+lq2x_isa lq2x_best_isa()
+{
+    static const lq2x_isa best = lq2x_isa_available(lq2x_isa::avx512) ? lq2x_isa::avx512
+                                 : lq2x_isa_available(lq2x_isa::avx2) ? lq2x_isa::avx2
+                                                                      : lq2x_isa::scalar;
+    return best;
+}
+
+lq2x::error lq2x_scale_using(lq2x_isa isa, lq2x::image_view<const pixel565> src, lq2x::image_view<pixel565> dst,
+                             std::int32_t y0, std::int32_t y1, lq2x::options opt)
+{
+    return lq2x::checked_run(isa, src, dst, y0, y1, opt);
+}
+
+lq2x::error lq2x_scale_using(lq2x_isa isa, lq2x::image_view<const lq2x::pixel8888> src,
+                             lq2x::image_view<lq2x::pixel8888> dst, std::int32_t y0, std::int32_t y1,
+                             lq2x::options opt)
+{
+    return lq2x::checked_run(isa, src, dst, y0, y1, opt);
+}
+
+void lq2x_scale565_using(lq2x_isa isa, const pixel565* src, std::int32_t src_pitch, pixel565* dst,
+                         std::int32_t dst_pitch, std::int32_t width, std::int32_t height, lq2x::orientation turn,
+                         int threads)
+{
+    lq2x::run_plain(isa, src, src_pitch, dst, dst_pitch, width, height, turn, threads);
+}
+
+void lq2x_scale8888_using(lq2x_isa isa, const lq2x::pixel8888* src, std::int32_t src_pitch, lq2x::pixel8888* dst,
+                          std::int32_t dst_pitch, std::int32_t width, std::int32_t height, lq2x::orientation turn,
+                          int threads)
+{
+    lq2x::run_plain(isa, src, src_pitch, dst, dst_pitch, width, height, turn, threads);
+}
