@@ -1,38 +1,88 @@
 #!/usr/bin/env bash
-# Builds the library and tool, installs them into a scratch prefix, and builds
-# and runs a small outside program against the library three ways:
-# find_package on the installed copy, add_subdirectory on the source tree,
-# and pkg-config.
+# Builds outside programs against the library the ways a user would, once with
+# the static library and once with the shared one: find_package on an
+# installed copy, add_subdirectory on the source tree (with and without the
+# project's own tests), and pkg-config. A C99 program and a C++ one scale the
+# same frames and must print the same fingerprint; the shared library must
+# export nothing but the public interfaces.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
+here="$src/tests/consumers"
 work=$(mktemp -d)
+chmod 755 "$work" # some tests run a program as an unprivileged user, who must reach the build
 trap 'rm -rf "$work"' EXIT
-
-cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
-    -DLQ2X_BUILD_BENCH=OFF >/dev/null
-cmake --build "$work/build" >/dev/null
-cmake --install "$work/build" --prefix "$work/prefix" >/dev/null
-# The tool comes with the library.
-"$work/prefix/bin/lq2x" --version
-
 passed=0
-cmake -S "$src/tests/consumers/installed" -B "$work/installed" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-cmake --build "$work/installed" >/dev/null
-"$work/installed/consumer" && passed=$((passed + 1))
+failed=0
+pass() { echo "ok: $*"; passed=$((passed + 1)); }
+fail() { echo "FAILED: $*" >&2; failed=$((failed + 1)); }
+# Both consumers' fingerprints, which must agree.
+same_result() {
+    local what=$1 c cxx
+    c=$("$2") && cxx=$("$3") && [ -n "$c" ] && [ "$c" = "$cxx" ] && pass "$what: C and C++ agree ($c)" ||
+        fail "$what: C '${c:-}' and C++ '${cxx:-}'"
+}
 
-cmake -S "$src/tests/consumers/subdirectory" -B "$work/subdirectory" -G Ninja -DLQ2X_SOURCE_DIR="$src" >/dev/null
-cmake --build "$work/subdirectory" >/dev/null
-# Embedded, the project builds no tests, benchmark or bench programs of its own.
-if [ -e "$work/subdirectory/lq2x/tests" ] || [ -e "$work/subdirectory/lq2x/lq2x_testbench" ]; then
-    echo "add_subdirectory built the project's own tests or programs" >&2
-    exit 1
-fi
-"$work/subdirectory/consumer" && passed=$((passed + 1))
+for kind in static shared; do
+    shared=OFF
+    [ "$kind" = shared ] && shared=ON
+    build="$work/$kind/build" prefix="$work/$kind/prefix"
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ2X_WERROR=ON -DBUILD_SHARED_LIBS=$shared \
+        -DLQ2X_BUILD_TESTS=OFF -DLQ2X_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$build" >/dev/null
+    cmake --install "$build" --prefix "$prefix" >/dev/null
+    # The tool comes with the library, and knows the project's version.
+    version=$(LD_LIBRARY_PATH="$prefix/lib" "$prefix/bin/lq2x" --version)
+    [ "$version" = "lq2x $(sed -n 's/^project(lq2x VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")" ] &&
+        pass "$kind: tool version $version" || fail "$kind: tool version '$version'"
+    [ -f "$prefix/share/doc/lq2x/LICENSE" ] && pass "$kind: licence installed" || fail "$kind: no licence installed"
 
-pc_dir=$(dirname "$(find "$work/prefix" -name lq2x.pc)")
-flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs lq2x)
-# shellcheck disable=SC2086 # the flags are words
-c++ -std=c++20 "$src/tests/consumers/main.cpp" $flags -o "$work/pkgconfig-consumer"
-"$work/pkgconfig-consumer" && passed=$((passed + 1))
+    if [ "$kind" = shared ]; then
+        so=$(find "$prefix" -name 'liblq2x.so.*.*' | head -n 1)
+        soname=$(objdump -p "$so" | awk '/SONAME/ {print $2}')
+        [ -n "$soname" ] && pass "shared: SONAME $soname" || fail "shared: no SONAME"
+        # Every exported definition is a public name: the C interface or namespace lq2x, not its detail.
+        nm -D --defined-only "$so" | awk '{print $3}' | c++filt >"$work/exports"
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)\(.*\)|LQ2X_[0-9.]+)$' \
+            "$work/exports"; then
+            fail "shared: the names above are exported"
+        else
+            pass "shared: exports only public names ($(wc -l <"$work/exports"))"
+        fi
+        export LD_LIBRARY_PATH="$prefix/lib"
+    fi
 
-echo "consumers: $passed passed, 0 failed"
+    cmake -S "$here/installed" -B "$work/$kind/installed" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+    cmake --build "$work/$kind/installed" >/dev/null
+    same_result "$kind find_package" "$work/$kind/installed/c_consumer" "$work/$kind/installed/consumer"
+
+    pc_dir=$(dirname "$(find "$prefix" -name lq2x.pc)")
+    [ "$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=prefix lq2x)" -ef "$prefix" ] &&
+        pass "$kind pkg-config: prefix found from the file's place" || fail "$kind pkg-config: wrong prefix"
+    static_flag=()
+    [ "$kind" = static ] && static_flag=(--static)
+    read -r -a flags <<<"$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs "${static_flag[@]}" lq2x)"
+    cc -std=c99 -pedantic -Wall -Wextra -Werror "$here/consumer.c" "${flags[@]}" -o "$work/$kind/pc_c"
+    c++ -std=c++20 "$here/consumer.cpp" "${flags[@]}" -o "$work/$kind/pc_cxx"
+    same_result "$kind pkg-config" "$work/$kind/pc_c" "$work/$kind/pc_cxx"
+
+    cmake -S "$here/subdirectory" -B "$work/$kind/sub" -G Ninja -DLQ2X_SOURCE_DIR="$src" \
+        -DBUILD_SHARED_LIBS=$shared >/dev/null
+    cmake --build "$work/$kind/sub" >/dev/null
+    # Embedded, the project builds no tests, benchmark or programs of its own.
+    if [ -e "$work/$kind/sub/lq2x/tests" ] || [ -e "$work/$kind/sub/lq2x/lq2x_testbench" ]; then
+        fail "$kind add_subdirectory built the project's own tests or programs"
+    else
+        same_result "$kind add_subdirectory" "$work/$kind/sub/c_consumer" "$work/$kind/sub/consumer"
+    fi
+    unset LD_LIBRARY_PATH
+done
+
+# An embedding project may ask for the project's tests, and they build and pass there.
+cmake -S "$here/subdirectory" -B "$work/with_tests" -G Ninja -DLQ2X_SOURCE_DIR="$src" -DLQ2X_BUILD_TESTS=ON \
+    -DLQ2X_BUILD_TOOL=OFF >/dev/null
+cmake --build "$work/with_tests" >/dev/null
+ctest --test-dir "$work/with_tests/lq2x" -j2 >"$work/ctest.log" 2>&1 && pass "embedded with LQ2X_BUILD_TESTS=ON: $(grep 'tests passed' "$work/ctest.log")" ||
+    { cat "$work/ctest.log" >&2; fail "embedded with LQ2X_BUILD_TESTS=ON"; }
+
+echo "consumers: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

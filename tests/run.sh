@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh machine: installs the Debian packages the
+# suite builds with when some are missing (as root; otherwise says which),
+# then configures, builds and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev libgtest-dev libpng-dev libcli11-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "tests/run.sh: the tests need: sudo apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+cmake --workflow --preset test
