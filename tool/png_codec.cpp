@@ -5,6 +5,7 @@
 // through as they are stored.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,9 @@
 
 namespace tool {
 namespace {
+
+constexpr png_alloc_size_t MAX_CHUNK_BYTES = 4 << 20;
+constexpr png_uint_32 MAX_CHUNKS = 100;
 
 struct png_io {
     std::span<const std::uint8_t> in;
@@ -84,7 +88,18 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
         throw failure(io.message);
 
     png_set_read_fn(r.png, &io, read_data);
-    png_set_chunk_malloc_max(r.png, 64 << 20); // ancillary chunks are never worth more
+    // Only IHDR, PLTE, tRNS, IDAT and IEND are used. Every other chunk (text,
+    // profiles, suggested palettes, unknown ones) is skipped unread and costs
+    // no memory, whatever length it claims or text it would inflate to.
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    // And should one be kept after all, it stays small and few.
+    png_set_chunk_malloc_max(r.png, MAX_CHUNK_BYTES);
+    png_set_chunk_cache_max(r.png, MAX_CHUNKS);
+    // Any width or height an image within the pixel limit can have (libpng's
+    // own default stops at a million).
+    const std::uint64_t most = std::min<std::uint64_t>(limit.max_input_pixels(),
+                                                       PNG_UINT_31_MAX);
+    png_set_user_limits(r.png, png_uint_32(most), png_uint_32(most));
     png_read_info(r.png, r.info);
     const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     check_size(width, height, limit); // before any pixel memory is taken
