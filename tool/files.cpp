@@ -1,12 +1,15 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -49,6 +52,22 @@ struct file_closer {
 // the lock for good before it removes them.
 std::mutex temporaries_mutex;
 std::vector<std::string> temporaries;
+
+// Once an ending signal has come (still pending, or taken by the thread that
+// waits for it) no temporary file is renamed into place: the run is ending,
+// and every output not yet replaced stays as it was.
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<bool> watching = false, ending = false;
+
+bool ending_signal_came()
+{
+    if (!watching)
+        return false;
+    sigset_t pending;
+    ::sigpending(&pending);
+    return ending || std::any_of(std::begin(ENDING_SIGNALS), std::end(ENDING_SIGNALS),
+                                 [&](int sig) { return ::sigismember(&pending, sig) == 1; });
+}
 
 void forget(const std::string& temp)
 {
@@ -176,7 +195,14 @@ void write_file(const std::string& path, std::span<const std::uint8_t> bytes)
     const int write_error = errno;
     if (::close(fd) != 0 || !written)
         give_up(written ? errno : write_error);
-    const std::lock_guard lock(temporaries_mutex);
+    std::unique_lock lock(temporaries_mutex);
+    if (ending_signal_came()) {
+        ::unlink(temp.c_str());
+        forget(temp);
+        lock.unlock();
+        for (;;) // until the signal's thread ends the process
+            ::pause();
+    }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(temp.c_str());
@@ -191,18 +217,26 @@ void remove_temporaries_on_signals()
     // A signal ignored at start (nohup, a shell's background job) stays ignored.
     sigset_t set;
     sigemptyset(&set);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int sig : ENDING_SIGNALS) {
         struct sigaction old {};
         if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
             sigaddset(&set, sig);
     }
     // Every thread started after this has them blocked; this one waits for them.
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int sig = 0;
-        while (::sigwait(&set, &sig) != 0) {
+    const int fd = ::signalfd(-1, &set, SFD_CLOEXEC);
+    if (fd < 0)
+        return; // then signals end the process as they would anyway
+    watching = true;
+    std::thread([fd] {
+        // The signal stays pending until this thread holds the lock, so a
+        // rename either comes before it or sees it.
+        for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, -1) != 1;) {
         }
         temporaries_mutex.lock(); // never released: nothing is renamed or created after this
+        ending = true;
+        signalfd_siginfo info{};
+        const int sig = ::read(fd, &info, sizeof info) == ssize_t(sizeof info) ? int(info.ssi_signo) : SIGTERM;
         for (const std::string& temp : temporaries)
             ::unlink(temp.c_str());
         // End as the signal would have: the parent sees it, and the shell's status is 128 + sig.

@@ -149,6 +149,7 @@ std::vector<std::uint8_t> encode_png(const image& img, int level)
     static const int TYPES[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                 PNG_COLOR_TYPE_RGB_ALPHA};
     png_set_write_fn(w.png, &io, write_data, flush_data);
+    png_set_user_limits(w.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX); // the writer, too, stops at a million by default
     png_set_IHDR(w.png, w.info, png_uint_32(img.width), png_uint_32(img.height), 8, TYPES[int(img.kind)],
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(w.png, level);
