@@ -55,7 +55,7 @@ scratch_dir::~scratch_dir()
 
 started_program::started_program(const std::string& program, const std::vector<std::string>& args,
                                  const run_options& opt)
-    : in_(scratch_file()), out_(scratch_file()), err_(scratch_file())
+    : in_(scratch_file()), out_(scratch_file()), err_(scratch_file()), rss_(scratch_file())
 {
     std::ofstream(in_, std::ios::binary) << opt.input;
     const std::filesystem::path input = opt.input_from.empty() ? in_ : opt.input_from;
@@ -80,12 +80,19 @@ started_program::started_program(const std::string& program, const std::vector<s
         if (opt.preload)
             setenv("LD_PRELOAD", opt.preload, 1);
         std::vector<char*> argv;
-        const std::string name = std::filesystem::path(program).filename().string();
-        argv.push_back(const_cast<char*>(name.c_str()));
+        std::string path = program, rss = rss_.string();
+#ifdef PEAK_RSS_PATH
+        if (opt.measure_memory) {
+            path = PEAK_RSS_PATH;
+            argv.insert(argv.end(), {path.data(), rss.data()});
+        }
+#endif
+        std::string name = std::filesystem::path(program).filename().string();
+        argv.push_back(opt.measure_memory ? const_cast<char*>(program.c_str()) : name.data());
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(path.c_str(), argv.data());
         _exit(127);
     }
 }
@@ -97,19 +104,19 @@ started_program::~started_program()
         wait();
     }
     std::error_code ignored;
-    for (const auto& p : {in_, out_, err_})
+    for (const auto& p : {in_, out_, err_, rss_})
         std::filesystem::remove(p, ignored);
 }
 
 outcome started_program::wait()
 {
     int status = 0;
-    rusage usage{};
-    while (wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+    const std::string rss = contents(rss_);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), contents(out_), contents(err_),
-            usage.ru_maxrss};
+            rss.empty() ? 0 : std::stol(rss)};
 }
 
 file_watch::file_watch(const std::filesystem::path& dir) : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK))

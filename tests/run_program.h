@@ -12,7 +12,7 @@ namespace testing_support {
 struct outcome {
     int status = -1; // exit status, or 128 + signal
     std::string out, err;
-    long max_rss_kb = 0; // the program's peak resident memory (getrusage ru_maxrss)
+    long max_rss_kb = 0; // with run_options::measure_memory: the program's peak resident memory in KiB
 };
 
 struct run_options {
@@ -23,6 +23,7 @@ struct run_options {
     bool default_sigxfsz = false;     // with max_file_bytes: leave SIGXFSZ at its default (end the process)
     bool unprivileged = false;        // as root, run as nobody so permissions apply
     const char* preload = nullptr;    // LD_PRELOAD
+    bool measure_memory = false;      // start it through PEAK_RSS_PATH, which measures its peak memory alone
 };
 
 // A fresh folder under the system's temporary one, removed with everything
@@ -53,6 +54,7 @@ public:
 
 private:
     std::filesystem::path in_, out_, err_; // standard input, output and error go through files
+    std::filesystem::path rss_;            // the peak memory, when measured
     pid_t pid_ = -1;
 };
 

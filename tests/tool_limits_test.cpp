@@ -149,7 +149,10 @@ protected:
     outcome lq2x(const std::vector<std::string>& args, run_options opt = {})
     {
         opt.dir = dir;
-        return testing_support::run_program(TOOL_PATH, args, opt);
+        opt.measure_memory = true;
+        const outcome o = testing_support::run_program(TOOL_PATH, args, opt);
+        EXPECT_GT(o.max_rss_kb, 0); // measured, so the memory checks mean something
+        return o;
     }
 
     testing_support::scratch_dir scratch;
