@@ -162,6 +162,7 @@ protected:
 // A chunk that claims 2 GiB and then the file ends: skipped, not allocated.
 TEST_F(ToolLimits, AHugeChunkLengthTakesNoMemory)
 {
+    write_file(dir / "out.png", {'o', 'l', 'd'});
     for (const char* type : {"tEXt", "zTXt", "iTXt", "sPLT", "iCCP", "prVt"}) {
         bytes f = png_start(1, 1);
         append_be32(f, 0x7FFFFFFF);
@@ -173,6 +174,8 @@ TEST_F(ToolLimits, AHugeChunkLengthTakesNoMemory)
         EXPECT_EQ(o.status, 1) << type;
         EXPECT_EQ(o.err, "lq2x: hostile.png: truncated data\n") << type;
         EXPECT_LT(o.max_rss_kb, SMALL_MEMORY_KB) << type;
+        EXPECT_EQ(listing(dir), (std::set<std::string>{"hostile.png", "out.png"}));
+        EXPECT_EQ(read_file(dir / "out.png"), bytes({'o', 'l', 'd'}));
     }
     // In a batch, with a worker each.
     fs::create_directory(dir / "out");
@@ -452,12 +455,17 @@ TEST_F(ToolLimits, OutputFailuresNameTheOutput)
     const outcome o = lq2x({"in.png", "no/such/dir/out.png"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "lq2x: no/such/dir/out.png: cannot write: No such file or directory\n");
-    run_options small;
-    small.max_file_bytes = 100; // the message fits, the output does not
-    const outcome full = lq2x({"in.png", "out.png"}, small);
-    EXPECT_EQ(full.status, 1);
-    EXPECT_EQ(full.err, "lq2x: out.png: cannot write: File too large\n");
-    EXPECT_EQ(listing(dir), std::set<std::string>{"in.png"});
+    write_file(dir / "out.png", {'o', 'l', 'd'});
+    for (const bool default_signal : {false, true}) { // SIGXFSZ ignored, or at its default
+        run_options small;
+        small.max_file_bytes = 100; // the message fits, the output does not
+        small.default_sigxfsz = default_signal;
+        const outcome full = lq2x({"in.png", "out.png"}, small);
+        EXPECT_EQ(full.status, 1);
+        EXPECT_EQ(full.err, "lq2x: out.png: cannot write: File too large\n");
+        EXPECT_EQ(listing(dir), (std::set<std::string>{"in.png", "out.png"}));
+        EXPECT_EQ(read_file(dir / "out.png"), bytes({'o', 'l', 'd'}));
+    }
 }
 
 TEST_F(ToolLimits, AnOutputNameOfAnyValidLengthWorks)

@@ -36,7 +36,8 @@ void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // From here on, SIGINT, SIGTERM or SIGHUP (those not ignored when this is
 // called) remove the temporary files write_file has open and then end the
-// process by the same signal. Call once, before any other thread starts.
+// process by the same signal; an output not yet renamed into place when the
+// signal comes stays as it was. Call once, before any other thread starts.
 void remove_temporaries_on_signals();
 
 // What makes a file itself whatever path names it: its device and inode.

@@ -9,12 +9,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <csignal>
-#include <map>
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -112,8 +112,7 @@ std::optional<fault> run(const job& j, const settings& s, const std::set<tool::f
         tool::image img = tool::scale(tool::decode(data, s.decode), s.scale);
         tool::format out = s.format ? *s.format
                                     : tool::format_for_name(j.output).value_or(in_format.value_or(tool::format::png));
-        const std::vector<std::uint8_t> bytes = tool::encode(img, out, s.encode);
-        tool::write_file(j.output, bytes);
+        tool::write_file(j.output, tool::encode(img, out, s.encode));
         return std::nullopt;
     } catch (const tool::output_failure& e) {
         return fault{e.what(), true};
