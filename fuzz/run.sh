@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # Builds the readers' fuzz targets with clang, libFuzzer and the address and
 # undefined-behaviour sanitizers, and runs each for SECONDS (default 30) from
-# a copy of its seed corpus. A crash fails the run and leaves its input in
-# build/fuzz/crashes/; put it in fuzz/regressions/<reader>/ once fixed, where
-# the test suite replays it for good.
+# a copy of its seed corpus. When Debian's libpng source is in
+# build/libpng-src (fuzz/libpng-source.sh fetches it; .ci/run does so while
+# installing), libpng itself is built the same way, so the PNG fuzzer reaches
+# and checks libpng's own code too; otherwise the installed libpng is used,
+# uninstrumented, and the run says so. A crash fails the run and leaves its
+# input in build/fuzz/crashes/; put it in fuzz/regressions/<reader>/ once
+# fixed, where the test suite replays it for good.
 #
 #     fuzz/run.sh [SECONDS]
 set -euo pipefail
 seconds=${1:-30}
 src=$(cd "$(dirname "$0")/.." && pwd)
 build="$src/build/fuzz"
-CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ2X_FUZZ=ON \
-    -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF -DLQ2X_BUILD_BENCH=OFF >/dev/null
+libpng="$src/build/libpng-src"
+if [[ ! -f $libpng/png.c ]]; then
+    echo "no libpng source in $libpng (fuzz/libpng-source.sh fetches it): the installed libpng is used, uninstrumented"
+    libpng=""
+fi
+CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ2X_FUZZ=ON \
+    -DLQ2X_FUZZ_LIBPNG_SOURCE="$libpng" -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
+    -DLQ2X_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw
 mkdir -p "$build/crashes"
 for reader in png pnm raw; do

@@ -2,10 +2,15 @@
 // working directory, scales and turns it, and writes the 204 x 320 result to
 // "LQ2x.raw" there. Arguments are ignored. It prints nothing when it works;
 // on any failure it prints one line on standard error, exits with status 1 and
-// leaves any earlier "LQ2x.raw" as it was.
+// leaves any earlier "LQ2x.raw" as it was. Ended by SIGINT, SIGTERM or SIGHUP
+// it removes its temporary file first.
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +30,55 @@ constexpr const char* INPUT_NAME = "test.raw";
 constexpr const char* OUTPUT_NAME = "LQ2x.raw";
 constexpr std::size_t INPUT_BYTES = 3 * std::size_t{FRAME_WIDTH} * FRAME_HEIGHT;
 constexpr std::size_t OUTPUT_PIXELS = 4 * std::size_t{FRAME_WIDTH} * FRAME_HEIGHT;
+
+// The temporary output while it exists, for the signal handler to remove.
+char temporary[64];
+volatile std::sig_atomic_t temporary_exists = 0;
+
+extern "C" void on_signal(int sig)
+{
+    if (temporary_exists)
+        ::unlink(temporary);
+    std::signal(sig, SIG_DFL); // and end as the signal would have
+    std::raise(sig);
+}
+
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+void handle_signals()
+{
+    for (const int sig : ENDING_SIGNALS) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) // nohup stays nohup
+            std::signal(sig, on_signal);
+    }
+    // A write past a file-size limit fails with EFBIG, and is handled as the write error it is.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Holds the ending signals off while the temporary file and what the handler knows of it change together.
+struct signals_held {
+    sigset_t old;
+    signals_held()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int sig : ENDING_SIGNALS)
+            sigaddset(&set, sig);
+        ::sigprocmask(SIG_BLOCK, &set, &old);
+    }
+    ~signals_held() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
+
+bool signal_pending()
+{
+    sigset_t pending;
+    ::sigpending(&pending);
+    for (const int sig : ENDING_SIGNALS)
+        if (::sigismember(&pending, sig) == 1)
+            return true;
+    return false;
+}
 
 int fail(const std::string& what)
 {
@@ -58,23 +112,34 @@ std::string write_output(const std::vector<std::uint8_t>& bytes)
 {
     std::string temp;
     std::FILE* f = nullptr;
-    // A name no other file has: "x" refuses to open one that exists.
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (int attempt = 0; attempt < 16 && !f; ++attempt) {
-        temp = std::string(OUTPUT_NAME) + ".tmp" + std::to_string((stamp + attempt) % 1000000007);
-        errno = 0;
-        f = std::fopen(temp.c_str(), "wbx");
-        if (!f && errno != EEXIST)
-            break;
+    {
+        const signals_held held;
+        // A name no other file has: "x" refuses to open one that exists.
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (int attempt = 0; attempt < 16 && !f; ++attempt) {
+            temp = std::string(OUTPUT_NAME) + ".tmp" + std::to_string((stamp + attempt) % 1000000007);
+            errno = 0;
+            f = std::fopen(temp.c_str(), "wbx");
+            if (!f && errno != EEXIST)
+                break;
+        }
+        if (!f)
+            return std::strerror(errno ? errno : EEXIST);
+        std::snprintf(temporary, sizeof temporary, "%s", temp.c_str());
+        temporary_exists = 1;
     }
-    if (!f)
-        return std::strerror(errno ? errno : EEXIST);
 
     errno = 0;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
     const int saved = errno;
     const bool closed = std::fclose(f) == 0;
+    const signals_held held;
+    temporary_exists = 0;
     std::error_code ec;
+    if (signal_pending()) { // the run is ending: leave the output as it was
+        std::filesystem::remove(temp, ec);
+        return "interrupted";
+    }
     if (!written || !closed) {
         std::filesystem::remove(temp, ec);
         return saved ? std::strerror(saved) : "write error";
@@ -92,6 +157,7 @@ std::string write_output(const std::vector<std::uint8_t>& bytes)
 
 int main()
 {
+    handle_signals();
     try {
         std::vector<std::uint8_t> input(INPUT_BYTES);
         if (const std::string why = read_input(input); !why.empty())

@@ -14,7 +14,7 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-struct png_spec {
+struct png_case {
     const char* name;
     int color_type, bit_depth;
     bool interlaced = false;
@@ -28,7 +28,7 @@ void append(png_structp png, png_bytep data, std::size_t n)
 }
 
 // samples: one value per channel per pixel, at the file's bit depth.
-bytes make_png(const png_spec& spec, int w, int h, const std::vector<unsigned>& samples,
+bytes make_png(const png_case& kind, int w, int h, const std::vector<unsigned>& samples,
                const std::vector<png_color>& palette, const std::vector<png_byte>& palette_alpha, unsigned grey_key)
 {
     bytes out;
@@ -39,23 +39,23 @@ bytes make_png(const png_spec& spec, int w, int h, const std::vector<unsigned>& 
         return {};
     }
     png_set_write_fn(png, &out, append, nullptr);
-    png_set_IHDR(png, info, w, h, spec.bit_depth, spec.color_type,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, w, h, kind.bit_depth, kind.color_type,
+                 kind.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (spec.color_type == PNG_COLOR_TYPE_PALETTE)
+    if (kind.color_type == PNG_COLOR_TYPE_PALETTE)
         png_set_PLTE(png, info, palette.data(), int(palette.size()));
-    if (spec.transparency) {
+    if (kind.transparency) {
         png_color_16 key{};
         key.gray = png_uint_16(grey_key);
         png_set_tRNS(png, info, palette_alpha.data(), int(palette_alpha.size()), &key);
     }
     png_write_info(png, info);
-    if (spec.bit_depth < 8)
+    if (kind.bit_depth < 8)
         png_set_packing(png);
-    if (spec.bit_depth == 16)
+    if (kind.bit_depth == 16)
         png_set_swap(png); // rows below are in host order
     const int per_pixel = png_get_channels(png, info);
-    const int sample_bytes = spec.bit_depth == 16 ? 2 : 1;
+    const int sample_bytes = kind.bit_depth == 16 ? 2 : 1;
     std::vector<std::uint8_t> rows(std::size_t(w) * h * per_pixel * sample_bytes);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (sample_bytes == 2) {
@@ -83,7 +83,7 @@ std::uint8_t to8(unsigned v, int depth)
 
 TEST(PngKinds, EveryColourTypeAndDepthReadsAsRgba)
 {
-    const png_spec specs[] = {
+    const png_case cases[] = {
         {"grey 1", PNG_COLOR_TYPE_GRAY, 1},
         {"grey 2", PNG_COLOR_TYPE_GRAY, 2},
         {"grey 4 + key", PNG_COLOR_TYPE_GRAY, 4, false, true},
@@ -105,44 +105,44 @@ TEST(PngKinds, EveryColourTypeAndDepthReadsAsRgba)
         c = {png_byte(rng()), png_byte(rng()), png_byte(rng())};
     const std::vector<png_byte> palette_alpha = {255, 0, 128};
 
-    for (const png_spec& spec : specs) {
-        const bool palette_type = spec.color_type == PNG_COLOR_TYPE_PALETTE;
-        const bool grey = (spec.color_type & PNG_COLOR_MASK_COLOR) == 0;
-        const bool alpha = (spec.color_type & PNG_COLOR_MASK_ALPHA) != 0;
+    for (const png_case& kind : cases) {
+        const bool palette_type = kind.color_type == PNG_COLOR_TYPE_PALETTE;
+        const bool grey = (kind.color_type & PNG_COLOR_MASK_COLOR) == 0;
+        const bool alpha = (kind.color_type & PNG_COLOR_MASK_ALPHA) != 0;
         const int per_pixel = palette_type ? 1 : (grey ? 1 : 3) + (alpha ? 1 : 0);
-        const unsigned top = palette_type ? unsigned(palette.size()) : 1u << spec.bit_depth;
+        const unsigned top = palette_type ? unsigned(palette.size()) : 1u << kind.bit_depth;
         const unsigned grey_key = 1;
 
         std::vector<unsigned> samples(std::size_t(w) * h * per_pixel);
         for (auto& v : samples)
             v = rng() % top;
-        const bytes file = make_png(spec, w, h, samples, palette, palette_alpha, grey_key);
-        ASSERT_FALSE(file.empty()) << spec.name;
+        const bytes file = make_png(kind, w, h, samples, palette, palette_alpha, grey_key);
+        ASSERT_FALSE(file.empty()) << kind.name;
 
         const tool::image img = tool::decode(file, {});
-        ASSERT_EQ(img.width, w) << spec.name;
-        ASSERT_EQ(img.height, h) << spec.name;
-        const bool has_alpha = alpha || spec.transparency;
-        EXPECT_EQ(tool::has_alpha(img.kind), has_alpha) << spec.name;
-        EXPECT_EQ(tool::is_grey(img.kind), grey) << spec.name;
+        ASSERT_EQ(img.width, w) << kind.name;
+        ASSERT_EQ(img.height, h) << kind.name;
+        const bool has_alpha = alpha || kind.transparency;
+        EXPECT_EQ(tool::has_alpha(img.kind), has_alpha) << kind.name;
+        EXPECT_EQ(tool::is_grey(img.kind), grey) << kind.name;
         for (int i = 0; i < w * h; ++i) {
             const unsigned* s = &samples[std::size_t(i) * per_pixel];
             std::array<std::uint8_t, 4> want{};
             if (palette_type) {
                 const png_color c = palette[s[0]];
-                want = {c.red, c.green, c.blue, spec.transparency && s[0] < palette_alpha.size() ? palette_alpha[s[0]]
+                want = {c.red, c.green, c.blue, kind.transparency && s[0] < palette_alpha.size() ? palette_alpha[s[0]]
                                                                                                  : std::uint8_t(255)};
             } else if (grey) {
-                const std::uint8_t g = to8(s[0], spec.bit_depth);
-                const std::uint8_t a = alpha ? to8(s[1], spec.bit_depth) : spec.transparency && s[0] == grey_key ? 0 : 255;
+                const std::uint8_t g = to8(s[0], kind.bit_depth);
+                const std::uint8_t a = alpha ? to8(s[1], kind.bit_depth) : kind.transparency && s[0] == grey_key ? 0 : 255;
                 want = {g, g, g, a};
             } else {
-                want = {to8(s[0], spec.bit_depth), to8(s[1], spec.bit_depth), to8(s[2], spec.bit_depth),
-                        alpha ? to8(s[3], spec.bit_depth) : std::uint8_t(255)};
+                want = {to8(s[0], kind.bit_depth), to8(s[1], kind.bit_depth), to8(s[2], kind.bit_depth),
+                        alpha ? to8(s[3], kind.bit_depth) : std::uint8_t(255)};
             }
             const std::uint8_t* got = img.bytes() + 4 * i;
             ASSERT_EQ((std::array<std::uint8_t, 4>{got[0], got[1], got[2], got[3]}), want)
-                << spec.name << " pixel " << i;
+                << kind.name << " pixel " << i;
         }
     }
 }

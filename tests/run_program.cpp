@@ -1,39 +1,38 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <system_error>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 namespace testing_support {
 namespace {
 
 // Standard input, output and error go through files, so that nothing can
 // block however much the program writes.
-struct scratch {
-    std::filesystem::path path;
-    scratch()
-    {
-        std::string t = (std::filesystem::temp_directory_path() / "lq2x_run_XXXXXX").string();
-        const int fd = mkstemp(t.data());
-        if (fd >= 0)
-            close(fd);
-        path = t;
-    }
-    ~scratch() { std::filesystem::remove(path); }
-    std::string contents() const
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-};
+std::filesystem::path scratch_file()
+{
+    std::string t = (std::filesystem::temp_directory_path() / "lq2x_run_XXXXXX").string();
+    const int fd = mkstemp(t.data());
+    if (fd >= 0)
+        close(fd);
+    return t;
+}
+
+std::string contents(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 } // namespace
 
@@ -54,21 +53,25 @@ scratch_dir::~scratch_dir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt)
+started_program::started_program(const std::string& program, const std::vector<std::string>& args,
+                                 const run_options& opt)
+    : in_(scratch_file()), out_(scratch_file()), err_(scratch_file()), rss_(scratch_file())
 {
-    scratch in, out, err;
-    std::ofstream(in.path, std::ios::binary) << opt.input;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fds[3] = {open(in.path.c_str(), O_RDONLY), open(out.path.c_str(), O_WRONLY | O_TRUNC),
-                            open(err.path.c_str(), O_WRONLY | O_TRUNC)};
+    std::ofstream(in_, std::ios::binary) << opt.input;
+    const std::filesystem::path input = opt.input_from.empty() ? in_ : opt.input_from;
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int fds[3] = {open(input.c_str(), O_RDONLY), open(out_.c_str(), O_WRONLY | O_TRUNC),
+                            open(err_.c_str(), O_WRONLY | O_TRUNC)};
         for (int i = 0; i < 3; ++i)
             if (fds[i] < 0 || dup2(fds[i], i) < 0)
                 _exit(126);
         if (chdir(opt.dir.c_str()) != 0)
             _exit(126);
+        signal(SIGPIPE, SIG_DFL); // a test may ignore it for itself
         if (opt.max_file_bytes >= 0) {
-            signal(SIGXFSZ, SIG_IGN);
+            if (!opt.default_sigxfsz)
+                signal(SIGXFSZ, SIG_IGN);
             const rlimit rl{rlim_t(opt.max_file_bytes), rlim_t(opt.max_file_bytes)};
             setrlimit(RLIMIT_FSIZE, &rl);
         }
@@ -77,17 +80,81 @@ outcome run_program(const std::string& program, const std::vector<std::string>& 
         if (opt.preload)
             setenv("LD_PRELOAD", opt.preload, 1);
         std::vector<char*> argv;
-        const std::string name = std::filesystem::path(program).filename().string();
-        argv.push_back(const_cast<char*>(name.c_str()));
+        std::string path = program, rss = rss_.string();
+#ifdef PEAK_RSS_PATH
+        if (opt.measure_memory) {
+            path = PEAK_RSS_PATH;
+            argv.insert(argv.end(), {path.data(), rss.data()});
+        }
+#endif
+        std::string name = std::filesystem::path(program).filename().string();
+        argv.push_back(opt.measure_memory ? const_cast<char*>(program.c_str()) : name.data());
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(path.c_str(), argv.data());
         _exit(127);
     }
+}
+
+started_program::~started_program()
+{
+    if (pid_ > 0) { // a test gave up on it, perhaps stopped
+        kill(pid_, SIGKILL);
+        wait();
+    }
+    std::error_code ignored;
+    for (const auto& p : {in_, out_, err_, rss_})
+        std::filesystem::remove(p, ignored);
+}
+
+outcome started_program::wait()
+{
     int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out.contents(), err.contents()};
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    const std::string rss = contents(rss_);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), contents(out_), contents(err_),
+            rss.empty() ? 0 : std::stol(rss)};
+}
+
+file_watch::file_watch(const std::filesystem::path& dir) : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
+{
+    if (fd_ < 0 || inotify_add_watch(fd_, dir.c_str(), IN_CREATE) < 0)
+        throw std::filesystem::filesystem_error("inotify", dir, std::error_code(errno, std::generic_category()));
+}
+
+file_watch::~file_watch() { close(fd_); }
+
+bool file_watch::stop_at_creation(pid_t pid, const std::string& prefix, int timeout_ms)
+{
+    alignas(inotify_event) char events[4096];
+    for (int waited = 0; waited < timeout_ms; waited += 20) {
+        siginfo_t info{};
+        if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+            return false; // ended without making the file
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = read(fd_, events, sizeof events);
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            if (e->len > 0 && std::string(e->name).starts_with(prefix)) {
+                kill(pid, SIGSTOP);
+                siginfo_t state{};
+                return waitid(P_PID, id_t(pid), &state, WSTOPPED | WEXITED | WNOWAIT) == 0 &&
+                       state.si_code == CLD_STOPPED;
+            }
+            at += ssize_t(sizeof(inotify_event) + e->len);
+        }
+    }
+    return false;
+}
+
+outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt)
+{
+    return started_program(program, args, opt).wait();
 }
 
 } // namespace testing_support

@@ -1,6 +1,8 @@
 // Runs a built program as a separate process, as a user would.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,14 +12,18 @@ namespace testing_support {
 struct outcome {
     int status = -1; // exit status, or 128 + signal
     std::string out, err;
+    long max_rss_kb = 0; // with run_options::measure_memory: the program's peak resident memory in KiB
 };
 
 struct run_options {
     std::filesystem::path dir = ".";  // working directory
     std::string input;                // standard input
+    std::filesystem::path input_from; // or standard input opened from this path (a device, a FIFO)
     long max_file_bytes = -1;         // RLIMIT_FSIZE, with SIGXFSZ ignored
+    bool default_sigxfsz = false;     // with max_file_bytes: leave SIGXFSZ at its default (end the process)
     bool unprivileged = false;        // as root, run as nobody so permissions apply
     const char* preload = nullptr;    // LD_PRELOAD
+    bool measure_memory = false;      // start it through PEAK_RSS_PATH, which measures its peak memory alone
 };
 
 // A fresh folder under the system's temporary one, removed with everything
@@ -34,7 +40,42 @@ private:
     std::filesystem::path path_;
 };
 
-// argv[0] is the program's file name.
+// A program started and not yet waited for, so that a test can act on it
+// while it runs. argv[0] is the program's file name.
+class started_program {
+public:
+    started_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt = {});
+    ~started_program(); // waits, if wait() was not called
+    started_program(const started_program&) = delete;
+    started_program& operator=(const started_program&) = delete;
+
+    pid_t pid() const { return pid_; }
+    outcome wait();
+
+private:
+    std::filesystem::path in_, out_, err_; // standard input, output and error go through files
+    std::filesystem::path rss_;            // the peak memory, when measured
+    pid_t pid_ = -1;
+};
+
+// Watches a folder for new files, to catch a program in the act of writing.
+class file_watch {
+public:
+    explicit file_watch(const std::filesystem::path& dir); // before the program starts
+    ~file_watch();
+    file_watch(const file_watch&) = delete;
+    file_watch& operator=(const file_watch&) = delete;
+
+    // Waits for a file whose name begins with `prefix` to be made, then stops
+    // the program (SIGSTOP) and waits until it has. False when the program
+    // ended first or nothing came within `timeout_ms`; the program is left
+    // to be waited for either way.
+    bool stop_at_creation(pid_t pid, const std::string& prefix, int timeout_ms = 60000);
+
+private:
+    int fd_ = -1;
+};
+
 outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt = {});
 
 } // namespace testing_support

@@ -1,10 +1,12 @@
 // Runs the built test bench in a scratch folder, as a user would.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -247,6 +249,53 @@ TEST_F(Testbench, UnwritableOutputKeepsTheEarlierOne)
     fs::remove(dir / "LQ2x.raw");
     fs::create_directories(dir / "LQ2x.raw" / "inside");
     run_fails("lq2x_testbench: LQ2x.raw: cannot write: ");
+}
+
+// With SIGXFSZ at its default a write past the limit would end the bench and
+// leave its temporary file; it ignores the signal and reports the error.
+TEST_F(Testbench, FileSizeLimitWithTheDefaultSignal)
+{
+    write_file(dir / "test.raw", random_few_colours(15));
+    leave_earlier_output();
+    limits l = file_size_limit(50000);
+    l.default_sigxfsz = true;
+    run_fails("lq2x_testbench: LQ2x.raw: cannot write: File too large", l);
+}
+
+// Stopped the moment its temporary file appears, then sent a signal: the
+// file goes, the earlier output stays, and the bench ends by the signal. The
+// whole write takes microseconds, so a stop can land after the rename; such
+// runs are not counted, and each signal must be caught in the act at least once.
+TEST_F(Testbench, SignalsRemoveTheTemporaryFile)
+{
+    write_file(dir / "test.raw", random_few_colours(16));
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        int caught = 0;
+        for (int attempt = 0; attempt < 200 && caught < 3; ++attempt) {
+            leave_earlier_output();
+            testing_support::file_watch watch(dir);
+            limits lim;
+            lim.dir = dir;
+            testing_support::started_program bench(TESTBENCH_PATH, {}, lim);
+            const bool stopped = watch.stop_at_creation(bench.pid(), "LQ2x.raw.tmp");
+            const bool in_the_act = stopped && listing().size() == 3;
+            if (in_the_act)
+                ::kill(bench.pid(), sig);
+            ::kill(bench.pid(), SIGCONT);
+            const outcome o = bench.wait();
+            if (!in_the_act) {
+                EXPECT_EQ(o.status, 0) << o.err;
+                continue;
+            }
+            ++caught;
+            EXPECT_EQ(o.status, 128 + sig) << o.err;
+            EXPECT_EQ(listing(), (std::set<std::string>{"test.raw", "LQ2x.raw"}));
+            EXPECT_EQ(read_file(dir / "LQ2x.raw"), (bytes{'o', 'l', 'd'}));
+        }
+        EXPECT_GT(caught, 0);
+        std::printf("signal %d: caught writing %d times\n", sig, caught);
+    }
 }
 
 #ifdef FAIL_BIG_MALLOC_PATH

@@ -10,9 +10,8 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit)
 {
     if (width <= 0 || height <= 0)
         throw failure("image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")");
-    const auto growth = std::max<std::uint64_t>(limit.growth, 1);
-    if (width > (1 << 30) || height > (1 << 30) ||
-        std::uint64_t(width) * std::uint64_t(height) > limit.max_pixels / growth)
+    if (width > MAX_SIDE || height > MAX_SIDE ||
+        std::uint64_t(width) * std::uint64_t(height) > limit.max_input_pixels())
         throw failure("image too large: " + std::to_string(width) + " x " + std::to_string(height) +
                       " pixels, over the limit of " + std::to_string(limit.max_pixels) +
                       " output pixels (--max-pixels raises it)");
@@ -25,17 +24,40 @@ std::optional<format> sniff(std::span<const std::uint8_t> data, const decode_opt
         return format::raw;
     if (data.size() >= sizeof PNG_SIGNATURE && std::equal(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE), data.begin()))
         return format::png;
-    if (data.size() >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6' || data[1] == '7'))
-        return format::pnm;
+    if (data.size() >= 2 && data[0] == 'P')
+        switch (data[1]) {
+        case '5': return format::pgm;
+        case '6': return format::ppm;
+        case '7': return format::pam;
+        }
     return std::nullopt;
+}
+
+void check_signature(std::span<const std::uint8_t> head, const decode_options& opt)
+{
+    if (!sniff(head, opt))
+        throw failure(head.empty() ? "empty file" : "not a PNG, PPM, PGM or PAM image");
+}
+
+read_limit input_limit(const decode_options& opt)
+{
+    if (opt.raw_size) {
+        const auto [width, height] = *opt.raw_size;
+        check_size(width, height, opt.limit);
+        const std::uint64_t bytes = std::uint64_t(width) * std::uint64_t(height) * 3;
+        return {bytes, "raw RGB of " + std::to_string(width) + " x " + std::to_string(height) + " is " +
+                           std::to_string(bytes) + " bytes, the input has more"};
+    }
+    constexpr std::uint64_t MOST_PER_PIXEL = 10, ROOM = 16 << 20;
+    const std::uint64_t bytes = opt.limit.max_input_pixels() * MOST_PER_PIXEL + ROOM;
+    return {bytes, "input too large: over " + std::to_string(bytes) + " bytes, more than an image within the limit of " +
+                       std::to_string(opt.limit.max_pixels) + " output pixels takes (--max-pixels raises it)"};
 }
 
 image decode(std::span<const std::uint8_t> data, const decode_options& opt)
 {
-    const auto f = sniff(data, opt);
-    if (!f)
-        throw failure(data.empty() ? "empty file" : "not a PNG, PPM, PGM or PAM image");
-    switch (*f) {
+    check_signature(data, opt);
+    switch (*sniff(data, opt)) {
     case format::png: return decode_png(data, opt.limit);
     case format::raw: return decode_raw(data, opt.raw_size->first, opt.raw_size->second, opt.limit);
     default: return decode_pnm(data, opt.limit);

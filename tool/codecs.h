@@ -26,9 +26,20 @@ struct encode_options {
     int png_level = 5;
 };
 
-// The format of a file's bytes, from its signature; raw only when a raw
-// size is given.
+// The format of a file's bytes, from its signature (png, pgm, ppm or pam);
+// raw only when a raw size is given.
 std::optional<format> sniff(std::span<const std::uint8_t> data, const decode_options& opt);
+
+// Throws the reason when the first bytes of an input (16, or all of a
+// shorter one) are no image the tool reads.
+void check_signature(std::span<const std::uint8_t> head, const decode_options& opt);
+
+// How many bytes an input may hold: a raw one exactly its size; any other
+// the most an image within the pixel limit can take when stored as loosely
+// as its format allows (16-bit RGBA, uncompressed, a byte for every row),
+// with room for headers and chunks the tool skips. Throws when a raw size is
+// over the pixel limit.
+read_limit input_limit(const decode_options& opt);
 
 // The format an output name asks for, from its extension.
 std::optional<format> format_for_name(const std::string& name);

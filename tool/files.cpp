@@ -1,21 +1,29 @@
 #include "files.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
-
-#include "image.h"
+#include <mutex>
+#include <thread>
 
 namespace tool {
 namespace {
 
-[[noreturn]] void fail_errno(const char* what)
-{
-    throw failure(std::string(what) + std::strerror(errno));
-}
+std::string reason(int error) { return std::strerror(error); }
+
+[[noreturn]] void fail_output(int error) { throw output_failure("cannot write: " + reason(error)); }
 
 bool write_all(int fd, std::span<const std::uint8_t> bytes)
 {
@@ -30,40 +38,115 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes)
     return true;
 }
 
+struct file_closer {
+    int fd;
+    ~file_closer()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The temporary files write_file has made and not yet renamed or removed.
+// Whoever holds the lock may create, rename or remove one; a signal takes
+// the lock for good before it removes them.
+std::mutex temporaries_mutex;
+std::vector<std::string> temporaries;
+
+// Once an ending signal has come (still pending, or taken by the thread that
+// waits for it) no temporary file is renamed into place: the run is ending,
+// and every output not yet replaced stays as it was.
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<bool> watching = false, ending = false;
+
+bool ending_signal_came()
+{
+    if (!watching)
+        return false;
+    sigset_t pending;
+    ::sigpending(&pending);
+    return ending || std::any_of(std::begin(ENDING_SIGNALS), std::end(ENDING_SIGNALS),
+                                 [&](int sig) { return ::sigismember(&pending, sig) == 1; });
+}
+
+void forget(const std::string& temp)
+{
+    temporaries.erase(std::find(temporaries.begin(), temporaries.end(), temp));
+}
+
+// `path` with ".XXXXXX" for mkstemp, its last component shortened when the
+// suffix would make it longer than a name may be.
+std::string temporary_template(const std::string& path)
+{
+    constexpr std::string_view SUFFIX = ".XXXXXX";
+    const auto slash = path.find_last_of('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = path.substr(start);
+    if (name.size() + SUFFIX.size() > NAME_MAX)
+        name.resize(NAME_MAX - SUFFIX.size());
+    return path.substr(0, start) + name + std::string(SUFFIX);
+}
+
+mode_t new_file_mode()
+{
+    // The mask is read once; while it is briefly 0 only mkstemp, which sets
+    // its own mode, creates files.
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return 0666 & ~mask;
+}
+
 } // namespace
 
-std::vector<std::uint8_t> read_file(const std::string& path)
+std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& limit,
+                                    const std::function<void(std::span<const std::uint8_t>)>& check_head)
 {
     const bool standard = path == "-";
     const int fd = standard ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        fail_errno("");
+        throw failure(reason(errno));
+    const file_closer closer{standard ? -1 : fd};
     struct stat st {};
-    if (!standard && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throw failure(std::strerror(EISDIR));
-    }
+    if (::fstat(fd, &st) != 0)
+        throw failure("cannot read: " + reason(errno));
+    if (S_ISDIR(st.st_mode))
+        throw failure(reason(EISDIR));
+    const bool regular = S_ISREG(st.st_mode);
+
+    constexpr std::size_t HEAD = 16;
     std::vector<std::uint8_t> data;
-    if (!standard && S_ISREG(st.st_mode))
-        data.reserve(std::size_t(st.st_size));
+    bool head_seen = false;
+    const auto see_head = [&] {
+        head_seen = true;
+        if (check_head)
+            check_head(data);
+        if (regular && std::uint64_t(st.st_size) > limit.max_bytes)
+            throw failure(limit.too_large);
+        if (regular)
+            data.reserve(std::size_t(st.st_size));
+    };
     std::uint8_t buffer[1 << 16];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (!head_seen && data.size() >= HEAD)
+            see_head();
+        // One byte past the limit tells an input that is too large.
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(sizeof buffer, limit.max_bytes + 1 - data.size()));
+        const ssize_t n = ::read(fd, buffer, head_seen ? want : std::min(want, HEAD - data.size()));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            const int saved = errno;
-            if (!standard)
-                ::close(fd);
-            errno = saved;
-            fail_errno("cannot read: ");
-        }
+        if (n < 0)
+            throw failure("cannot read: " + reason(errno));
         if (n == 0)
             break;
         data.insert(data.end(), buffer, buffer + n);
+        if (data.size() > limit.max_bytes)
+            throw failure(limit.too_large);
     }
-    if (!standard)
-        ::close(fd);
+    if (!head_seen)
+        see_head();
     return data;
 }
 
@@ -71,41 +154,106 @@ void write_file(const std::string& path, std::span<const std::uint8_t> bytes)
 {
     if (path == "-") {
         if (!write_all(STDOUT_FILENO, bytes))
-            fail_errno("cannot write to standard output: ");
+            throw output_failure("cannot write to standard output: " + reason(errno));
         return;
     }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        fail_errno("cannot write: ");
-    // mkstemp makes the file private; give it the usual permissions. (The
-    // mask is read once; while it is briefly 0 only mkstemp, which sets its
-    // own mode, creates files.)
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(0);
-        ::umask(m);
-        return m;
-    }();
-    ::fchmod(fd, 0666 & ~mask);
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        // A FIFO, device or socket: whoever made it reads from it, so it is
+        // written as it is, never replaced by a file.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            fail_output(errno);
+        const file_closer closer{fd};
+        if (!write_all(fd, bytes))
+            fail_output(errno);
+        return;
+    }
+
+    std::string temp = temporary_template(path);
+    int fd = -1;
+    {
+        const std::lock_guard lock(temporaries_mutex);
+        fd = ::mkstemp(temp.data());
+        if (fd < 0)
+            fail_output(errno);
+        temporaries.push_back(temp);
+    }
+    const auto give_up = [&](int error) {
+        {
+            const std::lock_guard lock(temporaries_mutex);
+            ::unlink(temp.c_str());
+            forget(temp);
+        }
+        fail_output(error);
+    };
+    // mkstemp makes the file private; give it the replaced file's permission
+    // bits, or the usual ones for a new file.
+    ::fchmod(fd, exists ? st.st_mode & 07777 : new_file_mode());
     const bool written = write_all(fd, bytes);
-    const int saved = errno;
-    if (::close(fd) != 0 || !written) {
+    const int write_error = errno;
+    if (::close(fd) != 0 || !written)
+        give_up(written ? errno : write_error);
+    std::unique_lock lock(temporaries_mutex);
+    if (ending_signal_came()) {
         ::unlink(temp.c_str());
-        errno = written ? errno : saved;
-        fail_errno("cannot write: ");
+        forget(temp);
+        lock.unlock();
+        for (;;) // until the signal's thread ends the process
+            ::pause();
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
+        const int error = errno;
         ::unlink(temp.c_str());
-        errno = err;
-        fail_errno("cannot write: ");
+        forget(temp);
+        fail_output(error);
     }
+    forget(temp);
 }
 
-std::optional<file_id> identify(const std::string& path)
+void remove_temporaries_on_signals()
+{
+    // A signal ignored at start (nohup, a shell's background job) stays ignored.
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : ENDING_SIGNALS) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            sigaddset(&set, sig);
+    }
+    // Every thread started after this has them blocked; this one waits for them.
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    const int fd = ::signalfd(-1, &set, SFD_CLOEXEC);
+    if (fd < 0)
+        return; // then signals end the process as they would anyway
+    watching = true;
+    std::thread([fd] {
+        // The signal stays pending until this thread holds the lock, so a
+        // rename either comes before it or sees it.
+        for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, -1) != 1;) {
+        }
+        temporaries_mutex.lock(); // never released: nothing is renamed or created after this
+        ending = true;
+        signalfd_siginfo info{};
+        const int sig = ::read(fd, &info, sizeof info) == ssize_t(sizeof info) ? int(info.ssi_signo) : SIGTERM;
+        for (const std::string& temp : temporaries)
+            ::unlink(temp.c_str());
+        // End as the signal would have: the parent sees it, and the shell's status is 128 + sig.
+        std::signal(sig, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, sig);
+        ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        std::raise(sig);
+        std::_Exit(128 + sig);
+    }).detach();
+}
+
+std::optional<file_id> identify(const std::string& path, int standard_fd)
 {
     struct stat st {};
-    if (path == "-" || ::stat(path.c_str(), &st) != 0)
+    if (path == "-" ? ::fstat(standard_fd, &st) != 0 || !S_ISREG(st.st_mode) : ::stat(path.c_str(), &st) != 0)
         return std::nullopt;
     return file_id{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }

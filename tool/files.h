@@ -3,21 +3,42 @@
 
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "image.h"
+
 namespace tool {
 
-// The whole file; throws tool::failure with the reason.
-std::vector<std::uint8_t> read_file(const std::string& path);
+// The whole input, read in pieces and never more than limit.max_bytes of it:
+// a regular file's size is checked before its contents are read, a stream is
+// refused as soon as it passes the limit. `check_head` sees the first bytes
+// (at least 16 unless the input is shorter) before the rest is read, and may
+// throw to refuse the input early. Throws tool::failure with the reason.
+std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& limit,
+                                    const std::function<void(std::span<const std::uint8_t>)>& check_head = {});
 
-// Writes the bytes to a new file beside `path` and renames it into place once
-// it is complete, so a failed write never leaves a partial file and a
-// reader never sees one; an existing file is replaced. "-" writes to
-// standard output.
+// A failure to write an output; the reason names no file, the caller does.
+struct output_failure : failure {
+    using failure::failure;
+};
+
+// Writes the bytes to `path`. A regular file (or a new one) is written to a
+// temporary file beside it, renamed into place once complete, so a failed
+// write never leaves a partial file and a reader never sees one; an existing
+// file is replaced and keeps its permission bits. An existing FIFO, device
+// or socket is written to directly and never replaced. "-" writes to
+// standard output. Throws output_failure.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// From here on, SIGINT, SIGTERM or SIGHUP (those not ignored when this is
+// called) remove the temporary files write_file has open and then end the
+// process by the same signal; an output not yet renamed into place when the
+// signal comes stays as it was. Call once, before any other thread starts.
+void remove_temporaries_on_signals();
 
 // What makes a file itself whatever path names it: its device and inode.
 struct file_id {
@@ -25,7 +46,9 @@ struct file_id {
     friend auto operator<=>(const file_id&, const file_id&) = default;
 };
 
-// The identity of an existing file; nothing for "-" or a missing file.
-std::optional<file_id> identify(const std::string& path);
+// The identity of an existing file; "-" is the open file `standard_fd`
+// (standard input or output) when that is a regular file. Nothing for a
+// missing file.
+std::optional<file_id> identify(const std::string& path, int standard_fd);
 
 } // namespace tool

@@ -43,7 +43,19 @@ struct failure : std::runtime_error {
 struct size_limit {
     std::uint64_t max_pixels = std::uint64_t{1} << 28;
     std::uint64_t growth = 1;
+
+    // The most pixels an input may have.
+    std::uint64_t max_input_pixels() const { return max_pixels / (growth > 0 ? growth : 1); }
 };
+
+// The most bytes an input may hold, and what to say when it holds more.
+struct read_limit {
+    std::uint64_t max_bytes = 0;
+    std::string too_large;
+};
+
+// The longest side any image may have, whatever the pixel limit.
+constexpr std::int64_t MAX_SIDE = std::int64_t{1} << 30;
 
 // Checks a size read from a header against the limit, before any pixel
 // memory is taken.

@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -23,12 +25,15 @@
 
 #include "codecs.h"
 #include "files.h"
+#include "numbers.h"
 #include "scale.h"
 
 namespace {
 
 // The library's version is the project's one version number.
 const std::string VERSION = std::string("lq2x ") + lq2x_version_string();
+constexpr std::uint64_t MAX_THREADS = 1024;
+constexpr std::uint64_t MAX_PIXELS = std::uint64_t{1} << 48; // input limits computed from it stay far from overflow
 
 struct job {
     std::string input, output;
@@ -46,11 +51,12 @@ class reporter {
 public:
     reporter(std::size_t total, bool show) : total_(total), show_(show) {}
 
-    void failed(const job& j, const std::string& why)
+    void failed(const std::string& file, const std::string& why, bool output)
     {
         const std::lock_guard lock(mutex_);
         clear();
-        std::fprintf(stderr, "lq2x: %s: %s\n", j.input == "-" ? "standard input" : j.input.c_str(), why.c_str());
+        const char* name = file != "-" ? file.c_str() : output ? "standard output" : "standard input";
+        std::fprintf(stderr, "lq2x: %s: %s\n", name, why.c_str());
         draw();
     }
 
@@ -88,33 +94,55 @@ private:
     bool show_;
 };
 
-// One file, start to end; returns the reason it failed, or nothing.
-std::optional<std::string> run(const job& j, const settings& s, const std::set<tool::file_id>& inputs)
+// Why a file failed, and which: the input, or the output it was to go to.
+struct fault {
+    std::string why;
+    bool output = false;
+};
+
+// One file, start to end.
+std::optional<fault> run(const job& j, const settings& s, const std::set<tool::file_id>& inputs)
 {
-    if (const auto id = tool::identify(j.output); id && inputs.count(*id))
-        return "refusing to overwrite an input file (" + j.output + ")";
+    if (const auto id = tool::identify(j.output, STDOUT_FILENO); id && inputs.count(*id))
+        return fault{"refusing to overwrite an input file", true};
     try {
-        const std::vector<std::uint8_t> data = tool::read_file(j.input);
+        const std::vector<std::uint8_t> data =
+            tool::read_file(j.input, tool::input_limit(s.decode),
+                            [&](std::span<const std::uint8_t> head) { tool::check_signature(head, s.decode); });
         const auto in_format = tool::sniff(data, s.decode);
         tool::image img = tool::scale(tool::decode(data, s.decode), s.scale);
         tool::format out = s.format ? *s.format
                                     : tool::format_for_name(j.output).value_or(in_format.value_or(tool::format::png));
         tool::write_file(j.output, tool::encode(img, out, s.encode));
         return std::nullopt;
+    } catch (const tool::output_failure& e) {
+        return fault{e.what(), true};
     } catch (const tool::failure& e) {
-        return e.what();
+        return fault{e.what()};
     } catch (const std::bad_alloc&) {
-        return "out of memory";
+        return fault{"out of memory"};
     }
 }
 
-std::optional<std::pair<int, int>> parse_size(const std::string& text)
+// An option taking a whole number from low to high, read by tool::parse_number.
+template <typename T>
+CLI::Option* add_number(CLI::App& app, const std::string& name, T& target, std::uint64_t low, std::uint64_t high,
+                        const std::string& help)
 {
-    int w = 0, h = 0;
-    char x = 0, extra = 0;
-    if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X') || w <= 0 || h <= 0)
-        return std::nullopt;
-    return std::pair{w, h};
+    const std::string flag = name.substr(name.rfind(',') + 1);
+    return app
+        .add_option_function<std::string>(
+            name,
+            [&target, flag, low, high](const std::string& text) {
+                const auto value = tool::parse_number(text, low, high);
+                if (!value)
+                    throw CLI::ValidationError(flag, "wants a whole number from " + std::to_string(low) + " to " +
+                                                         std::to_string(high) + ", not '" + text + "'");
+                target = T(*value);
+            },
+            help)
+        ->type_name("N")
+        ->default_str(std::to_string(target));
 }
 
 } // namespace
@@ -126,30 +154,40 @@ int main(int argc, char** argv)
                  "name's extension says (.png .ppm .pgm .pam .pnm .raw), or --format.",
                  "lq2x"};
     std::vector<std::string> files;
-    std::string out_dir, rotate = "none", size, format_word;
+    std::string out_dir, rotate = "none", format_word;
     int factor = 2, threads = 0, level = tool::encode_options{}.png_level;
     bool rgb565 = false;
-    std::uint64_t max_pixels = std::uint64_t{1} << 28;
+    std::uint64_t max_pixels = tool::size_limit{}.max_pixels;
+    std::optional<std::pair<int, int>> raw_size;
     app.add_option("files", files, "INPUT OUTPUT, or with -o the inputs; - is standard input or output")->required();
-    app.add_option("-o,--output-dir", out_dir, "Write each input's result to DIR under its own name");
+    app.add_option("-o,--output-dir", out_dir,
+                   "Write each input's result to DIR under its own name (two inputs with the same name are refused)");
     app.add_option("--rotate", rotate, "Turn the result: none, ccw or cw")
         ->check(CLI::IsMember({"none", "ccw", "cw"}))
         ->capture_default_str();
-    app.add_option("--scale", factor, "2, 4 or 8 (4 and 8 apply the 2x rule again to its own result)")
-        ->check(CLI::IsMember({2, 4, 8}))
-        ->capture_default_str();
+    add_number(app, "--scale", factor, 2, 8, "2, 4 or 8 (4 and 8 apply the 2x rule again to its own result)")
+        ->check(CLI::IsMember({"2", "4", "8"}));
     app.add_flag("--rgb565", rgb565, "Scale in RGB565 like the test bench: low bits dropped, alpha dropped");
-    app.add_option("--threads", threads, "Threads to use (0: one per core)")
-        ->check(CLI::NonNegativeNumber)
-        ->capture_default_str();
-    app.add_option("--size", size, "WxH of raw 24-bit RGB inputs (raw files have no header)");
-    app.add_option("--format", format_word, "Output format: png, ppm, pgm, pam, pnm or raw")
+    add_number(app, "--threads", threads, 0, MAX_THREADS, "Threads to use (0: one per core)");
+    app.add_option_function<std::string>(
+           "--size",
+           [&raw_size](const std::string& text) {
+               const auto wh = tool::parse_dimensions(text, std::uint64_t(tool::MAX_SIDE));
+               if (!wh)
+                   throw CLI::ValidationError("--size", "wants WIDTHxHEIGHT, each from 1 to " +
+                                                            std::to_string(std::uint64_t(tool::MAX_SIDE)) + ", as in 160x102, not '" +
+                                                            text + "'");
+               raw_size = std::pair{int(wh->first), int(wh->second)};
+           },
+           "WxH of raw 24-bit RGB inputs (raw files have no header)")
+        ->type_name("WxH");
+    app.add_option("--format", format_word,
+                   "Output format: png, ppm, pgm, pam, pnm or raw (without it, a name's extension decides, and "
+                   "standard output gets the input's format)")
         ->check(CLI::IsMember({"png", "ppm", "pgm", "pam", "pnm", "raw"}));
-    app.add_option("--max-pixels", max_pixels, "Refuse images whose result would have more pixels")
-        ->capture_default_str();
-    app.add_option("--png-level", level, "zlib level of PNG output, 0-9")
-        ->check(CLI::Range(0, 9))
-        ->capture_default_str();
+    add_number(app, "--max-pixels", max_pixels, 1, MAX_PIXELS,
+               "Refuse images whose result would have more pixels, and inputs larger than such an image can be");
+    add_number(app, "--png-level", level, 0, 9, "zlib level of PNG output, 0-9");
     app.set_version_flag("--version", VERSION);
     app.footer("Examples:\n"
                "  lq2x sprite.png sprite2x.png\n"
@@ -160,11 +198,18 @@ int main(int argc, char** argv)
                "\n"
                "Pixels with alpha 0 count as equal whatever their colour bits. 16-bit samples are scaled\n"
                "to 8 bits; gamma and colour-profile chunks are neither applied nor copied.\n"
-               "Exit status: 0 all done, 1 some input failed (the others are done), 2 usage.");
+               "Standard output (-) gets the input's own format (PNG for PNG, PGM, PPM or PAM as read,\n"
+               "raw for raw) unless --format says otherwise.\n"
+               "An existing FIFO or device as OUTPUT is written to directly; a file is replaced whole.\n"
+               "Exit status: 0 all done, 1 some input failed (the others are done), 2 usage,\n"
+               "128 + N when ended by signal N (temporary files removed).");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        if (e.get_exit_code() == 0) // --help, --version
+            return app.exit(e);
+        std::fprintf(stderr, "lq2x: %s\n", e.what());
+        return 2;
     }
 
     settings s;
@@ -174,16 +219,10 @@ int main(int argc, char** argv)
                    : rotate == "cw" ? lq2x::orientation::cw
                                     : lq2x::orientation::upright;
     s.decode.limit = {max_pixels, std::uint64_t(factor) * std::uint64_t(factor)};
+    s.decode.raw_size = raw_size;
     s.encode.png_level = level;
     if (!format_word.empty())
         s.format = tool::format_from_word(format_word);
-    if (!size.empty()) {
-        s.decode.raw_size = parse_size(size);
-        if (!s.decode.raw_size) {
-            std::fprintf(stderr, "lq2x: --size wants WIDTHxHEIGHT, as in 160x102\n");
-            return 2;
-        }
-    }
 
     std::vector<job> jobs;
     if (out_dir.empty()) {
@@ -209,7 +248,21 @@ int main(int argc, char** argv)
                 out.replace_extension(tool::format_name(*s.format));
             jobs.push_back({in, out.string()});
         }
+        // Two inputs that would write the same output: one result would be lost.
+        std::map<std::string, const std::string*> taken;
+        for (const job& j : jobs) {
+            const auto [at, fresh] = taken.emplace(std::filesystem::path(j.output).lexically_normal().string(), &j.input);
+            if (!fresh) {
+                std::fprintf(stderr, "lq2x: %s and %s would both be written to %s\n", at->second->c_str(),
+                             j.input.c_str(), j.output.c_str());
+                return 2;
+            }
+        }
     }
+
+    // A write past a file-size limit fails (EFBIG) like any other, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    tool::remove_temporaries_on_signals();
 
     // Many files go in parallel, one thread each; a single file gets them all.
     const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
@@ -218,15 +271,15 @@ int main(int argc, char** argv)
     reporter report(jobs.size(), jobs.size() >= 4 && ::isatty(STDERR_FILENO));
     std::set<tool::file_id> inputs;
     for (const job& j : jobs)
-        if (const auto id = tool::identify(j.input))
+        if (const auto id = tool::identify(j.input, STDIN_FILENO))
             inputs.insert(*id);
     std::atomic<std::size_t> next = 0;
     std::atomic<bool> any_failed = false;
     const auto work = [&] {
         for (std::size_t i; (i = next++) < jobs.size();) {
-            if (const auto why = run(jobs[i], s, inputs)) {
+            if (const auto f = run(jobs[i], s, inputs)) {
                 any_failed = true;
-                report.failed(jobs[i], *why);
+                report.failed(f->output ? jobs[i].output : jobs[i].input, f->why, f->output);
             }
             report.finished();
         }

@@ -5,6 +5,7 @@
 // through as they are stored.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,9 @@
 
 namespace tool {
 namespace {
+
+constexpr png_alloc_size_t MAX_CHUNK_BYTES = 4 << 20;
+constexpr png_uint_32 MAX_CHUNKS = 100;
 
 struct png_io {
     std::span<const std::uint8_t> in;
@@ -84,7 +88,18 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
         throw failure(io.message);
 
     png_set_read_fn(r.png, &io, read_data);
-    png_set_chunk_malloc_max(r.png, 64 << 20); // ancillary chunks are never worth more
+    // Only IHDR, PLTE, tRNS, IDAT and IEND are used. Every other chunk (text,
+    // profiles, suggested palettes, unknown ones) is skipped unread and costs
+    // no memory, whatever length it claims or text it would inflate to.
+    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    // And should one be kept after all, it stays small and few.
+    png_set_chunk_malloc_max(r.png, MAX_CHUNK_BYTES);
+    png_set_chunk_cache_max(r.png, MAX_CHUNKS);
+    // Any width or height an image within the pixel limit can have (libpng's
+    // own default stops at a million).
+    const std::uint64_t most = std::min<std::uint64_t>(limit.max_input_pixels(),
+                                                       PNG_UINT_31_MAX);
+    png_set_user_limits(r.png, png_uint_32(most), png_uint_32(most));
     png_read_info(r.png, r.info);
     const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     check_size(width, height, limit); // before any pixel memory is taken
@@ -134,6 +149,7 @@ std::vector<std::uint8_t> encode_png(const image& img, int level)
     static const int TYPES[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                 PNG_COLOR_TYPE_RGB_ALPHA};
     png_set_write_fn(w.png, &io, write_data, flush_data);
+    png_set_user_limits(w.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX); // the writer, too, stops at a million by default
     png_set_IHDR(w.png, w.info, png_uint_32(img.width), png_uint_32(img.height), 8, TYPES[int(img.kind)],
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(w.png, level);

@@ -31,6 +31,11 @@ std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, cons
 image scale(image img, const scale_settings& s)
 {
     std::uint8_t* bytes = img.bytes();
+    // Also before RGB565, which drops alpha and would show the hidden colour.
+    if (has_alpha(img.kind))
+        for (std::size_t i = 0; i < img.pixels.size(); ++i)
+            if (bytes[4 * i + 3] == 0)
+                img.pixels[i] = 0;
     if (s.rgb565) {
         // Top 5, 6 and 5 bits in; each channel back at the top of its byte.
         std::vector<pixel565> narrow(img.pixels.size());
@@ -49,10 +54,6 @@ image scale(image img, const scale_settings& s)
         }
         return img;
     }
-    if (has_alpha(img.kind))
-        for (std::size_t i = 0; i < img.pixels.size(); ++i)
-            if (bytes[4 * i + 3] == 0)
-                img.pixels[i] = 0;
     img.pixels = scale_passes(std::move(img.pixels), img.width, img.height, s);
     return img;
 }

@@ -14,7 +14,8 @@ struct scale_settings {
 };
 
 // Scales (and turns) the picture. Pixels with alpha 0 are made all zero
-// first, so that invisible colour bits cannot change the result.
+// first (in RGB565 too, which then drops alpha), so that invisible colour
+// bits can neither change the result nor show.
 image scale(image img, const scale_settings& s);
 
 } // namespace tool
