@@ -24,6 +24,7 @@ struct encode_options {
     // zlib level of PNG output. 5 is where, on scaled pixel art, files are
     // within a tenth of level 9's size at a fraction of its time.
     int png_level = 5;
+    int threads = 1; // a large PNG is compressed on this many threads
 };
 
 // The format of a file's bytes, from its signature; raw only when a raw
@@ -43,7 +44,8 @@ image decode_pnm(std::span<const std::uint8_t> data, size_limit limit);
 image decode_raw(std::span<const std::uint8_t> data, int width, int height, size_limit limit);
 
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt);
-std::vector<std::uint8_t> encode_png(const image& img, int level);
+// PNG in the smallest exact colour type and depth the pixels allow.
+std::vector<std::uint8_t> encode_png(const image& img, int level, int threads = 1);
 std::vector<std::uint8_t> encode_pnm(const image& img, format f);
 std::vector<std::uint8_t> encode_raw(const image& img);
 

@@ -214,6 +214,7 @@ int main(int argc, char** argv)
     const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = unsigned(std::min<std::size_t>(cores, jobs.size()));
     s.scale.threads = jobs.size() == 1 ? int(cores) : 1;
+    s.encode.threads = s.scale.threads;
     reporter report(jobs.size(), jobs.size() >= 4 && ::isatty(STDERR_FILENO));
     std::set<tool::file_id> inputs;
     for (const job& j : jobs)
