@@ -1,9 +1,11 @@
 // The PNG writer: every colour type and depth it may choose reads back to
 // exactly the pixels it was given, through a small PNG reader written here
 // on zlib alone (not the tool's libpng reader) and through the tool's reader
-// as well; the choice itself is checked at each boundary.
+// as well; the choice itself is checked at each boundary. And the joining of
+// separately compressed bands, checked by inflating with zlib.
 #include <gtest/gtest.h>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "codecs.h"
+#include "deflate_bands.h"
 
 namespace {
 
@@ -282,9 +285,9 @@ TEST(PngWrite, LayoutWithoutAlphaIsWrittenOpaque)
 
 TEST(PngWrite, BandsOnThreadsMakeOneStream)
 {
-    // Over a few MiB of rows, so the rows are cut into bands.
+    // Over two MiB of rows, so the rows are cut into three bands.
     std::mt19937 rng(6);
-    const int w = 1024, h = 800;
+    const int w = 1024, h = 600;
     std::vector<rgba> p(std::size_t(w) * h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -295,11 +298,67 @@ TEST(PngWrite, BandsOnThreadsMakeOneStream)
         SCOPED_TRACE(threads);
         check({"large", w, h, p, 6, 8}, threads);
     }
-    for (int level = 0; level <= 9; level += 3) {
+    for (const int level : {0, 1, 6}) {
         SCOPED_TRACE(level);
         const bytes file = tool::encode_png(make_image(w, h, p), level, 2);
         EXPECT_EQ(read_png(file).pixels, p);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Streams made joinable and put one after another inflate, with zlib, to
+// their inputs one after another, whatever bit their last code ends on.
+TEST(DeflateJoin, JoinedStreamsInflateToTheJoinedInputs)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        const int level = round % 13;
+        libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+        ASSERT_NE(c, nullptr);
+        bytes whole, stream = {0x78, 0x01};
+        const int parts = 1 + round % 4;
+        for (int part = 0; part < parts; ++part) {
+            // Runs and noise in varying measure, from empty to tens of KiB.
+            bytes input(rng() % (round % 5 == 0 ? 40000 : 700));
+            for (auto& b : input)
+                b = std::uint8_t(rng() % 3 == 0 ? rng() : rng() % 4);
+            bytes piece(libdeflate_deflate_compress_bound(c, input.size()));
+            piece.resize(libdeflate_deflate_compress(c, input.data(), input.size(), piece.data(), piece.size()));
+            ASSERT_FALSE(piece.empty());
+            if (part + 1 < parts)
+                tool::make_joinable(piece);
+            stream.insert(stream.end(), piece.begin(), piece.end());
+            whole.insert(whole.end(), input.begin(), input.end());
+        }
+        libdeflate_free_compressor(c);
+        const uLong adler = adler32(1, whole.data(), uInt(whole.size()));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            stream.push_back(std::uint8_t(adler >> shift));
+        bytes out(whole.size() + 1);
+        uLongf size = uLongf(out.size());
+        ASSERT_EQ(uncompress(out.data(), &size, stream.data(), uLong(stream.size())), Z_OK) << "round " << round;
+        out.resize(size);
+        ASSERT_EQ(out, whole) << "round " << round;
+    }
+}
+
+TEST(DeflateJoin, RefusesWhatIsNotOneWholeStream)
+{
+    bytes garbage = {0x07, 0x01, 0x02};
+    EXPECT_THROW(tool::make_joinable(garbage), tool::failure);
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    const std::string text(5000, 'a');
+    bytes piece(libdeflate_deflate_compress_bound(c, text.size()));
+    piece.resize(libdeflate_deflate_compress(c, text.data(), text.size(), piece.data(), piece.size()));
+    libdeflate_free_compressor(c);
+    bytes cut(piece.begin(), piece.end() - 1);
+    EXPECT_THROW(tool::make_joinable(cut), tool::failure);
+    bytes longer = piece;
+    longer.push_back(0);
+    EXPECT_THROW(tool::make_joinable(longer), tool::failure);
 }
 
 } // namespace

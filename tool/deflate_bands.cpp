@@ -1,10 +1,12 @@
 #include "deflate_bands.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <thread>
 
 #include "image.h"
@@ -12,68 +14,93 @@
 namespace tool {
 namespace {
 
-constexpr std::size_t WINDOW = 32768;          // deflate's reach back
-constexpr std::size_t CHUNK = 256 * 1024;      // rows made and fed at a time
-constexpr std::size_t MIN_BAND = 1024 * 1024;  // less is not worth a thread
-
-struct z_guard {
-    z_stream z{};
-    ~z_guard() { deflateEnd(&z); }
-};
+constexpr std::size_t BAND = std::size_t{1} << 20; // rows held at once; larger gains under half a percent
 
 struct band {
     int first = 0, rows = 0;
     std::vector<std::uint8_t> out;
-    uLong adler = 1;
+    std::uint32_t adler = 1;
 };
 
-void compress_band(const row_maker& m, int level, band& b, bool last)
+struct compressor_deleter {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+using compressor = std::unique_ptr<libdeflate_compressor, compressor_deleter>;
+
+struct inflater {
+    z_stream z{};
+    bool started = false;
+    ~inflater()
+    {
+        if (started)
+            inflateEnd(&z);
+    }
+};
+
+void compress_band(const row_maker& m, libdeflate_compressor* c, std::vector<std::uint8_t>& rows,
+                   std::vector<std::uint8_t>& scratch, band& b, bool last)
 {
-    z_guard g;
-    if (deflateInit2(&g.z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw failure("cannot start compression");
-    const int rows_per_chunk = int(std::max<std::size_t>(1, CHUNK / m.row_bytes));
-    std::vector<std::uint8_t> buffer;
-    if (b.first > 0) {
-        // The rows just before the band, as the stream so far would have them.
-        const int back = int(std::min<std::size_t>(std::size_t(b.first), (WINDOW + m.row_bytes - 1) / m.row_bytes));
-        buffer.resize(std::size_t(back) * m.row_bytes);
-        m.make(b.first - back, back, buffer);
-        const std::size_t n = std::min(WINDOW, buffer.size());
-        deflateSetDictionary(&g.z, buffer.data() + buffer.size() - n, uInt(n));
-    }
-    for (int y = b.first; y < b.first + b.rows;) {
-        const int count = std::min(rows_per_chunk, b.first + b.rows - y);
-        buffer.resize(std::size_t(count) * m.row_bytes);
-        m.make(y, count, buffer);
-        y += count;
-        b.adler = adler32_z(b.adler, buffer.data(), buffer.size());
-        const int flush = y < b.first + b.rows ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
-        g.z.next_in = buffer.data();
-        g.z.avail_in = uInt(buffer.size());
-        do {
-            const std::size_t room = deflateBound(&g.z, g.z.avail_in) + 64;
-            const std::size_t had = b.out.size();
-            b.out.resize(had + room);
-            g.z.next_out = b.out.data() + had;
-            g.z.avail_out = uInt(room);
-            const int r = deflate(&g.z, flush);
-            b.out.resize(b.out.size() - g.z.avail_out);
-            if (r == Z_STREAM_ERROR)
-                throw failure("compression failed");
-        } while (g.z.avail_in > 0 || g.z.avail_out == 0);
-    }
-    b.out.shrink_to_fit();
+    rows.resize(std::size_t(b.rows) * m.row_bytes);
+    m.make(b.first, b.rows, rows);
+    b.adler = libdeflate_adler32(1, rows.data(), rows.size());
+    scratch.resize(libdeflate_deflate_compress_bound(c, rows.size()));
+    const std::size_t n = libdeflate_deflate_compress(c, rows.data(), rows.size(), scratch.data(), scratch.size());
+    if (n == 0)
+        throw failure("compression failed");
+    b.out.assign(scratch.begin(), scratch.begin() + std::ptrdiff_t(n));
+    if (!last)
+        make_joinable(b.out);
 }
 
 } // namespace
 
+void make_joinable(std::vector<std::uint8_t>& stream)
+{
+    // Inflate with Z_BLOCK to find where each block starts, the output
+    // thrown away; the last start found is the final block's.
+    inflater in;
+    if (inflateInit2(&in.z, -15) != Z_OK)
+        throw failure("out of memory");
+    in.started = true;
+    in.z.next_in = stream.data();
+    in.z.avail_in = uInt(stream.size());
+    std::size_t final_byte = 0;
+    int final_bit = 0, end_unused = 0;
+    std::uint8_t sink[1 << 15];
+    for (;;) {
+        in.z.next_out = sink;
+        in.z.avail_out = sizeof sink;
+        const int r = inflate(&in.z, Z_BLOCK);
+        if (r == Z_STREAM_END)
+            break;
+        if (r != Z_OK)
+            throw failure("compressed data is not a whole deflate stream");
+        if (in.z.data_type & 128) { // just after a block's last code
+            const int unused = in.z.data_type & 7;
+            const std::size_t used = stream.size() - in.z.avail_in;
+            if (in.z.data_type & 64) { // that block was the final one
+                end_unused = unused;
+            } else { // the next block's header starts here
+                final_byte = unused ? used - 1 : used;
+                final_bit = unused ? 8 - unused : 0;
+            }
+        }
+    }
+    if (in.z.avail_in != 0)
+        throw failure("compressed data runs past its stream");
+    stream[final_byte] &= std::uint8_t(~(1u << final_bit));
+    // An empty stored block: three header bits of 0 after the last code,
+    // padding to the byte, then lengths 0 and ~0.
+    stream.back() &= std::uint8_t((1u << (8 - end_unused)) - 1);
+    if (end_unused < 3)
+        stream.push_back(0);
+    stream.insert(stream.end(), {0x00, 0x00, 0xFF, 0xFF});
+}
+
 std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& m, int level, int threads)
 {
-    // Bands: a few per thread so that an uneven one does not keep the rest waiting.
-    const std::size_t total = m.row_bytes * std::size_t(m.rows);
-    const std::size_t most = threads > 1 ? std::size_t(threads) * 4 : 1;
-    const int count = int(std::clamp<std::size_t>(total / MIN_BAND, 1, std::min<std::size_t>(most, std::size_t(m.rows))));
+    const int rows_per_band = int(std::max<std::size_t>(1, BAND / m.row_bytes));
+    const int count = std::max(1, (m.rows + rows_per_band - 1) / rows_per_band);
     std::vector<band> bands(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         bands[std::size_t(i)].first = int(std::int64_t(m.rows) * i / count);
@@ -84,14 +111,17 @@ std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& m, int leve
     std::exception_ptr error;
     std::atomic_flag failed;
     const auto work = [&] {
-        for (int i; (i = next++) < count;) {
-            try {
-                compress_band(m, level, bands[std::size_t(i)], i == count - 1);
-            } catch (...) {
-                if (!failed.test_and_set())
-                    error = std::current_exception();
-                next = count;
-            }
+        try {
+            const compressor c(libdeflate_alloc_compressor(level));
+            if (!c)
+                throw failure("out of memory");
+            std::vector<std::uint8_t> rows, scratch;
+            for (int i; (i = next++) < count;)
+                compress_band(m, c.get(), rows, scratch, bands[std::size_t(i)], i == count - 1);
+        } catch (...) {
+            if (!failed.test_and_set())
+                error = std::current_exception();
+            next = count;
         }
     };
     {
@@ -106,7 +136,7 @@ std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& m, int leve
     // zlib header: deflate with a 32 KiB window, the level class, check bits.
     const std::uint8_t cmf = 0x78;
     std::uint8_t flg = std::uint8_t((level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3) << 6);
-    flg = std::uint8_t(flg + 31 - (cmf * 256 + flg) % 31);
+    flg = std::uint8_t(flg + (31 - (cmf * 256 + flg) % 31) % 31);
     std::vector<std::vector<std::uint8_t>> pieces;
     pieces.push_back({cmf, flg});
     uLong adler = 1;
