@@ -97,7 +97,8 @@ void make_joinable(std::vector<std::uint8_t>& stream)
     stream.insert(stream.end(), {0x00, 0x00, 0xFF, 0xFF});
 }
 
-std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& m, int level, int threads)
+void deflate_rows(const row_maker& m, int level, int threads,
+                  const std::function<void(std::span<const std::uint8_t>)>& emit)
 {
     const int rows_per_band = int(std::max<std::size_t>(1, BAND / m.row_bytes));
     const int count = std::max(1, (m.rows + rows_per_band - 1) / rows_per_band);
@@ -107,17 +108,41 @@ std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& m, int leve
         bands[std::size_t(i)].rows = int(std::int64_t(m.rows) * (i + 1) / count) - bands[std::size_t(i)].first;
     }
 
+    // zlib header: deflate with a 32 KiB window, the level class, check bits.
+    const std::uint8_t cmf = 0x78;
+    std::uint8_t flg = std::uint8_t((level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3) << 6);
+    flg = std::uint8_t(flg + (31 - (cmf * 256 + flg) % 31) % 31);
+    const std::uint8_t header[] = {cmf, flg};
+    emit(header);
+
+    // Bands done go out in order from this thread, which compresses too;
+    // the rest wait, a few at most, for those before them.
+    std::vector<std::atomic<bool>> done(bands.size());
+    int emitted = 0;
+    uLong adler = 1;
+    const auto emit_done = [&] {
+        for (; emitted < count && done[std::size_t(emitted)].load(std::memory_order_acquire); ++emitted) {
+            band& b = bands[std::size_t(emitted)];
+            emit(b.out);
+            adler = adler32_combine(adler, b.adler, z_off_t(std::size_t(b.rows) * m.row_bytes));
+            std::vector<std::uint8_t>().swap(b.out);
+        }
+    };
     std::atomic<int> next = 0;
     std::exception_ptr error;
     std::atomic_flag failed;
-    const auto work = [&] {
+    const auto work = [&](bool emitting) {
         try {
             const compressor c(libdeflate_alloc_compressor(level));
             if (!c)
                 throw failure("out of memory");
             std::vector<std::uint8_t> rows, scratch;
-            for (int i; (i = next++) < count;)
+            for (int i; (i = next++) < count;) {
                 compress_band(m, c.get(), rows, scratch, bands[std::size_t(i)], i == count - 1);
+                done[std::size_t(i)].store(true, std::memory_order_release);
+                if (emitting)
+                    emit_done();
+            }
         } catch (...) {
             if (!failed.test_and_set())
                 error = std::current_exception();
@@ -127,25 +152,15 @@ std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& m, int leve
     {
         std::vector<std::jthread> pool;
         for (int t = 1; t < std::min(threads, count); ++t)
-            pool.emplace_back(work);
-        work();
+            pool.emplace_back(work, false);
+        work(true);
     }
     if (error)
         std::rethrow_exception(error);
-
-    // zlib header: deflate with a 32 KiB window, the level class, check bits.
-    const std::uint8_t cmf = 0x78;
-    std::uint8_t flg = std::uint8_t((level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3) << 6);
-    flg = std::uint8_t(flg + (31 - (cmf * 256 + flg) % 31) % 31);
-    std::vector<std::vector<std::uint8_t>> pieces;
-    pieces.push_back({cmf, flg});
-    uLong adler = 1;
-    for (band& b : bands) {
-        adler = adler32_combine(adler, b.adler, z_off_t(std::size_t(b.rows) * m.row_bytes));
-        pieces.push_back(std::move(b.out));
-    }
-    pieces.push_back({std::uint8_t(adler >> 24), std::uint8_t(adler >> 16), std::uint8_t(adler >> 8), std::uint8_t(adler)});
-    return pieces;
+    emit_done();
+    const std::uint8_t trailer[] = {std::uint8_t(adler >> 24), std::uint8_t(adler >> 16), std::uint8_t(adler >> 8),
+                                    std::uint8_t(adler)};
+    emit(trailer);
 }
 
 } // namespace tool

@@ -20,11 +20,13 @@ struct row_maker {
     std::function<void(int first, int count, std::span<std::uint8_t> out)> make;
 };
 
-// The zlib stream of all the rows at a deflate level of 0 to 12, in pieces
-// to be joined in order. Bands are about a MiB of rows, so memory holds the
-// compressed result and a band or two per thread. Throws tool::failure (or
-// std::bad_alloc).
-std::vector<std::vector<std::uint8_t>> deflate_rows(const row_maker& rows, int level, int threads);
+// Compresses all the rows into one zlib stream at a deflate level of 0 to
+// 12, handing it to `emit` in pieces, in order, on the calling thread, each
+// as soon as it and those before it are done. Bands are about a MiB of
+// rows, so memory holds what `emit` keeps and a band or two per thread.
+// Throws tool::failure (or std::bad_alloc, or what `emit` throws).
+void deflate_rows(const row_maker& rows, int level, int threads,
+                  const std::function<void(std::span<const std::uint8_t>)>& emit);
 
 // Makes a complete raw deflate stream joinable: clears the final-block bit
 // of its last block and appends an empty stored block. Throws tool::failure

@@ -268,34 +268,37 @@ std::vector<std::uint8_t> encode_png(const image& img, int level, int threads)
                      {row + 1, row_bytes});
         }
     };
-    std::vector<std::vector<std::uint8_t>> pieces = deflate_rows({row_bytes + 1, img.height, make_rows}, level, threads);
-
-    // The pieces joined into IDAT chunks of at most 2^30 bytes (a chunk
-    // holds under 2^31), each piece freed once copied.
+    // The stream goes into IDAT chunks of at most 2^30 bytes (a chunk holds
+    // under 2^31) as it comes. Room for the most it can take is reserved:
+    // pages never written cost address space, not memory, and the file is
+    // never copied to grow.
     constexpr std::size_t MAX_CHUNK = std::size_t{1} << 30;
-    std::size_t stream = 0;
-    for (const auto& p : pieces)
-        stream += p.size();
+    const std::size_t rows_total = (row_bytes + 1) * std::size_t(img.height);
     std::vector<std::uint8_t> out = std::move(head);
-    out.reserve(out.size() + stream + 12 * (stream / MAX_CHUNK + 2));
-    std::size_t chunk_left = 0, chunk_start = 0;
-    for (auto& p : pieces) {
-        for (std::size_t at = 0; at < p.size();) {
-            if (chunk_left == 0) {
-                chunk_left = std::min(MAX_CHUNK, stream);
-                stream -= chunk_left;
-                put32(out, std::uint32_t(chunk_left));
+    out.reserve(out.size() + rows_total + rows_total / 64 + 12 * (rows_total / MAX_CHUNK + 1) + 1024);
+    std::size_t chunk_start = 0; // where the open chunk's length is; 0: none open
+    const auto close_chunk = [&] {
+        const std::size_t length = out.size() - chunk_start - 8;
+        for (int i = 0; i < 4; ++i)
+            out[chunk_start + std::size_t(i)] = std::uint8_t(length >> (24 - 8 * i));
+        put32(out, std::uint32_t(crc32_z(0, out.data() + chunk_start + 4, length + 4)));
+        chunk_start = 0;
+    };
+    deflate_rows({row_bytes + 1, img.height, make_rows}, level, threads, [&](std::span<const std::uint8_t> piece) {
+        while (!piece.empty()) {
+            if (chunk_start == 0) {
                 chunk_start = out.size();
-                out.insert(out.end(), {'I', 'D', 'A', 'T'});
+                out.insert(out.end(), {0, 0, 0, 0, 'I', 'D', 'A', 'T'});
             }
-            const std::size_t n = std::min(chunk_left, p.size() - at);
-            out.insert(out.end(), p.begin() + std::ptrdiff_t(at), p.begin() + std::ptrdiff_t(at + n));
-            at += n;
-            if ((chunk_left -= n) == 0)
-                put32(out, std::uint32_t(crc32_z(0, out.data() + chunk_start, out.size() - chunk_start)));
+            const std::size_t n = std::min(piece.size(), MAX_CHUNK - (out.size() - chunk_start - 8));
+            out.insert(out.end(), piece.begin(), piece.begin() + std::ptrdiff_t(n));
+            piece = piece.subspan(n);
+            if (out.size() - chunk_start - 8 == MAX_CHUNK)
+                close_chunk();
         }
-        std::vector<std::uint8_t>().swap(p);
-    }
+    });
+    if (chunk_start != 0)
+        close_chunk();
     put_chunk(out, "IEND", {});
     return out;
 }
