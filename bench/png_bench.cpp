@@ -1,10 +1,13 @@
 // Measures PNG input and output on real files, outside the tool:
 //   reading: libpng (the tool's reader) against libspng, to 8-bit RGBA;
-//   writing: the tool's writer at each zlib level and thread count, and, on
-//   the same packed rows, libdeflate's levels and zlib with row filters.
+//   writing: the tool's writer (libdeflate in bands) at each level and
+//   thread count, and, on the same packed rows compressed whole on one
+//   thread, libdeflate, and zlib with each row filter (zlib, no filter, was
+//   the writer before).
 //
 //     lq2x_png_bench [--scale N] FILE.png...
 //
+// With PNG_BENCH_FILTERS set, zlib is tried with every row filter too.
 // Times are the best of several runs, in milliseconds.
 #include <libdeflate.h>
 #include <spng.h>
@@ -138,11 +141,11 @@ int main(int argc, char** argv)
         const tool::png_form form = tool::choose_form(big);
         std::printf("  write at %dx (%d x %d), %s %d-bit; choosing the form %.2f ms\n", factor, big.width, big.height,
                     colour_name(form.colour), form.depth, best_ms(3, [&] { (void)tool::choose_form(big); }));
-        for (int level = 1; level <= 9; ++level)
+        for (int level = 1; level <= 9; level += (level < 6 ? 1 : 3))
             for (const int threads : {1, 2}) {
                 bytes out;
                 const double ms = best_ms(3, [&] { out = tool::encode_png(big, level, threads); });
-                std::printf("    zlib level %d, %d thread%s: %9zu bytes %8.2f ms\n", level, threads,
+                std::printf("    writer level %d, %d thread%s: %9zu bytes %8.2f ms\n", level, threads,
                             threads > 1 ? "s" : " ", out.size(), ms);
             }
 
@@ -157,22 +160,23 @@ int main(int argc, char** argv)
                            big.kind, {raw.data() + std::size_t(y) * row_bytes, row_bytes});
         const int bpp = std::max(1, form.bits_per_pixel() / 8);
         const bytes plain = filtered(raw, row_bytes, big.height, bpp, 0);
-        for (int level = 1; level <= 12; level += (level < 6 ? 1 : 3)) {
+        for (int level = 1; level <= 9; level += (level < 6 ? 1 : 3)) {
             libdeflate_compressor* c = libdeflate_alloc_compressor(level);
             bytes out(libdeflate_zlib_compress_bound(c, plain.size()));
             std::size_t n = 0;
             const double ms = best_ms(3, [&] { n = libdeflate_zlib_compress(c, plain.data(), plain.size(), out.data(), out.size()); });
             libdeflate_free_compressor(c);
-            std::printf("    libdeflate level %2d:     %9zu bytes %8.2f ms (deflate only)\n", level, n, ms);
+            std::printf("    whole, libdeflate level %2d:      %9zu bytes %8.2f ms\n", level, n, ms);
         }
         const char* FILTER_NAMES[] = {"none", "sub", "up", "average", "paeth", "adaptive"};
-        for (int filter = 0; filter <= 5; ++filter) {
+        const bool all_filters = std::getenv("PNG_BENCH_FILTERS") != nullptr; // slow: zlib 9 with filters
+        for (int filter = 0; filter <= (all_filters ? 5 : 0); ++filter) {
             const bytes rows = filtered(raw, row_bytes, big.height, bpp, filter);
-            for (const int level : {5, 9}) {
+            for (const int level : {5, 6, 9}) {
                 uLongf n = compressBound(uLong(rows.size()));
                 bytes out(n);
                 const double ms = best_ms(1, [&] { n = compressBound(uLong(rows.size())); compress2(out.data(), &n, rows.data(), uLong(rows.size()), level); });
-                std::printf("    zlib level %d, filter %-8s %9lu bytes %8.2f ms (deflate only)\n", level,
+                std::printf("    whole, zlib level %d, filter %-8s %9lu bytes %8.2f ms\n", level,
                             FILTER_NAMES[filter], n, ms);
             }
         }
