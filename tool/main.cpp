@@ -146,8 +146,8 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"png", "ppm", "pgm", "pam", "pnm", "raw"}));
     app.add_option("--max-pixels", max_pixels, "Refuse images whose result would have more pixels")
         ->capture_default_str();
-    app.add_option("--png-level", level, "zlib level of PNG output, 0-9")
-        ->check(CLI::Range(0, 9))
+    app.add_option("--png-level", level, "Deflate level of PNG output, 0-12 (10-12: smallest, many times slower)")
+        ->check(CLI::Range(0, 12))
         ->capture_default_str();
     app.set_version_flag("--version", VERSION);
     app.footer("Examples:\n"

@@ -84,6 +84,8 @@ survey look(const image& img)
                 counting = s.colours.size() <= 256;
             }
         }
+        if (!counting && !s.all_grey && !s.binary_alpha)
+            break; // RGBA it is: nothing further can change the choice
     }
     return s;
 }
