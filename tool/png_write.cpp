@@ -11,6 +11,7 @@
 
 #include "codecs.h"
 #include "deflate_bands.h"
+#include "large_buffer.h"
 
 namespace tool {
 namespace {
@@ -277,7 +278,7 @@ std::vector<std::uint8_t> encode_png(const image& img, int level, int threads)
     constexpr std::size_t MAX_CHUNK = std::size_t{1} << 30;
     const std::size_t rows_total = (row_bytes + 1) * std::size_t(img.height);
     std::vector<std::uint8_t> out = std::move(head);
-    out.reserve(out.size() + rows_total + rows_total / 64 + 12 * (rows_total / MAX_CHUNK + 1) + 1024);
+    reserve_large(out, out.size() + rows_total + rows_total / 64 + 12 * (rows_total / MAX_CHUNK + 1) + 1024);
     std::size_t chunk_start = 0; // where the open chunk's length is; 0: none open
     const auto close_chunk = [&] {
         const std::size_t length = out.size() - chunk_start - 8;

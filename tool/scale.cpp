@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "large_buffer.h"
+
 namespace tool {
 namespace {
 
@@ -10,6 +12,7 @@ template <typename P>
 void scale_once(lq2x::image_view<const P> src, std::vector<P>& out, lq2x::orientation turn, int threads)
 {
     const lq2x::size size = lq2x::scaled_size(src.width, src.height, turn);
+    reserve_large(out, std::size_t(size.width) * std::size_t(size.height));
     out.resize(std::size_t(size.width) * std::size_t(size.height));
     const lq2x::error e = lq2x::scale(src, lq2x::packed(out.data(), std::int32_t(size.width), std::int32_t(size.height)),
                                       {.turn = turn, .threads = threads});
@@ -41,7 +44,9 @@ std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, cons
     const std::size_t out_width = std::size_t(first.width) * std::size_t(grow);
     const int lines = turned ? width : height; // source lines, in the order of the result's rows
     const int per_band = int(std::clamp<std::size_t>(s.band_pixels / (out_width * std::size_t(s.factor)), 1, std::size_t(lines)));
-    std::vector<P> out(out_width * std::size_t(first.height) * std::size_t(grow));
+    std::vector<P> out;
+    reserve_large(out, out_width * std::size_t(first.height) * std::size_t(grow));
+    out.resize(out_width * std::size_t(first.height) * std::size_t(grow));
     std::vector<P> a, b;
     for (int l0 = 0; l0 < lines; l0 += per_band) {
         const int l1 = std::min(lines, l0 + per_band);
