@@ -5,7 +5,7 @@
 //   thread, libdeflate, and zlib with each row filter (zlib, no filter, was
 //   the writer before).
 //
-//     lq2x_png_bench [--scale N] FILE.png...
+//     lq2x_png_bench [--scale N] [--read-only] FILE.png...
 //
 // With PNG_BENCH_FILTERS set, zlib is tried with every row filter too.
 // Times are the best of several runs, in milliseconds.
@@ -116,15 +116,18 @@ bytes filtered(const bytes& raw, std::size_t row_bytes, int rows, int bpp, int f
 int main(int argc, char** argv)
 {
     int factor = 2;
+    bool read_only = false;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc)
             factor = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--read-only") == 0)
+            read_only = true;
         else
             files.push_back(argv[i]);
     }
     if (files.empty()) {
-        std::fprintf(stderr, "usage: lq2x_png_bench [--scale N] FILE.png...\n");
+        std::fprintf(stderr, "usage: lq2x_png_bench [--scale N] [--read-only] FILE.png...\n");
         return 2;
     }
     for (const std::string& name : files) {
@@ -136,6 +139,8 @@ int main(int argc, char** argv)
         std::printf("  read  libpng %8.2f ms   libspng %8.2f ms   same pixels: %s\n",
                     best_ms(7, [&] { (void)tool::decode_png(file, {}); }), best_ms(7, [&] { (void)spng_rgba(file); }),
                     same ? "yes" : "no");
+        if (read_only)
+            continue;
 
         const tool::image big = tool::scale(img, {.factor = factor, .threads = 2});
         const tool::png_form form = tool::choose_form(big);
