@@ -4,7 +4,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <bit>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -15,6 +18,7 @@ namespace tool {
 namespace {
 
 constexpr std::size_t BAND = std::size_t{1} << 20; // rows held at once; larger gains under half a percent
+constexpr const char* NOT_A_STREAM = "compressed data is not a whole deflate stream";
 
 struct band {
     int first = 0, rows = 0;
@@ -27,15 +31,177 @@ struct compressor_deleter {
 };
 using compressor = std::unique_ptr<libdeflate_compressor, compressor_deleter>;
 
-struct inflater {
-    z_stream z{};
-    bool started = false;
-    ~inflater()
+// Reads a deflate stream's bits, lowest first; past the end it sees zeros,
+// and taking them is an error.
+struct bit_reader {
+    std::span<const std::uint8_t> data;
+    std::size_t at = 0; // in bits
+
+    std::uint32_t peek(int n) const
     {
-        if (started)
-            inflateEnd(&z);
+        const std::size_t byte = at >> 3;
+        std::uint64_t word = 0;
+        if (std::endian::native == std::endian::little && byte + 8 <= data.size())
+            std::memcpy(&word, data.data() + byte, 8);
+        else
+            for (std::size_t i = 0; i < 8 && byte + i < data.size(); ++i)
+                word |= std::uint64_t(data[byte + i]) << (8 * i);
+        return std::uint32_t(word >> (at & 7)) & ((1u << n) - 1);
+    }
+    void skip(std::size_t n)
+    {
+        at += n;
+        if (at > 8 * data.size())
+            throw failure(NOT_A_STREAM);
+    }
+    std::uint32_t take(int n)
+    {
+        const std::uint32_t v = peek(n);
+        skip(std::size_t(n));
+        return v;
     }
 };
+
+// A canonical Huffman code: codes of up to FAST bits by one look-up, longer
+// ones a bit at a time.
+struct huffman {
+    static constexpr int FAST = 10;
+    std::array<std::uint16_t, 1 << FAST> fast{}; // symbol << 4 | length; 0: a longer code (or none)
+    std::array<std::uint16_t, 16> count{};       // codes of each length
+    std::array<std::uint16_t, 320> sorted{};     // symbols in code order
+
+    void build(std::span<const std::uint8_t> lengths)
+    {
+        count.fill(0);
+        for (const std::uint8_t l : lengths)
+            ++count[l];
+        count[0] = 0;
+        int left = 1;
+        for (int len = 1; len <= 15; ++len)
+            if ((left = 2 * left - count[std::size_t(len)]) < 0)
+                throw failure(NOT_A_STREAM); // more codes than the lengths allow
+        std::array<std::uint16_t, 16> next{};
+        for (int len = 1; len < 15; ++len)
+            next[std::size_t(len) + 1] = std::uint16_t(next[std::size_t(len)] + count[std::size_t(len)]);
+        for (std::size_t sym = 0; sym < lengths.size(); ++sym)
+            if (lengths[sym] != 0)
+                sorted[next[lengths[sym]]++] = std::uint16_t(sym);
+        fast.fill(0);
+        unsigned code = 0, index = 0;
+        for (int len = 1; len <= FAST; ++len, code <<= 1)
+            for (unsigned k = 0; k < count[std::size_t(len)]; ++k, ++code, ++index) {
+                unsigned reversed = 0; // codes go into the stream highest bit first
+                for (int b = 0; b < len; ++b)
+                    reversed |= ((code >> b) & 1u) << (len - 1 - b);
+                for (unsigned r = reversed; r < fast.size(); r += 1u << len)
+                    fast[r] = std::uint16_t(sorted[index] << 4 | len);
+            }
+    }
+
+    int decode(bit_reader& in) const
+    {
+        if (const std::uint16_t e = fast[in.peek(FAST)]; e != 0) {
+            in.skip(e & 15u);
+            return e >> 4;
+        }
+        int code = 0, first = 0, index = 0;
+        for (int len = 1; len <= 15; ++len) {
+            code |= int(in.take(1));
+            const int n = count[std::size_t(len)];
+            if (code - first < n)
+                return sorted[std::size_t(index + code - first)];
+            index += n;
+            first = (first + n) << 1;
+            code <<= 1;
+        }
+        throw failure(NOT_A_STREAM);
+    }
+};
+
+constexpr std::uint8_t LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::uint8_t DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr std::uint8_t LENGTH_CODE_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+struct stream_end {
+    std::size_t final_block, end; // in bits: where the final block starts, where the stream ends
+};
+
+// Walks a raw deflate stream block by block, decoding its codes but
+// keeping nothing, to find where the final block starts and the stream ends.
+stream_end walk(std::span<const std::uint8_t> stream)
+{
+    bit_reader in{stream};
+    huffman literals, distances, lengths_code;
+    std::array<std::uint8_t, 320> lengths{};
+    for (;;) {
+        const std::size_t start = in.at;
+        const bool final = in.take(1) != 0;
+        const std::uint32_t type = in.take(2);
+        if (type == 0) { // stored: aligned lengths, then the bytes as they are
+            in.skip((8 - in.at % 8) % 8);
+            const std::uint32_t length = in.take(16);
+            if (length != (~in.take(16) & 0xFFFFu))
+                throw failure(NOT_A_STREAM);
+            in.skip(8 * std::size_t(length));
+        } else if (type == 3) {
+            throw failure(NOT_A_STREAM);
+        } else {
+            std::size_t literal_count = 288, distance_count = 30;
+            if (type == 1) { // the fixed codes
+                std::fill_n(lengths.begin(), 144, 8);
+                std::fill_n(lengths.begin() + 144, 112, 9);
+                std::fill_n(lengths.begin() + 256, 24, 7);
+                std::fill_n(lengths.begin() + 280, 8, 8);
+                std::fill_n(lengths.begin() + 288, 30, 5);
+            } else { // the codes' lengths, themselves coded
+                literal_count = in.take(5) + 257;
+                distance_count = in.take(5) + 1;
+                const std::uint32_t length_codes = in.take(4) + 4;
+                std::array<std::uint8_t, 19> code_lengths{};
+                for (std::uint32_t i = 0; i < length_codes; ++i)
+                    code_lengths[LENGTH_CODE_ORDER[i]] = std::uint8_t(in.take(3));
+                lengths_code.build(code_lengths);
+                for (std::size_t n = 0; n < literal_count + distance_count;) {
+                    const int sym = lengths_code.decode(in);
+                    if (sym < 16) {
+                        lengths[n++] = std::uint8_t(sym);
+                        continue;
+                    }
+                    if (sym == 16 && n == 0)
+                        throw failure(NOT_A_STREAM);
+                    const std::uint8_t value = sym == 16 ? lengths[n - 1] : 0;
+                    const std::size_t repeat = sym == 16 ? 3 + in.take(2) : sym == 17 ? 3 + in.take(3) : 11 + in.take(7);
+                    if (n + repeat > literal_count + distance_count)
+                        throw failure(NOT_A_STREAM);
+                    std::fill_n(lengths.begin() + std::ptrdiff_t(n), repeat, value);
+                    n += repeat;
+                }
+                if (lengths[256] == 0)
+                    throw failure(NOT_A_STREAM); // no end-of-block code
+            }
+            literals.build({lengths.data(), literal_count});
+            distances.build({lengths.data() + literal_count, distance_count});
+            for (;;) {
+                const int sym = literals.decode(in);
+                if (sym < 256)
+                    continue;
+                if (sym == 256)
+                    break;
+                if (sym > 285)
+                    throw failure(NOT_A_STREAM);
+                in.skip(LENGTH_EXTRA[sym - 257]);
+                const int distance = distances.decode(in);
+                if (distance > 29)
+                    throw failure(NOT_A_STREAM);
+                in.skip(DISTANCE_EXTRA[distance]);
+            }
+        }
+        if (final)
+            return {start, in.at};
+    }
+}
 
 void compress_band(const row_maker& m, libdeflate_compressor* c, std::vector<std::uint8_t>& rows,
                    std::vector<std::uint8_t>& scratch, band& b, bool last)
@@ -56,43 +222,16 @@ void compress_band(const row_maker& m, libdeflate_compressor* c, std::vector<std
 
 void make_joinable(std::vector<std::uint8_t>& stream)
 {
-    // Inflate with Z_BLOCK to find where each block starts, the output
-    // thrown away; the last start found is the final block's.
-    inflater in;
-    if (inflateInit2(&in.z, -15) != Z_OK)
-        throw failure("out of memory");
-    in.started = true;
-    in.z.next_in = stream.data();
-    in.z.avail_in = uInt(stream.size());
-    std::size_t final_byte = 0;
-    int final_bit = 0, end_unused = 0;
-    std::uint8_t sink[1 << 15];
-    for (;;) {
-        in.z.next_out = sink;
-        in.z.avail_out = sizeof sink;
-        const int r = inflate(&in.z, Z_BLOCK);
-        if (r == Z_STREAM_END)
-            break;
-        if (r != Z_OK)
-            throw failure("compressed data is not a whole deflate stream");
-        if (in.z.data_type & 128) { // just after a block's last code
-            const int unused = in.z.data_type & 7;
-            const std::size_t used = stream.size() - in.z.avail_in;
-            if (in.z.data_type & 64) { // that block was the final one
-                end_unused = unused;
-            } else { // the next block's header starts here
-                final_byte = unused ? used - 1 : used;
-                final_bit = unused ? 8 - unused : 0;
-            }
-        }
-    }
-    if (in.z.avail_in != 0)
+    const stream_end e = walk(stream);
+    if ((e.end + 7) / 8 != stream.size())
         throw failure("compressed data runs past its stream");
-    stream[final_byte] &= std::uint8_t(~(1u << final_bit));
+    stream[e.final_block / 8] &= std::uint8_t(~(1u << (e.final_block % 8)));
     // An empty stored block: three header bits of 0 after the last code,
     // padding to the byte, then lengths 0 and ~0.
-    stream.back() &= std::uint8_t((1u << (8 - end_unused)) - 1);
-    if (end_unused < 3)
+    const unsigned used = unsigned(e.end % 8); // bits of the last byte; 0: all
+    if (used != 0)
+        stream.back() &= std::uint8_t((1u << used) - 1);
+    if (used == 0 || used > 5)
         stream.push_back(0);
     stream.insert(stream.end(), {0x00, 0x00, 0xFF, 0xFF});
 }

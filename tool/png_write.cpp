@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -32,8 +31,6 @@ bool grey(pixel8888 p) { return byte_of(p, 0) == byte_of(p, 1) && byte_of(p, 1) 
 // sample s reads back as s * 255 / (2^d - 1), which is exact for 1, 2, 4, 8.
 constexpr unsigned grey_step(int depth) { return 255u / ((1u << depth) - 1u); }
 
-std::size_t slot_of(pixel8888 p, std::size_t slots) { return (p * 0x9E3779B1u) >> 22 & (slots - 1); }
-
 // Everything choose_form needs to know, from one pass over the pixels.
 struct survey {
     bool all_grey = true, opaque = true;
@@ -48,9 +45,7 @@ struct survey {
 survey look(const image& img)
 {
     survey s;
-    std::array<std::uint32_t, 1024> keys{};
-    std::array<bool, 1024> used{};
-    static_assert(std::has_single_bit(keys.size()));
+    palette_lookup seen;
     bool counting = true;
     bool first = true;
     pixel8888 last = 0;
@@ -64,9 +59,10 @@ survey look(const image& img)
             s.opaque = false;
             if (a != 0)
                 s.binary_alpha = false;
-            else if (!s.any_clear)
-                s.any_clear = true, s.clear = p;
-            else if (p != s.clear)
+            else if (!s.any_clear) {
+                s.any_clear = true;
+                s.clear = p;
+            } else if (p != s.clear)
                 s.one_clear = false;
         }
         if (!grey(p))
@@ -74,16 +70,9 @@ survey look(const image& img)
         else
             while (s.grey_depth < 8 && byte_of(p, 0) % grey_step(s.grey_depth) != 0)
                 s.grey_depth *= 2;
-        if (counting) {
-            std::size_t i = slot_of(p, keys.size());
-            while (used[i] && keys[i] != p)
-                i = (i + 1) & (keys.size() - 1);
-            if (!used[i]) {
-                used[i] = true;
-                keys[i] = p;
-                s.colours.push_back(p);
-                counting = s.colours.size() <= 256;
-            }
+        if (counting && seen.add(p)) {
+            s.colours.push_back(p);
+            counting = s.colours.size() <= 256;
         }
         if (!counting && !s.all_grey && !s.binary_alpha)
             break; // RGBA it is: nothing further can change the choice
@@ -163,24 +152,31 @@ png_form choose_form(const image& img)
     return best;
 }
 
-palette_lookup::palette_lookup(std::span<const pixel8888> palette) : keys_(SLOTS), at_(SLOTS, -1)
+palette_lookup::palette_lookup(std::span<const pixel8888> palette)
 {
-    for (std::size_t n = 0; n < palette.size(); ++n) {
-        std::size_t i = slot_of(palette[n], SLOTS);
-        while (at_[i] >= 0)
-            i = (i + 1) & (SLOTS - 1);
-        keys_[i] = palette[n];
-        at_[i] = std::int16_t(n);
-    }
+    for (const pixel8888 p : palette)
+        add(p);
 }
 
-std::uint8_t palette_lookup::index(pixel8888 p) const
+std::size_t palette_lookup::slot(pixel8888 p) const
 {
-    std::size_t i = slot_of(p, SLOTS);
-    while (keys_[i] != p && at_[i] >= 0)
+    std::size_t i = (p * 0x9E3779B1u) >> 22 & (SLOTS - 1);
+    while (at_[i] >= 0 && keys_[i] != p)
         i = (i + 1) & (SLOTS - 1);
-    return std::uint8_t(std::max<std::int16_t>(at_[i], 0));
+    return i;
 }
+
+bool palette_lookup::add(pixel8888 p)
+{
+    const std::size_t i = slot(p);
+    if (at_[i] >= 0)
+        return false;
+    keys_[i] = p;
+    at_[i] = std::int16_t(count_++);
+    return true;
+}
+
+std::uint8_t palette_lookup::index(pixel8888 p) const { return std::uint8_t(std::max<std::int16_t>(at_[slot(p)], 0)); }
 
 void pack_row(const png_form& form, const palette_lookup* lookup, std::span<const pixel8888> row, layout kind,
               std::span<std::uint8_t> out)

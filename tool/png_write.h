@@ -36,13 +36,21 @@ pixel8888 visible(pixel8888 p, layout kind);
 png_form choose_form(const image& img);
 
 // Where each colour sits in a palette: a small open-addressed table.
-struct palette_lookup {
+class palette_lookup {
+public:
+    palette_lookup() = default;
     explicit palette_lookup(std::span<const pixel8888> palette);
-    std::uint8_t index(pixel8888 p) const; // p must be in the palette
+    // Gives a colour not yet there the next index; false if it was there.
+    // Holds up to 512 colours.
+    bool add(pixel8888 p);
+    std::uint8_t index(pixel8888 p) const; // p must be there
+
 private:
-    static constexpr std::size_t SLOTS = 1024; // a power of two, well over 256
-    std::vector<std::uint32_t> keys_;
-    std::vector<std::int16_t> at_; // -1: empty slot
+    static constexpr std::size_t SLOTS = 1024; // a power of two, twice the most colours held
+    std::size_t slot(pixel8888 p) const;       // where p is, or the empty slot it would take
+    std::vector<std::uint32_t> keys_ = std::vector<std::uint32_t>(SLOTS);
+    std::vector<std::int16_t> at_ = std::vector<std::int16_t>(SLOTS, -1); // -1: empty
+    int count_ = 0;
 };
 
 // Packs one row of pixels, as `visible` shows them, into `out`, row_bytes
