@@ -362,3 +362,65 @@ TEST(DeflateJoin, RefusesWhatIsNotOneWholeStream)
 }
 
 } // namespace
+
+namespace {
+
+// zlib's verdict: the bytes are one whole raw deflate stream and nothing more.
+bool zlib_whole_stream(const bytes& data)
+{
+    z_stream z{};
+    inflateInit2(&z, -15);
+    bytes sink(1 << 16);
+    z.next_in = const_cast<std::uint8_t*>(data.data());
+    z.avail_in = uInt(data.size());
+    int r = Z_OK;
+    while (r == Z_OK) {
+        z.next_out = sink.data();
+        z.avail_out = uInt(sink.size());
+        r = inflate(&z, Z_NO_FLUSH);
+    }
+    const bool whole = r == Z_STREAM_END && z.avail_in == 0;
+    inflateEnd(&z);
+    return whole;
+}
+
+// Damaged streams: what the join refuses, zlib does not read as one whole
+// stream; what both take stays whole with a final block after it. Run under the
+// sanitizers, this also keeps the walk inside the bytes it is given.
+TEST(DeflateJoin, DamagedStreamsAreReadAsZlibReadsThem)
+{
+    std::mt19937 rng(8);
+    int accepted = 0, refused = 0;
+    for (int round = 0; round < 1000; ++round) {
+        libdeflate_compressor* c = libdeflate_alloc_compressor(round % 13);
+        bytes input(rng() % 2000);
+        for (auto& b : input)
+            b = std::uint8_t(rng() % 5 == 0 ? rng() : rng() % 3);
+        bytes stream(libdeflate_deflate_compress_bound(c, input.size()));
+        stream.resize(libdeflate_deflate_compress(c, input.data(), input.size(), stream.data(), stream.size()));
+        libdeflate_free_compressor(c);
+        // A flipped bit, a cut, or bytes of noise.
+        switch (round % 3) {
+        case 0: stream[rng() % stream.size()] ^= std::uint8_t(1u << rng() % 8); break;
+        case 1: stream.resize(rng() % stream.size()); break;
+        default: stream.resize(rng() % 24); for (auto& b : stream) b = std::uint8_t(rng());
+        }
+        const bool whole = zlib_whole_stream(stream);
+        bytes joined = stream;
+        try {
+            tool::make_joinable(joined);
+            ++accepted;
+            if (whole) { // then it still is, with a final empty block after it
+                joined.insert(joined.end(), {0x03, 0x00});
+                EXPECT_TRUE(zlib_whole_stream(joined)) << "round " << round;
+            }
+        } catch (const tool::failure&) {
+            ++refused;
+            EXPECT_FALSE(whole) << "round " << round;
+        }
+    }
+    EXPECT_GT(accepted, 0);
+    EXPECT_GT(refused, 0);
+}
+
+} // namespace
