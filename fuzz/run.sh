@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the readers' fuzz targets with clang, libFuzzer and the address and
+# Builds the readers' fuzz targets (and the PNG writer's) with clang, libFuzzer and the address and
 # undefined-behaviour sanitizers, and runs each for SECONDS (default 30) from
 # a copy of its seed corpus. When Debian's libpng source is in
 # build/libpng-src (fuzz/libpng-source.sh fetches it; .ci/run does so while
@@ -22,9 +22,9 @@ fi
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ2X_FUZZ=ON \
     -DLQ2X_FUZZ_LIBPNG_SOURCE="$libpng" -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
     -DLQ2X_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw
+cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write
 mkdir -p "$build/crashes"
-for reader in png pnm raw; do
+for reader in png pnm raw png_write; do
     work="$build/corpus-$reader"
     rm -rf "$work"
     mkdir -p "$work"

@@ -302,7 +302,7 @@ TEST_F(ToolLimits, CommandLineNumbersAreReadExactly)
         {{"--threads", "-1"}, "lq2x: --threads: wants a whole number from 0 to 1024, not '-1'\n"},
         {{"--threads", "2x"}, nullptr},
         {{"--threads", "99999999999999999999999"}, nullptr},
-        {{"--png-level", "10"}, "lq2x: --png-level: wants a whole number from 0 to 9, not '10'\n"},
+        {{"--png-level", "13"}, "lq2x: --png-level: wants a whole number from 0 to 12, not '13'\n"},
         {{"--png-level", "+5"}, nullptr},
         {{"--png-level", ""}, nullptr},
         {{"--scale", "3"}, nullptr},
@@ -322,7 +322,7 @@ TEST_F(ToolLimits, CommandLineNumbersAreReadExactly)
     }
     // The largest accepted values work.
     write_file(dir / "in.raw", bytes(12, 7));
-    const outcome ok = lq2x({"--size", "2x2", "--threads", "1024", "--png-level", "9", "--max-pixels",
+    const outcome ok = lq2x({"--size", "2x2", "--threads", "1024", "--png-level", "12", "--max-pixels",
                              "281474976710656", "--scale", "8", "in.raw", "out.raw"});
     EXPECT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(read_file(dir / "out.raw"), bytes(16 * 16 * 3, 7));

@@ -92,7 +92,7 @@ std::vector<std::uint8_t> encode_raw(const image& img)
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt)
 {
     switch (f) {
-    case format::png: return encode_png(img, opt.png_level);
+    case format::png: return encode_png(img, opt.png_level, opt.threads);
     case format::raw: return encode_raw(img);
     default: return encode_pnm(img, f);
     }

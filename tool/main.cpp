@@ -187,7 +187,7 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"png", "ppm", "pgm", "pam", "pnm", "raw"}));
     add_number(app, "--max-pixels", max_pixels, 1, MAX_PIXELS,
                "Refuse images whose result would have more pixels, and inputs larger than such an image can be");
-    add_number(app, "--png-level", level, 0, 9, "zlib level of PNG output, 0-9");
+    add_number(app, "--png-level", level, 0, 12, "Deflate level of PNG output, 0-12 (10-12: smallest, many times slower)");
     app.set_version_flag("--version", VERSION);
     app.footer("Examples:\n"
                "  lq2x sprite.png sprite2x.png\n"
@@ -268,6 +268,7 @@ int main(int argc, char** argv)
     const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = unsigned(std::min<std::size_t>(cores, jobs.size()));
     s.scale.threads = jobs.size() == 1 ? int(cores) : 1;
+    s.encode.threads = s.scale.threads;
     reporter report(jobs.size(), jobs.size() >= 4 && ::isatty(STDERR_FILENO));
     std::set<tool::file_id> inputs;
     for (const job& j : jobs)

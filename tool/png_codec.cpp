@@ -9,7 +9,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "codecs.h"
 
@@ -45,32 +44,11 @@ void read_data(png_structp png, png_bytep data, std::size_t length)
     io.at += length;
 }
 
-void write_data(png_structp png, png_bytep data, std::size_t length)
-{
-    png_io& io = io_of(png);
-    bool full = false;
-    try {
-        io.out->insert(io.out->end(), data, data + length);
-    } catch (const std::bad_alloc&) {
-        full = true; // never let an exception pass through libpng's C frames
-    }
-    if (full)
-        png_error(png, "out of memory");
-}
-
-void flush_data(png_structp) {}
-
 // Frees libpng's structures on every way out.
 struct reader {
     png_structp png = nullptr;
     png_infop info = nullptr;
     ~reader() { png_destroy_read_struct(&png, &info, nullptr); }
-};
-
-struct writer {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    ~writer() { png_destroy_write_struct(&png, &info); }
 };
 
 } // namespace
@@ -130,49 +108,6 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     png_read_image(r.png, rows.data());
     png_read_end(r.png, nullptr);
     return img;
-}
-
-std::vector<std::uint8_t> encode_png(const image& img, int level)
-{
-    std::vector<std::uint8_t> out;
-    png_io io;
-    io.out = &out;
-    const int depth = channels(img.kind);
-    std::vector<std::uint8_t> row(std::size_t(img.width) * depth);
-    writer w;
-    w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
-    if (w.png == nullptr || (w.info = png_create_info_struct(w.png)) == nullptr)
-        throw failure("out of memory");
-    if (setjmp(png_jmpbuf(w.png)))
-        throw failure(io.message);
-
-    static const int TYPES[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
-                                PNG_COLOR_TYPE_RGB_ALPHA};
-    png_set_write_fn(w.png, &io, write_data, flush_data);
-    png_set_user_limits(w.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX); // the writer, too, stops at a million by default
-    png_set_IHDR(w.png, w.info, png_uint_32(img.width), png_uint_32(img.height), 8, TYPES[int(img.kind)],
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(w.png, level);
-    // No row filters: scaled pixel art repeats runs of identical pixels and
-    // rows, which deflate's matches catch as they are, and filtering breaks
-    // them up (every filter set tried wrote larger files, and more slowly).
-    png_set_filter(w.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_write_info(w.png, w.info);
-    const std::uint8_t* in = img.bytes();
-    for (int y = 0; y < img.height; ++y) {
-        std::uint8_t* o = row.data();
-        for (int x = 0; x < img.width; ++x, in += 4) {
-            if (is_grey(img.kind))
-                *o++ = in[0];
-            else
-                o = std::copy(in, in + 3, o);
-            if (has_alpha(img.kind))
-                *o++ = in[3];
-        }
-        png_write_row(w.png, row.data());
-    }
-    png_write_end(w.png, w.info);
-    return out;
 }
 
 } // namespace tool

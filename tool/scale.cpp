@@ -3,27 +3,77 @@
 #include <algorithm>
 #include <cstring>
 
+#include "large_buffer.h"
+
 namespace tool {
 namespace {
 
 template <typename P>
+void scale_once(lq2x::image_view<const P> src, std::vector<P>& out, lq2x::orientation turn, int threads)
+{
+    const lq2x::size size = lq2x::scaled_size(src.width, src.height, turn);
+    reserve_large(out, std::size_t(size.width) * std::size_t(size.height));
+    out.resize(std::size_t(size.width) * std::size_t(size.height));
+    const lq2x::error e = lq2x::scale(src, lq2x::packed(out.data(), std::int32_t(size.width), std::int32_t(size.height)),
+                                      {.turn = turn, .threads = threads});
+    if (e != lq2x::error::none)
+        throw failure(lq2x::describe(e));
+}
+
+// Scales 2x (and turns) once, or, for 4x and 8x, the picture in bands of
+// its result: each band from a window of the source with two lines more on
+// each side, through every pass, its edge rows (which see the window's edge
+// as the picture's) dropped. Two source lines grow to 16 rows after three
+// passes, more than the 14 an edge can spoil, so every kept row is exact,
+// and memory holds the source, the result and one band's passes. Bands of
+// fewer lines than the margins repeat more work, never get a row wrong.
+template <typename P>
 std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, const scale_settings& s)
 {
-    for (int factor = 1; factor < s.factor; factor *= 2) {
-        // A turn commutes with the rule, so the first pass does it.
-        const lq2x::orientation turn = factor == 1 ? s.turn : lq2x::orientation::upright;
-        const lq2x::size out = lq2x::scaled_size(width, height, turn);
-        std::vector<P> next(std::size_t(out.width) * std::size_t(out.height));
-        const lq2x::error e = lq2x::scale(lq2x::packed<const P>(pixels.data(), width, height),
-                                          lq2x::packed(next.data(), std::int32_t(out.width), std::int32_t(out.height)),
-                                          {.turn = turn, .threads = s.threads});
-        if (e != lq2x::error::none)
-            throw failure(lq2x::describe(e));
-        pixels = std::move(next);
-        width = int(out.width);
-        height = int(out.height);
+    const bool turned = s.turn != lq2x::orientation::upright;
+    const lq2x::size first = lq2x::scaled_size(width, height, s.turn);
+    if (s.factor <= 2) {
+        std::vector<P> out;
+        scale_once<P>(lq2x::packed<const P>(pixels.data(), width, height), out, s.turn, s.threads);
+        width = int(first.width);
+        height = int(first.height);
+        return out;
     }
-    return pixels;
+    constexpr int MARGIN = 2;
+    const int grow = s.factor / 2; // what the passes after the first multiply by
+    const std::size_t out_width = std::size_t(first.width) * std::size_t(grow);
+    const int lines = turned ? width : height; // source lines, in the order of the result's rows
+    const int per_band = int(std::clamp<std::size_t>(s.band_pixels / (out_width * std::size_t(s.factor)), 1, std::size_t(lines)));
+    std::vector<P> out;
+    reserve_large(out, out_width * std::size_t(first.height) * std::size_t(grow));
+    out.resize(out_width * std::size_t(first.height) * std::size_t(grow));
+    std::vector<P> a, b;
+    for (int l0 = 0; l0 < lines; l0 += per_band) {
+        const int l1 = std::min(lines, l0 + per_band);
+        const int w0 = std::max(0, l0 - MARGIN), w1 = std::min(lines, l1 + MARGIN);
+        const std::ptrdiff_t pitch = std::ptrdiff_t(width) * std::ptrdiff_t(sizeof(P));
+        lq2x::image_view<const P> window;
+        if (!turned)
+            window = {pixels.data() + std::size_t(w0) * std::size_t(width), width, w1 - w0, pitch};
+        else if (s.turn == lq2x::orientation::cw) // the result's rows follow the source's columns
+            window = {pixels.data() + w0, w1 - w0, height, pitch};
+        else // ccw: they run from the last column back
+            window = {pixels.data() + (width - w1), w1 - w0, height, pitch};
+        scale_once(window, a, s.turn, s.threads);
+        std::int32_t w = std::int32_t(first.width), h = std::int32_t(2 * (w1 - w0));
+        for (int factor = 4; factor <= s.factor; factor *= 2) {
+            scale_once<P>(lq2x::packed<const P>(a.data(), w, h), b, lq2x::orientation::upright, s.threads);
+            std::swap(a, b);
+            w *= 2;
+            h *= 2;
+        }
+        const std::size_t skip = std::size_t(l0 - w0) * std::size_t(s.factor) * out_width;
+        const std::size_t keep = std::size_t(l1 - l0) * std::size_t(s.factor) * out_width;
+        std::copy_n(a.begin() + std::ptrdiff_t(skip), keep, out.begin() + std::ptrdiff_t(std::size_t(l0) * std::size_t(s.factor) * out_width));
+    }
+    width = int(out_width);
+    height = int(first.height) * grow;
+    return out;
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // What the tool does to a decoded picture.
 #pragma once
 
+#include <cstddef>
+
 #include "image.h"
 #include <lq2x/lq2x.hpp>
 
@@ -11,6 +13,9 @@ struct scale_settings {
     int factor = 2;      // 2, 4 or 8: the 2x rule applied once, twice or three times
     bool rgb565 = false; // the test bench's arithmetic: RGB565 in and out, alpha dropped
     int threads = 1;
+    // 4x and 8x are made in bands of about this many result pixels, so that
+    // memory holds the source, the result and one band's passes.
+    std::size_t band_pixels = std::size_t{1} << 21;
 };
 
 // Scales (and turns) the picture. Pixels with alpha 0 are made all zero
