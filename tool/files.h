@@ -29,8 +29,9 @@ struct output_failure : failure {
 // Writes the bytes to `path`. A regular file (or a new one) is written to a
 // temporary file beside it, renamed into place once complete, so a failed
 // write never leaves a partial file and a reader never sees one; an existing
-// file is replaced and keeps its permission bits. An existing FIFO, device
-// or socket is written to directly and never replaced. "-" writes to
+// file is replaced and keeps its permission bits. Any other existing file is
+// never replaced: a FIFO or device is written to directly (a socket cannot be
+// opened, and fails). "-" writes to
 // standard output. Throws output_failure.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
