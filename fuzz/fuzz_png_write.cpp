@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const int width = data[0] % 64 + 1;
     const auto kind = tool::layout(data[1] % 4);
-    const int level = data[2] % 13, threads = data[2] / 13 % 3 + 1;
+    const int level = data[2] % 10, threads = data[2] / 10 % 3 + 1;
     const std::size_t count = (size - 3) / 4;
     const int height = int(std::max<std::size_t>(1, count / std::size_t(width)));
     tool::image img{width, height, kind, std::vector<tool::pixel8888>(std::size_t(width) * std::size_t(height))};

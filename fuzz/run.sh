@@ -29,7 +29,7 @@ for reader in png pnm raw png_write; do
     rm -rf "$work"
     mkdir -p "$work"
     cp "$src/fuzz/corpus/$reader/"* "$work/"
-    echo "fuzzing the $reader reader for ${seconds}s"
+    echo "fuzzing fuzz_$reader for ${seconds}s"
     "$build/fuzz_$reader" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
         -artifact_prefix="$build/crashes/$reader-" "$work" "$src/fuzz/regressions/$reader" 2>"$build/$reader.log" ||
         { tail -n 40 "$build/$reader.log"; exit 1; }
