@@ -116,7 +116,9 @@ void walk_row(row_spot<P> at, const P* above, const P* row, const P* below, int 
 template <orientation TURN, typename P>
 void walk_frame(const frame_args<P>& f)
 {
-    const auto source_row = [&](int y) { return offset_bytes(f.src, edge_index(y, f.height, edge::clamp) * f.src_pitch); };
+    const auto source_row = [&](int y) {
+        return offset_bytes(f.src, edge_index(y, f.height, edge::clamp) * f.src_pitch);
+    };
     for (int k = f.y_begin; k < f.y_end; ++k)
         walk_row<TURN>(row_start<TURN>(f, k), source_row(k - 1), source_row(k), source_row(k + 1), f.width);
 }
@@ -162,7 +164,8 @@ void copy_blocks(const frame_args<P>& f)
 {
     for (int y = f.y_begin; y < f.y_end; ++y) {
         const P* row = offset_bytes(f.src, y * f.src_pitch);
-        place_row<TURN>(row_start<TURN>(f, y), 0, f.width, [&](int x) { return quarters<P>{row[x], row[x], row[x], row[x]}; });
+        place_row<TURN>(row_start<TURN>(f, y), 0, f.width,
+                        [&](int x) { return quarters<P>{row[x], row[x], row[x], row[x]}; });
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "c_calls.h"
+#include "edge_model.h"
 #include "reference.h"
 #include "scaler/lq2x_isa.h"
 #include <lq2x/lq2x.hpp>
@@ -28,100 +29,6 @@ constexpr lq2x_isa ISAS[] = {lq2x_isa::scalar, lq2x_isa::avx2, lq2x_isa::avx512}
 const char* name(edge e) { return e == edge::clamp ? "clamp" : e == edge::wrap ? "wrap" : "transparent"; }
 const char* name(orientation t) { return t == orientation::upright ? "upright" : t == orientation::ccw ? "ccw" : "cw"; }
 const char* name(lq2x_isa i) { return i == lq2x_isa::scalar ? "scalar" : i == lq2x_isa::avx2 ? "avx2" : "avx512"; }
-
-template <typename P>
-ref::image<P> crop(const ref::image<P>& img, int x0, int y0, int w, int h)
-{
-    ref::image<P> out{w, h, std::vector<P>(std::size_t(w) * h)};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            out.at(x, y) = img.at(x0 + x, y0 + y);
-    return out;
-}
-
-template <typename P>
-ref::image<P> transpose(const ref::image<P>& img)
-{
-    ref::image<P> out{img.height, img.width, std::vector<P>(img.pixels.size())};
-    for (int y = 0; y < img.height; ++y)
-        for (int x = 0; x < img.width; ++x)
-            out.at(y, x) = img.at(x, y);
-    return out;
-}
-
-// The image extended along x the way `e` says its left and right neighbours
-// are: three copies side by side for wrap, a zero column on each side for
-// transparent. Returns how many columns now precede the original.
-template <typename P>
-int extend_x(ref::image<P>& img, edge e)
-{
-    if (e == edge::clamp)
-        return 0;
-    const int w = img.width, copies = e == edge::wrap ? 3 : 1, pad = e == edge::transparent ? 1 : 0;
-    ref::image<P> out{copies * w + 2 * pad, img.height, {}};
-    out.pixels.assign(std::size_t(out.width) * out.height, P(0));
-    for (int y = 0; y < img.height; ++y)
-        for (int c = 0; c < copies; ++c)
-            for (int x = 0; x < w; ++x)
-                out.at(pad + c * w + x, y) = img.at(x, y);
-    img = out;
-    return e == edge::wrap ? w : 1;
-}
-
-// One frame scaled with its edge modes, upright: extended, scaled with the
-// clamped model, and the original's blocks cut out again.
-template <typename P>
-ref::image<P> model_frame(const ref::image<P>& img, edge ex, edge ey)
-{
-    ref::image<P> big = img;
-    const int left = extend_x(big, ex);
-    big = transpose(big);
-    const int top = extend_x(big, ey);
-    big = transpose(big);
-    return crop(ref::scale(big, orientation::upright), 2 * left, 2 * top, 2 * img.width, 2 * img.height);
-}
-
-// Where each pixel falls along one axis of a grid: the cell it is in and
-// where that cell starts and ends, or none.
-struct slot {
-    bool in_cell;
-    int start, end;
-};
-
-std::vector<slot> slots(int n, int cell, int margin, int spacing)
-{
-    std::vector<slot> out(std::size_t(n), slot{false, 0, 0});
-    for (int start = margin; start < n; start += cell + spacing)
-        for (int i = start; i < std::min(start + cell, n); ++i)
-            out[std::size_t(i)] = {true, start, std::min(start + cell, n)};
-    return out;
-}
-
-// The whole image under options: every cell cut out, scaled alone, pasted
-// back; the rest doubled; then turned.
-template <typename P>
-ref::image<P> model(const ref::image<P>& img, const lq2x::options& opt)
-{
-    const int w = img.width, h = img.height;
-    const lq2x::grid g = opt.tile.width == 0 ? lq2x::grid{w, h, 0, 0} : opt.tile;
-    const std::vector<slot> across = slots(w, g.width, g.margin, g.spacing), down = slots(h, g.height, g.margin, g.spacing);
-    ref::image<P> out{2 * w, 2 * h, std::vector<P>(std::size_t(4) * w * h)};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const slot sx = across[std::size_t(x)], sy = down[std::size_t(y)];
-            if (!sx.in_cell || !sy.in_cell) {
-                for (int k = 0; k < 4; ++k)
-                    out.at(2 * x + k % 2, 2 * y + k / 2) = img.at(x, y);
-            } else if (x == sx.start && y == sy.start) {
-                const ref::image<P> cell =
-                    model_frame(crop(img, sx.start, sy.start, sx.end - sx.start, sy.end - sy.start), opt.edge_x, opt.edge_y);
-                for (int v = 0; v < cell.height; ++v)
-                    for (int u = 0; u < cell.width; ++u)
-                        out.at(2 * x + u, 2 * y + v) = cell.at(u, v);
-            }
-        }
-    return opt.turn == orientation::ccw ? ref::turn_ccw(out) : opt.turn == orientation::cw ? ref::turn_cw(out) : out;
-}
 
 // Few colours, one of them often the zero pixel, so that borders meet equal
 // pixels beyond them as often as not.
@@ -150,7 +57,8 @@ std::vector<P> scale_padded(lq2x_isa isa, const ref::image<P>& img, const lq2x::
     status = lq2x::error::none;
     for (std::size_t i = 0; i + 1 < cuts.size() && status == lq2x::error::none; ++i)
         status = lq2x_scale_using(isa, lq2x::packed(img.pixels.data(), img.width, img.height),
-                                  lq2x::image_view<P>{out.data(), pitch, int(s.height), std::ptrdiff_t(pitch) * int(sizeof(P))},
+                                  lq2x::image_view<P>{out.data(), pitch, int(s.height),
+                                                      std::ptrdiff_t(pitch) * std::ptrdiff_t(sizeof(P))},
                                   cuts[i], cuts[i + 1], opt);
     return out;
 }
@@ -162,7 +70,7 @@ template <typename P>
 void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, const std::vector<int>& cuts,
            const std::string& what)
 {
-    const ref::image<P> want = model(img, opt);
+    const ref::image<P> want = ref::scale_with(img, opt);
     const int pitch = want.width + 3;
     for (const P guard : {P(0x5A5A5A5Au), P(~P(0))}) {
         lq2x::error status;
@@ -257,7 +165,8 @@ void threads_and_rows(lq2x_isa isa)
             for (const edge e : EDGES) {
                 const ref::image<P> img = test_image<P>(w, h, rng());
                 for (const int threads : {2, 3, 5}) {
-                    const lq2x::options o{.turn = turn, .threads = threads, .edge_x = e, .edge_y = edge::wrap, .tile = g};
+                    const lq2x::options o{
+                        .turn = turn, .threads = threads, .edge_x = e, .edge_y = edge::wrap, .tile = g};
                     check(isa, img, o, {0, h}, describe(isa, w, h, o));
                 }
                 std::vector<int> cuts{0, h};
@@ -285,7 +194,7 @@ TEST(Edges, WrappedTextureTilesWithoutSeam)
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 36; ++x)
             tiled.at(x, y) = img.at(x % 12, y % 10);
-    const ref::image8888 centre = crop(ref::scale(tiled, orientation::upright), 24, 20, 24, 20);
+    const ref::image8888 centre = ref::crop(ref::scale(tiled, orientation::upright), 24, 20, 24, 20);
     EXPECT_EQ(out, centre.pixels);
 }
 
@@ -308,7 +217,7 @@ TEST(Edges, BadEdgesAndGridsAreErrorsWithNothingWritten)
     for (const pixel8888 p : out)
         ASSERT_EQ(p, 0xDEADBEEF);
     EXPECT_EQ(call({.tile = {2, 2, 1000, 1000}}), lq2x::error::none);
-    EXPECT_EQ(out, model(img, {.tile = {2, 2, 1000, 1000}}).pixels);
+    EXPECT_EQ(out, ref::scale_with(img, {.tile = {2, 2, 1000, 1000}}).pixels);
 
     EXPECT_EQ(c_scale8888_tiled(img.pixels.data(), 6, 5, out.data(), LQ2X_EDGE_WRAP, 7, 0, 0, 0, 0),
               LQ2X_ERROR_BAD_OPTIONS);
@@ -328,7 +237,7 @@ TEST(Edges, CInterfaceReadsEdgesAndGrid)
                 ASSERT_EQ(c_scale8888_tiled(img.pixels.data(), 11, 9, out.data(), int(ex), int(ey), g.width, g.height,
                                             g.margin, g.spacing),
                           LQ2X_OK);
-                EXPECT_EQ(out, model(img, {.edge_x = ex, .edge_y = ey, .tile = g}).pixels)
+                EXPECT_EQ(out, ref::scale_with(img, {.edge_x = ex, .edge_y = ey, .tile = g}).pixels)
                     << name(ex) << ',' << name(ey) << ' ' << g.width << 'x' << g.height;
             }
 }
@@ -342,12 +251,12 @@ TEST(Edges, ModelsAgreeWithHandWorkedCases)
     const ref::image565 img{2, 1, {a, b}};
     // Wrap across: each pixel's left and right neighbours are the other
     // colour, the same as a clamped 3-wide row b a b around a.
-    const ref::image565 wrapped = model(img, {.edge_x = edge::wrap});
+    const ref::image565 wrapped = ref::scale_with(img, {.edge_x = edge::wrap});
     const ref::image565 around_a = ref::scale(ref::image565{3, 1, {b, a, b}}, orientation::upright);
     EXPECT_EQ(wrapped.at(0, 0), around_a.at(2, 0));
     EXPECT_EQ(wrapped.at(1, 1), around_a.at(3, 1));
     // A grid of 1 x 1 cells with clamped edges leaves every pixel flat.
-    const ref::image565 cells = model(img, {.tile = {1, 1, 0, 0}});
+    const ref::image565 cells = ref::scale_with(img, {.tile = {1, 1, 0, 0}});
     EXPECT_EQ(cells.pixels, (std::vector<pixel565>{a, a, b, b, a, a, b, b}));
 }
 

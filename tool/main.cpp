@@ -4,7 +4,8 @@
 //     lq2x [options] -o DIR INPUT...
 //
 // Exit status: 0 all done, 1 some input failed (the others are still done),
-// 2 the command line was wrong.
+// 2 the command line was wrong (for a --tile-margin, only known once a file
+// is decoded: that file is refused, the others are still done).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -13,12 +14,14 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "codecs.h"
@@ -88,11 +91,17 @@ private:
     bool show_;
 };
 
-// One file, start to end; returns the reason it failed, or nothing.
-std::optional<std::string> run(const job& j, const settings& s, const std::set<tool::file_id>& inputs)
+// Why a file failed, and whether the command line was at fault (exit 2).
+struct file_failure {
+    std::string why;
+    bool usage = false;
+};
+
+// One file, start to end; returns why it failed, or nothing.
+std::optional<file_failure> run(const job& j, const settings& s, const std::set<tool::file_id>& inputs)
 {
     if (const auto id = tool::identify(j.output); id && inputs.count(*id))
-        return "refusing to overwrite an input file (" + j.output + ")";
+        return file_failure{"refusing to overwrite an input file (" + j.output + ")"};
     try {
         const std::vector<std::uint8_t> data = tool::read_file(j.input);
         const auto in_format = tool::sniff(data, s.decode);
@@ -101,10 +110,12 @@ std::optional<std::string> run(const job& j, const settings& s, const std::set<t
                                     : tool::format_for_name(j.output).value_or(in_format.value_or(tool::format::png));
         tool::write_file(j.output, tool::encode(img, out, s.encode));
         return std::nullopt;
+    } catch (const tool::grid_misfit& e) {
+        return file_failure{e.what(), true};
     } catch (const tool::failure& e) {
-        return e.what();
+        return file_failure{e.what()};
     } catch (const std::bad_alloc&) {
-        return "out of memory";
+        return file_failure{"out of memory"};
     }
 }
 
@@ -117,6 +128,26 @@ std::optional<std::pair<int, int>> parse_size(const std::string& text)
     return std::pair{w, h};
 }
 
+// --edge: one mode for both axes, or H,V.
+std::optional<std::pair<lq2x::edge, lq2x::edge>> parse_edges(const std::string& text)
+{
+    const auto mode = [](const std::string& word) -> std::optional<lq2x::edge> {
+        if (word == "clamp")
+            return lq2x::edge::clamp;
+        if (word == "wrap")
+            return lq2x::edge::wrap;
+        if (word == "transparent")
+            return lq2x::edge::transparent;
+        return std::nullopt;
+    };
+    const std::size_t comma = text.find(',');
+    const auto h = mode(text.substr(0, comma));
+    const auto v = comma == std::string::npos ? h : mode(text.substr(comma + 1));
+    if (!h || !v)
+        return std::nullopt;
+    return std::pair{*h, *v};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,7 +157,8 @@ int main(int argc, char** argv)
                  "name's extension says (.png .ppm .pgm .pam .pnm .raw), or --format.",
                  "lq2x"};
     std::vector<std::string> files;
-    std::string out_dir, rotate = "none", size, format_word;
+    std::string out_dir, rotate = "none", size, format_word, edge_words = "clamp", tile;
+    int tile_margin = 0, tile_spacing = 0;
     int factor = 2, threads = 0, level = tool::encode_options{}.png_level;
     bool rgb565 = false;
     std::uint64_t max_pixels = std::uint64_t{1} << 28;
@@ -142,6 +174,18 @@ int main(int argc, char** argv)
     app.add_option("--threads", threads, "Threads to use (0: one per core)")
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
+    app.add_option("--edge", edge_words,
+                   "What border pixels see beyond the image (or each --tile cell): clamp (the nearest pixel),\n"
+                   "wrap (the opposite border: seamless textures) or transparent (transparent black);\n"
+                   "one mode for both axes, or H,V")
+        ->capture_default_str();
+    app.add_option("--tile", tile, "WxH cells of a sprite sheet or tileset, each scaled on its own");
+    app.add_option("--tile-margin", tile_margin, "Pixels before the first --tile cell, left and top")
+        ->check(CLI::Range(0, std::numeric_limits<int>::max()))
+        ->capture_default_str();
+    app.add_option("--tile-spacing", tile_spacing, "Pixels between --tile cells")
+        ->check(CLI::Range(0, std::numeric_limits<int>::max()))
+        ->capture_default_str();
     app.add_option("--size", size, "WxH of raw 24-bit RGB inputs (raw files have no header)");
     app.add_option("--format", format_word, "Output format: png, ppm, pgm, pam, pnm or raw")
         ->check(CLI::IsMember({"png", "ppm", "pgm", "pam", "pnm", "raw"}));
@@ -156,10 +200,15 @@ int main(int argc, char** argv)
                "  lq2x --scale 4 --rotate cw sheet.png sheet4x.png\n"
                "  lq2x -o big/ tiles/*.png\n"
                "  lq2x --rgb565 --rotate ccw --size 160x102 test.raw LQ2x.raw   (the test bench, exactly)\n"
+               "  lq2x --tile 16x16 --tile-margin 1 --tile-spacing 1 --edge transparent sheet.png sheet2x.png\n"
+               "  lq2x --edge wrap texture.png texture2x.png\n"
                "  convert in.gif png:- | lq2x - out.png\n"
                "\n"
                "Pixels with alpha 0 count as equal whatever their colour bits. 16-bit samples are scaled\n"
                "to 8 bits; gamma and colour-profile chunks are neither applied nor copied.\n"
+               "Pixels in a --tile margin or spacing are doubled as they are. An image without alpha\n"
+               "scaled with transparent edges is written with alpha. A --tile-margin that leaves no cell\n"
+               "in an image is a usage error for that file (the other files are still done).\n"
                "Exit status: 0 all done, 1 some input failed (the others are done), 2 usage.");
     try {
         app.parse(argc, argv);
@@ -177,6 +226,23 @@ int main(int argc, char** argv)
     s.encode.png_level = level;
     if (!format_word.empty())
         s.format = tool::format_from_word(format_word);
+    if (const auto edges = parse_edges(edge_words)) {
+        std::tie(s.scale.edge_x, s.scale.edge_y) = *edges;
+    } else {
+        std::fprintf(stderr, "lq2x: --edge wants clamp, wrap or transparent, or two of them as H,V\n");
+        return 2;
+    }
+    if (!tile.empty()) {
+        const auto cell = parse_size(tile);
+        if (!cell) {
+            std::fprintf(stderr, "lq2x: --tile wants WIDTHxHEIGHT of at least 1x1, as in 16x16\n");
+            return 2;
+        }
+        s.scale.tile = {cell->first, cell->second, tile_margin, tile_spacing};
+    } else if (tile_margin != 0 || tile_spacing != 0) {
+        std::fprintf(stderr, "lq2x: --tile-margin and --tile-spacing need --tile\n");
+        return 2;
+    }
     if (!size.empty()) {
         s.decode.raw_size = parse_size(size);
         if (!s.decode.raw_size) {
@@ -221,12 +287,12 @@ int main(int argc, char** argv)
         if (const auto id = tool::identify(j.input))
             inputs.insert(*id);
     std::atomic<std::size_t> next = 0;
-    std::atomic<bool> any_failed = false;
+    std::atomic<bool> any_failed = false, any_usage = false;
     const auto work = [&] {
         for (std::size_t i; (i = next++) < jobs.size();) {
-            if (const auto why = run(jobs[i], s, inputs)) {
-                any_failed = true;
-                report.failed(jobs[i], *why);
+            if (const auto f = run(jobs[i], s, inputs)) {
+                (f->usage ? any_usage : any_failed) = true;
+                report.failed(jobs[i], f->why);
             }
             report.finished();
         }
@@ -237,5 +303,5 @@ int main(int argc, char** argv)
     work();
     for (std::thread& t : pool)
         t.join();
-    return any_failed ? 1 : 0;
+    return any_usage ? 2 : any_failed ? 1 : 0;
 }

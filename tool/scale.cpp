@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace tool {
 namespace {
@@ -9,19 +10,23 @@ namespace {
 template <typename P>
 std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, const scale_settings& s)
 {
+    lq2x::grid g = s.tile;
     for (int factor = 1; factor < s.factor; factor *= 2) {
-        // A turn commutes with the rule, so the first pass does it.
-        const lq2x::orientation turn = factor == 1 ? s.turn : lq2x::orientation::upright;
+        // A turn commutes with the rule, so the last pass does it: the earlier
+        // ones keep the input's axes, where the grid and the edges are given.
+        const lq2x::orientation turn = 2 * factor == s.factor ? s.turn : lq2x::orientation::upright;
         const lq2x::size out = lq2x::scaled_size(width, height, turn);
         std::vector<P> next(std::size_t(out.width) * std::size_t(out.height));
-        const lq2x::error e = lq2x::scale(lq2x::packed<const P>(pixels.data(), width, height),
-                                          lq2x::packed(next.data(), std::int32_t(out.width), std::int32_t(out.height)),
-                                          {.turn = turn, .threads = s.threads});
+        const lq2x::error e = lq2x::scale(
+            lq2x::packed<const P>(pixels.data(), width, height),
+            lq2x::packed(next.data(), std::int32_t(out.width), std::int32_t(out.height)),
+            {.turn = turn, .threads = s.threads, .edge_x = s.edge_x, .edge_y = s.edge_y, .tile = g});
         if (e != lq2x::error::none)
             throw failure(lq2x::describe(e));
         pixels = std::move(next);
         width = int(out.width);
         height = int(out.height);
+        g = {2 * g.width, 2 * g.height, 2 * g.margin, 2 * g.spacing};
     }
     return pixels;
 }
@@ -30,6 +35,9 @@ std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, cons
 
 image scale(image img, const scale_settings& s)
 {
+    if (s.tile.width > 0 && (s.tile.margin >= img.width || s.tile.margin >= img.height))
+        throw grid_misfit("--tile-margin " + std::to_string(s.tile.margin) + " leaves no cell in the " +
+                          std::to_string(img.width) + "x" + std::to_string(img.height) + " image");
     std::uint8_t* bytes = img.bytes();
     if (s.rgb565) {
         // Top 5, 6 and 5 bits in; each channel back at the top of its byte.
@@ -54,6 +62,14 @@ image scale(image img, const scale_settings& s)
             if (bytes[4 * i + 3] == 0)
                 img.pixels[i] = 0;
     img.pixels = scale_passes(std::move(img.pixels), img.width, img.height, s);
+    if (!has_alpha(img.kind)) {
+        bytes = img.bytes();
+        for (std::size_t i = 0; i < img.pixels.size(); ++i)
+            if (bytes[4 * i + 3] != 0xFF) {
+                img.kind = is_grey(img.kind) ? layout::grey_alpha : layout::rgba;
+                break;
+            }
+    }
     return img;
 }
 
