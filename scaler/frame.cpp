@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -281,17 +282,64 @@ frame_args<P> part(const frame_args<P>& f, int x, int y, int w, int h)
     return p;
 }
 
-// One cell: the kernel gives every pixel whose neighbours stay inside it,
-// the portable walk the border ring when an edge is not clamped.
+// Cells up to this many pixels with their outer ring are scaled whole by the
+// kernel from a copy on the stack (about 23 KB for 32-bit pixels), where the
+// ring holds what the edge modes say the cell's border pixels see.
+constexpr int PADDED_PIXELS = 34 * 34;
+
+// The output rectangle that a frame's band of rows writes: top-left column
+// and row, and size.
+struct rect {
+    std::ptrdiff_t column, row, width, height;
+};
+
+template <typename P>
+rect band_output(const frame_args<P>& f)
+{
+    const spot a = block_at(f.turn, f.width, f.height, 0, f.y_begin),
+               b = block_at(f.turn, f.width, f.height, f.width - 1, f.y_end - 1);
+    const std::ptrdiff_t column = std::min(a.column, b.column), row = std::min(a.row, b.row);
+    return {column, row, std::max(a.column, b.column) + 2 - column, std::max(a.row, b.row) + 2 - row};
+}
+
+template <typename P>
+void scale_padded(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
+{
+    const int pw = f.width + 2, ph = f.height + 2;
+    P src[PADDED_PIXELS];
+    P out[4 * PADDED_PIXELS];
+    // All of it, band or not: the kernels may read rows past a band's.
+    for (int y = -1; y <= f.height; ++y)
+        for (int x = -1; x <= f.width; ++x)
+            src[(y + 1) * pw + x + 1] = source_pixel(f, ex, ey, x, y);
+    const std::ptrdiff_t out_pitch = scaled_size(pw, ph, f.turn).width * std::ptrdiff_t(sizeof(P));
+    const frame_args<P> padded{src, pw * std::ptrdiff_t(sizeof(P)), out, out_pitch, pw, ph, f.turn, f.y_begin + 1,
+                               f.y_end + 1};
+    run_kernel(isa, padded);
+    // The cell's blocks of the band, from where the padded frame put them.
+    const frame_args<P> inner = part(padded, 1, 1, f.width, f.height);
+    const rect r = band_output(f);
+    for (std::ptrdiff_t row = r.row; row < r.row + r.height; ++row)
+        std::memcpy(offset_bytes(f.dst, row * f.dst_pitch) + r.column,
+                    offset_bytes(inner.dst, row * inner.dst_pitch) + r.column, std::size_t(r.width) * sizeof(P));
+}
+
+// One cell. With clamped edges the kernel scales it as a frame of its own.
+// Otherwise a small cell is scaled from a padded copy; in a larger one the
+// kernel gives every pixel whose neighbours stay inside it and the portable
+// walk the border ring.
 template <typename P>
 void scale_cell(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
 {
+    if (ex == edge::clamp && ey == edge::clamp)
+        return run_kernel(isa, f);
     // With a non-clamped edge on an axis two pixels or shorter, all is ring.
     const bool all = (ex != edge::clamp && f.width <= 2) || (ey != edge::clamp && f.height <= 2);
+    if (!all && (f.width + 2) * (f.height + 2) <= PADDED_PIXELS)
+        return scale_padded(isa, f, ex, ey);
     if (!all)
         run_kernel(isa, f);
-    if (ex != edge::clamp || ey != edge::clamp)
-        with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(f, ex, ey, all); });
+    with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(f, ex, ey, all); });
 }
 
 // A band of rows of a checked frame, cell by cell.
