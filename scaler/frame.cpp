@@ -337,9 +337,17 @@ void scale_cell(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
     const bool all = (ex != edge::clamp && f.width <= 2) || (ey != edge::clamp && f.height <= 2);
     if (!all && (f.width + 2) * (f.height + 2) <= PADDED_PIXELS)
         return scale_padded(isa, f, ex, ey);
-    if (!all)
-        run_kernel(isa, f);
-    with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(f, ex, ey, all); });
+    // A strip of rows at a time, so that the ring's pixels at its ends are
+    // still in cache from the kernel's pass.
+    constexpr int STRIP = 32;
+    for (int y = f.y_begin; y < f.y_end; y += STRIP) {
+        frame_args<P> strip = f;
+        strip.y_begin = y;
+        strip.y_end = std::min(y + STRIP, f.y_end);
+        if (!all)
+            run_kernel(isa, strip);
+        with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(strip, ex, ey, all); });
+    }
 }
 
 // A band of rows of a checked frame, cell by cell.

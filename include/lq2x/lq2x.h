@@ -43,7 +43,7 @@ typedef enum lq2x_status {
     LQ2X_ERROR_BAD_PITCH = 3,        /* not a whole number of pixels, shorter than a row, or 2^31 bytes or more */
     LQ2X_ERROR_OUTPUT_TOO_SMALL = 4, /* the output frame is smaller than the scaled frame */
     LQ2X_ERROR_OVERLAP = 5,          /* the source and the output share memory */
-    LQ2X_ERROR_BAD_OPTIONS = 6,      /* an unknown orientation, or an options size this library cannot read */
+    LQ2X_ERROR_BAD_OPTIONS = 6,      /* an unknown orientation or edge mode, or an options size it cannot read */
     LQ2X_ERROR_BAD_ROWS = 7,         /* a row range outside the frame */
     LQ2X_ERROR_BAD_GRID = 8          /* a tile grid with a cell size below 1, or a negative margin or spacing */
 } lq2x_status;
@@ -74,11 +74,15 @@ typedef struct lq2x_options {
     /* A tile grid, as tileset editors describe sprite sheets: cells of
      * tile_width x tile_height pixels, the first tile_margin pixels from the
      * left and top, tile_spacing pixels apart. Each cell is scaled as a frame
-     * of its own, with the edge modes at its borders; margin and spacing
-     * pixels belong to no cell and each becomes a 2x2 block of itself; cells
-     * cut short by the image's right or bottom border are scaled as smaller
-     * cells. tile_width = tile_height = 0 (the default): no grid, the whole
-     * image is one frame. */
+     * of its own, with the edge modes at its borders, and its blocks land
+     * where the whole image's placement puts them; margin and spacing pixels
+     * belong to no cell and each becomes a 2x2 block of itself; cells cut
+     * short by the image's right or bottom border are scaled as smaller
+     * cells. A margin past the image leaves no cell: every pixel is doubled.
+     * tile_width = tile_height = 0 (the default): no grid, the whole image is
+     * one frame, and margin and spacing must be 0. Anything else with a size
+     * below 1, or a negative margin or spacing, is LQ2X_ERROR_BAD_GRID. Row
+     * ranges and threads split cells anywhere and give the same bits. */
     int32_t tile_width;
     int32_t tile_height;
     int32_t tile_margin;
