@@ -1,5 +1,6 @@
 // The frame walk: the portable implementation, the one check of every
-// caller's frame, threads, and the public entry points over them.
+// caller's frame, edge modes and tile grids over the kernels, threads, and the
+// public entry points over them.
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
@@ -268,7 +269,7 @@ axis_run run_at(int pos, int n, axis_grid a)
 // blocks where the whole frame's placement puts them, and the band's rows
 // that fall in it.
 template <typename P>
-frame_args<P> part(const frame_args<P>& f, int x, int y, int w, int h)
+frame_args<P> sub_frame(const frame_args<P>& f, int x, int y, int w, int h)
 {
     const spot a = block_at(f.turn, f.width, f.height, x, y),
                b = block_at(f.turn, f.width, f.height, x + w - 1, y + h - 1);
@@ -317,7 +318,7 @@ void scale_padded(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
                                f.y_end + 1};
     run_kernel(isa, padded);
     // The cell's blocks of the band, from where the padded frame put them.
-    const frame_args<P> inner = part(padded, 1, 1, f.width, f.height);
+    const frame_args<P> inner = sub_frame(padded, 1, 1, f.width, f.height);
     const rect r = band_output(f);
     for (std::ptrdiff_t row = r.row; row < r.row + r.height; ++row)
         std::memcpy(offset_bytes(f.dst, row * f.dst_pitch) + r.column,
@@ -367,7 +368,7 @@ void scale_band(lq2x_isa isa, const frame_args<P>& f, const options& opt)
         const int height = rows.cell ? int(std::min<std::int64_t>(down.cell, f.height - top)) : rows.length;
         for (int x = 0; x < f.width;) {
             const axis_run columns = run_at(x, f.width, across);
-            const frame_args<P> p = part(f, x, top, columns.length, height);
+            const frame_args<P> p = sub_frame(f, x, top, columns.length, height);
             if (rows.cell && columns.cell)
                 scale_cell(isa, p, opt.edge_x, opt.edge_y);
             else
