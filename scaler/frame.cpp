@@ -136,9 +136,11 @@ void with_turn(orientation turn, Fn fn)
     }
 }
 
-// Rescales the pixels of a frame's band whose neighbours reach past a border
-// that is not clamped: the border ring, where the kernels (which clamp) differ.
-// With `all`, every pixel of the band.
+// Rescales with the edge modes, where the kernels (which clamp) differ, the
+// pixels of a frame's band at its left and right ends (for a non-clamped
+// edge_x), but not those of its top and bottom rows when edge_y is not
+// clamped: those are redone whole, from a padded copy. With `all`, every
+// pixel of the band.
 template <orientation TURN, typename P>
 void walk_edges(const frame_args<P>& f, edge ex, edge ey, bool all)
 {
@@ -150,9 +152,9 @@ void walk_edges(const frame_args<P>& f, edge ex, edge ey, bool all)
     for (int y = f.y_begin; y < f.y_end; ++y) {
         const row_spot<P> at = row_start<TURN>(f, y);
         const auto row_block = [&](int x) { return block(x, y); };
-        if (all || (ey != edge::clamp && (y == 0 || y == f.height - 1))) {
+        if (all) {
             place_row<TURN>(at, 0, f.width, row_block);
-        } else if (ex != edge::clamp) {
+        } else if (ex != edge::clamp && (ey == edge::clamp || (y > 0 && y < f.height - 1))) {
             // Not `all`, so the frame is at least three pixels wide.
             place_row<TURN>(at, 0, 1, row_block);
             place_row<TURN>(at, f.width - 1, f.width, row_block);
@@ -303,32 +305,39 @@ rect band_output(const frame_args<P>& f)
     return {column, row, std::max(a.column, b.column) + 2 - column, std::max(a.row, b.row) + 2 - row};
 }
 
+// Scales the w x h rectangle at (x0, y0) of a cell (the rows of it in the
+// band) from a copy on the stack with its ring of neighbours as the edge
+// modes make them. (w + 2) * (h + 2) <= PADDED_PIXELS.
 template <typename P>
-void scale_padded(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
+void scale_padded(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey, int x0, int y0, int w, int h)
 {
-    const int pw = f.width + 2, ph = f.height + 2;
+    const frame_args<P> r = sub_frame(f, x0, y0, w, h);
+    if (r.y_begin >= r.y_end)
+        return;
+    const int pw = w + 2, ph = h + 2;
+    assert(pw * ph <= PADDED_PIXELS);
     P src[PADDED_PIXELS];
     P out[4 * PADDED_PIXELS];
     // All of it, band or not: the kernels may read rows past a band's.
-    for (int y = -1; y <= f.height; ++y)
-        for (int x = -1; x <= f.width; ++x)
-            src[(y + 1) * pw + x + 1] = source_pixel(f, ex, ey, x, y);
+    for (int y = -1; y <= h; ++y)
+        for (int x = -1; x <= w; ++x)
+            src[(y + 1) * pw + x + 1] = source_pixel(f, ex, ey, x0 + x, y0 + y);
     const std::ptrdiff_t out_pitch = scaled_size(pw, ph, f.turn).width * std::ptrdiff_t(sizeof(P));
-    const frame_args<P> padded{src, pw * std::ptrdiff_t(sizeof(P)), out, out_pitch, pw, ph, f.turn, f.y_begin + 1,
-                               f.y_end + 1};
+    const frame_args<P> padded{src, pw * std::ptrdiff_t(sizeof(P)), out, out_pitch, pw, ph, f.turn, r.y_begin + 1,
+                               r.y_end + 1};
     run_kernel(isa, padded);
-    // The cell's blocks of the band, from where the padded frame put them.
-    const frame_args<P> inner = sub_frame(padded, 1, 1, f.width, f.height);
-    const rect r = band_output(f);
-    for (std::ptrdiff_t row = r.row; row < r.row + r.height; ++row)
-        std::memcpy(offset_bytes(f.dst, row * f.dst_pitch) + r.column,
-                    offset_bytes(inner.dst, row * inner.dst_pitch) + r.column, std::size_t(r.width) * sizeof(P));
+    // The rectangle's blocks of the band, from where the padded frame put them.
+    const frame_args<P> inner = sub_frame(padded, 1, 1, w, h);
+    const rect o = band_output(r);
+    for (std::ptrdiff_t row = o.row; row < o.row + o.height; ++row)
+        std::memcpy(offset_bytes(r.dst, row * r.dst_pitch) + o.column,
+                    offset_bytes(inner.dst, row * inner.dst_pitch) + o.column, std::size_t(o.width) * sizeof(P));
 }
 
 // One cell. With clamped edges the kernel scales it as a frame of its own.
-// Otherwise a small cell is scaled from a padded copy; in a larger one the
-// kernel gives every pixel whose neighbours stay inside it and the portable
-// walk the border ring.
+// Otherwise a small cell is scaled whole from a padded copy; in a larger one
+// the kernel gives every pixel whose neighbours stay inside it, padded
+// copies the top and bottom rows and the portable walk the two end columns.
 template <typename P>
 void scale_cell(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
 {
@@ -336,18 +345,23 @@ void scale_cell(lq2x_isa isa, const frame_args<P>& f, edge ex, edge ey)
         return run_kernel(isa, f);
     // With a non-clamped edge on an axis two pixels or shorter, all is ring.
     const bool all = (ex != edge::clamp && f.width <= 2) || (ey != edge::clamp && f.height <= 2);
-    if (!all && (f.width + 2) * (f.height + 2) <= PADDED_PIXELS)
-        return scale_padded(isa, f, ex, ey);
+    if (all)
+        return with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(f, ex, ey, true); });
+    if ((f.width + 2) * (f.height + 2) <= PADDED_PIXELS)
+        return scale_padded(isa, f, ex, ey, 0, 0, f.width, f.height);
     // A strip of rows at a time, so that the ring's pixels at its ends are
     // still in cache from the kernel's pass.
-    constexpr int STRIP = 32;
+    constexpr int STRIP = 32, ROW_PIECE = PADDED_PIXELS / 3 - 2;
     for (int y = f.y_begin; y < f.y_end; y += STRIP) {
         frame_args<P> strip = f;
         strip.y_begin = y;
         strip.y_end = std::min(y + STRIP, f.y_end);
-        if (!all)
-            run_kernel(isa, strip);
-        with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(strip, ex, ey, all); });
+        run_kernel(isa, strip);
+        if (ey != edge::clamp)
+            for (const int ring_row : {0, f.height - 1})
+                for (int x = 0; x < f.width; x += ROW_PIECE)
+                    scale_padded(isa, strip, ex, ey, x, ring_row, std::min(ROW_PIECE, f.width - x), 1);
+        with_turn(f.turn, [&]<orientation TURN>() { walk_edges<TURN>(strip, ex, ey, false); });
     }
 }
 

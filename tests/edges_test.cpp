@@ -108,11 +108,13 @@ INSTANTIATE_TEST_SUITE_P(Edges, EveryIsa, testing::ValuesIn(ISAS),
                          [](const testing::TestParamInfo<lq2x_isa>& i) { return std::string(name(i.param)); });
 
 // Whole frames: every pair of edge modes, every turn, both pixel types,
-// sizes from one pixel to more than a vector of lanes.
+// sizes from one pixel to more than a vector of lanes, and frames too large
+// to be scaled from one padded copy (rows longer than one padded piece too).
 template <typename P>
 void whole_frames(lq2x_isa isa)
 {
-    const std::pair<int, int> sizes[] = {{1, 1}, {1, 5}, {6, 1}, {2, 2}, {7, 5}, {13, 34}, {37, 19}, {66, 9}};
+    const std::pair<int, int> sizes[] = {{1, 1}, {1, 5}, {6, 1}, {2, 2},   {7, 5},
+                                         {13, 34}, {37, 19}, {66, 9}, {40, 41}, {800, 4}};
     std::uint32_t seed = 1;
     for (const auto& [w, h] : sizes)
         for (const edge ex : EDGES)
