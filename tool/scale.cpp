@@ -1,6 +1,7 @@
 #include "scale.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -26,7 +27,10 @@ std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, cons
         pixels = std::move(next);
         width = int(out.width);
         height = int(out.height);
-        g = {2 * g.width, 2 * g.height, 2 * g.margin, 2 * g.spacing};
+        // Past the largest int a cell, margin or spacing is as good as
+        // endless: every picture is smaller.
+        const auto twice = [](std::int32_t v) { return v > INT32_MAX / 2 ? INT32_MAX : 2 * v; };
+        g = {twice(g.width), twice(g.height), twice(g.margin), twice(g.spacing)};
     }
     return pixels;
 }
