@@ -8,8 +8,8 @@
 namespace {
 
 // The first version's options, which every caller knows: fields added later
-// go after `threads`.
-constexpr std::uint32_t OPTIONS_V1_SIZE = offsetof(lq2x_options, threads) + sizeof(std::int32_t);
+// go after `tile_spacing`.
+constexpr std::uint32_t OPTIONS_V1_SIZE = sizeof(lq2x_options);
 
 // The caller's options as the library knows them: fields past the caller's
 // `size` keep their defaults, and fields past the library's own must be zero,
@@ -28,6 +28,9 @@ bool read_options(const lq2x_options* given, lq2x::options& out)
     }
     out.turn = lq2x::orientation(o.orientation);
     out.threads = o.threads;
+    out.edge_x = lq2x::edge(o.edge_x);
+    out.edge_y = lq2x::edge(o.edge_y);
+    out.tile = {o.tile_width, o.tile_height, o.tile_margin, o.tile_spacing};
     return true;
 }
 
@@ -53,6 +56,8 @@ lq2x_options lq2x_default_options(void)
     o.size = sizeof(lq2x_options);
     o.orientation = LQ2X_UPRIGHT;
     o.threads = 1;
+    o.edge_x = LQ2X_EDGE_CLAMP;
+    o.edge_y = LQ2X_EDGE_CLAMP;
     return o;
 }
 
@@ -99,6 +104,7 @@ const char* lq2x_describe(lq2x_status status)
     case LQ2X_ERROR_OVERLAP: return "source and output images overlap";
     case LQ2X_ERROR_BAD_OPTIONS: return "options are not valid for this version of the library";
     case LQ2X_ERROR_BAD_ROWS: return "row range is outside the image";
+    case LQ2X_ERROR_BAD_GRID: return "tile grid has a cell size below 1, or a negative margin or spacing";
     }
     return "unknown error";
 }

@@ -15,6 +15,10 @@ lq2x_status c_scale8888(const uint32_t* src, int32_t width, int32_t height, uint
                         int32_t dst_height, int32_t orientation, int32_t threads);
 lq2x_status c_scale8888_rows(const uint32_t* src, int32_t width, int32_t height, uint32_t* dst, int32_t dst_width,
                              int32_t dst_height, int32_t y0, int32_t y1, int32_t orientation);
+/* Packed 32-bit frames upright, with edge modes and a tile grid. */
+lq2x_status c_scale8888_tiled(const uint32_t* src, int32_t width, int32_t height, uint32_t* dst, int32_t edge_x,
+                              int32_t edge_y, int32_t tile_width, int32_t tile_height, int32_t margin,
+                              int32_t spacing);
 
 #ifdef __cplusplus
 }

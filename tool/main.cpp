@@ -4,7 +4,8 @@
 //     lq2x [options] -o DIR INPUT...
 //
 // Exit status: 0 all done, 1 some input failed (the others are still done),
-// 2 the command line was wrong.
+// 2 the command line was wrong (for a --tile-margin, only known once a file
+// is decoded: that file is refused, the others are still done).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -21,6 +22,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "codecs.h"
@@ -94,10 +96,12 @@ private:
     bool show_;
 };
 
-// Why a file failed, and which: the input, or the output it was to go to.
+// Why a file failed, and which: the input, or the output it was to go to;
+// and whether the command line was at fault (exit 2).
 struct fault {
     std::string why;
     bool output = false;
+    bool usage = false;
 };
 
 // One file, start to end.
@@ -117,6 +121,8 @@ std::optional<fault> run(const job& j, const settings& s, const std::set<tool::f
         return std::nullopt;
     } catch (const tool::output_failure& e) {
         return fault{e.what(), true};
+    } catch (const tool::grid_misfit& e) {
+        return fault{e.what(), false, true};
     } catch (const tool::failure& e) {
         return fault{e.what()};
     } catch (const std::bad_alloc&) {
@@ -145,6 +151,26 @@ CLI::Option* add_number(CLI::App& app, const std::string& name, T& target, std::
         ->default_str(std::to_string(target));
 }
 
+// --edge: one mode for both axes, or H,V.
+std::optional<std::pair<lq2x::edge, lq2x::edge>> parse_edges(const std::string& text)
+{
+    const auto mode = [](const std::string& word) -> std::optional<lq2x::edge> {
+        if (word == "clamp")
+            return lq2x::edge::clamp;
+        if (word == "wrap")
+            return lq2x::edge::wrap;
+        if (word == "transparent")
+            return lq2x::edge::transparent;
+        return std::nullopt;
+    };
+    const std::size_t comma = text.find(',');
+    const auto h = mode(text.substr(0, comma));
+    const auto v = comma == std::string::npos ? h : mode(text.substr(comma + 1));
+    if (!h || !v)
+        return std::nullopt;
+    return std::pair{*h, *v};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -154,7 +180,9 @@ int main(int argc, char** argv)
                  "name's extension says (.png .ppm .pgm .pam .pnm .raw), or --format.",
                  "lq2x"};
     std::vector<std::string> files;
-    std::string out_dir, rotate = "none", format_word;
+    std::string out_dir, rotate = "none", format_word, edge_words = "clamp";
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> tile;
+    std::int32_t tile_margin = 0, tile_spacing = 0;
     int factor = 2, threads = 0, level = tool::encode_options{}.png_level;
     bool rgb565 = false;
     std::uint64_t max_pixels = tool::size_limit{}.max_pixels;
@@ -185,6 +213,23 @@ int main(int argc, char** argv)
                    "Output format: png, ppm, pgm, pam, pnm or raw (without it, a name's extension decides, and "
                    "standard output gets the input's format)")
         ->check(CLI::IsMember({"png", "ppm", "pgm", "pam", "pnm", "raw"}));
+    app.add_option("--edge", edge_words,
+                   "What border pixels see beyond the image (or each --tile cell): clamp (the nearest pixel),\n"
+                   "wrap (the opposite border: seamless textures) or transparent (transparent black);\n"
+                   "one mode for both axes, or H,V")
+        ->capture_default_str();
+    app.add_option_function<std::string>(
+           "--tile",
+           [&tile](const std::string& text) {
+               tile = tool::parse_dimensions(text, std::uint64_t(INT32_MAX));
+               if (!tile)
+                   throw CLI::ValidationError("--tile", "wants WIDTHxHEIGHT of at least 1x1, as in 16x16, not '" +
+                                                            text + "'");
+           },
+           "WxH cells of a sprite sheet or tileset, each scaled on its own")
+        ->type_name("WxH");
+    add_number(app, "--tile-margin", tile_margin, 0, INT32_MAX, "Pixels before the first --tile cell, left and top");
+    add_number(app, "--tile-spacing", tile_spacing, 0, INT32_MAX, "Pixels between --tile cells");
     add_number(app, "--max-pixels", max_pixels, 1, MAX_PIXELS,
                "Refuse images whose result would have more pixels, and inputs larger than such an image can be");
     add_number(app, "--png-level", level, 0, 12, "Deflate level of PNG output, 0-12 (10-12: smallest, many times slower)");
@@ -194,6 +239,8 @@ int main(int argc, char** argv)
                "  lq2x --scale 4 --rotate cw sheet.png sheet4x.png\n"
                "  lq2x -o big/ tiles/*.png\n"
                "  lq2x --rgb565 --rotate ccw --size 160x102 test.raw LQ2x.raw   (the test bench, exactly)\n"
+               "  lq2x --tile 16x16 --tile-margin 1 --tile-spacing 1 --edge transparent sheet.png sheet2x.png\n"
+               "  lq2x --edge wrap texture.png texture2x.png\n"
                "  convert in.gif png:- | lq2x - out.png\n"
                "\n"
                "Pixels with alpha 0 count as equal whatever their colour bits. 16-bit samples are scaled\n"
@@ -201,6 +248,9 @@ int main(int argc, char** argv)
                "Standard output (-) gets the input's own format (PNG for PNG, PGM, PPM or PAM as read,\n"
                "raw for raw) unless --format says otherwise.\n"
                "An existing FIFO or device as OUTPUT is written to directly; a file is replaced whole.\n"
+               "Pixels in a --tile margin or spacing are doubled as they are. An image without alpha\n"
+               "scaled with transparent edges is written with alpha. A --tile-margin that leaves no cell\n"
+               "in an image is a usage error for that file (the other files are still done).\n"
                "Exit status: 0 all done, 1 some input failed (the others are done), 2 usage,\n"
                "128 + N when ended by signal N (temporary files removed).");
     try {
@@ -223,6 +273,18 @@ int main(int argc, char** argv)
     s.encode.png_level = level;
     if (!format_word.empty())
         s.format = tool::format_from_word(format_word);
+    if (const auto edges = parse_edges(edge_words)) {
+        std::tie(s.scale.edge_x, s.scale.edge_y) = *edges;
+    } else {
+        std::fprintf(stderr, "lq2x: --edge wants clamp, wrap or transparent, or two of them as H,V\n");
+        return 2;
+    }
+    if (tile) {
+        s.scale.tile = {std::int32_t(tile->first), std::int32_t(tile->second), tile_margin, tile_spacing};
+    } else if (tile_margin != 0 || tile_spacing != 0) {
+        std::fprintf(stderr, "lq2x: --tile-margin and --tile-spacing need --tile\n");
+        return 2;
+    }
 
     std::vector<job> jobs;
     if (out_dir.empty()) {
@@ -275,11 +337,11 @@ int main(int argc, char** argv)
         if (const auto id = tool::identify(j.input, STDIN_FILENO))
             inputs.insert(*id);
     std::atomic<std::size_t> next = 0;
-    std::atomic<bool> any_failed = false;
+    std::atomic<bool> any_failed = false, any_usage = false;
     const auto work = [&] {
         for (std::size_t i; (i = next++) < jobs.size();) {
             if (const auto f = run(jobs[i], s, inputs)) {
-                any_failed = true;
+                (f->usage ? any_usage : any_failed) = true;
                 report.failed(f->output ? jobs[i].output : jobs[i].input, f->why, f->output);
             }
             report.finished();
@@ -291,5 +353,5 @@ int main(int argc, char** argv)
     work();
     for (std::thread& t : pool)
         t.join();
-    return any_failed ? 1 : 0;
+    return any_usage ? 2 : any_failed ? 1 : 0;
 }

@@ -4,12 +4,22 @@
 // Writes raw 24-bit RGB to the file named by its argument.
 //
 //     lq2x_make_sample test.raw
+//
+// It also draws, from the same palette, the README's pictures of edge modes
+// and tile grids (docs/make_figures.sh), as PAM files with alpha:
+//
+//     lq2x_make_sample --sheet sheet.pam      a tileset of 16 x 16 cells cut from the landscape
+//     lq2x_make_sample --texture texture.pam  a seamless 32 x 32 texture
 
+#include <algorithm>
 #include <array>
+#include <utility>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -216,12 +226,105 @@ void draw()
     }
 }
 
+// A picture with alpha, for the sheet and the texture.
+struct canvas {
+    int width, height;
+    bool wraps; // coordinates wrap around: a seamless texture
+    std::vector<rgb> colour;
+    std::vector<bool> opaque;
+
+    canvas(int w, int h, bool wrap) : width(w), height(h), wraps(wrap), colour(std::size_t(w) * h), opaque(colour.size()) {}
+
+    void put(int x, int y, rgb c)
+    {
+        if (wraps)
+            x = (x % width + width) % width, y = (y % height + height) % height;
+        if (x >= 0 && x < width && y >= 0 && y < height) {
+            colour[std::size_t(y) * width + x] = c;
+            opaque[std::size_t(y) * width + x] = true;
+        }
+    }
+    void rect(int x0, int y0, int x1, int y1, rgb c)
+    {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                put(x, y, c);
+    }
+    void disc(int cx, int cy, int r, rgb fill, rgb edge)
+    {
+        for (int y = cy - r; y <= cy + r; ++y)
+            for (int x = cx - r; x <= cx + r; ++x) {
+                const int d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                if (d <= r * r + r / 2)
+                    put(x, y, d <= (r - 1) * (r - 1) + (r - 1) / 2 ? fill : edge);
+            }
+    }
+};
+
+// A tileset as a map editor cuts one: the landscape's top 160 x 96 cut into
+// 16 x 16 tiles and laid out in another order, so that each tile's
+// neighbours on the sheet are unrelated to it.
+canvas sheet()
+{
+    constexpr int CELL = 16, COLUMNS = W / CELL, ROWS = 96 / CELL, TILES = COLUMNS * ROWS;
+    draw();
+    canvas c(W, ROWS * CELL, false);
+    for (int i = 0; i < TILES; ++i) {
+        const int from = i * 7 % TILES; // 7 and 60 share no factor: every tile once
+        for (int y = 0; y < CELL; ++y)
+            for (int x = 0; x < CELL; ++x)
+                c.put(i % COLUMNS * CELL + x, i / COLUMNS * CELL + y,
+                      frame[from / COLUMNS * CELL + y][from % COLUMNS * CELL + x]);
+    }
+    return c;
+}
+
+// A seamless 32 x 32 texture: cobbles of a few sizes on grass, drawn with
+// wrapping coordinates so that stones cut by one border continue at the other.
+canvas texture()
+{
+    canvas c(32, 32, true);
+    c.rect(0, 0, 31, 31, GRASS);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            if ((x * 3 + y * 5) % 11 == 0)
+                c.put(x, y, (x + y) % 2 ? GRASS_DARK : GRASS_LIGHT);
+    const int stones[][3] = {{0, 0, 5}, {14, 6, 4}, {26, 17, 5}, {8, 22, 4}, {20, 30, 3}, {31, 9, 3}, {3, 13, 2}};
+    for (const auto& [x, y, r] : stones)
+        c.disc(x, y, r, (x + y) % 2 ? ROCK : PATH, OUTLINE);
+    return c;
+}
+
+// PAM, RGB_ALPHA, 8 bits a sample.
+bool write_pam(const char* name, const canvas& c)
+{
+    std::FILE* f = std::fopen(name, "wb");
+    if (!f)
+        return false;
+    bool ok = std::fprintf(f, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", c.width,
+                           c.height) > 0;
+    for (std::size_t i = 0; i < c.colour.size(); ++i) {
+        const rgb p = c.colour[i];
+        const int a = c.opaque[i] ? 255 : 0;
+        ok = ok && std::fputc(p.r, f) != EOF && std::fputc(p.g, f) != EOF && std::fputc(p.b, f) != EOF &&
+             std::fputc(a, f) != EOF;
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && (std::string_view(argv[1]) == "--sheet" || std::string_view(argv[1]) == "--texture")) {
+        if (!write_pam(argv[2], std::string_view(argv[1]) == "--sheet" ? sheet() : texture())) {
+            std::perror(argv[2]);
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: lq2x_make_sample OUTPUT.raw\n");
+        std::fprintf(stderr, "usage: lq2x_make_sample OUTPUT.raw | --sheet OUTPUT.pam | --texture OUTPUT.pam\n");
         return 2;
     }
     draw();

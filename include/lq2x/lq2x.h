@@ -43,8 +43,9 @@ typedef enum lq2x_status {
     LQ2X_ERROR_BAD_PITCH = 3,        /* not a whole number of pixels, shorter than a row, or 2^31 bytes or more */
     LQ2X_ERROR_OUTPUT_TOO_SMALL = 4, /* the output frame is smaller than the scaled frame */
     LQ2X_ERROR_OVERLAP = 5,          /* the source and the output share memory */
-    LQ2X_ERROR_BAD_OPTIONS = 6,      /* an unknown orientation, or an options size this library cannot read */
-    LQ2X_ERROR_BAD_ROWS = 7          /* a row range outside the frame */
+    LQ2X_ERROR_BAD_OPTIONS = 6,      /* an unknown orientation or edge mode, or an options size it cannot read */
+    LQ2X_ERROR_BAD_ROWS = 7,         /* a row range outside the frame */
+    LQ2X_ERROR_BAD_GRID = 8          /* a tile grid with a cell size below 1, or a negative margin or spacing */
 } lq2x_status;
 
 /* Where the scaled frame goes. Source pixel (x, y) of a width x height frame
@@ -54,6 +55,13 @@ typedef enum lq2x_status {
  *   LQ2X_CW:      column 2(height-1-y),   row 2x            (2*height x 2*width out) */
 typedef enum lq2x_orientation { LQ2X_UPRIGHT = 0, LQ2X_CCW = 1, LQ2X_CW = 2 } lq2x_orientation;
 
+/* What a frame's border pixels see beyond it, on one axis:
+ *   LQ2X_EDGE_CLAMP:       the nearest pixel of the frame (the default)
+ *   LQ2X_EDGE_WRAP:        the opposite border's pixels, as in a seamless texture
+ *   LQ2X_EDGE_TRANSPARENT: the all-zero pixel (transparent black for 32-bit
+ *                          pixels, black for RGB565) */
+typedef enum lq2x_edge { LQ2X_EDGE_CLAMP = 0, LQ2X_EDGE_WRAP = 1, LQ2X_EDGE_TRANSPARENT = 2 } lq2x_edge;
+
 /* How to scale. Start from lq2x_default_options(), which sets `size`; later
  * versions add fields at the end, and `size` tells the library how much of
  * the struct its caller knows. */
@@ -61,6 +69,24 @@ typedef struct lq2x_options {
     uint32_t size;        /* sizeof(lq2x_options) of the caller's header */
     int32_t orientation;  /* an lq2x_orientation; default LQ2X_UPRIGHT */
     int32_t threads;      /* bands of rows scaled at once; 0 or less: one per hardware thread; default 1 */
+    int32_t edge_x;       /* an lq2x_edge for the left and right borders; default LQ2X_EDGE_CLAMP */
+    int32_t edge_y;       /* an lq2x_edge for the top and bottom borders; default LQ2X_EDGE_CLAMP */
+    /* A tile grid, as tileset editors describe sprite sheets: cells of
+     * tile_width x tile_height pixels, the first tile_margin pixels from the
+     * left and top, tile_spacing pixels apart. Each cell is scaled as a frame
+     * of its own, with the edge modes at its borders, and its blocks land
+     * where the whole image's placement puts them; margin and spacing pixels
+     * belong to no cell and each becomes a 2x2 block of itself; cells cut
+     * short by the image's right or bottom border are scaled as smaller
+     * cells. A margin past the image leaves no cell: every pixel is doubled.
+     * tile_width = tile_height = 0 (the default): no grid, the whole image is
+     * one frame, and margin and spacing must be 0. Anything else with a size
+     * below 1, or a negative margin or spacing, is LQ2X_ERROR_BAD_GRID. Row
+     * ranges and threads split cells anywhere and give the same bits. */
+    int32_t tile_width;
+    int32_t tile_height;
+    int32_t tile_margin;
+    int32_t tile_spacing;
 } lq2x_options;
 
 LQ2X_API lq2x_options lq2x_default_options(void);

@@ -61,6 +61,15 @@ constexpr size scaled_size(std::int64_t width, std::int64_t height, orientation 
     return turn == orientation::upright ? size{2 * width, 2 * height} : size{2 * height, 2 * width};
 }
 
+// What a frame's border pixels see beyond it, on one axis (see lq2x_edge).
+enum class edge { clamp = LQ2X_EDGE_CLAMP, wrap = LQ2X_EDGE_WRAP, transparent = LQ2X_EDGE_TRANSPARENT };
+
+// A tile grid (see lq2x_options): cells of width x height pixels, `margin`
+// pixels from the left and top, `spacing` pixels apart. 0 x 0: no grid.
+struct grid {
+    std::int32_t width = 0, height = 0, margin = 0, spacing = 0;
+};
+
 // The C interface's status codes, by name.
 enum class error {
     none = LQ2X_OK,
@@ -71,6 +80,7 @@ enum class error {
     overlap = LQ2X_ERROR_OVERLAP,
     bad_options = LQ2X_ERROR_BAD_OPTIONS,
     bad_rows = LQ2X_ERROR_BAD_ROWS,
+    bad_grid = LQ2X_ERROR_BAD_GRID,
 };
 
 // One line of English for an error.
@@ -79,6 +89,8 @@ inline const char* describe(error e) { return lq2x_describe(lq2x_status(e)); }
 struct options {
     orientation turn = orientation::upright;
     int threads = 1; // 0 or less: one per hardware thread
+    edge edge_x = edge::clamp, edge_y = edge::clamp;
+    grid tile{};
 };
 
 // Scales src into the top-left scaled_size of dst, placed as options.turn
