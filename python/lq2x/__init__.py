@@ -122,10 +122,16 @@ def _in_place(words: np.ndarray, row_bytes: int) -> Optional[int]:
 def _invisible_with_colour(words: np.ndarray) -> Optional[np.ndarray]:
     """Pixels with alpha 0 count as equal, so they are scaled as all zero: the mask of
     those pixels when some of them carry colour bits, else None."""
-    if words.size == 0 or (sys.byteorder == "little" and words.min() >= 0x01000000):
-        return None  # no alpha 0 at all, found in one pass
+    if words.size == 0:
+        return None
+    if sys.byteorder == "little":
+        # Alpha is the top byte: invisible words are those below 2^24, and
+        # those with colour bits 1 to 2^24 - 1. Each test is one fast pass.
+        if words.min() >= 0x01000000 or not ((words - np.uint32(1)) < np.uint32(0x00FFFFFF)).any():
+            return None
+        return words < 0x01000000
     invisible = (words & _ALPHA_BITS) == 0
-    return invisible if words[invisible].any() else None
+    return invisible if (invisible & (words != 0)).any() else None
 
 
 def _check_size(array: np.ndarray, passes: int) -> None:
