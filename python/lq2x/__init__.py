@@ -11,8 +11,6 @@ threads scale images in parallel. Results are bit for bit those of the `lq2x`
 command-line tool with the same options.
 """
 
-from __future__ import annotations
-
 import ctypes
 import operator
 import sys
@@ -201,8 +199,8 @@ def scale(array: np.ndarray, *, rotate: Rotate = "none", scale: int = 2, edge: E
         uint8, H x W x 4   RGBA; H x W x 3 RGB; H x W x 2 grey and alpha; H x W grey.
                            Every channel is scaled alike, as 8 bits. Pixels whose
                            alpha is 0 count as equal whatever their colour (they
-                           come out all zero), as in the lq2x tool. The result has
-                           the same channels.
+                           are made all zero first), as in the lq2x tool. The
+                           result has the same channels.
         uint16, H x W      RGB565 words (red in the top 5 bits), scaled with
                            16-bit arithmetic, as the test bench.
 
@@ -265,14 +263,15 @@ def scale_image(image: "Image.Image", **options: Any) -> "Image.Image":
 
     Takes the same keyword options as lq2x.scale. Grey stays grey ("1" becomes
     "L"), grey with alpha stays "LA", RGB stays RGB, RGBA stays RGBA; palette
-    images come back as RGBA when they have transparency and as RGB when not.
+    images ("P", "PA") come back as RGBA when they have transparency and as RGB
+    when not.
     Other modes (16-bit, float, CMYK, ...) raise ValueError: convert them first.
     """
     from PIL import Image
 
     mode = image.mode
-    target = {"1": "L", "L": "L", "LA": "LA", "La": "LA", "RGB": "RGB", "RGBA": "RGBA", "RGBa": "RGBA",
-              "RGBX": "RGB", "PA": "RGBA", "P": "RGBA" if "transparency" in image.info else "RGB"}.get(mode)
+    target = {"1": "L", "L": "L", "LA": "LA", "RGB": "RGB", "RGBA": "RGBA", "PA": "RGBA",
+              "P": "RGBA" if "transparency" in image.info else "RGB"}.get(mode)
     if target is None:
         raise ValueError(f"lq2x.scale_image takes grey, RGB, RGBA and palette images, not mode {mode!r}; "
                          "convert it first, e.g. image.convert('RGBA')")

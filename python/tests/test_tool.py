@@ -107,3 +107,24 @@ def test_pillow_modes_without_8_bit_channels_are_refused(mode):
     image = Image.new(mode, (4, 3))
     with pytest.raises(ValueError, match=f"not mode '{mode}'"):
         lq2x.scale_image(image)
+
+
+def test_palette_with_alpha_is_rgba(rng):
+    rgba = art(rng, 10, 12, 4)
+    image = Image.fromarray(rgba, "RGBA").convert("P").convert("PA")
+    assert image.mode == "PA"
+    got = lq2x.scale_image(image, rotate="ccw")
+    assert got.mode == "RGBA"
+    assert np.array_equal(np.asarray(got), lq2x.scale(np.asarray(image.convert("RGBA")), rotate="ccw"))
+
+
+@pytest.mark.parametrize("channels", [1, 2, 3, 4])
+def test_slices_of_bigger_arrays_equal_the_tool(tool, tmp_path, rng, channels):
+    pixels = art(rng, 30, 41, channels)
+    expected = tool_scale(tool, tmp_path, pixels[5:25, 7:33], "--rotate", "ccw", "--scale", 4)
+    assert np.array_equal(lq2x.scale(pixels[5:25, 7:33], rotate="ccw", scale=4), expected)
+    rgb = pixels[..., :3] if channels >= 3 else None
+    if rgb is not None:  # RGB565 words cut out of a bigger frame
+        words = to565(rgb)
+        expected = tool_scale(tool, tmp_path, np.ascontiguousarray(rgb[3:20, 2:30]), "--rgb565", "--rotate", "cw")
+        assert np.array_equal(from565(lq2x.scale(words[3:20, 2:30], rotate="cw")), expected)
