@@ -125,7 +125,7 @@ def _invisible_with_colour(words: np.ndarray) -> Optional[np.ndarray]:
     if sys.byteorder == "little":
         # Alpha is the top byte: invisible words are those below 2^24, and
         # those with colour bits 1 to 2^24 - 1. Each test is one fast pass.
-        if words.min() >= 0x01000000 or not ((words - np.uint32(1)) < np.uint32(0x00FFFFFF)).any():
+        if int(words.min()) >= 0x01000000 or not ((words - np.uint32(1)) < np.uint32(0x00FFFFFF)).any():
             return None
         return words < 0x01000000
     invisible = (words & _ALPHA_BITS) == 0
