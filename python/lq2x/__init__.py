@@ -215,8 +215,8 @@ def scale(array: np.ndarray, *, rotate: Rotate = "none", scale: int = 2, edge: E
         tile     (width, height) of the cells of a sprite sheet or tile set: each
                  cell is scaled on its own, with `edge` at its borders.
         tile_margin, tile_spacing
-                 pixels before the first cell (left and top) and between cells;
-                 these pixels belong to no cell and are each doubled.
+                 pixels before the first cell (left and top) and between cells
+                 (with `tile` only); they belong to no cell and are each doubled.
         threads  bands of rows scaled at once; 0 (the default): one per
                  hardware thread.
 
