@@ -14,7 +14,7 @@ import numpy as np
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
-BUILD = Path(os.environ.get("LQ2X_BUILD_DIR", ROOT / "build" / "release"))
+BUILD = Path(os.environ.get("LQ2X_BUILD_DIR", ROOT / "build" / "release")).resolve()  # programs run in other folders
 SAMPLE = ROOT / "harness" / "sample" / "test.raw"
 SAMPLE_SIZE = (102, 160)  # rows, columns
 
