@@ -78,6 +78,9 @@ def test_colour_under_alpha_0_changes_nothing_and_is_not_written(rng):
     assert not np.shares_memory(_source(noisy)[0], noisy)
     cleaned = clean(noisy)
     assert np.shares_memory(_source(cleaned)[0], cleaned)
+    # The copy of any other layout is cleaned too.
+    for name, array, _ in layouts(noisy):
+        assert np.array_equal(lq2x.scale(array, rotate="ccw", scale=4), got), name
 
 
 def test_grey_alpha_zeroes_invisible_grey(rng):
