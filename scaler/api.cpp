@@ -99,6 +99,7 @@ const char* lq2x_describe(lq2x_status status)
     case LQ2X_ERROR_OVERLAP: return "source and output images overlap";
     case LQ2X_ERROR_BAD_OPTIONS: return "options are not valid for this version of the library";
     case LQ2X_ERROR_BAD_ROWS: return "row range is outside the image";
+    case LQ2X_ERROR_BAD_GRID: return "tile grid has a cell size below 1, or a negative margin or spacing";
     }
     return "unknown error";
 }
