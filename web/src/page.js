@@ -228,5 +228,9 @@ const drag_to = (e) => {
     $('split').value = String(Math.round((100 * (e.clientX - box.left)) / Math.max(1, box.width)));
     split();
 };
-compare.addEventListener('pointerdown', (e) => { compare.setPointerCapture(e.pointerId); drag_to(e); });
+compare.addEventListener('pointerdown', (e) => {
+    e.preventDefault(); // no native drag of the pictures
+    compare.setPointerCapture(e.pointerId);
+    drag_to(e);
+});
 compare.addEventListener('pointermove', (e) => { if (compare.hasPointerCapture(e.pointerId)) drag_to(e); });

@@ -27,6 +27,10 @@ function sample_reader(data, depth, row_length) {
 }
 
 export function decode(bytes) {
+    // The decoder takes interlaced rows of packed samples for whole bytes.
+    const ihdr = 8 + 8; // signature, then IHDR's length and type
+    if (bytes.length > ihdr + 12 && bytes[ihdr + 8] < 8 && bytes[ihdr + 12] === 1)
+        throw new Error('interlaced PNGs of fewer than 8 bits a sample cannot be read here (the command-line tool reads them)');
     const png = decode_png(bytes);
     const { width, height, depth, channels } = png;
     const rgba = new Uint8Array(width * height * 4);
