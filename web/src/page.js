@@ -107,7 +107,9 @@ function render_list() {
         b.textContent = `${p.name}: ${state}`;
         if (p.error) b.classList.add('error');
         if (p.result) {
+            li.dataset.decodeMs = p.result.times.decode.toFixed(1);
             li.dataset.scaleMs = p.result.times.scale.toFixed(1);
+            li.dataset.encodeMs = p.result.times.encode.toFixed(1);
             li.dataset.totalMs = (p.result.times.decode + p.result.times.scale + p.result.times.encode).toFixed(1);
         }
         b.addEventListener('click', () => show(i));
