@@ -46,6 +46,12 @@ worker.onmessage = ({ data }) => {
     pending.delete(data.id);
     resolve(data);
 };
+// A browser that cannot start the worker (no module workers, no WebAssembly).
+worker.onerror = (e) => {
+    e.preventDefault();
+    for (const [id, resolve] of pending) resolve({ id, error: `this browser cannot run the scaler (${e.message || 'worker failed'})` });
+    pending.clear();
+};
 
 function set_status(text, state) {
     $('status').textContent = text;

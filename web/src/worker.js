@@ -52,6 +52,9 @@ onmessage = async ({ data: { id, bytes, settings } }) => {
             for (let i = 0; i < words.length; ++i) if (picture.rgba[4 * i + 3] === 0) words[i] = 0;
         }
         const t1 = performance.now();
+        // As the tool says of a grid whose margin leaves no room for a cell.
+        if (settings.tile_width > 0 && (settings.tile_margin > picture.width || settings.tile_margin > picture.height))
+            throw new Error(`the tile margin (${settings.tile_margin}) is larger than the picture (${picture.width} × ${picture.height})`);
         const out = scale_pixels(m, picture.width, picture.height, picture.rgba, plan_passes(settings));
         const t2 = performance.now();
         // Transparent edges can give an opaque picture alpha: keep it then.

@@ -382,6 +382,32 @@ test('keyboard: every control reached with Tab, labelled, focus shown; an option
     await page.close();
 });
 
+test('a tile margin larger than the picture is refused for that picture', async () => {
+    // The page's own check, made before the library is called, as the tool makes it before scaling.
+    const page = await context.newPage();
+    await page.goto(`${origin}/index.html`);
+    await page.fill('#tile-width', '8');
+    await page.fill('#tile-height', '8');
+    await page.fill('#tile-margin', '40');
+    await page.setInputFiles('#files', [tile('stone_soup_icon-32x32.png'), tile('stone_soup_icon-48x48.png')]);
+    await page.waitForSelector('body[data-state="error"]');
+    const list = await page.textContent('#list');
+    assert.match(list, /stone_soup_icon-32x32\.png: failed: the tile margin \(40\) is larger than the picture \(32 × 32\)/);
+    assert.match(list, /stone_soup_icon-48x48\.png: 96 × 96/);
+    await page.close();
+});
+
+test('a cell size without its other side is refused before scaling', async () => {
+    const page = await context.newPage();
+    await page.goto(`${origin}/index.html`);
+    await page.fill('#tile-width', '16');
+    await page.setInputFiles('#files', [SAMPLE]);
+    await page.waitForSelector('body[data-state="invalid"]');
+    assert.match(await page.textContent('#status'), /both a width and a height/);
+    assert.match(await page.textContent('#list'), /sample\.png: waiting/);
+    await page.close();
+});
+
 // Edge modes and the tile grid: the page sets them in the library's options;
 // these cases compare with the tool once it takes --edge and --tile.
 test('edge: wrap on both axes', async (t) => {
