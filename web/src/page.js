@@ -23,7 +23,8 @@ function settings() {
     };
 }
 
-// The tool's usage rules for a grid, said before anything is scaled.
+// Options that make no sense together (the tool refuses them as usage
+// errors), said before anything is scaled.
 function grid_problem(s) {
     const whole = (v) => Number.isInteger(v) && v >= 0;
     if (![s.tile_width, s.tile_height, s.tile_margin, s.tile_spacing].every(whole))
@@ -63,10 +64,11 @@ function set_status(text, state) {
 async function run_batch() {
     const run = ++batch;
     const s = settings();
-    const problem = grid_problem(s);
-    if (problem) return set_status(problem, 'invalid');
     for (const p of pictures) forget_result(p);
     render_list();
+    if (selected >= 0) show(selected);
+    const problem = grid_problem(s);
+    if (problem) return set_status(problem, 'invalid');
     const progress = $('progress');
     progress.max = pictures.length;
     progress.value = 0;
@@ -78,7 +80,7 @@ async function run_batch() {
         if (reply.error) p.error = reply.error;
         else {
             const blob = new Blob([reply.png], { type: 'image/png' });
-            p.result = { ...reply, url: URL.createObjectURL(blob), factor: s.factor };
+            p.result = { ...reply, url: URL.createObjectURL(blob), factor: s.factor, rotate: s.rotate };
         }
         progress.value = i + 1;
         set_status(`Scaled ${i + 1} of ${pictures.length}…`);
@@ -157,14 +159,13 @@ function lay_out() {
     const p = pictures[selected];
     if (!p || !p.result) return;
     const zoom = Number($('zoom').value), r = p.result, k = r.factor * zoom;
-    const turned = r.width !== r.source_width * r.factor;
     const px = (v) => `${v}px`;
     Object.assign($('result').style, { width: px(r.width * zoom), height: px(r.height * zoom) });
     Object.assign($('compare-result').style, { width: px(r.width * zoom), height: px(r.height * zoom) });
     Object.assign($('original').style, { width: px(r.source_width * k), height: px(r.source_height * k) });
     Object.assign($('compare').style, { width: px(r.width * zoom), height: px(r.height * zoom) });
     // The original laid over the result, turned as the result is.
-    const turn = !turned ? '' : $('rotate').value === 'cw' ? ' rotate(90deg)' : ' rotate(-90deg)';
+    const turn = { none: '', cw: ' rotate(90deg)', ccw: ' rotate(-90deg)' }[r.rotate];
     Object.assign($('compare-original').style, {
         width: px(r.source_width * k), height: px(r.source_height * k), transform: `translate(-50%, -50%)${turn}`,
     });

@@ -155,6 +155,11 @@ async function check_one(t, file, o) {
     const got = await download(page, '#download');
     assert.match(got.name, new RegExp(`-lq2x-${o.factor ?? 2}x\\.png$`));
     const picture = assert_same_pixels(got.bytes, expected, `${path.basename(file)} ${tool_args(o).join(' ')}`);
+    // The original laid over the result covers it exactly, turned as it is.
+    const zoom = Number(await page.inputValue('#zoom'));
+    const over = await page.locator('#compare-original').boundingBox(), under = await page.locator('#compare').boundingBox();
+    for (const k of ['x', 'y', 'width', 'height']) assert.ok(Math.abs(over[k] - under[k]) < 0.5, `overlay ${k}: ${over[k]} against ${under[k]}`);
+    assert.deepEqual([under.width, under.height], [picture.width * zoom, picture.height * zoom]);
     return { page, wall_ms, picture };
 }
 
