@@ -13,4 +13,4 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target lq2x_tool
 cmake --workflow --preset wasm
 cd web
-node --test --test-reporter=spec test/
+node --test --test-reporter=tap test/
