@@ -1,8 +1,12 @@
-// What one scaling does, as the command-line tool does it: the 2x rule
-// applied once, twice or three times, the quarter-turn made by the first
-// pass. Every pass keeps the tile grid: cell, margin and spacing double with
-// the image, and once the image has turned, its rows are the source's
-// columns, so the cell's width and height and the two edge modes swap.
+// What one scaling does: the 2x rule applied once, twice or three times,
+// each pass with the same tile grid doubled (cell, margin and spacing grow
+// with the picture) and the same edge modes. The quarter-turn is made by the
+// last pass. Without a grid the turn could go on any pass with the same
+// result (the rule and a turn commute, which is why the tool turns on the
+// first); with one, only the last keeps every pass's grid where the cells
+// are: a turn moves the cells cut short at the right or bottom border to the
+// top or left, where a grid measured from the top-left corner would no
+// longer meet them.
 
 // The C interface's numbers for the choices the page offers.
 export const ORIENTATION = { none: 0, ccw: 1, cw: 2 };
@@ -15,15 +19,13 @@ export const FACTORS = [2, 4, 8];
 export function plan_passes(s) {
     if (!FACTORS.includes(s.factor)) throw new Error(`no such scale: ${s.factor}`);
     const passes = [];
-    const turned = s.rotate !== 'none';
-    for (let k = 0; 2 ** (k + 1) <= s.factor; ++k) {
-        const grow = 2 ** k, swap = turned && k > 0;
+    for (let grow = 1; 2 * grow <= s.factor; grow *= 2) {
         passes.push({
-            orientation: ORIENTATION[k === 0 ? s.rotate : 'none'],
-            edge_x: EDGE[swap ? s.edge_y : s.edge_x],
-            edge_y: EDGE[swap ? s.edge_x : s.edge_y],
-            tile_width: grow * (swap ? s.tile_height : s.tile_width),
-            tile_height: grow * (swap ? s.tile_width : s.tile_height),
+            orientation: ORIENTATION[2 * grow === s.factor ? s.rotate : 'none'],
+            edge_x: EDGE[s.edge_x],
+            edge_y: EDGE[s.edge_y],
+            tile_width: grow * s.tile_width,
+            tile_height: grow * s.tile_height,
             tile_margin: grow * s.tile_margin,
             tile_spacing: grow * s.tile_spacing,
         });

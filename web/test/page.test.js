@@ -439,6 +439,11 @@ test('tile grid with margin and spacing, transparent edges', async (t) => {
     (await check_one(t, tile('icons.png'), { tile: '30x30', margin: 1, spacing: 2, edge: 'transparent' }))?.page.close();
 });
 
+test('tile grid with a margin and cells cut short, 4x turned counter-clockwise', async (t) => {
+    // 1024 x 48 in 30 x 30 cells from (1, 1), 2 apart: cut short at the right and bottom.
+    (await check_one(t, tile('icons.png'), { factor: 4, rotate: 'ccw', tile: '30x30', margin: 1, spacing: 2 }))?.page.close();
+});
+
 test('no request left the machine', () => {
     assert.deepEqual(stray_requests, []);
 });

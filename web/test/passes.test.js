@@ -17,9 +17,13 @@ test('8x upright: three passes, the grid doubling each time', () => {
                      [pass(0, 1, 0, 16, 8, 1, 2), pass(0, 1, 0, 32, 16, 2, 4), pass(0, 1, 0, 64, 32, 4, 8)]);
 });
 
-test('4x turned: the first pass turns, the second sees the axes swapped', () => {
+test('4x turned: the last pass turns; the grid and edges stay as given, doubled', () => {
     assert.deepEqual(plan_passes({ ...base, factor: 4, rotate: 'ccw', edge_x: 'wrap', edge_y: 'transparent', tile_width: 16, tile_height: 8, tile_margin: 3, tile_spacing: 1 }),
-                     [pass(1, 1, 2, 16, 8, 3, 1), pass(0, 2, 1, 16, 32, 6, 2)]);
+                     [pass(0, 1, 2, 16, 8, 3, 1), pass(1, 1, 2, 32, 16, 6, 2)]);
+});
+
+test('8x turned clockwise: only the third pass turns', () => {
+    assert.deepEqual(plan_passes({ ...base, factor: 8, rotate: 'cw' }).map((p) => p.orientation), [0, 0, 2]);
 });
 
 test('no other scale', () => {
