@@ -12,7 +12,7 @@ import { fileURLToPath } from 'node:url';
 import { decode } from '../src/png.js';
 
 const PROJECT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const MODULE = path.join(process.env.LQ2X_WEB_DIR ?? path.join(PROJECT, 'build/wasm/web'), 'module/lq2x_node.js');
+const MODULE = process.env.LQ2X_NODE_MODULE ?? path.join(PROJECT, 'build/wasm/web/module/lq2x_node.js');
 const TOOL = process.env.LQ2X_TOOL ?? path.join(PROJECT, 'build/release/lq2x');
 const SAMPLE = path.join(PROJECT, 'docs/sample.png');
 const CCW = 1, OUTPUT_TOO_SMALL = 4;

@@ -19,7 +19,7 @@ import { decode as decode_png, encode as encode_png } from 'fast-png';
 
 const HERE = path.dirname(fileURLToPath(import.meta.url));
 const PROJECT = path.resolve(HERE, '../..');
-const SITE = process.env.LQ2X_WEB_DIR ?? path.join(PROJECT, 'build/wasm/web');
+const SITE = process.env.LQ2X_WEB_DIR ?? path.join(PROJECT, 'build/wasm/web/page');
 const TOOL = process.env.LQ2X_TOOL ?? path.join(PROJECT, 'build/release/lq2x');
 const TILES = '/usr/share/crawl/dat/tiles';
 const SAMPLE = path.join(PROJECT, 'docs/sample.png');
