@@ -6,6 +6,7 @@ import { decode, encode } from './png.js';
 import { plan_passes, scaled_size } from './passes.js';
 
 const lq2x = create_lq2x();
+const MAX_PIXELS = 2 ** 28;
 
 // The library's buffers live in the module's memory; this side takes and
 // frees them, and copies the result out before freeing it.
@@ -45,7 +46,16 @@ onmessage = async ({ data: { id, bytes, settings } }) => {
     try {
         const m = await lq2x;
         const t0 = performance.now();
-        const picture = decode(new Uint8Array(bytes));
+        const file = new Uint8Array(bytes);
+        // The tool's default limit on output pixels, checked from the header
+        // before any pixel memory is taken.
+        if (file.length >= 24) {
+            const header = new DataView(bytes);
+            const width = header.getUint32(16), height = header.getUint32(20);
+            if (width * height * settings.factor ** 2 > MAX_PIXELS)
+                throw new Error(`${width} × ${height} scaled ${settings.factor}× is more than ${MAX_PIXELS.toLocaleString('en')} pixels`);
+        }
+        const picture = decode(file);
         // Pixels nobody can see are equal whatever their colour bits.
         if (has_alpha(picture.kind)) {
             const words = new Uint32Array(picture.rgba.buffer, picture.rgba.byteOffset, picture.rgba.length / 4);

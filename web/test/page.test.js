@@ -402,6 +402,25 @@ test('a tile margin larger than the picture is refused for that picture', async 
     await page.close();
 });
 
+test('a picture too large to scale is refused from its header, as the tool refuses it', async (t) => {
+    // 8193 x 8192 scaled 2x is just over the tool's default 2^28 output pixels.
+    const file = path.join(scratch, 'huge.png');
+    const png = Buffer.from(encode_png({ width: 1, height: 1, depth: 8, channels: 4, data: new Uint8Array(4) }));
+    png.writeUInt32BE(8193, 16);
+    png.writeUInt32BE(8192, 20);
+    png.writeUInt32BE(zlib.crc32(png.subarray(12, 29)), 29);
+    fs.writeFileSync(file, png);
+    const r = spawnSync(TOOL, [file, path.join(scratch, 'huge-out.png')], { encoding: 'utf8' });
+    assert.equal(r.status, 1, 'the tool refuses it too');
+    assert.match(r.stderr, /too large|large/i);
+    const page = await context.newPage();
+    await page.goto(`${origin}/index.html`);
+    await page.setInputFiles('#files', [file]);
+    await page.waitForSelector('body[data-state="error"]');
+    assert.match(await page.textContent('#list'), /huge\.png: failed: 8193 × 8192 scaled 2× is more than 268,435,456 pixels/);
+    await page.close();
+});
+
 test('a cell size without its other side is refused before scaling', async () => {
     const page = await context.newPage();
     await page.goto(`${origin}/index.html`);
