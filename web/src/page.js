@@ -43,6 +43,10 @@ function scale_one(picture, s) {
     });
 }
 worker.onmessage = ({ data }) => {
+    if (data.version) {
+        $('version').textContent = `lq2x ${data.version}, running in WebAssembly on this computer.`;
+        return;
+    }
     const resolve = pending.get(data.id);
     pending.delete(data.id);
     resolve(data);

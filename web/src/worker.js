@@ -7,6 +7,8 @@ import { plan_passes, scaled_size } from './passes.js';
 
 const lq2x = create_lq2x();
 const MAX_PIXELS = 2 ** 28;
+// The first word from a worker that has started: the library's version.
+lq2x.then((m) => postMessage({ version: m.UTF8ToString(m._lq2x_version_string()) }));
 
 // The library's buffers live in the module's memory; this side takes and
 // frees them, and copies the result out before freeing it.

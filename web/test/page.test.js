@@ -163,8 +163,12 @@ async function check_one(t, file, o) {
     return { page, wall_ms, picture };
 }
 
-test('the sample, 2x', async (t) => {
-    (await check_one(t, SAMPLE, { factor: 2 })).page.close();
+test('the sample, 2x; the page names the library\'s version as the tool does', async (t) => {
+    const { page } = await check_one(t, SAMPLE, { factor: 2 });
+    const version = spawnSync(TOOL, ['--version'], { encoding: 'utf8' }).stdout.trim();
+    assert.match(version, /^lq2x \d+\.\d+\.\d+$/);
+    assert.equal(await page.textContent('#version'), `${version}, running in WebAssembly on this computer.`);
+    await page.close();
 });
 
 test('a sprite, 4x, shown at zoom 2 with the divider dragged (the screenshot)', async (t) => {
