@@ -31,23 +31,19 @@ using lq2x_detail::offset_bytes;
 template <lq2x_orientation TURN, typename P>
 void walk_row(P* dst0, P* dst1, std::ptrdiff_t step, const P* above, const P* row, const P* below, int count)
 {
+    constexpr auto& at = lq2x_detail::QUARTER_AT[int(TURN)];
     for (int i = 0; i < count; ++i) {
         // The row's ends are their own outer neighbours.
         const int l = i > 0 ? i - 1 : i;
         const int r = i + 1 < count ? i + 1 : i;
-        const lq2x_quarters<P> q = lq2x_detail::corners<P>(
+        const lq2x_quarters<P> b = lq2x_detail::corners<P>(
             {above[l], above[i], above[r], row[l], row[i], row[r], below[l], below[i], below[r]});
+        const P q[4] = {b.tl, b.tr, b.bl, b.br};
         // Offsets are taken from the row's first block each time, so no
         // pointer is ever formed outside the output frame.
         P* d0 = offset_bytes(dst0, step * i);
         P* d1 = offset_bytes(dst1, step * i);
-        if constexpr (TURN == lq2x_orientation::upright) {
-            d0[0] = q.tl, d0[1] = q.tr, d1[0] = q.bl, d1[1] = q.br;
-        } else if constexpr (TURN == lq2x_orientation::ccw) {
-            d0[0] = q.tr, d0[1] = q.br, d1[0] = q.tl, d1[1] = q.bl;
-        } else {
-            d0[0] = q.bl, d0[1] = q.tl, d1[0] = q.br, d1[1] = q.tr;
-        }
+        d0[0] = q[at[0][0]], d0[1] = q[at[0][1]], d1[0] = q[at[1][0]], d1[1] = q[at[1][1]];
     }
 }
 
@@ -57,19 +53,8 @@ void walk_frame(const frame_args<P>& f)
     const auto source_row = [&](int y) { return offset_bytes(f.src, std::clamp(y, 0, f.height - 1) * f.src_pitch); };
     for (int k = f.y_begin; k < f.y_end; ++k) {
         // Where the row's first block goes, and how far on the next one is.
-        P* d0;
-        std::ptrdiff_t step;
-        if constexpr (TURN == lq2x_orientation::upright) {
-            d0 = offset_bytes(f.dst, 2 * std::ptrdiff_t{k} * f.dst_pitch);
-            step = 2 * std::ptrdiff_t{sizeof(P)};
-        } else if constexpr (TURN == lq2x_orientation::ccw) {
-            // The source's first column becomes the output's bottom two rows.
-            d0 = offset_bytes(f.dst, 2 * std::ptrdiff_t{f.width - 1} * f.dst_pitch) + 2 * std::ptrdiff_t{k};
-            step = -2 * f.dst_pitch;
-        } else {
-            d0 = f.dst + 2 * std::ptrdiff_t{f.height - 1 - k};
-            step = 2 * f.dst_pitch;
-        }
+        P* d0 = offset_bytes(f.dst, lq2x_detail::block_offset(f, 0, k));
+        const std::ptrdiff_t step = lq2x_detail::block_offset(f, 1, k) - lq2x_detail::block_offset(f, 0, k);
         walk_row<TURN>(d0, offset_bytes(d0, f.dst_pitch), step, source_row(k - 1), source_row(k),
                        source_row(k + 1), f.width);
     }
@@ -132,6 +117,8 @@ auto kernel_for(lq2x_isa isa)
         switch (isa) {
         case lq2x_isa::avx512: return lq2x_detail::frame_avx512(f);
         case lq2x_isa::avx2: return lq2x_detail::frame_avx2(f);
+        case lq2x_isa::sse41: return lq2x_detail::frame_sse41(f);
+        case lq2x_isa::neon: return lq2x_detail::frame_neon(f);
         case lq2x_isa::scalar: return lq2x_detail::frame_scalar(f);
         }
     };
@@ -173,15 +160,20 @@ bool lq2x_isa_available(lq2x_isa isa)
     case lq2x_isa::scalar: return true;
     case lq2x_isa::avx2: return lq2x_detail::avx2_available();
     case lq2x_isa::avx512: return lq2x_detail::avx512_available();
+    case lq2x_isa::sse41: return lq2x_detail::sse41_available();
+    case lq2x_isa::neon: return lq2x_detail::neon_available();
     }
     return false;
 }
 
 lq2x_isa lq2x_best_isa()
 {
-    static const lq2x_isa best = lq2x_isa_available(lq2x_isa::avx512) ? lq2x_isa::avx512
-                                 : lq2x_isa_available(lq2x_isa::avx2) ? lq2x_isa::avx2
-                                                                      : lq2x_isa::scalar;
+    static const lq2x_isa best = [] {
+        for (const lq2x_isa isa : {lq2x_isa::avx512, lq2x_isa::avx2, lq2x_isa::sse41, lq2x_isa::neon})
+            if (lq2x_isa_available(isa))
+                return isa;
+        return lq2x_isa::scalar;
+    }();
     return best;
 }
 

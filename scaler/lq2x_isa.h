@@ -8,7 +8,9 @@
 
 #include "lq2x_frame.h"
 
-enum class lq2x_isa { scalar, avx2, avx512 };
+// scalar: the portable walk; sse41, avx2, avx512 (F, BW, VL, VBMI): x86-64
+// processors, chosen at run time; neon: AArch64, where it is always there.
+enum class lq2x_isa { scalar, avx2, avx512, sse41, neon };
 
 // Whether this build and this processor can run `isa`.
 bool lq2x_isa_available(lq2x_isa isa);

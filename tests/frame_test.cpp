@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #if defined(__unix__)
@@ -24,6 +25,18 @@ void scale_using(lq2x_isa isa, const pixel8888* src, int src_pitch, pixel8888* d
                  lq2x_orientation turn, int threads)
 {
     lq2x_scale8888_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
+}
+
+const char* isa_name(lq2x_isa isa)
+{
+    switch (isa) {
+    case lq2x_isa::scalar: return "scalar";
+    case lq2x_isa::sse41: return "sse41";
+    case lq2x_isa::avx2: return "avx2";
+    case lq2x_isa::avx512: return "avx512";
+    case lq2x_isa::neon: return "neon";
+    }
+    return "?";
 }
 
 const char* name(lq2x_orientation turn)
@@ -128,12 +141,10 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::Values(lq2x_isa::scalar, lq2x_isa::avx2, lq2x_isa::avx512),
-                         [](const auto& info) {
-                             return info.param == lq2x_isa::scalar ? "scalar"
-                                    : info.param == lq2x_isa::avx2 ? "avx2"
-                                                                   : "avx512";
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk,
+                         ::testing::Values(lq2x_isa::scalar, lq2x_isa::sse41, lq2x_isa::avx2, lq2x_isa::avx512,
+                                           lq2x_isa::neon),
+                         [](const auto& info) { return std::string(isa_name(info.param)); });
 
 TEST_P(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
 TEST_P(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
