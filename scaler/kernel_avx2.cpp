@@ -1,13 +1,43 @@
 // The frame walk with AVX2: 16 RGB565 or 8 32-bit pixels at a time, for
-// x86-64 processors without AVX-512. Built with AVX2 enabled for this file
-// alone; lq2x_frame calls it only when the processor has it.
+// x86-64 processors without AVX-512; a lane's four quarter codes come in one
+// gather. Built with AVX2 enabled for this file alone; chosen at run time.
 #include "kernels.h"
 
 #if defined(__x86_64__)
 
-#include "ops_avx2.h"
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
 
 namespace lq2x_detail::avx2 {
+constexpr int WIDTH = 32;
+#include "ops_vector.h"
+
+template <typename P>
+vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
+{
+    return {raw<P>(_mm256_blendv_epi8(__m256i(clear.v), __m256i(set.v), __m256i(m.m)))};
+}
+template <typename P>
+bool any(mask<P> m) { return !_mm256_testz_si256(__m256i(m.m), __m256i(m.m)); }
+template <typename P>
+bool all(mask<P> m) { return _mm256_movemask_epi8(__m256i(m.m)) == -1; }
+
+template <typename P, typename E>
+void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries)
+{
+    const auto gather = [t](__m256i i) { return raw<std::uint32_t>(_mm256_i32gather_epi32((const int*)t, i, 4)); };
+    const __m256i p = __m256i(pattern.v);
+    if constexpr (sizeof(P) == 2) {
+        entries[0] = gather(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(p)));
+        entries[1] = gather(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(p, 1)));
+    } else {
+        entries[0] = gather(p);
+    }
+}
+
 #include "plan.h"
 } // namespace lq2x_detail::avx2
 
