@@ -38,17 +38,14 @@ P* offset_bytes(P* p, std::ptrdiff_t bytes)
 // QUARTER_AT[turn][r][c] is the quarter at row r, column c of the output block.
 inline constexpr std::uint8_t QUARTER_AT[3][2][2] = {{{0, 1}, {2, 3}}, {{1, 3}, {0, 2}}, {{2, 0}, {3, 1}}};
 
-// The output block of source pixel (x, y): the byte offset of its top-left
-// pixel from the output frame's first one.
-template <typename P>
+// The output block of source pixel (x, y) placed as TURN places it: the byte
+// offset of its top-left pixel from the output frame's first one.
+template <lq2x_orientation TURN, typename P>
 std::ptrdiff_t block_offset(const frame_args<P>& f, int x, int y)
 {
-    const std::ptrdiff_t col = f.turn == lq2x_orientation::upright ? x
-                               : f.turn == lq2x_orientation::ccw   ? y
-                                                                   : f.height - 1 - y;
-    const std::ptrdiff_t row = f.turn == lq2x_orientation::upright ? y
-                               : f.turn == lq2x_orientation::ccw   ? f.width - 1 - x
-                                                                   : x;
+    constexpr bool UPRIGHT = TURN == lq2x_orientation::upright, CCW = TURN == lq2x_orientation::ccw;
+    const std::ptrdiff_t col = UPRIGHT ? x : CCW ? y : f.height - 1 - y;
+    const std::ptrdiff_t row = UPRIGHT ? y : CCW ? f.width - 1 - x : x;
     return 2 * row * f.dst_pitch + 2 * col * std::ptrdiff_t(sizeof(P));
 }
 

@@ -53,8 +53,8 @@ void walk_frame(const frame_args<P>& f)
     const auto source_row = [&](int y) { return offset_bytes(f.src, std::clamp(y, 0, f.height - 1) * f.src_pitch); };
     for (int k = f.y_begin; k < f.y_end; ++k) {
         // Where the row's first block goes, and how far on the next one is.
-        P* d0 = offset_bytes(f.dst, lq2x_detail::block_offset(f, 0, k));
-        const std::ptrdiff_t step = lq2x_detail::block_offset(f, 1, k) - lq2x_detail::block_offset(f, 0, k);
+        P* d0 = offset_bytes(f.dst, lq2x_detail::block_offset<TURN>(f, 0, k));
+        const std::ptrdiff_t step = lq2x_detail::block_offset<TURN>(f, 1, k) - lq2x_detail::block_offset<TURN>(f, 0, k);
         walk_row<TURN>(d0, offset_bytes(d0, f.dst_pitch), step, source_row(k - 1), source_row(k),
                        source_row(k + 1), f.width);
     }

@@ -5,6 +5,7 @@
 
 #include <immintrin.h>
 
+#include <array>
 #include <cstdint>
 #include <type_traits>
 
@@ -179,33 +180,29 @@ void transpose_blocks(vec<P> (&v)[LANES<P>])
     }
 }
 
-// Two-source permute indices, kept in memory as instruction operands: lanes
-// moved one row earlier or later in tile order ([1]) or natural order ([0]),
-// the lane left free taking lane 0 of the second source; and interleaves of
-// two vectors' first and second halves in natural order.
+// Two-source permute indices, kept in memory as instruction operands: a
+// tile's lanes moved one row earlier or later, the lane left free taking lane
+// c of the second source; lanes moved one later in natural order, the first
+// taking lane 0 of the second source; and interleaves of two vectors' first
+// and second halves in natural order.
 template <typename P>
 struct index_tables {
     using word = std::conditional_t<WORDS<P>, std::int16_t, std::int32_t>;
     static constexpr int n = LANES<P>;
-    alignas(64) word previous[2][n], next[2][n], zip_first[n], zip_second[n];
+    alignas(64) word previous[n][n], next[n][n], later[n], zip_first[n], zip_second[n];
 
-    constexpr index_tables() : previous{}, next{}, zip_first{}, zip_second{}
+    constexpr index_tables() : previous{}, next{}, later{}, zip_first{}, zip_second{}
     {
-        for (int order = 0; order < 2; ++order)
-            for (int j = 0; j < n; ++j) {
-                const int row = order ? tile_row<P>(j) : j;
+        for (int c = 0; c < n; ++c)
+            for (int j = 0; j < n; ++j)
                 for (int i = 0; i < n; ++i) {
-                    const int other = order ? tile_row<P>(i) : i;
-                    if (other == row - 1)
-                        previous[order][j] = word(i);
-                    if (other == row + 1)
-                        next[order][j] = word(i);
+                    if (tile_row<P>(i) == tile_row<P>(j) - 1 || (tile_row<P>(j) == 0 && i == 0))
+                        previous[c][j] = word(tile_row<P>(j) == 0 ? n + c : i);
+                    if (tile_row<P>(i) == tile_row<P>(j) + 1 || (tile_row<P>(j) == n - 1 && i == 0))
+                        next[c][j] = word(tile_row<P>(j) == n - 1 ? n + c : i);
                 }
-                if (row == 0)
-                    previous[order][j] = word(n);
-                if (row == n - 1)
-                    next[order][j] = word(n);
-            }
+        for (int i = 0; i < n; ++i)
+            later[i] = word(i == 0 ? n : i - 1);
         for (int i = 0; i < n / 2; ++i) {
             zip_first[2 * i] = word(i), zip_first[2 * i + 1] = word(n + i);
             zip_second[2 * i] = word(n / 2 + i), zip_second[2 * i + 1] = word(n + n / 2 + i);
@@ -222,13 +219,21 @@ vec<P> permute(vec<P> a, const void* index, vec<P> b)
     return {WORDS<P> ? _mm512_permutex2var_epi16(a.v, i, b.v) : _mm512_permutex2var_epi32(a.v, i, b.v)};
 }
 
-// v one row later in the lanes' order (TILE) or in natural order: each lane
-// takes the previous row's pixel, the first row `fill`; from_next the same
-// the other way.
-template <bool TILE, typename P>
-vec<P> from_previous(vec<P> v, P fill) { return permute(v, INDEX<P>.previous[TILE], splat(fill)); }
-template <bool TILE, typename P>
-vec<P> from_next(vec<P> v, P fill) { return permute(v, INDEX<P>.next[TILE], splat(fill)); }
+// A tile column moved one row later (each lane taking the previous row's
+// pixel, the first row fills[c]) or earlier; v moved one lane later in
+// natural order, the first lane taking `fill`.
+template <typename P>
+vec<P> tile_previous(vec<P> v, const P (&fills)[LANES<P>], int c)
+{
+    return permute(v, INDEX<P>.previous[c], vec<P>{_mm512_load_si512(fills)});
+}
+template <typename P>
+vec<P> tile_next(vec<P> v, const P (&fills)[LANES<P>], int c)
+{
+    return permute(v, INDEX<P>.next[c], vec<P>{_mm512_load_si512(fills)});
+}
+template <typename P>
+vec<P> from_previous(vec<P> v, P fill) { return permute(v, INDEX<P>.later, splat(fill)); }
 
 // a and b interleaved lane by lane (a0 b0 a1 b1 ... in the lanes' order),
 // in two vectors.
@@ -242,30 +247,22 @@ void zip(vec<P> a, vec<P> b, vec<P>& first, vec<P>& second)
     }
 }
 
-// The four code tables, held in registers through a walk.
-struct code_registers {
-    __m512i t[4][4];
-};
-template <typename P>
-code_registers code_tables()
-{
-    code_registers r;
-    for (int q = 0; q < 4; ++q)
-        for (int i = 0; i < 4; ++i)
-            r.t[q][i] = _mm512_loadu_si512(VECTOR_CODES[q].data() + 64 * i);
-    return r;
-}
-
 // Each lane's four quarter codes, looked up by its pattern (in the lane's low
-// byte). The other bytes of a lane come out as junk (the entry for index 0);
-// every use of a code tests bits of its low byte only.
+// byte) in the four 256-byte tables, straight from memory: holding them in
+// registers would crowd out the walk's own vectors. The other bytes of a lane
+// come out as junk (the entry for index 0); every use of a code tests bits of
+// its low byte only.
 template <typename P>
-void codes(const code_registers& r, vec<P> pattern, vec<P> (&code)[4])
+const std::array<std::array<std::uint8_t, 256>, 4>* code_tables() { return &VECTOR_CODES; }
+
+template <typename P>
+void codes(const std::array<std::array<std::uint8_t, 256>, 4>* t, vec<P> pattern, vec<P> (&code)[4])
 {
     const __mmask64 high = _mm512_movepi8_mask(pattern.v);
+    const auto part = [&](int q, int i) { return _mm512_loadu_si512((*t)[q].data() + 64 * i); };
     for (int q = 0; q < 4; ++q)
-        code[q].v = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(r.t[q][0], pattern.v, r.t[q][1]),
-                                           _mm512_permutex2var_epi8(r.t[q][2], pattern.v, r.t[q][3]));
+        code[q].v = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(part(q, 0), pattern.v, part(q, 1)),
+                                           _mm512_permutex2var_epi8(part(q, 2), pattern.v, part(q, 3)));
 }
 
 } // namespace lq2x_detail::avx512

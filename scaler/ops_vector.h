@@ -140,15 +140,19 @@ void transpose_blocks(vec<P> (&v)[LANES<P>])
         }
 }
 
-// v one lane later, the first lane taking `fill`; from_next the other way.
+// v one lane later, the first lane taking `fill`. Tiles are in natural
+// order, so a tile column moved one row later or earlier is the same, with
+// fills[c] coming in.
 template <typename P>
 constexpr int previous_lane(int i) { return i + LANES<P> - 1; }
 template <typename P>
 constexpr int next_lane(int i) { return i + 1; }
-template <bool TILE, typename P>
+template <typename P>
 vec<P> from_previous(vec<P> v, P fill) { return shuffle<P, previous_lane<P>>(splat(fill), v); }
-template <bool TILE, typename P>
-vec<P> from_next(vec<P> v, P fill) { return shuffle<P, next_lane<P>>(v, splat(fill)); }
+template <typename P>
+vec<P> tile_previous(vec<P> v, const P (&fills)[LANES<P>], int c) { return from_previous(v, fills[c]); }
+template <typename P>
+vec<P> tile_next(vec<P> v, const P (&fills)[LANES<P>], int c) { return shuffle<P, next_lane<P>>(v, splat(fills[c])); }
 
 // a and b interleaved lane by lane in two vectors.
 template <typename P, bool FIRST>

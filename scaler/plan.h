@@ -133,7 +133,7 @@ template <typename P>
 template <typename P>
 struct tile {
     vec<P> column[N<P>];
-    P before[N<P>], after[N<P>]; // the rows just before and after the strip
+    alignas(64) P before[N<P>], after[N<P>]; // the rows just before and after the strip
 
     // `row(k)` is the strip's k-th source row (k = -1 and N: its neighbours).
     template <typename RowOf>
@@ -149,9 +149,9 @@ struct tile {
     // Tile column c with its neighbours one row earlier and later in the strip.
     void get(int c, vec<P> (&out)[3]) const
     {
-        out[0] = from_previous<true>(column[c], before[c]);
+        out[0] = tile_previous(column[c], before, c);
         out[1] = column[c];
-        out[2] = from_next<true>(column[c], after[c]);
+        out[2] = tile_next(column[c], after, c);
     }
 };
 
@@ -162,6 +162,7 @@ struct tile {
 template <typename P, bool CLOCKWISE>
 void turned(const frame_args<P>& frame)
 {
+    constexpr lq2x_orientation TURN = CLOCKWISE ? lq2x_orientation::cw : lq2x_orientation::ccw;
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
     constexpr int BAND = N<P> - 2;
     constexpr int ABOVE = CLOCKWISE ? 2 : 0; // which of earlier and later is the row above
@@ -190,8 +191,8 @@ void turned(const frame_args<P>& frame)
                        {left[ABOVE], mid[ABOVE], right[ABOVE], left[1], mid[1], right[1], left[2 - ABOVE],
                         mid[2 - ABOVE], right[2 - ABOVE]},
                        q);
-                store_blocks<true, CLOCKWISE ? lq2x_orientation::cw : lq2x_orientation::ccw>(
-                    offset_bytes(f.dst, block_offset(f, x, top)), f.dst_pitch, q, 2 * rows);
+                store_blocks<true, TURN>(offset_bytes(f.dst, block_offset<TURN>(f, x, top)), f.dst_pitch, q,
+                                         2 * rows);
                 for (int i = 0; i < 3; ++i)
                     left[i] = mid[i], mid[i] = right[i];
             }
@@ -209,7 +210,7 @@ void upright(const frame_args<P>& frame)
     for (int y = f.y_begin; y < f.y_end; ++y) {
         const P* rows[3] = {offset_bytes(f.src, max_of(y - 1, 0) * f.src_pitch), offset_bytes(f.src, y * f.src_pitch),
                             offset_bytes(f.src, min_of(y + 1, h - 1) * f.src_pitch)};
-        P* out = offset_bytes(f.dst, block_offset(f, 0, y));
+        P* out = offset_bytes(f.dst, block_offset<lq2x_orientation::upright>(f, 0, y));
         for (int x0 = 0; x0 < w; x0 += N<P>) {
             const int count = min_of(N<P>, w - x0);
             vec<P> v[9]; // TL T TR L C R BL B BR
@@ -217,7 +218,7 @@ void upright(const frame_args<P>& frame)
                 const P* p = rows[i] + x0;
                 const vec<P> c = load(p, count);
                 // The row's ends are their own outer neighbours.
-                v[3 * i] = x0 > 0 ? load(p - 1, count) : from_previous<false>(c, p[0]);
+                v[3 * i] = x0 > 0 ? load(p - 1, count) : from_previous(c, p[0]);
                 v[3 * i + 1] = c;
                 v[3 * i + 2] = x0 + N<P> < w ? load(p + 1, count)
                                              : select(lanes_below<P>(count - 1), splat(p[count - 1]),
