@@ -5,7 +5,6 @@
 
 #include <immintrin.h>
 
-#include <array>
 #include <cstdint>
 #include <type_traits>
 
@@ -37,10 +36,8 @@ mask<P> lanes_below(int n)
 template <typename P>
 vec<P> load(const P* p, int n)
 {
-    if constexpr (WORDS<P>)
-        return {_mm512_maskz_loadu_epi16(lanes_below<P>(n).k, p)};
-    else
-        return {_mm512_maskz_loadu_epi32(lanes_below<P>(n).k, p)};
+    const auto k = lanes_below<P>(n).k;
+    return {WORDS<P> ? _mm512_maskz_loadu_epi16(k, p) : _mm512_maskz_loadu_epi32(k, p)};
 }
 
 template <typename P>
@@ -63,20 +60,14 @@ vec<P> splat(P x)
 template <typename P>
 mask<P> eq(vec<P> a, vec<P> b)
 {
-    if constexpr (WORDS<P>)
-        return {_mm512_cmpeq_epi16_mask(a.v, b.v)};
-    else
-        return {_mm512_cmpeq_epi32_mask(a.v, b.v)};
+    return {decltype(mask<P>::k)(WORDS<P> ? _mm512_cmpeq_epi16_mask(a.v, b.v) : _mm512_cmpeq_epi32_mask(a.v, b.v))};
 }
 
 // Lanes where a and b share a set bit; `has` is the same for a single bit.
 template <typename P>
 mask<P> test(vec<P> a, vec<P> b)
 {
-    if constexpr (WORDS<P>)
-        return {_mm512_test_epi16_mask(a.v, b.v)};
-    else
-        return {_mm512_test_epi32_mask(a.v, b.v)};
+    return {decltype(mask<P>::k)(WORDS<P> ? _mm512_test_epi16_mask(a.v, b.v) : _mm512_test_epi32_mask(a.v, b.v))};
 }
 template <typename P>
 mask<P> has(vec<P> a, vec<P> bit) { return test(a, bit); }
@@ -84,10 +75,7 @@ mask<P> has(vec<P> a, vec<P> bit) { return test(a, bit); }
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
 {
-    if constexpr (WORDS<P>)
-        return {_mm512_mask_blend_epi16(m.k, clear.v, set.v)};
-    else
-        return {_mm512_mask_blend_epi32(m.k, clear.v, set.v)};
+    return {WORDS<P> ? _mm512_mask_blend_epi16(m.k, clear.v, set.v) : _mm512_mask_blend_epi32(m.k, clear.v, set.v)};
 }
 
 template <typename P>
@@ -101,10 +89,8 @@ mask<P> and_not(mask<P> a, mask<P> b) { return {decltype(a.k)(a.k & ~b.k)}; }
 template <typename P>
 vec<P> or_where(vec<P> acc, mask<P> m, vec<P> bits)
 {
-    if constexpr (WORDS<P>)
-        return {_mm512_mask_add_epi16(acc.v, m.k, acc.v, bits.v)};
-    else
-        return {_mm512_mask_add_epi32(acc.v, m.k, acc.v, bits.v)};
+    const __m512i a = acc.v;
+    return {WORDS<P> ? _mm512_mask_add_epi16(a, m.k, a, bits.v) : _mm512_mask_add_epi32(a, m.k, a, bits.v)};
 }
 
 template <typename P>
@@ -168,6 +154,7 @@ template <typename P>
 void transpose_blocks(vec<P> (&v)[LANES<P>])
 {
     constexpr int B = 16 / int(sizeof(P));
+#pragma GCC unroll 8
     for (int k = 0; k < B; ++k) {
         const __m512i p0 = _mm512_shuffle_i64x2(v[k].v, v[B + k].v, 0x88);
         const __m512i p1 = _mm512_shuffle_i64x2(v[k].v, v[B + k].v, 0xDD);
@@ -252,14 +239,18 @@ void zip(vec<P> a, vec<P> b, vec<P>& first, vec<P>& second)
 // registers would crowd out the walk's own vectors. The other bytes of a lane
 // come out as junk (the entry for index 0); every use of a code tests bits of
 // its low byte only.
+// The tables' bytes, taken by address alone: no library function is
+// instantiated here, to be merged with one built for another processor.
 template <typename P>
-const std::array<std::array<std::uint8_t, 256>, 4>* code_tables() { return &VECTOR_CODES; }
+const std::uint8_t* code_tables() { return reinterpret_cast<const std::uint8_t*>(&VECTOR_CODES); }
+static_assert(sizeof VECTOR_CODES == 4 * 256);
 
 template <typename P>
-void codes(const std::array<std::array<std::uint8_t, 256>, 4>* t, vec<P> pattern, vec<P> (&code)[4])
+void codes(const std::uint8_t* t, vec<P> pattern, vec<P> (&code)[4])
 {
     const __mmask64 high = _mm512_movepi8_mask(pattern.v);
-    const auto part = [&](int q, int i) { return _mm512_loadu_si512((*t)[q].data() + 64 * i); };
+    const auto part = [t](int q, int i) { return _mm512_loadu_si512(t + 256 * q + 64 * i); };
+#pragma GCC unroll 4
     for (int q = 0; q < 4; ++q)
         code[q].v = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(part(q, 0), pattern.v, part(q, 1)),
                                            _mm512_permutex2var_epi8(part(q, 2), pattern.v, part(q, 3)));

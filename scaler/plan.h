@@ -66,6 +66,7 @@ template <typename P, typename Tables>
         return;
     }
     vec<P> same = splat(P(0));
+#pragma GCC unroll 9
     for (int i = 0, bit = 1; i < 9; ++i)
         if (i != 4) {
             same = or_where(same, eq(n[i], c), splat(P(bit)));
@@ -114,9 +115,12 @@ template <typename P>
 [[gnu::always_inline]] inline void transpose(vec<P> (&v)[N<P>])
 {
     constexpr int B = 16 / int(sizeof(P));
+#pragma GCC unroll 16
     for (int g = 0; g < N<P>; g += B)
+#pragma GCC unroll 4
         for (int round = 1; round < B; round *= 2) {
             vec<P> t[B];
+#pragma GCC unroll 4
             for (int i = 0; i < B / 2; ++i) {
                 t[2 * i] = zip_lo(v[g + i], v[g + i + B / 2]);
                 t[2 * i + 1] = zip_hi(v[g + i], v[g + i + B / 2]);
@@ -139,6 +143,7 @@ struct tile {
     template <typename RowOf>
     tile(RowOf row, int first, int columns)
     {
+#pragma GCC unroll 32
         for (int j = 0; j < N<P>; ++j)
             column[j] = load(row(tile_row<P>(j)) + first, columns);
         store(before, load(row(-1) + first, columns), N<P>);
