@@ -8,11 +8,11 @@
 // threads at the large sizes; and every other implementation it has on art
 // and noise. Each case reports source megapixels per second (`Mpix/s`) and
 // its time over that of a memset of the same output (`x_memset`), the memset
-// timed inside the same case, iteration by iteration, so the ratio holds
-// under --benchmark_filter and under a load that changes during the run. The
-// threaded case times one thread the same way for its `speedup`. Times are
-// the thread's processor time, wall-clock time for the threaded case. Every
-// scaler case first checks its output against the portable walk.
+// timed inside the same case, so the ratio holds under --benchmark_filter.
+// The threaded case times one thread beside each iteration for its
+// `speedup`. Times are the thread's processor time, wall-clock time for the
+// threaded case. Every scaler case first checks its output against the
+// portable walk.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -33,7 +33,8 @@ constexpr std::pair<int, int> SIZES[] = {{160, 102}, {640, 480}, {1920, 1080}, {
 // Seconds `body` takes: the calling thread's processor time, which other
 // programs on a shared machine do not inflate, or wall-clock time where the
 // work is spread over threads. Small frames are run `repeats` times a
-// reading, so that reading the clock costs next to nothing.
+// reading (one benchmark iteration), so that reading the clock costs next to
+// nothing; `us/frame` is the time of one.
 template <typename Body>
 double seconds_of(bool wall_clock, int repeats, Body body)
 {
@@ -50,26 +51,32 @@ double seconds_of(bool wall_clock, int repeats, Body body)
     return (now() - start) / repeats;
 }
 
-// Times `body` per iteration and, beside it, a memset of `out_bytes` bytes
-// (and with THREADED, `one_thread`, the same work on one thread), and sets
-// the counters.
+// Times `body` per iteration (and with THREADED, `one_thread`, the same work
+// on one thread, beside it) and sets the counters; the memset of `out_bytes`
+// bytes it is measured against is timed in the same case, first, for a tenth
+// of a second.
 template <bool THREADED = false, typename Body, typename OneThread = void (*)()>
 void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body body, OneThread one_thread = nullptr)
 {
-    std::vector<unsigned char> floor(out_bytes);
     const int repeats = std::max(1, 1'000'000 / (w * h));
-    double total = 0, memset_total = 0, one_thread_total = 0;
+    std::vector<unsigned char> floor(out_bytes);
+    double memset_total = 0;
+    int memsets = 0;
+    for (; memset_total < 0.1; ++memsets)
+        memset_total += seconds_of(THREADED, repeats, [&] { std::memset(floor.data(), memsets & 0xFF, out_bytes); });
+
+    double total = 0, one_thread_total = 0;
     for (auto _ : state) {
         const double s = seconds_of(THREADED, repeats, body);
-        state.SetIterationTime(s);
+        state.SetIterationTime(s * repeats);
         total += s;
-        memset_total +=
-            seconds_of(THREADED, repeats, [&] { std::memset(floor.data(), int(total) & 0xFF, floor.size()); });
         if constexpr (THREADED)
             one_thread_total += seconds_of(true, repeats, one_thread);
     }
-    state.counters["Mpix/s"] = double(w) * h * double(state.iterations()) / total / 1e6;
-    state.counters["x_memset"] = total / memset_total;
+    const double per_frame = total / double(state.iterations());
+    state.counters["us/frame"] = per_frame * 1e6;
+    state.counters["Mpix/s"] = double(w) * h / per_frame / 1e6;
+    state.counters["x_memset"] = per_frame / (memset_total / memsets);
     if constexpr (THREADED)
         state.counters["speedup"] = one_thread_total / total;
 }
