@@ -53,8 +53,8 @@ double seconds_of(bool wall_clock, int repeats, Body body)
 
 // Times `body` per iteration (and with THREADED, `one_thread`, the same work
 // on one thread, beside it) and sets the counters; the memset of `out_bytes`
-// bytes it is measured against is timed in the same case, first, for a tenth
-// of a second.
+// bytes it is measured against is timed in the same case, first, for a
+// twentieth of a second.
 template <bool THREADED = false, typename Body, typename OneThread = void (*)()>
 void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body body, OneThread one_thread = nullptr)
 {
@@ -62,7 +62,7 @@ void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body bo
     std::vector<unsigned char> floor(out_bytes);
     double memset_total = 0;
     int memsets = 0;
-    for (; memset_total < 0.1; ++memsets)
+    for (; memset_total * repeats < 0.05; ++memsets)
         memset_total += seconds_of(THREADED, repeats, [&] { std::memset(floor.data(), memsets & 0xFF, out_bytes); });
 
     double total = 0, one_thread_total = 0;
