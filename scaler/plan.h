@@ -34,22 +34,25 @@ constexpr int max_of(int a, int b) { return a < b ? b : a; }
 
 // One quarter, from its code (see VECTOR_CODES), the bits of which pairs hold
 // and its two candidate neighbours. Most blends are halves (H) and E is rare,
-// so the deeper averages are only taken when some lane needs them.
+// so vectors of 256 bits and more blend only when some lane needs it; on
+// 128-bit ones, whose few lanes agree far less predictably, the branches
+// cost more than they save (on noise, twice the time).
 template <typename P>
 [[gnu::always_inline]] inline vec<P> quarter(vec<P> code, vec<P> pairs, vec<P> c, vec<P> vertical, vec<P> horizontal)
 {
+    constexpr bool SKIP = sizeof(vec<P>) >= 32;
     const mask<P> on = test(code, pairs);
-    if (!any(on)) // no lane blends: straight edges, or pairs that differ
+    if (SKIP && !any(on)) // no lane blends: straight edges, or pairs that differ
         return c;
     const vec<P> x = select(has(code, splat(P(CODE_HORIZONTAL))), vertical, horizontal);
     vec<P> r = average(c, x);
     const mask<P> deeper = and_not(on, has(code, splat(P(CODE_H))));
-    if (any(deeper)) {
+    if (!SKIP || any(deeper)) {
         // Q and E average C into the half once more, W averages X into it.
         const vec<P> toward = select(has(code, splat(P(CODE_W))), c, x);
         r = select(deeper, r, average(toward, r));
         const mask<P> e = and_(on, has(code, splat(P(CODE_E))));
-        if (any(e))
+        if (!SKIP || any(e))
             r = select(e, r, average(c, r));
     }
     return select(on, c, r);
