@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the readers' fuzz targets (and the PNG writer's) with clang, libFuzzer and the address and
+# Builds the fuzz targets (the readers, the PNG writer, and every vector
+# kernel against the portable walk) with clang, libFuzzer and the address and
 # undefined-behaviour sanitizers, and runs each for SECONDS (default 30) from
 # a copy of its seed corpus. When Debian's libpng source is in
 # build/libpng-src (fuzz/libpng-source.sh fetches it; .ci/run does so while
 # installing), libpng itself is built the same way, so the PNG fuzzer reaches
 # and checks libpng's own code too; otherwise the installed libpng is used,
 # uninstrumented, and the run says so. A crash fails the run and leaves its
-# input in build/fuzz/crashes/; put it in fuzz/regressions/<reader>/ once
+# input in build/fuzz/crashes/; put it in fuzz/regressions/<target>/ once
 # fixed, where the test suite replays it for good.
 #
 #     fuzz/run.sh [SECONDS]
@@ -22,9 +23,9 @@ fi
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ2X_FUZZ=ON \
     -DLQ2X_FUZZ_LIBPNG_SOURCE="$libpng" -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
     -DLQ2X_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write
+cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_kernels
 mkdir -p "$build/crashes"
-for reader in png pnm raw png_write; do
+for reader in png pnm raw png_write kernels; do
     work="$build/corpus-$reader"
     rm -rf "$work"
     mkdir -p "$work"

@@ -25,6 +25,8 @@ namespace {
 
 using detail::frame_args;
 using detail::offset_bytes;
+using detail::block_at;
+using detail::spot;
 
 // Where a frame's border pixels look beyond it, on an axis of n pixels: the
 // index that neighbour i (-1 <= i <= n) reads, or -1 for the all-zero pixel.
@@ -50,23 +52,6 @@ P source_pixel(const frame_args<P>& f, edge ex, edge ey, int x, int y)
     return sx < 0 || sy < 0 ? P(0) : offset_bytes(f.src, sy * f.src_pitch)[sx];
 }
 
-// Where source pixel (x, y) of a width x height frame puts its block: the
-// output column and row of the block's top-left pixel. The one statement of
-// the placement; lq2x_orientation documents it.
-struct spot {
-    std::ptrdiff_t column, row;
-};
-
-constexpr spot block_at(orientation turn, int width, int height, int x, int y)
-{
-    switch (turn) {
-    case orientation::ccw: return {2 * std::ptrdiff_t{y}, 2 * (std::ptrdiff_t{width} - 1 - x)};
-    case orientation::cw: return {2 * (std::ptrdiff_t{height} - 1 - y), 2 * std::ptrdiff_t{x}};
-    case orientation::upright: break;
-    }
-    return {2 * std::ptrdiff_t{x}, 2 * std::ptrdiff_t{y}};
-}
-
 // Where source row k's blocks go: its first pixel's block at d0 (one output
 // row) and d1 (the next), each later pixel's block `step` bytes further on.
 template <typename P>
@@ -85,7 +70,7 @@ row_spot<P> row_start(const frame_args<P>& f, int k)
 }
 
 // Stores the blocks of source pixels [first, end) of a row, `block(i)` giving
-// pixel i's quarters; which quarter goes where is decided here alone.
+// pixel i's quarters, where QUARTER_AT puts them.
 template <orientation TURN, typename P, typename Block>
 void place_row(row_spot<P> at, int first, int end, Block block)
 {
@@ -95,13 +80,9 @@ void place_row(row_spot<P> at, int first, int end, Block block)
         // pointer is ever formed outside the output frame.
         P* d0 = offset_bytes(at.d0, at.step * i);
         P* d1 = offset_bytes(at.d1, at.step * i);
-        if constexpr (TURN == orientation::upright) {
-            d0[0] = q.tl, d0[1] = q.tr, d1[0] = q.bl, d1[1] = q.br;
-        } else if constexpr (TURN == orientation::ccw) {
-            d0[0] = q.tr, d0[1] = q.br, d1[0] = q.tl, d1[1] = q.bl;
-        } else {
-            d0[0] = q.bl, d0[1] = q.tl, d1[0] = q.br, d1[1] = q.tr;
-        }
+        constexpr auto& at = detail::QUARTER_AT[int(TURN)];
+        const P quarter[4] = {q.tl, q.tr, q.bl, q.br};
+        d0[0] = quarter[at[0][0]], d0[1] = quarter[at[0][1]], d1[0] = quarter[at[1][0]], d1[1] = quarter[at[1][1]];
     }
 }
 
@@ -239,6 +220,8 @@ void run_kernel(lq2x_isa isa, const frame_args<P>& f)
     switch (isa) {
     case lq2x_isa::avx512: return detail::frame_avx512(f);
     case lq2x_isa::avx2: return detail::frame_avx2(f);
+    case lq2x_isa::sse41: return detail::frame_sse41(f);
+    case lq2x_isa::neon: return detail::frame_neon(f);
     case lq2x_isa::scalar: return detail::frame_scalar(f);
     }
 }
@@ -529,15 +512,20 @@ bool lq2x_isa_available(lq2x_isa isa)
     case lq2x_isa::scalar: return true;
     case lq2x_isa::avx2: return lq2x::detail::avx2_available();
     case lq2x_isa::avx512: return lq2x::detail::avx512_available();
+    case lq2x_isa::sse41: return lq2x::detail::sse41_available();
+    case lq2x_isa::neon: return lq2x::detail::neon_available();
     }
     return false;
 }
 
 lq2x_isa lq2x_best_isa()
 {
-    static const lq2x_isa best = lq2x_isa_available(lq2x_isa::avx512) ? lq2x_isa::avx512
-                                 : lq2x_isa_available(lq2x_isa::avx2) ? lq2x_isa::avx2
-                                                                      : lq2x_isa::scalar;
+    static const lq2x_isa best = [] {
+        for (const lq2x_isa isa : {lq2x_isa::avx512, lq2x_isa::avx2, lq2x_isa::sse41, lq2x_isa::neon})
+            if (lq2x_isa_available(isa))
+                return isa;
+        return lq2x_isa::scalar;
+    }();
     return best;
 }
 

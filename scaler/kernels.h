@@ -1,5 +1,5 @@
 // Internal: the frame walk's per-instruction-set implementations. Each takes
-// a checked, non-empty frame (see lq2x_scale565) and writes the output of one
+// a checked, non-empty frame (see frame.cpp) and writes the output of one
 // band of its source rows.
 #pragma once
 
@@ -34,14 +34,52 @@ P* offset_bytes(P* p, std::ptrdiff_t bytes)
     return reinterpret_cast<P*>(reinterpret_cast<byte_type*>(p) + bytes);
 }
 
+// Where source pixel (x, y) of a width x height frame puts its block: the
+// output column and row of the block's top-left pixel (the placement that
+// lq2x_orientation documents), and which quarter goes where in it:
+// QUARTER_AT[turn][r][c] is the quarter (0 tl, 1 tr, 2 bl, 3 br) at row r,
+// column c of the output block. The one statement of the placement, for the
+// portable walk and every kernel.
+struct spot {
+    std::ptrdiff_t column, row;
+};
+
+constexpr spot block_at(orientation turn, int width, int height, int x, int y)
+{
+    switch (turn) {
+    case orientation::ccw: return {2 * std::ptrdiff_t{y}, 2 * (std::ptrdiff_t{width} - 1 - x)};
+    case orientation::cw: return {2 * (std::ptrdiff_t{height} - 1 - y), 2 * std::ptrdiff_t{x}};
+    case orientation::upright: break;
+    }
+    return {2 * std::ptrdiff_t{x}, 2 * std::ptrdiff_t{y}};
+}
+
+inline constexpr std::uint8_t QUARTER_AT[3][2][2] = {{{0, 1}, {2, 3}}, {{1, 3}, {0, 2}}, {{2, 0}, {3, 1}}};
+
+// The byte offset of that block's top-left pixel from the output frame's first one.
+template <orientation TURN, typename P>
+std::ptrdiff_t block_offset(const frame_args<P>& f, int x, int y)
+{
+    const spot at = block_at(TURN, f.width, f.height, x, y);
+    return at.row * f.dst_pitch + at.column * std::ptrdiff_t(sizeof(P));
+}
+
+// One frame walk per instruction set; each kernel_<target>.cpp defines its
+// pair (and reports false, with empty walks, where it cannot be built).
 template <typename P>
 void frame_scalar(const frame_args<P>& f);
+bool sse41_available();
+void frame_sse41(const frame_args<pixel565>& f);
+void frame_sse41(const frame_args<pixel8888>& f);
 bool avx2_available();
 void frame_avx2(const frame_args<pixel565>& f);
 void frame_avx2(const frame_args<pixel8888>& f);
 bool avx512_available();
 void frame_avx512(const frame_args<pixel565>& f);
 void frame_avx512(const frame_args<pixel8888>& f);
+bool neon_available();
+void frame_neon(const frame_args<pixel565>& f);
+void frame_neon(const frame_args<pixel8888>& f);
 
 // Vector kernels decide each quarter by a one-byte code per diff_pattern:
 //   bits 0-3  the pair that gates the blend, one bit each: T=L, T=R, B=L, B=R
@@ -77,6 +115,21 @@ constexpr std::array<std::array<std::uint8_t, 256>, 4> make_vector_codes()
 
 // Codes for the tl, tr, bl and br quarters.
 inline constexpr std::array<std::array<std::uint8_t, 256>, 4> VECTOR_CODES = make_vector_codes();
+
+// The four codes of each pattern in one 32-bit entry, tl in the lowest byte,
+// for kernels that fetch a lane's codes at once.
+struct packed_codes {
+    alignas(32) std::uint32_t entry[256];
+};
+constexpr packed_codes make_packed_codes()
+{
+    packed_codes c{};
+    for (int p = 0; p < 256; ++p)
+        for (int q = 0; q < 4; ++q)
+            c.entry[p] |= std::uint32_t(VECTOR_CODES[q][p]) << 8 * q;
+    return c;
+}
+inline constexpr packed_codes PACKED_CODES = make_packed_codes();
 
 } // namespace lq2x::detail
 

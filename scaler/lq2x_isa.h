@@ -9,7 +9,24 @@
 
 #include <lq2x/lq2x.hpp>
 
-enum class lq2x_isa { scalar, avx2, avx512 };
+// scalar: the portable walk; sse41, avx2, avx512 (F, BW, VL, VBMI): x86-64
+// processors, chosen at run time; neon: AArch64, where it is always there.
+enum class lq2x_isa { scalar, avx2, avx512, sse41, neon };
+inline constexpr lq2x_isa ALL_ISAS[] = {lq2x_isa::scalar, lq2x_isa::sse41, lq2x_isa::avx2, lq2x_isa::avx512,
+                                        lq2x_isa::neon};
+
+// Its name, for tests and measurements: "scalar", "sse41", "avx2"...
+constexpr const char* lq2x_isa_name(lq2x_isa isa)
+{
+    switch (isa) {
+    case lq2x_isa::scalar: return "scalar";
+    case lq2x_isa::sse41: return "sse41";
+    case lq2x_isa::avx2: return "avx2";
+    case lq2x_isa::avx512: return "avx512";
+    case lq2x_isa::neon: return "neon";
+    }
+    return "?";
+}
 
 // Whether this build and this processor can run `isa`.
 bool lq2x_isa_available(lq2x_isa isa);

@@ -24,11 +24,9 @@ using lq2x::orientation;
 
 constexpr orientation TURNS[] = {orientation::upright, orientation::ccw, orientation::cw};
 constexpr edge EDGES[] = {edge::clamp, edge::wrap, edge::transparent};
-constexpr lq2x_isa ISAS[] = {lq2x_isa::scalar, lq2x_isa::avx2, lq2x_isa::avx512};
 
 const char* name(edge e) { return e == edge::clamp ? "clamp" : e == edge::wrap ? "wrap" : "transparent"; }
 const char* name(orientation t) { return t == orientation::upright ? "upright" : t == orientation::ccw ? "ccw" : "cw"; }
-const char* name(lq2x_isa i) { return i == lq2x_isa::scalar ? "scalar" : i == lq2x_isa::avx2 ? "avx2" : "avx512"; }
 
 // Few colours, one of them often the zero pixel, so that borders meet equal
 // pixels beyond them as often as not.
@@ -89,7 +87,7 @@ void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, con
 
 std::string describe(lq2x_isa isa, int w, int h, const lq2x::options& o)
 {
-    return std::string(name(isa)) + ' ' + std::to_string(w) + 'x' + std::to_string(h) + ' ' + name(o.turn) +
+    return std::string(lq2x_isa_name(isa)) + ' ' + std::to_string(w) + 'x' + std::to_string(h) + ' ' + name(o.turn) +
            " edges " + name(o.edge_x) + ',' + name(o.edge_y) + " tile " + std::to_string(o.tile.width) + 'x' +
            std::to_string(o.tile.height) + " margin " + std::to_string(o.tile.margin) + " spacing " +
            std::to_string(o.tile.spacing) + " threads " + std::to_string(o.threads);
@@ -100,12 +98,12 @@ protected:
     void SetUp() override
     {
         if (!lq2x_isa_available(GetParam()))
-            GTEST_SKIP() << name(GetParam()) << " is not available here";
+            GTEST_SKIP() << lq2x_isa_name(GetParam()) << " is not available here";
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Edges, EveryIsa, testing::ValuesIn(ISAS),
-                         [](const testing::TestParamInfo<lq2x_isa>& i) { return std::string(name(i.param)); });
+INSTANTIATE_TEST_SUITE_P(Edges, EveryIsa, testing::ValuesIn(ALL_ISAS),
+                         [](const testing::TestParamInfo<lq2x_isa>& i) { return std::string(lq2x_isa_name(i.param)); });
 
 // Whole frames: every pair of edge modes, every turn, both pixel types,
 // sizes from one pixel to more than a vector of lanes, and frames too large

@@ -1,10 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #if defined(__unix__)
 #include <sys/mman.h>
+#include <unistd.h>
+#endif
+#if defined(__aarch64__) && defined(__linux__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
 #endif
 
 #include "partitions.h"
@@ -36,11 +48,35 @@ struct layout {
     int src_pad = 0, src_lead = 0, dst_pad = 0, dst_lead = 0;
 };
 
+// `count` pixels flush against an inaccessible page: ending right before one
+// (a read past the end faults) or starting right after one (a read before
+// the start faults).
+template <typename P>
+struct guarded_pixels {
+    std::size_t page = std::size_t(sysconf(_SC_PAGESIZE)), bytes, map_bytes;
+    std::byte* map;
+    P* pixels;
+
+    guarded_pixels(std::size_t count, bool at_end)
+        : bytes(count * sizeof(P)), map_bytes(((bytes + page - 1) / page + 2) * page),
+          map(static_cast<std::byte*>(mmap(nullptr, map_bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
+    {
+        if (map == MAP_FAILED || mprotect(map + page, map_bytes - 2 * page, PROT_READ | PROT_WRITE) != 0)
+            throw std::runtime_error("cannot map guarded pages");
+        pixels = reinterpret_cast<P*>(at_end ? map + map_bytes - page - bytes : map + page);
+    }
+    ~guarded_pixels() { munmap(map, map_bytes); }
+    guarded_pixels(const guarded_pixels&) = delete;
+    guarded_pixels& operator=(const guarded_pixels&) = delete;
+};
+
 // Scales with padded pitches and guard space around the output, and checks
 // every pixel of the buffer: the frame against the model, the rest against
 // the guard. Run with two different guards, a pixel left unwritten would show
 // in one of them; since every pixel of the frame is then written and the
 // walk makes exactly four stores per source pixel, none is written twice.
+// The source lies against an inaccessible page, after its end in the first
+// run and before its start in the second, so a read outside it faults.
 template <typename P>
 void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn, layout pad = {}, int threads = 1)
 {
@@ -51,17 +87,20 @@ void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn,
     // with a colour the image lacks so that reading it changes the result;
     // the buffer ends right after the last pixel so a read past it is caught.
     const int src_stride = w + pad.src_pad;
-    std::vector<P> src(std::size_t(pad.src_lead) + std::size_t(h - 1) * src_stride + w, P(0xA5A5A5A5u));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            src[pad.src_lead + std::size_t(y) * src_stride + x] = img.at(x, y);
+    const std::size_t src_size = std::size_t(pad.src_lead) + std::size_t(h - 1) * src_stride + w;
 
     const int out_w = want.width, out_h = want.height, margin_rows = 2;
     const int dst_stride = out_w + pad.dst_pad;
     for (const P guard : {P(0), P(~P(0))}) {
+        const guarded_pixels<P> src(src_size, guard == P(0));
+        std::fill(src.pixels, src.pixels + src_size, P(0xA5A5A5A5u));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                src.pixels[pad.src_lead + std::size_t(y) * src_stride + x] = img.at(x, y);
+
         std::vector<P> dst(std::size_t(out_h + 2 * margin_rows) * dst_stride, guard);
         P* const frame = dst.data() + std::size_t(margin_rows) * dst_stride + pad.dst_lead;
-        scale_using(isa, src.data() + pad.src_lead, int(sizeof(P)) * src_stride, frame, int(sizeof(P)) * dst_stride,
+        scale_using(isa, src.pixels + pad.src_lead, int(sizeof(P)) * src_stride, frame, int(sizeof(P)) * dst_stride,
                     w, h, turn, threads);
 
         for (std::size_t i = 0; i < dst.size(); ++i) {
@@ -79,13 +118,56 @@ void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn,
 
 constexpr lq2x::orientation TURNS[] = {lq2x::orientation::upright, lq2x::orientation::ccw, lq2x::orientation::cw};
 
+// The instruction sets this processor has, as the system reports them (apart
+// from the library's own detection), narrowest first.
+std::vector<lq2x_isa> processor_sets()
+{
+    std::vector<lq2x_isa> sets{lq2x_isa::scalar};
+#if defined(__x86_64__)
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+    }
+    std::istringstream words(line);
+    const std::vector<std::string> flags{std::istream_iterator<std::string>(words), {}};
+    const auto has = [&](const char* f) { return std::find(flags.begin(), flags.end(), f) != flags.end(); };
+    if (has("sse4_1"))
+        sets.push_back(lq2x_isa::sse41);
+    if (has("avx2"))
+        sets.push_back(lq2x_isa::avx2);
+    if (has("avx512f") && has("avx512bw") && has("avx512vl") && has("avx512vbmi"))
+        sets.push_back(lq2x_isa::avx512);
+#elif defined(__aarch64__) && defined(__linux__)
+    if (getauxval(AT_HWCAP) & HWCAP_ASIMD)
+        sets.push_back(lq2x_isa::neon);
+#endif
+    return sets;
+}
+
+// No kernel goes untested where its instruction set is: the suite below
+// skips exactly the kernels this processor cannot run, and this says which.
+TEST(Kernels, EveryInstructionSetOfThisProcessorHasItsKernel)
+{
+    const std::vector<lq2x_isa> sets = processor_sets();
+    std::string tested, absent;
+    for (const lq2x_isa isa : ALL_ISAS) {
+        const bool has = std::find(sets.begin(), sets.end(), isa) != sets.end();
+        EXPECT_EQ(lq2x_isa_available(isa), has) << lq2x_isa_name(isa);
+        (has ? tested : absent) += std::string(" ") + lq2x_isa_name(isa);
+    }
+    EXPECT_EQ(lq2x_best_isa(), sets.back());
+    std::cout << "kernels this processor runs, all tested below:" << tested << "\nnot on this processor:" << absent
+              << '\n';
+    RecordProperty("kernels_tested", tested);
+}
+
 // Each implementation of the walk, against the model.
 class FrameWalk : public ::testing::TestWithParam<lq2x_isa> {
 protected:
     void SetUp() override
     {
         if (!lq2x_isa_available(GetParam()))
-            GTEST_SKIP() << "not available on this processor";
+            GTEST_SKIP() << lq2x_isa_name(GetParam()) << " is not on this processor";
     }
 
     // Sizes around the vector kernels' strips (16 and 32 rows) and bands (14
@@ -129,12 +211,8 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::Values(lq2x_isa::scalar, lq2x_isa::avx2, lq2x_isa::avx512),
-                         [](const auto& info) {
-                             return info.param == lq2x_isa::scalar ? "scalar"
-                                    : info.param == lq2x_isa::avx2 ? "avx2"
-                                                                   : "avx512";
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::ValuesIn(ALL_ISAS),
+                         [](const auto& info) { return std::string(lq2x_isa_name(info.param)); });
 
 TEST_P(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
 TEST_P(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }

@@ -1,0 +1,84 @@
+// Fuzz target: every vector kernel this processor has against the portable
+// walk. The input picks the pixel type, size, pitches, orientation and thread
+// count, a palette of up to eight colours and then each pixel from it (few
+// colours make the equal neighbours the rule looks for). The source is sized
+// exactly, so the sanitizer catches a read past it; the output has guard
+// pixels around the frame, which must come back untouched.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "scaler/lq2x_isa.h"
+
+using lq2x::pixel8888;
+
+namespace {
+
+struct input {
+    const std::uint8_t* data;
+    std::size_t size;
+    // A number below `range` from the next byte (0 once the input runs out).
+    unsigned next(unsigned range)
+    {
+        if (size == 0)
+            return 0;
+        --size;
+        return *data++ % range;
+    }
+};
+
+void scale_using(lq2x_isa isa, const pixel565* src, int sp, pixel565* dst, int dp, int w, int h, lq2x::orientation t,
+                 int threads)
+{
+    lq2x_scale565_using(isa, src, sp, dst, dp, w, h, t, threads);
+}
+void scale_using(lq2x_isa isa, const pixel8888* src, int sp, pixel8888* dst, int dp, int w, int h,
+                 lq2x::orientation t, int threads)
+{
+    lq2x_scale8888_using(isa, src, sp, dst, dp, w, h, t, threads);
+}
+
+template <typename P>
+void check(input& in)
+{
+    const int w = 1 + int(in.next(97)), h = 1 + int(in.next(131));
+    const auto turn = lq2x::orientation(in.next(3));
+    const int threads = int(in.next(4)) + 1, src_pad = int(in.next(5)), dst_pad = int(in.next(5));
+    P palette[8] = {};
+    for (P& c : palette)
+        for (std::size_t b = 0; b < sizeof(P); ++b)
+            c = P(c << 8 | in.next(256));
+    const unsigned colours = 1 + in.next(8);
+
+    const int src_stride = w + src_pad;
+    std::vector<P> src(std::size_t(h - 1) * src_stride + w, palette[0]);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            src[std::size_t(y) * src_stride + x] = palette[in.next(colours)];
+
+    const bool upright = turn == lq2x::orientation::upright;
+    const int out_w = 2 * (upright ? w : h), out_h = 2 * (upright ? h : w), dst_stride = out_w + dst_pad;
+    const P guard = palette[1] ^ P(0x5A5A5A5A);
+    const auto run = [&](lq2x_isa isa) {
+        std::vector<P> dst(std::size_t(out_h + 2) * dst_stride, guard);
+        scale_using(isa, src.data(), int(sizeof(P)) * src_stride, dst.data() + dst_stride,
+                    int(sizeof(P)) * dst_stride, w, h, turn, threads);
+        return dst;
+    };
+    const std::vector<P> want = run(lq2x_isa::scalar);
+    for (const lq2x_isa isa : {lq2x_isa::sse41, lq2x_isa::avx2, lq2x_isa::avx512, lq2x_isa::neon})
+        if (lq2x_isa_available(isa) && run(isa) != want)
+            __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    input in{data, size};
+    if (in.next(2))
+        check<pixel8888>(in);
+    else
+        check<pixel565>(in);
+    return 0;
+}
