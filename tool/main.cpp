@@ -27,6 +27,7 @@
 #include "files.h"
 #include "numbers.h"
 #include "scale.h"
+#include "stream.h"
 
 namespace {
 
@@ -124,6 +125,24 @@ std::optional<fault> run(const job& j, const settings& s, const std::set<tool::f
     }
 }
 
+// A frame stream, start to end.
+std::optional<fault> run_stream(const job& j, const tool::stream_settings& s)
+{
+    const auto in = tool::identify(j.input, STDIN_FILENO);
+    if (in && in == tool::identify(j.output, STDOUT_FILENO))
+        return fault{"refusing to overwrite an input file", true};
+    try {
+        tool::scale_stream(j.input, j.output, s);
+        return std::nullopt;
+    } catch (const tool::output_failure& e) {
+        return fault{e.what(), true};
+    } catch (const tool::failure& e) {
+        return fault{e.what()};
+    } catch (const std::bad_alloc&) {
+        return fault{"out of memory"};
+    }
+}
+
 // An option taking a whole number from low to high, read by tool::parse_number.
 template <typename T>
 CLI::Option* add_number(CLI::App& app, const std::string& name, T& target, std::uint64_t low, std::uint64_t high,
@@ -145,6 +164,24 @@ CLI::Option* add_number(CLI::App& app, const std::string& name, T& target, std::
         ->default_str(std::to_string(target));
 }
 
+// An option taking WIDTHxHEIGHT, each side from 1 to tool::MAX_SIDE.
+void add_dimensions(CLI::App& app, const std::string& name, std::optional<std::pair<int, int>>& target,
+                    const std::string& example, const std::string& help)
+{
+    app.add_option_function<std::string>(
+           name,
+           [&target, name, example](const std::string& text) {
+               const auto wh = tool::parse_dimensions(text, std::uint64_t(tool::MAX_SIDE));
+               if (!wh)
+                   throw CLI::ValidationError(name, "wants WIDTHxHEIGHT, each from 1 to " +
+                                                        std::to_string(std::uint64_t(tool::MAX_SIDE)) + ", as in " +
+                                                        example + ", not '" + text + "'");
+               target = std::pair{int(wh->first), int(wh->second)};
+           },
+           help)
+        ->type_name("WxH");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -158,7 +195,8 @@ int main(int argc, char** argv)
     int factor = 2, threads = 0, level = tool::encode_options{}.png_level;
     bool rgb565 = false;
     std::uint64_t max_pixels = tool::size_limit{}.max_pixels;
-    std::optional<std::pair<int, int>> raw_size;
+    std::optional<std::pair<int, int>> raw_size, stream_size;
+    std::string pixel_word;
     app.add_option("files", files, "INPUT OUTPUT, or with -o the inputs; - is standard input or output")->required();
     app.add_option("-o,--output-dir", out_dir,
                    "Write each input's result to DIR under its own name (two inputs with the same name are refused)");
@@ -169,18 +207,13 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"2", "4", "8"}));
     app.add_flag("--rgb565", rgb565, "Scale in RGB565 like the test bench: low bits dropped, alpha dropped");
     add_number(app, "--threads", threads, 0, MAX_THREADS, "Threads to use (0: one per core)");
-    app.add_option_function<std::string>(
-           "--size",
-           [&raw_size](const std::string& text) {
-               const auto wh = tool::parse_dimensions(text, std::uint64_t(tool::MAX_SIDE));
-               if (!wh)
-                   throw CLI::ValidationError("--size", "wants WIDTHxHEIGHT, each from 1 to " +
-                                                            std::to_string(std::uint64_t(tool::MAX_SIDE)) + ", as in 160x102, not '" +
-                                                            text + "'");
-               raw_size = std::pair{int(wh->first), int(wh->second)};
-           },
-           "WxH of raw 24-bit RGB inputs (raw files have no header)")
-        ->type_name("WxH");
+    add_dimensions(app, "--size", raw_size, "160x102", "WxH of raw 24-bit RGB inputs (raw files have no header)");
+    add_dimensions(app, "--stream", stream_size, "256x224",
+                   "INPUT is raw video: WxH frames back to back until its end, each written to OUTPUT scaled, "
+                   "in the same pixel layout, as soon as it is done");
+    app.add_option("--pixel", pixel_word, "Pixel layout of --stream frames: rgb24 (the default), rgba or rgb565le")
+        ->check(CLI::IsMember(std::vector<std::string>(std::begin(tool::PIXEL_LAYOUT_NAMES),
+                                                       std::end(tool::PIXEL_LAYOUT_NAMES))));
     app.add_option("--format", format_word,
                    "Output format: png, ppm, pgm, pam, pnm or raw (without it, a name's extension decides, and "
                    "standard output gets the input's format)")
@@ -195,6 +228,8 @@ int main(int argc, char** argv)
                "  lq2x -o big/ tiles/*.png\n"
                "  lq2x --rgb565 --rotate ccw --size 160x102 test.raw LQ2x.raw   (the test bench, exactly)\n"
                "  convert in.gif png:- | lq2x - out.png\n"
+               "  ffmpeg -i game.mkv -f rawvideo -pix_fmt rgb24 - | lq2x --stream 256x224 - - |\n"
+               "    ffmpeg -f rawvideo -pix_fmt rgb24 -s 512x448 -r 60 -i - game2x.mkv   (see README)\n"
                "\n"
                "Pixels with alpha 0 count as equal whatever their colour bits. 16-bit samples are scaled\n"
                "to 8 bits; gamma and colour-profile chunks are neither applied nor copied.\n"
@@ -223,6 +258,36 @@ int main(int argc, char** argv)
     s.encode.png_level = level;
     if (!format_word.empty())
         s.format = tool::format_from_word(format_word);
+
+    // A write past a file-size limit fails (EFBIG) like any other, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    tool::remove_temporaries_on_signals();
+
+    const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
+
+    if (!pixel_word.empty() && !stream_size) {
+        std::fprintf(stderr, "lq2x: --pixel is the layout of --stream frames; give --stream WxH with it\n");
+        return 2;
+    }
+    if (stream_size) {
+        if (!out_dir.empty() || files.size() != 2 || raw_size || s.format) {
+            std::fprintf(stderr, "lq2x: --stream WxH takes one INPUT and one OUTPUT (- for the standard ones), "
+                                 "without -o, --size or --format\n");
+            return 2;
+        }
+        tool::stream_settings stream;
+        stream.width = stream_size->first;
+        stream.height = stream_size->second;
+        stream.pixel = pixel_word.empty() ? tool::pixel_layout::rgb24 : *tool::pixel_layout_from_word(pixel_word);
+        stream.scale = s.scale;
+        stream.scale.threads = int(cores);
+        stream.limit = s.decode.limit;
+        const job j{files[0], files[1]};
+        const auto f = run_stream(j, stream);
+        if (f)
+            reporter(1, false).failed(f->output ? j.output : j.input, f->why, f->output);
+        return f ? 1 : 0;
+    }
 
     std::vector<job> jobs;
     if (out_dir.empty()) {
@@ -260,12 +325,7 @@ int main(int argc, char** argv)
         }
     }
 
-    // A write past a file-size limit fails (EFBIG) like any other, instead of ending the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    tool::remove_temporaries_on_signals();
-
     // Many files go in parallel, one thread each; a single file gets them all.
-    const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = unsigned(std::min<std::size_t>(cores, jobs.size()));
     s.scale.threads = jobs.size() == 1 ? int(cores) : 1;
     s.encode.threads = s.scale.threads;
