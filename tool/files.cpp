@@ -102,6 +102,13 @@ mode_t new_file_mode()
 
 } // namespace
 
+void widen_pipe(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
+        ::fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES); // advice: failure (a lower limit) changes nothing
+}
+
 std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& limit,
                                     const std::function<void(std::span<const std::uint8_t>)>& check_head)
 {
@@ -155,6 +162,7 @@ output_file::output_file(const std::string& path) : path_(path)
 {
     if (path == "-") {
         fd_ = STDOUT_FILENO;
+        widen_pipe(fd_);
         return;
     }
     struct stat st {};
@@ -165,6 +173,7 @@ output_file::output_file(const std::string& path) : path_(path)
         fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
         if (fd_ < 0)
             fail_output(errno);
+        widen_pipe(fd_);
         return;
     }
     std::string temp = temporary_template(path);

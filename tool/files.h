@@ -60,6 +60,12 @@ private:
 // signal comes stays as it was. Call once, before any other thread starts.
 void remove_temporaries_on_signals();
 
+// A pipe's buffer grown to 1 MiB (the most an unprivileged process may ask
+// for by default), when fd is a pipe: with the usual 64 KiB a stream of large
+// frames takes a switch between writer and reader for every 64 KiB.
+constexpr int PIPE_BYTES = 1 << 20;
+void widen_pipe(int fd);
+
 // What makes a file itself whatever path names it: its device and inode.
 struct file_id {
     std::uint64_t device, inode;

@@ -111,6 +111,7 @@ std::uint64_t scale_stream(const std::string& input, const std::string& output, 
         throw failure(std::string("cannot read: ") + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         throw failure(std::strerror(EISDIR));
+    widen_pipe(fd);
 
     scale_settings scale = s.scale;
     if (s.pixel == pixel_layout::rgb565le)
