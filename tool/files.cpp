@@ -192,7 +192,7 @@ output_file::output_file(const std::string& path) : path_(path)
 
 output_file::~output_file()
 {
-    if (fd_ >= 0 && fd_ != STDOUT_FILENO)
+    if (fd_ >= 0 && path_ != "-")
         ::close(fd_);
     if (!temp_.empty()) {
         const std::lock_guard lock(temporaries_mutex);
