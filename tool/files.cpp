@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace tool {
 namespace {
@@ -101,6 +102,13 @@ mode_t new_file_mode()
 
 } // namespace
 
+void widen_pipe(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
+        ::fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES); // advice: failure (a lower limit) changes nothing
+}
+
 std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& limit,
                                     const std::function<void(std::span<const std::uint8_t>)>& check_head)
 {
@@ -150,11 +158,11 @@ std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& l
     return data;
 }
 
-void write_file(const std::string& path, std::span<const std::uint8_t> bytes)
+output_file::output_file(const std::string& path) : path_(path)
 {
     if (path == "-") {
-        if (!write_all(STDOUT_FILENO, bytes))
-            throw output_failure("cannot write to standard output: " + reason(errno));
+        fd_ = STDOUT_FILENO;
+        widen_pipe(fd_);
         return;
     }
     struct stat st {};
@@ -162,54 +170,74 @@ void write_file(const std::string& path, std::span<const std::uint8_t> bytes)
     if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         // A FIFO, device or socket: whoever made it reads from it, so it is
         // written as it is, never replaced by a file.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0)
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0)
             fail_output(errno);
-        const file_closer closer{fd};
-        if (!write_all(fd, bytes))
-            fail_output(errno);
+        widen_pipe(fd_);
         return;
     }
-
     std::string temp = temporary_template(path);
-    int fd = -1;
     {
         const std::lock_guard lock(temporaries_mutex);
-        fd = ::mkstemp(temp.data());
-        if (fd < 0)
+        fd_ = ::mkstemp(temp.data());
+        if (fd_ < 0)
             fail_output(errno);
         temporaries.push_back(temp);
     }
-    const auto give_up = [&](int error) {
-        {
-            const std::lock_guard lock(temporaries_mutex);
-            ::unlink(temp.c_str());
-            forget(temp);
-        }
-        fail_output(error);
-    };
+    temp_ = std::move(temp);
     // mkstemp makes the file private; give it the replaced file's permission
     // bits, or the usual ones for a new file.
-    ::fchmod(fd, exists ? st.st_mode & 07777 : new_file_mode());
-    const bool written = write_all(fd, bytes);
-    const int write_error = errno;
-    if (::close(fd) != 0 || !written)
-        give_up(written ? errno : write_error);
+    ::fchmod(fd_, exists ? st.st_mode & 07777 : new_file_mode());
+}
+
+output_file::~output_file()
+{
+    if (fd_ >= 0 && path_ != "-")
+        ::close(fd_);
+    if (!temp_.empty()) {
+        const std::lock_guard lock(temporaries_mutex);
+        ::unlink(temp_.c_str());
+        forget(temp_);
+    }
+}
+
+void output_file::write(std::span<const std::uint8_t> bytes)
+{
+    if (write_all(fd_, bytes))
+        return;
+    if (path_ == "-")
+        throw output_failure("cannot write to standard output: " + reason(errno));
+    fail_output(errno);
+}
+
+void output_file::finish()
+{
+    if (temp_.empty())
+        return;
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0)
+        fail_output(errno);
     std::unique_lock lock(temporaries_mutex);
     if (ending_signal_came()) {
-        ::unlink(temp.c_str());
-        forget(temp);
         lock.unlock();
-        for (;;) // until the signal's thread ends the process
+        for (;;) // until the signal's thread ends the process, removing the temporary file
             ::pause();
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        forget(temp);
+    const bool renamed = ::rename(temp_.c_str(), path_.c_str()) == 0;
+    const int error = errno;
+    if (!renamed)
+        ::unlink(temp_.c_str());
+    forget(temp_);
+    temp_.clear();
+    if (!renamed)
         fail_output(error);
-    }
-    forget(temp);
+}
+
+void write_file(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    output_file out(path);
+    out.write(bytes);
+    out.finish();
 }
 
 void remove_temporaries_on_signals()

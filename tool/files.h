@@ -35,11 +35,37 @@ struct output_failure : failure {
 // standard output. Throws output_failure.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
+// An output written in pieces as they are made (a frame stream), by
+// write_file's rules: "-", a FIFO, device or socket are written to as the
+// pieces come; anything else goes to a temporary file beside `path` that
+// finish() renames into place. Destroyed unfinished, the temporary file is
+// removed and the output stays as it was. Throws output_failure.
+class output_file {
+public:
+    explicit output_file(const std::string& path);
+    ~output_file();
+    output_file(const output_file&) = delete;
+    output_file& operator=(const output_file&) = delete;
+
+    void write(std::span<const std::uint8_t> bytes);
+    void finish();
+
+private:
+    std::string path_, temp_;
+    int fd_ = -1;
+};
+
 // From here on, SIGINT, SIGTERM or SIGHUP (those not ignored when this is
 // called) remove the temporary files write_file has open and then end the
 // process by the same signal; an output not yet renamed into place when the
 // signal comes stays as it was. Call once, before any other thread starts.
 void remove_temporaries_on_signals();
+
+// A pipe's buffer grown to 1 MiB (the most an unprivileged process may ask
+// for by default), when fd is a pipe: with the usual 64 KiB a stream of large
+// frames takes a switch between writer and reader for every 64 KiB.
+constexpr int PIPE_BYTES = 1 << 20;
+void widen_pipe(int fd);
 
 // What makes a file itself whatever path names it: its device and inode.
 struct file_id {

@@ -29,6 +29,7 @@
 #include "files.h"
 #include "numbers.h"
 #include "scale.h"
+#include "stream.h"
 
 namespace {
 
@@ -130,6 +131,24 @@ std::optional<fault> run(const job& j, const settings& s, const std::set<tool::f
     }
 }
 
+// A frame stream, start to end.
+std::optional<fault> run_stream(const job& j, const tool::stream_settings& s)
+{
+    const auto in = tool::identify(j.input, STDIN_FILENO);
+    if (in && in == tool::identify(j.output, STDOUT_FILENO))
+        return fault{"refusing to overwrite an input file", true};
+    try {
+        tool::scale_stream(j.input, j.output, s);
+        return std::nullopt;
+    } catch (const tool::output_failure& e) {
+        return fault{e.what(), true};
+    } catch (const tool::failure& e) {
+        return fault{e.what()};
+    } catch (const std::bad_alloc&) {
+        return fault{"out of memory"};
+    }
+}
+
 // An option taking a whole number from low to high, read by tool::parse_number.
 template <typename T>
 CLI::Option* add_number(CLI::App& app, const std::string& name, T& target, std::uint64_t low, std::uint64_t high,
@@ -171,6 +190,24 @@ std::optional<std::pair<lq2x::edge, lq2x::edge>> parse_edges(const std::string& 
     return std::pair{*h, *v};
 }
 
+// An option taking WIDTHxHEIGHT, each side from 1 to tool::MAX_SIDE.
+void add_dimensions(CLI::App& app, const std::string& name, std::optional<std::pair<int, int>>& target,
+                    const std::string& example, const std::string& help)
+{
+    app.add_option_function<std::string>(
+           name,
+           [&target, name, example](const std::string& text) {
+               const auto wh = tool::parse_dimensions(text, std::uint64_t(tool::MAX_SIDE));
+               if (!wh)
+                   throw CLI::ValidationError(name, "wants WIDTHxHEIGHT, each from 1 to " +
+                                                        std::to_string(std::uint64_t(tool::MAX_SIDE)) + ", as in " +
+                                                        example + ", not '" + text + "'");
+               target = std::pair{int(wh->first), int(wh->second)};
+           },
+           help)
+        ->type_name("WxH");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -181,12 +218,13 @@ int main(int argc, char** argv)
                  "lq2x"};
     std::vector<std::string> files;
     std::string out_dir, rotate = "none", format_word, edge_words = "clamp";
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> tile;
+    std::optional<std::pair<int, int>> tile;
     std::int32_t tile_margin = 0, tile_spacing = 0;
     int factor = 2, threads = 0, level = tool::encode_options{}.png_level;
     bool rgb565 = false;
     std::uint64_t max_pixels = tool::size_limit{}.max_pixels;
-    std::optional<std::pair<int, int>> raw_size;
+    std::optional<std::pair<int, int>> raw_size, stream_size;
+    std::string pixel_word;
     app.add_option("files", files, "INPUT OUTPUT, or with -o the inputs; - is standard input or output")->required();
     app.add_option("-o,--output-dir", out_dir,
                    "Write each input's result to DIR under its own name (two inputs with the same name are refused)");
@@ -197,18 +235,13 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"2", "4", "8"}));
     app.add_flag("--rgb565", rgb565, "Scale in RGB565 like the test bench: low bits dropped, alpha dropped");
     add_number(app, "--threads", threads, 0, MAX_THREADS, "Threads to use (0: one per core)");
-    app.add_option_function<std::string>(
-           "--size",
-           [&raw_size](const std::string& text) {
-               const auto wh = tool::parse_dimensions(text, std::uint64_t(tool::MAX_SIDE));
-               if (!wh)
-                   throw CLI::ValidationError("--size", "wants WIDTHxHEIGHT, each from 1 to " +
-                                                            std::to_string(std::uint64_t(tool::MAX_SIDE)) + ", as in 160x102, not '" +
-                                                            text + "'");
-               raw_size = std::pair{int(wh->first), int(wh->second)};
-           },
-           "WxH of raw 24-bit RGB inputs (raw files have no header)")
-        ->type_name("WxH");
+    add_dimensions(app, "--size", raw_size, "160x102", "WxH of raw 24-bit RGB inputs (raw files have no header)");
+    add_dimensions(app, "--stream", stream_size, "256x224",
+                   "INPUT is raw video: WxH frames back to back until its end, each written to OUTPUT scaled, "
+                   "in the same pixel layout, as soon as it is done");
+    app.add_option("--pixel", pixel_word, "Pixel layout of --stream frames: rgb24 (the default), rgba or rgb565le")
+        ->check(CLI::IsMember(std::vector<std::string>(std::begin(tool::PIXEL_LAYOUT_NAMES),
+                                                       std::end(tool::PIXEL_LAYOUT_NAMES))));
     app.add_option("--format", format_word,
                    "Output format: png, ppm, pgm, pam, pnm or raw (without it, a name's extension decides, and "
                    "standard output gets the input's format)")
@@ -218,16 +251,7 @@ int main(int argc, char** argv)
                    "wrap (the opposite border: seamless textures) or transparent (transparent black);\n"
                    "one mode for both axes, or H,V")
         ->capture_default_str();
-    app.add_option_function<std::string>(
-           "--tile",
-           [&tile](const std::string& text) {
-               tile = tool::parse_dimensions(text, std::uint64_t(INT32_MAX));
-               if (!tile)
-                   throw CLI::ValidationError("--tile", "wants WIDTHxHEIGHT of at least 1x1, as in 16x16, not '" +
-                                                            text + "'");
-           },
-           "WxH cells of a sprite sheet or tileset, each scaled on its own")
-        ->type_name("WxH");
+    add_dimensions(app, "--tile", tile, "16x16", "WxH cells of a sprite sheet or tileset, each scaled on its own");
     add_number(app, "--tile-margin", tile_margin, 0, INT32_MAX, "Pixels before the first --tile cell, left and top");
     add_number(app, "--tile-spacing", tile_spacing, 0, INT32_MAX, "Pixels between --tile cells");
     add_number(app, "--max-pixels", max_pixels, 1, MAX_PIXELS,
@@ -242,6 +266,8 @@ int main(int argc, char** argv)
                "  lq2x --tile 16x16 --tile-margin 1 --tile-spacing 1 --edge transparent sheet.png sheet2x.png\n"
                "  lq2x --edge wrap texture.png texture2x.png\n"
                "  convert in.gif png:- | lq2x - out.png\n"
+               "  ffmpeg -i game.mkv -f rawvideo -pix_fmt rgb24 - | lq2x --stream 256x224 - - |\n"
+               "    ffmpeg -f rawvideo -pix_fmt rgb24 -s 512x448 -r 60 -i - game2x.mkv   (see README)\n"
                "\n"
                "Pixels with alpha 0 count as equal whatever their colour bits. 16-bit samples are scaled\n"
                "to 8 bits; gamma and colour-profile chunks are neither applied nor copied.\n"
@@ -280,10 +306,40 @@ int main(int argc, char** argv)
         return 2;
     }
     if (tile) {
-        s.scale.tile = {std::int32_t(tile->first), std::int32_t(tile->second), tile_margin, tile_spacing};
+        s.scale.tile = {tile->first, tile->second, tile_margin, tile_spacing};
     } else if (tile_margin != 0 || tile_spacing != 0) {
         std::fprintf(stderr, "lq2x: --tile-margin and --tile-spacing need --tile\n");
         return 2;
+    }
+
+    // A write past a file-size limit fails (EFBIG) like any other, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    tool::remove_temporaries_on_signals();
+
+    const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
+
+    if (!pixel_word.empty() && !stream_size) {
+        std::fprintf(stderr, "lq2x: --pixel is the layout of --stream frames; give --stream WxH with it\n");
+        return 2;
+    }
+    if (stream_size) {
+        if (!out_dir.empty() || files.size() != 2 || raw_size || s.format) {
+            std::fprintf(stderr, "lq2x: --stream WxH takes one INPUT and one OUTPUT (- for the standard ones), "
+                                 "without -o, --size or --format\n");
+            return 2;
+        }
+        tool::stream_settings stream;
+        stream.width = stream_size->first;
+        stream.height = stream_size->second;
+        stream.pixel = pixel_word.empty() ? tool::pixel_layout::rgb24 : *tool::pixel_layout_from_word(pixel_word);
+        stream.scale = s.scale;
+        stream.scale.threads = int(cores);
+        stream.limit = s.decode.limit;
+        const job j{files[0], files[1]};
+        const auto f = run_stream(j, stream);
+        if (f)
+            reporter(1, false).failed(f->output ? j.output : j.input, f->why, f->output);
+        return f ? 1 : 0;
     }
 
     std::vector<job> jobs;
@@ -322,12 +378,7 @@ int main(int argc, char** argv)
         }
     }
 
-    // A write past a file-size limit fails (EFBIG) like any other, instead of ending the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    tool::remove_temporaries_on_signals();
-
     // Many files go in parallel, one thread each; a single file gets them all.
-    const unsigned cores = threads > 0 ? unsigned(threads) : std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = unsigned(std::min<std::size_t>(cores, jobs.size()));
     s.scale.threads = jobs.size() == 1 ? int(cores) : 1;
     s.encode.threads = s.scale.threads;
