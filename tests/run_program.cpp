@@ -15,6 +15,18 @@
 #include <system_error>
 
 namespace testing_support {
+
+std::vector<std::uint8_t> read_file(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::filesystem::path& p, const std::vector<std::uint8_t>& b)
+{
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
 namespace {
 
 // Standard input, output and error go through files, so that nothing can

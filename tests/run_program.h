@@ -3,11 +3,16 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+// A whole file's bytes, and a file of exactly these bytes.
+std::vector<std::uint8_t> read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, const std::vector<std::uint8_t>& b);
 
 struct outcome {
     int status = -1; // exit status, or 128 + signal

@@ -28,16 +28,8 @@ using bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-bytes read_file(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const bytes& b)
-{
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
+using testing_support::read_file;
+using testing_support::write_file;
 
 std::string text(const bytes& b) { return std::string(b.begin(), b.end()); }
 

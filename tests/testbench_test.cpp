@@ -29,16 +29,8 @@ using bytes = std::vector<unsigned char>;
 constexpr int SRC_W = 160, SRC_H = 102;
 constexpr std::size_t INPUT_SIZE = 3 * SRC_W * SRC_H, OUTPUT_SIZE = 4 * INPUT_SIZE;
 
-bytes read_file(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const bytes& b)
-{
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
+using testing_support::read_file;
+using testing_support::write_file;
 
 // What the bench must write for a given input, from the test's own model.
 bytes expected_output(const bytes& input)

@@ -36,16 +36,8 @@ namespace {
 // what the tool needs for the small images here, sanitizers included.
 constexpr long SMALL_MEMORY_KB = 96 << 10;
 
-bytes read_file(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const bytes& b)
-{
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
+using testing_support::read_file;
+using testing_support::write_file;
 
 void append(bytes& out, std::string_view s) { out.insert(out.end(), s.begin(), s.end()); }
 

@@ -22,16 +22,8 @@ using bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-bytes read_file(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const bytes& b)
-{
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
+using testing_support::read_file;
+using testing_support::write_file;
 
 // An RGBA picture as the tool holds it, from R, G, B, A bytes.
 tool::image rgba(int w, int h, tool::layout kind, const std::vector<std::array<std::uint8_t, 4>>& px)
