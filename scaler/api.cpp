@@ -1,4 +1,5 @@
 // The C interface, over the typed C++ one.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -24,7 +25,7 @@ bool read_options(const lq2x_options* given, lq2x::options& out)
         for (std::uint32_t i = sizeof(lq2x_options); i < given->size; ++i)
             if (extra[i] != 0)
                 return false;
-        std::memcpy(&o, given, sizeof(lq2x_options));
+        std::memcpy(&o, given, std::min<std::size_t>(given->size, sizeof(lq2x_options)));
     }
     out.turn = lq2x::orientation(o.orientation);
     out.threads = o.threads;
