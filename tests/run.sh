@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgtest-dev libpng-dev libcli11-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev libcli11-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace tool {
 
@@ -24,6 +25,13 @@ std::optional<format> sniff(std::span<const std::uint8_t> data, const decode_opt
         return format::raw;
     if (data.size() >= sizeof PNG_SIGNATURE && std::equal(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE), data.begin()))
         return format::png;
+    const auto starts = [&](std::size_t at, std::string_view text) {
+        return data.size() >= at + text.size() && std::equal(text.begin(), text.end(), data.begin() + std::ptrdiff_t(at));
+    };
+    if (starts(0, "GIF87a") || starts(0, "GIF89a"))
+        return format::gif;
+    if (starts(0, "RIFF") && starts(8, "WEBP"))
+        return format::webp;
     if (data.size() >= 2 && data[0] == 'P')
         switch (data[1]) {
         case '5': return format::pgm;
@@ -36,7 +44,7 @@ std::optional<format> sniff(std::span<const std::uint8_t> data, const decode_opt
 void check_signature(std::span<const std::uint8_t> head, const decode_options& opt)
 {
     if (!sniff(head, opt))
-        throw failure(head.empty() ? "empty file" : "not a PNG, PPM, PGM or PAM image");
+        throw failure(head.empty() ? "empty file" : "not a PNG, GIF, WebP, PPM, PGM or PAM image");
 }
 
 read_limit input_limit(const decode_options& opt)
@@ -54,14 +62,44 @@ read_limit input_limit(const decode_options& opt)
                        std::to_string(opt.limit.max_pixels) + " output pixels takes (--max-pixels raises it)"};
 }
 
-image decode(std::span<const std::uint8_t> data, const decode_options& opt)
+std::uint32_t frame_delay::in_units(std::uint32_t unit, std::uint32_t most) const
+{
+    if (denominator == 0) // animated PNG: a zero denominator means hundredths
+        return frame_delay{numerator, 100}.in_units(unit, most);
+    const std::uint64_t units = (std::uint64_t(numerator) * unit + denominator / 2) / denominator;
+    return std::uint32_t(std::min<std::uint64_t>(units, most));
+}
+
+void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, size_limit limit)
+{
+    check_size(width, height, limit);
+    const std::uint64_t most = limit.max_input_pixels() / (std::uint64_t(width) * std::uint64_t(height));
+    if (count > most)
+        throw failure("animation too large: " + std::to_string(count) + " frames of " + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels, over the limit of " + std::to_string(limit.max_pixels) +
+                      " output pixels for all frames together (--max-pixels raises it)");
+}
+
+animation decode_animation(std::span<const std::uint8_t> data, const decode_options& opt)
 {
     check_signature(data, opt);
+    const auto still = [](image img) {
+        animation a;
+        a.frames.push_back({std::move(img), {}});
+        return a;
+    };
     switch (*sniff(data, opt)) {
-    case format::png: return decode_png(data, opt.limit);
-    case format::raw: return decode_raw(data, opt.raw_size->first, opt.raw_size->second, opt.limit);
-    default: return decode_pnm(data, opt.limit);
+    case format::png: return decode_png_animation(data, opt.limit);
+    case format::gif: return decode_gif(data, opt.limit);
+    case format::webp: return decode_webp(data, opt.limit);
+    case format::raw: return still(decode_raw(data, opt.raw_size->first, opt.raw_size->second, opt.limit));
+    default: return still(decode_pnm(data, opt.limit));
     }
+}
+
+image decode(std::span<const std::uint8_t> data, const decode_options& opt)
+{
+    return std::move(decode_animation(data, opt).frames.front().picture);
 }
 
 image decode_raw(std::span<const std::uint8_t> data, int width, int height, size_limit limit)
@@ -89,11 +127,34 @@ std::vector<std::uint8_t> encode_raw(const image& img)
     return out;
 }
 
+std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt)
+{
+    switch (f) {
+    case format::gif: return encode_gif(anim);
+    case format::webp: return encode_webp(anim);
+    case format::png:
+        if (anim.animated)
+            return encode_png_animation(anim, opt.png_level, opt.threads);
+        [[fallthrough]];
+    default:
+        if (anim.frames.size() != 1)
+            throw failure(std::to_string(anim.frames.size()) + " frames, and " + format_name(f) +
+                          " holds one picture: pick one with --frame N, or write .png, .gif or .webp");
+        return encode(anim.frames.front().picture, f, opt);
+    }
+}
+
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt)
 {
     switch (f) {
     case format::png: return encode_png(img, opt.png_level, opt.threads);
     case format::raw: return encode_raw(img);
+    case format::gif:
+    case format::webp: {
+        animation a;
+        a.frames.push_back({img, {}});
+        return encode_animation(a, f, opt);
+    }
     default: return encode_pnm(img, f);
     }
 }
@@ -102,7 +163,8 @@ std::optional<format> format_from_word(const std::string& word)
 {
     std::string w = word;
     std::transform(w.begin(), w.end(), w.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    for (const format f : {format::png, format::pnm, format::pgm, format::ppm, format::pam, format::raw})
+    for (const format f :
+         {format::png, format::pnm, format::pgm, format::ppm, format::pam, format::raw, format::gif, format::webp})
         if (w == format_name(f))
             return f;
     return std::nullopt;
@@ -126,6 +188,8 @@ const char* format_name(format f)
     case format::ppm: return "ppm";
     case format::pam: return "pam";
     case format::raw: return "raw";
+    case format::gif: return "gif";
+    case format::webp: return "webp";
     }
     return "?";
 }

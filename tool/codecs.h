@@ -7,11 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "animation.h"
 #include "image.h"
 
 namespace tool {
 
-enum class format { png, pnm, pgm, ppm, pam, raw };
+enum class format { png, pnm, pgm, ppm, pam, raw, gif, webp };
+
+// Whether a format stores animations (PNG with its animation chunks).
+constexpr bool holds_animation(format f) { return f == format::png || f == format::gif || f == format::webp; }
 
 struct decode_options {
     // Width x height of a raw 24-bit RGB input; raw files have no header, so
@@ -30,7 +34,7 @@ struct encode_options {
     int threads = 1; // a large PNG is compressed on this many threads
 };
 
-// The format of a file's bytes, from its signature (png, pgm, ppm or pam);
+// The format of a file's bytes, from its signature (png, gif, webp, pgm, ppm or pam);
 // raw only when a raw size is given.
 std::optional<format> sniff(std::span<const std::uint8_t> data, const decode_options& opt);
 
@@ -51,13 +55,32 @@ std::optional<format> format_from_word(const std::string& word);
 const char* format_name(format f);
 
 // Throws tool::failure with the reason when the data is not a whole image of
-// the format.
+// the format. Every frame of an animation is read, composited, and checked
+// against the limit for the whole animation (check_frames).
+animation decode_animation(std::span<const std::uint8_t> data, const decode_options& opt);
+// The first frame of decode_animation, for the callers that want a still.
 image decode(std::span<const std::uint8_t> data, const decode_options& opt);
+// A still PNG; its animation chunks, if any, are skipped.
 image decode_png(std::span<const std::uint8_t> data, size_limit limit);
+// A PNG with its animation, when it has one; otherwise as decode_png.
+animation decode_png_animation(std::span<const std::uint8_t> data, size_limit limit);
+animation decode_gif(std::span<const std::uint8_t> data, size_limit limit);
+animation decode_webp(std::span<const std::uint8_t> data, size_limit limit);
 image decode_pnm(std::span<const std::uint8_t> data, size_limit limit);
 image decode_raw(std::span<const std::uint8_t> data, int width, int height, size_limit limit);
 
+// An animated input goes to an animated output only in a format that holds
+// animations; otherwise only a still (one frame, not animated) is written.
+std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt);
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt);
+// Animated PNG: every frame whole, the first also the image that viewers
+// without animation show.
+std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level, int threads = 1);
+// GIF holds at most 256 colours in a frame and is never quantised: a frame
+// with more is refused (tool::failure), naming the exact alternatives.
+std::vector<std::uint8_t> encode_gif(const animation& anim);
+// Lossless WebP, still or animated.
+std::vector<std::uint8_t> encode_webp(const animation& anim);
 // PNG in the smallest exact colour type and depth the pixels allow.
 std::vector<std::uint8_t> encode_png(const image& img, int level, int threads = 1);
 std::vector<std::uint8_t> encode_pnm(const image& img, format f);

@@ -47,6 +47,7 @@ struct settings {
     tool::decode_options decode;
     tool::encode_options encode;
     std::optional<tool::format> format; // --format
+    std::optional<std::uint64_t> frame; // --frame: that frame alone, as a still
 };
 
 // Messages and the progress line share standard error.
@@ -115,10 +116,23 @@ std::optional<fault> run(const job& j, const settings& s, const std::set<tool::f
             tool::read_file(j.input, tool::input_limit(s.decode),
                             [&](std::span<const std::uint8_t> head) { tool::check_signature(head, s.decode); });
         const auto in_format = tool::sniff(data, s.decode);
-        tool::image img = tool::scale(tool::decode(data, s.decode), s.scale);
+        tool::animation anim = tool::decode_animation(data, s.decode);
+        if (s.frame) {
+            const std::size_t count = anim.frames.size();
+            if (*s.frame >= count)
+                throw tool::failure("no frame " + std::to_string(*s.frame) + ": the input has " +
+                                    std::to_string(count) + (count == 1 ? " frame (0)" : " frames (0 to " +
+                                                                                         std::to_string(count - 1) + ")"));
+            tool::frame picked = std::move(anim.frames[*s.frame]);
+            anim.frames.clear();
+            anim.frames.push_back(std::move(picked));
+            anim.animated = false;
+        }
+        for (tool::frame& f : anim.frames)
+            f.picture = tool::scale(std::move(f.picture), s.scale);
         tool::format out = s.format ? *s.format
                                     : tool::format_for_name(j.output).value_or(in_format.value_or(tool::format::png));
-        tool::write_file(j.output, tool::encode(img, out, s.encode));
+        tool::write_file(j.output, tool::encode_animation(anim, out, s.encode));
         return std::nullopt;
     } catch (const tool::output_failure& e) {
         return fault{e.what(), true};
@@ -213,8 +227,9 @@ void add_dimensions(CLI::App& app, const std::string& name, std::optional<std::p
 int main(int argc, char** argv)
 {
     CLI::App app{"Scales pixel art 2x (or 4x, 8x) with the LQ2x rule, optionally turning it a quarter-turn.\n"
-                 "Reads PNG (any kind), binary PGM/PPM/PAM and raw 24-bit RGB; writes the format the output\n"
-                 "name's extension says (.png .ppm .pgm .pam .pnm .raw), or --format.",
+                 "Reads PNG (any kind, animated too), GIF, WebP, binary PGM/PPM/PAM and raw 24-bit RGB; writes\n"
+                 "the format the output name's extension says (.png .gif .webp .ppm .pgm .pam .pnm .raw), or\n"
+                 "--format. Animations stay animations in .png, .gif and .webp.",
                  "lq2x"};
     std::vector<std::string> files;
     std::string out_dir, rotate = "none", format_word, edge_words = "clamp";
@@ -225,6 +240,7 @@ int main(int argc, char** argv)
     std::uint64_t max_pixels = tool::size_limit{}.max_pixels;
     std::optional<std::pair<int, int>> raw_size, stream_size;
     std::string pixel_word;
+    std::uint64_t frame_number = 0;
     app.add_option("files", files, "INPUT OUTPUT, or with -o the inputs; - is standard input or output")->required();
     app.add_option("-o,--output-dir", out_dir,
                    "Write each input's result to DIR under its own name (two inputs with the same name are refused)");
@@ -243,9 +259,11 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember(std::vector<std::string>(std::begin(tool::PIXEL_LAYOUT_NAMES),
                                                        std::end(tool::PIXEL_LAYOUT_NAMES))));
     app.add_option("--format", format_word,
-                   "Output format: png, ppm, pgm, pam, pnm or raw (without it, a name's extension decides, and "
-                   "standard output gets the input's format)")
-        ->check(CLI::IsMember({"png", "ppm", "pgm", "pam", "pnm", "raw"}));
+                   "Output format: png, gif, webp, ppm, pgm, pam, pnm or raw (without it, a name's extension "
+                   "decides, and standard output gets the input's format)")
+        ->check(CLI::IsMember({"png", "gif", "webp", "ppm", "pgm", "pam", "pnm", "raw"}));
+    add_number(app, "--frame", frame_number, 0, UINT32_MAX,
+               "Only frame N of an animation (counted from 0), written as a still image");
     app.add_option("--edge", edge_words,
                    "What border pixels see beyond the image (or each --tile cell): clamp (the nearest pixel),\n"
                    "wrap (the opposite border: seamless textures) or transparent (transparent black);\n"
@@ -265,7 +283,8 @@ int main(int argc, char** argv)
                "  lq2x --rgb565 --rotate ccw --size 160x102 test.raw LQ2x.raw   (the test bench, exactly)\n"
                "  lq2x --tile 16x16 --tile-margin 1 --tile-spacing 1 --edge transparent sheet.png sheet2x.png\n"
                "  lq2x --edge wrap texture.png texture2x.png\n"
-               "  convert in.gif png:- | lq2x - out.png\n"
+               "  lq2x walk.gif walk2x.gif            (every frame, delays and loops kept)\n"
+               "  lq2x --frame 0 walk.gif first2x.png\n"
                "  ffmpeg -i game.mkv -f rawvideo -pix_fmt rgb24 - | lq2x --stream 256x224 - - |\n"
                "    ffmpeg -f rawvideo -pix_fmt rgb24 -s 512x448 -r 60 -i - game2x.mkv   (see README)\n"
                "\n"
@@ -299,6 +318,8 @@ int main(int argc, char** argv)
     s.encode.png_level = level;
     if (!format_word.empty())
         s.format = tool::format_from_word(format_word);
+    if (app.count("--frame") > 0)
+        s.frame = frame_number;
     if (const auto edges = parse_edges(edge_words)) {
         std::tie(s.scale.edge_x, s.scale.edge_y) = *edges;
     } else {
@@ -323,9 +344,9 @@ int main(int argc, char** argv)
         return 2;
     }
     if (stream_size) {
-        if (!out_dir.empty() || files.size() != 2 || raw_size || s.format) {
+        if (!out_dir.empty() || files.size() != 2 || raw_size || s.format || s.frame) {
             std::fprintf(stderr, "lq2x: --stream WxH takes one INPUT and one OUTPUT (- for the standard ones), "
-                                 "without -o, --size or --format\n");
+                                 "without -o, --size, --format or --frame\n");
             return 2;
         }
         tool::stream_settings stream;
@@ -349,8 +370,8 @@ int main(int argc, char** argv)
             return 2;
         }
         if (!s.format && files[1] != "-" && !tool::format_for_name(files[1])) {
-            std::fprintf(stderr, "lq2x: cannot tell the output format from '%s' (name it .png .ppm .pgm .pam "
-                                 ".pnm or .raw, or give --format)\n",
+            std::fprintf(stderr, "lq2x: cannot tell the output format from '%s' (name it .png .gif .webp .ppm "
+                                 ".pgm .pam .pnm or .raw, or give --format)\n",
                          files[1].c_str());
             return 2;
         }
