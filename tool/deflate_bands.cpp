@@ -10,9 +10,11 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "image.h"
+#include "large_buffer.h"
 
 namespace tool {
 namespace {
@@ -203,17 +205,31 @@ stream_end walk(std::span<const std::uint8_t> stream)
     }
 }
 
-void compress_band(const row_maker& m, libdeflate_compressor* c, std::vector<std::uint8_t>& rows,
-                   std::vector<std::uint8_t>& scratch, band& b, bool last)
+// A thread's room for one band's rows and their compressed form, taken
+// once, without being cleared first, and made present at once.
+struct workspace {
+    std::size_t rows_size, out_size;
+    std::unique_ptr<std::uint8_t[]> rows, out;
+
+    workspace(libdeflate_compressor* c, std::size_t most_rows)
+        : rows_size(most_rows), out_size(libdeflate_deflate_compress_bound(c, most_rows)),
+          rows(std::make_unique_for_overwrite<std::uint8_t[]>(rows_size)),
+          out(std::make_unique_for_overwrite<std::uint8_t[]>(out_size))
+    {
+        advise_large(rows.get(), rows_size, filling::whole);
+        advise_large(out.get(), out_size, filling::whole);
+    }
+};
+
+void compress_band(const row_maker& m, libdeflate_compressor* c, workspace& w, band& b, bool last)
 {
-    rows.resize(std::size_t(b.rows) * m.row_bytes);
+    const std::span<std::uint8_t> rows{w.rows.get(), std::size_t(b.rows) * m.row_bytes};
     m.make(b.first, b.rows, rows);
     b.adler = libdeflate_adler32(1, rows.data(), rows.size());
-    scratch.resize(libdeflate_deflate_compress_bound(c, rows.size()));
-    const std::size_t n = libdeflate_deflate_compress(c, rows.data(), rows.size(), scratch.data(), scratch.size());
+    const std::size_t n = libdeflate_deflate_compress(c, rows.data(), rows.size(), w.out.get(), w.out_size);
     if (n == 0)
         throw failure("compression failed");
-    b.out.assign(scratch.begin(), scratch.begin() + std::ptrdiff_t(n));
+    b.out.assign(w.out.get(), w.out.get() + n);
     if (!last)
         make_joinable(b.out);
 }
@@ -242,9 +258,11 @@ void deflate_rows(const row_maker& m, int level, int threads,
     const int rows_per_band = int(std::max<std::size_t>(1, BAND / m.row_bytes));
     const int count = std::max(1, (m.rows + rows_per_band - 1) / rows_per_band);
     std::vector<band> bands(static_cast<std::size_t>(count));
+    int most_rows = 0;
     for (int i = 0; i < count; ++i) {
         bands[std::size_t(i)].first = int(std::int64_t(m.rows) * i / count);
         bands[std::size_t(i)].rows = int(std::int64_t(m.rows) * (i + 1) / count) - bands[std::size_t(i)].first;
+        most_rows = std::max(most_rows, bands[std::size_t(i)].rows);
     }
 
     // zlib header: deflate with a 32 KiB window, the level class, check bits.
@@ -275,9 +293,11 @@ void deflate_rows(const row_maker& m, int level, int threads,
             const compressor c(libdeflate_alloc_compressor(level));
             if (!c)
                 throw failure("out of memory");
-            std::vector<std::uint8_t> rows, scratch;
+            std::optional<workspace> w;
             for (int i; (i = next++) < count;) {
-                compress_band(m, c.get(), rows, scratch, bands[std::size_t(i)], i == count - 1);
+                if (!w)
+                    w.emplace(c.get(), std::size_t(most_rows) * m.row_bytes);
+                compress_band(m, c.get(), *w, bands[std::size_t(i)], i == count - 1);
                 done[std::size_t(i)].store(true, std::memory_order_release);
                 if (emitting)
                     emit_done();

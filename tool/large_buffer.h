@@ -16,20 +16,15 @@ namespace tool {
 // of it, as far as it turns out to be needed (a file's worst case).
 enum class filling { whole, partly };
 
-template <typename T>
-void reserve_large(std::vector<T>& v, std::size_t count, filling fill = filling::partly)
+// Asks for huge pages over every page of [data, data + bytes) (those of its
+// huge pages that lie wholly inside the mapping can be huge), and with
+// filling::whole has all its pages made present at once.
+inline void advise_large(const void* data, std::size_t bytes, filling fill)
 {
-    if (count <= v.capacity())
-        return;
-    v.reserve(count);
-    // The advice covers every page the buffer touches, not just the huge
-    // pages wholly inside it: the block's mapping seldom starts on a
-    // huge-page boundary, and its first and last stretches would otherwise
-    // take a fault every 4 KiB.
     constexpr std::uintptr_t PAGE = 4096;
-    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t first = begin & ~(PAGE - 1);
-    const std::uintptr_t last = (begin + count * sizeof(T) + PAGE - 1) & ~(PAGE - 1);
+    const std::uintptr_t last = (begin + bytes + PAGE - 1) & ~(PAGE - 1);
     void* const at = reinterpret_cast<void*>(first);
     ::madvise(at, last - first, MADV_HUGEPAGE); // advice: failure changes nothing
 #ifdef MADV_POPULATE_WRITE
@@ -38,6 +33,15 @@ void reserve_large(std::vector<T>& v, std::size_t count, filling fill = filling:
     if (fill == filling::whole)
         ::madvise(at, last - first, MADV_POPULATE_WRITE); // likewise: the pages fault in if this fails
 #endif
+}
+
+template <typename T>
+void reserve_large(std::vector<T>& v, std::size_t count, filling fill = filling::partly)
+{
+    if (count <= v.capacity())
+        return;
+    v.reserve(count);
+    advise_large(v.data(), count * sizeof(T), fill);
 }
 
 } // namespace tool
