@@ -18,9 +18,13 @@ enum class filling { whole, partly };
 
 // Asks for huge pages over every page of [data, data + bytes) (those of its
 // huge pages that lie wholly inside the mapping can be huge), and with
-// filling::whole has all its pages made present at once.
+// filling::whole has all its pages made present at once. A buffer of a few
+// pages is left alone: the calls would cost more than its faults.
 inline void advise_large(const void* data, std::size_t bytes, filling fill)
 {
+    constexpr std::size_t SMALL = std::size_t{256} << 10;
+    if (bytes < SMALL)
+        return;
     constexpr std::uintptr_t PAGE = 4096;
     const auto begin = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t first = begin & ~(PAGE - 1);

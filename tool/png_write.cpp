@@ -200,6 +200,10 @@ void pack_row(const png_form& form, const palette_lookup* lookup, std::span<cons
         }
         return;
     }
+    if (form.colour == png_colour::rgba && has_alpha(kind)) { // the pixels as they are
+        std::memcpy(o, row.data(), row.size_bytes());
+        return;
+    }
     for (const pixel8888 raw : row) {
         const pixel8888 p = visible(raw, kind);
         switch (form.colour) {
