@@ -345,6 +345,81 @@ TEST(DeflateJoin, JoinedStreamsInflateToTheJoinedInputs)
     }
 }
 
+// Writes deflate bits, lowest first.
+struct bit_writer {
+    bytes out;
+    int used = 0; // bits of the last byte taken
+    void put(unsigned value, int n)
+    {
+        for (int i = 0; i < n; ++i, used = (used + 1) % 8) {
+            if (used == 0)
+                out.push_back(0);
+            out.back() |= std::uint8_t(((value >> i) & 1u) << used);
+        }
+    }
+    void put_code(unsigned code, int n) // Huffman codes go highest bit first
+    {
+        for (int i = n - 1; i >= 0; --i)
+            put((code >> i) & 1u, 1);
+    }
+};
+
+// Hand-made streams that mix fixed-code blocks, which end on any bit, with
+// stored blocks, which start on the next byte: the join finds the last
+// block and the end wherever they fall, and across stored bodies long
+// enough to be skipped without being read bit by bit.
+TEST(DeflateJoin, StoredBlocksAfterCodesOnEveryBit)
+{
+    for (int literals = 0; literals < 16; ++literals)
+        for (const std::size_t stored : {std::size_t{0}, std::size_t{5}, std::size_t{300}, std::size_t{70000}}) {
+            SCOPED_TRACE(std::to_string(literals) + " literals, " + std::to_string(stored) + " stored bytes");
+            bit_writer w;
+            bytes want;
+            w.put(0, 1); // not final
+            w.put(1, 2); // fixed codes
+            for (int i = 0; i < literals; ++i) {
+                const unsigned c = unsigned(i * 29 % 256); // 8 bits below 144, 9 above
+                w.put_code(c < 144 ? 0x30 + c : 0x190 + (c - 144), c < 144 ? 8 : 9);
+                want.push_back(std::uint8_t(c));
+            }
+            w.put_code(0, 7); // end of block
+            for (std::size_t left = stored; left > 0 || stored == 0;) {
+                const std::size_t n = std::min<std::size_t>(left, 65535);
+                w.put(0, 1);
+                w.put(0, 2); // stored: lengths on the next byte
+                w.used = 0;
+                w.out.insert(w.out.end(), {std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(~n), std::uint8_t(~n >> 8)});
+                for (std::size_t i = 0; i < n; ++i)
+                    want.push_back(std::uint8_t(i * 7 + left));
+                w.out.insert(w.out.end(), want.end() - std::ptrdiff_t(n), want.end());
+                left -= n;
+                if (stored == 0)
+                    break;
+            }
+            w.put(1, 1); // final, fixed codes: one literal and the end
+            w.put(1, 2);
+            w.put_code(0x30 + 'x', 8);
+            w.put_code(0, 7);
+            want.push_back('x');
+
+            bytes first = w.out;
+            tool::make_joinable(first);
+            bytes stream = {0x78, 0x01};
+            stream.insert(stream.end(), first.begin(), first.end());
+            stream.insert(stream.end(), w.out.begin(), w.out.end()); // the same again, final this time
+            bytes both = want;
+            both.insert(both.end(), want.begin(), want.end());
+            const uLong adler = adler32(1, both.data(), uInt(both.size()));
+            for (int shift = 24; shift >= 0; shift -= 8)
+                stream.push_back(std::uint8_t(adler >> shift));
+            bytes out(both.size() + 1);
+            uLongf size = uLongf(out.size());
+            ASSERT_EQ(uncompress(out.data(), &size, stream.data(), uLong(stream.size())), Z_OK);
+            out.resize(size);
+            EXPECT_EQ(out, both);
+        }
+}
+
 TEST(DeflateJoin, RefusesWhatIsNotOneWholeStream)
 {
     bytes garbage = {0x07, 0x01, 0x02};

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "image.h"
+#include "large_buffer.h"
 
 namespace tool {
 namespace {
@@ -31,41 +33,67 @@ struct compressor_deleter {
 };
 using compressor = std::unique_ptr<libdeflate_compressor, compressor_deleter>;
 
-// Reads a deflate stream's bits, lowest first; past the end it sees zeros,
-// and taking them is an error.
+// Reads a deflate stream's bits, lowest first, through a 64-bit buffer
+// refilled a word at a time; past the end it sees zeros, and taking them is
+// an error.
 struct bit_reader {
     std::span<const std::uint8_t> data;
-    std::size_t at = 0; // in bits
+    std::size_t next = 0;   // the next byte to load
+    std::uint64_t bits = 0; // loaded and not yet taken, lowest first
+    int count = 0;          // how many
 
-    std::uint32_t peek(int n) const
+    std::size_t at() const { return 8 * next - std::size_t(count); } // in bits
+
+    void refill()
     {
-        const std::size_t byte = at >> 3;
-        std::uint64_t word = 0;
-        if (std::endian::native == std::endian::little && byte + 8 <= data.size())
-            std::memcpy(&word, data.data() + byte, 8);
-        else
-            for (std::size_t i = 0; i < 8 && byte + i < data.size(); ++i)
-                word |= std::uint64_t(data[byte + i]) << (8 * i);
-        return std::uint32_t(word >> (at & 7)) & ((1u << n) - 1);
+        if (std::endian::native == std::endian::little && next + 8 <= data.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, data.data() + next, 8);
+            bits |= word << count;
+            next += std::size_t(63 - count) >> 3;
+            count |= 56;
+            return;
+        }
+        for (; count <= 56; ++next, count += 8)
+            bits |= std::uint64_t(next < data.size() ? data[next] : 0) << count;
     }
-    void skip(std::size_t n)
+    std::uint32_t peek(int n) // n at most 32
     {
-        at += n;
-        if (at > 8 * data.size())
+        if (count < n)
+            refill();
+        return std::uint32_t(bits) & ((1u << n) - 1);
+    }
+    void skip(int n) // n at most 32
+    {
+        if (count < n)
+            refill();
+        bits >>= n;
+        count -= n;
+        if (at() > 8 * data.size())
             throw failure(NOT_A_STREAM);
     }
     std::uint32_t take(int n)
     {
         const std::uint32_t v = peek(n);
-        skip(std::size_t(n));
+        skip(n);
         return v;
+    }
+    // To the next byte boundary, then over `bytes` whole bytes.
+    void skip_bytes(std::size_t bytes)
+    {
+        const std::size_t byte = (at() + 7) / 8;
+        if (byte > data.size() || data.size() - byte < bytes)
+            throw failure(NOT_A_STREAM);
+        next = byte + bytes;
+        bits = 0;
+        count = 0;
     }
 };
 
 // A canonical Huffman code: codes of up to FAST bits by one look-up, longer
 // ones a bit at a time.
 struct huffman {
-    static constexpr int FAST = 10;
+    static constexpr int FAST = 11;
     std::array<std::uint16_t, 1 << FAST> fast{}; // symbol << 4 | length; 0: a longer code (or none)
     std::array<std::uint16_t, 16> count{};       // codes of each length
     std::array<std::uint16_t, 320> sorted{};     // symbols in code order
@@ -101,7 +129,7 @@ struct huffman {
     int decode(bit_reader& in) const
     {
         if (const std::uint16_t e = fast[in.peek(FAST)]; e != 0) {
-            in.skip(e & 15u);
+            in.skip(e & 15);
             return e >> 4;
         }
         int code = 0, first = 0, index = 0;
@@ -136,15 +164,15 @@ stream_end walk(std::span<const std::uint8_t> stream)
     huffman literals, distances, lengths_code;
     std::array<std::uint8_t, 320> lengths{};
     for (;;) {
-        const std::size_t start = in.at;
+        const std::size_t start = in.at();
         const bool final = in.take(1) != 0;
         const std::uint32_t type = in.take(2);
         if (type == 0) { // stored: aligned lengths, then the bytes as they are
-            in.skip((8 - in.at % 8) % 8);
+            in.skip_bytes(0);
             const std::uint32_t length = in.take(16);
             if (length != (~in.take(16) & 0xFFFFu))
                 throw failure(NOT_A_STREAM);
-            in.skip(8 * std::size_t(length));
+            in.skip_bytes(length);
         } else if (type == 3) {
             throw failure(NOT_A_STREAM);
         } else {
@@ -199,21 +227,35 @@ stream_end walk(std::span<const std::uint8_t> stream)
             }
         }
         if (final)
-            return {start, in.at};
+            return {start, in.at()};
     }
 }
 
-void compress_band(const row_maker& m, libdeflate_compressor* c, std::vector<std::uint8_t>& rows,
-                   std::vector<std::uint8_t>& scratch, band& b, bool last)
+// A thread's room for one band's rows and their compressed form, taken
+// once, without being cleared first, and made present at once.
+struct workspace {
+    std::size_t rows_size, out_size;
+    std::unique_ptr<std::uint8_t[]> rows, out;
+
+    workspace(libdeflate_compressor* c, std::size_t most_rows)
+        : rows_size(most_rows), out_size(libdeflate_deflate_compress_bound(c, most_rows)),
+          rows(std::make_unique_for_overwrite<std::uint8_t[]>(rows_size)),
+          out(std::make_unique_for_overwrite<std::uint8_t[]>(out_size))
+    {
+        advise_large(rows.get(), rows_size, filling::whole);
+        advise_large(out.get(), out_size, filling::whole);
+    }
+};
+
+void compress_band(const row_maker& m, libdeflate_compressor* c, workspace& w, band& b, bool last)
 {
-    rows.resize(std::size_t(b.rows) * m.row_bytes);
+    const std::span<std::uint8_t> rows{w.rows.get(), std::size_t(b.rows) * m.row_bytes};
     m.make(b.first, b.rows, rows);
     b.adler = libdeflate_adler32(1, rows.data(), rows.size());
-    scratch.resize(libdeflate_deflate_compress_bound(c, rows.size()));
-    const std::size_t n = libdeflate_deflate_compress(c, rows.data(), rows.size(), scratch.data(), scratch.size());
+    const std::size_t n = libdeflate_deflate_compress(c, rows.data(), rows.size(), w.out.get(), w.out_size);
     if (n == 0)
         throw failure("compression failed");
-    b.out.assign(scratch.begin(), scratch.begin() + std::ptrdiff_t(n));
+    b.out.assign(w.out.get(), w.out.get() + n);
     if (!last)
         make_joinable(b.out);
 }
@@ -242,9 +284,11 @@ void deflate_rows(const row_maker& m, int level, int threads,
     const int rows_per_band = int(std::max<std::size_t>(1, BAND / m.row_bytes));
     const int count = std::max(1, (m.rows + rows_per_band - 1) / rows_per_band);
     std::vector<band> bands(static_cast<std::size_t>(count));
+    int most_rows = 0;
     for (int i = 0; i < count; ++i) {
         bands[std::size_t(i)].first = int(std::int64_t(m.rows) * i / count);
         bands[std::size_t(i)].rows = int(std::int64_t(m.rows) * (i + 1) / count) - bands[std::size_t(i)].first;
+        most_rows = std::max(most_rows, bands[std::size_t(i)].rows);
     }
 
     // zlib header: deflate with a 32 KiB window, the level class, check bits.
@@ -275,9 +319,11 @@ void deflate_rows(const row_maker& m, int level, int threads,
             const compressor c(libdeflate_alloc_compressor(level));
             if (!c)
                 throw failure("out of memory");
-            std::vector<std::uint8_t> rows, scratch;
+            std::optional<workspace> w;
             for (int i; (i = next++) < count;) {
-                compress_band(m, c.get(), rows, scratch, bands[std::size_t(i)], i == count - 1);
+                if (!w)
+                    w.emplace(c.get(), std::size_t(most_rows) * m.row_bytes);
+                compress_band(m, c.get(), *w, bands[std::size_t(i)], i == count - 1);
                 done[std::size_t(i)].store(true, std::memory_order_release);
                 if (emitting)
                     emit_done();

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "codecs.h"
+#include "large_buffer.h"
 
 namespace tool {
 namespace {
@@ -101,6 +102,7 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
 
     img.width = int(width);
     img.height = int(height);
+    reserve_large(img.pixels, std::size_t(width) * height, filling::whole);
     img.pixels.resize(std::size_t(width) * height);
     rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y)

@@ -187,7 +187,9 @@ void pack_row(const png_form& form, const palette_lookup* lookup, std::span<cons
         const bool palette = form.colour == png_colour::palette;
         const unsigned step = palette ? 1 : grey_step(form.depth);
         const int per_byte = 8 / form.depth;
-        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        const bool whole_bytes = form.depth == 8;
+        if (!whole_bytes)
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
         pixel8888 last = ~visible(row[0], kind);
         unsigned sample = 0;
         for (std::size_t x = 0; x < row.size(); ++x) {
@@ -195,9 +197,17 @@ void pack_row(const png_form& form, const palette_lookup* lookup, std::span<cons
                 last = p;
                 sample = palette ? lookup->index(last) : byte_of(last, 0) / step;
             }
+            if (whole_bytes) {
+                o[x] = std::uint8_t(sample);
+                continue;
+            }
             const int shift = 8 - form.depth * int(x % per_byte + 1);
             o[x / per_byte] |= std::uint8_t(sample << shift);
         }
+        return;
+    }
+    if (form.colour == png_colour::rgba && has_alpha(kind)) { // the pixels as they are
+        std::memcpy(o, row.data(), row.size_bytes());
         return;
     }
     for (const pixel8888 raw : row) {

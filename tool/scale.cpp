@@ -14,7 +14,7 @@ template <typename P>
 void scale_once(lq2x::image_view<const P> src, std::vector<P>& out, const lq2x::options& opt)
 {
     const lq2x::size size = lq2x::scaled_size(src.width, src.height, opt.turn);
-    reserve_large(out, std::size_t(size.width) * std::size_t(size.height));
+    reserve_large(out, std::size_t(size.width) * std::size_t(size.height), filling::whole);
     out.resize(std::size_t(size.width) * std::size_t(size.height));
     const lq2x::error e =
         lq2x::scale(src, lq2x::packed(out.data(), std::int32_t(size.width), std::int32_t(size.height)), opt);
@@ -68,7 +68,7 @@ std::vector<P> scale_passes(std::vector<P> pixels, int& width, int& height, cons
     const int lines = turned ? width : height; // source lines, in the order of the result's rows
     const int per_band = int(std::clamp<std::size_t>(s.band_pixels / (out_width * std::size_t(s.factor)), 1, std::size_t(lines)));
     std::vector<P> out;
-    reserve_large(out, out_width * std::size_t(first.height) * std::size_t(grow));
+    reserve_large(out, out_width * std::size_t(first.height) * std::size_t(grow), filling::whole);
     out.resize(out_width * std::size_t(first.height) * std::size_t(grow));
     std::vector<P> a, b;
     for (int l0 = 0; l0 < lines; l0 += per_band) {
