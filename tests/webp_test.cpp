@@ -448,24 +448,50 @@ TEST_F(WebpOutside, AnimationRoundTripsThroughTheTool)
     }
 }
 
+struct writer_case {
+    const char* name;
+    std::vector<tool::image> frames;
+    std::vector<tool::frame_delay> delays;
+    std::vector<int> ms;
+    std::uint32_t loops;
+    int written_loops;
+};
+
+// 40 frames: a sprite moving on a background, now and then standing
+// still for a frame, so that the encoder makes key frames as well as
+// changed rectangles and folds repeated frames.
+writer_case long_case(const tool::image& sprite, const tool::image& background)
+{
+    writer_case w{"long", {}, {}, {}, 9, 9};
+    tool::image canvas{30, 20, tool::layout::rgba, std::vector<pixel8888>(600)};
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x)
+            canvas.pixels[std::size_t(y) * 30 + x] = background.pixels[std::size_t(y % 8) * 10 + x % 10];
+    int at = 0;
+    for (int i = 0; i < 40; ++i) {
+        at += i % 5 == 4 ? 0 : 1;
+        tool::image f = canvas;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 10; ++x)
+                f.pixels[std::size_t(y + at % 12) * 30 + (x + at) % 30] = sprite.pixels[std::size_t(y) * 10 + x];
+        w.frames.push_back(f);
+        w.delays.push_back({std::uint32_t(i), 1000});
+        w.ms.push_back(i);
+    }
+    return w;
+}
+
 // The writer on its own: frames that repeat, one frame, invisible colour,
 // delays in other units.
 TEST_F(WebpOutside, EveryFrameAndDelayIsKeptExactly)
 {
     const tool::image a = picture(10, 8, true, 1), b = picture(10, 8, false, 2), c = picture(10, 8, true, 3);
-    struct writer_case {
-        const char* name;
-        std::vector<tool::image> frames;
-        std::vector<tool::frame_delay> delays;
-        std::vector<int> ms;
-        std::uint32_t loops;
-        int written_loops;
-    };
     const writer_case cases[] = {
         {"repeats", {a, a, b, b, b, c, a}, {{10, 1000}, {20, 1000}, {3, 100}, {1, 3}, {0, 1}, {5, 1000}, {7, 1000}},
          {10, 20, 30, 333, 0, 5, 7}, 2, 2},
         {"all the same", {b, b, b}, {{1, 10}, {2, 10}, {3, 10}}, {100, 200, 300}, 0, 0},
         {"many loops", {a, c}, {{1, 1000}, {1, 1000}}, {1, 1}, 70000, 65535},
+        long_case(a, c),
     };
     for (const writer_case& w : cases) {
         SCOPED_TRACE(w.name);
