@@ -292,8 +292,9 @@ class WebpOutside : public Webp {
 protected:
     void SetUp() override
     {
-        if (program("webpmux").empty() || program("dwebp").empty() || program("webpinfo").empty())
-            GTEST_SKIP() << "Debian's webp programs (webpmux, dwebp, webpinfo) are not installed: apt-get install webp";
+        for (const char* name : {"webpmux", "dwebp", "webpinfo", "img2webp"})
+            if (program(name).empty())
+                GTEST_SKIP() << "Debian's webp programs (" << name << " and others) are not installed: apt-get install webp";
     }
 };
 
@@ -479,6 +480,46 @@ writer_case long_case(const tool::image& sprite, const tool::image& background)
         w.ms.push_back(i);
     }
     return w;
+}
+
+// A lossy animation made by Debian's img2webp: the reader gives what the
+// outside programs composite, and the tool scales it.
+TEST_F(WebpOutside, LossyAnimationFromImg2webp)
+{
+    std::vector<std::string> args = {"-loop", "4", "-lossy", "-q", "60"};
+    for (int i = 0; i < 4; ++i) {
+        tool::image f = picture(16, 12, false, 40 + std::uint32_t(i % 2));
+        for (int y = 0; y < 5; ++y) // a block that moves over the same background
+            for (int x = 0; x < 5; ++x)
+                f.pixels[std::size_t(y + 2) * 16 + std::size_t(x + 3 * i)] = f.pixels[0];
+        const std::string name = std::string("frame") + char('0' + i) + ".png";
+        write_file(dir / name, tool::encode(f, tool::format::png, {}));
+        args.insert(args.end(), {"-d", std::to_string(30 + 10 * i), (dir / name).string()});
+    }
+    args.insert(args.end(), {"-o", (dir / "in.webp").string()});
+    const outcome made = testing_support::run_program(program("img2webp"), args);
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    const outside_view in = outside(dir / "in.webp");
+    EXPECT_FALSE(in.lossless);
+    const tool::animation read = tool::decode_webp(read_file(dir / "in.webp"), {});
+    ASSERT_EQ(read.frames.size(), in.frames.size());
+    ASSERT_EQ(read.frames.size(), 4u);
+    EXPECT_EQ(read.loops, 4u);
+    for (std::size_t i = 0; i < read.frames.size(); ++i) {
+        EXPECT_TRUE(same_pixels(read.frames[i].picture, in.frames[i])) << i;
+        EXPECT_EQ(read.frames[i].delay.numerator, std::uint32_t(in.delays[i])) << i;
+        EXPECT_EQ(in.delays[i], 30 + 10 * int(i));
+    }
+    const outcome o = lq2x({"in.webp", "out.webp"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const outside_view out = outside(dir / "out.webp");
+    EXPECT_TRUE(out.lossless);
+    EXPECT_EQ(out.loops, 4);
+    EXPECT_EQ(out.delays, in.delays);
+    ASSERT_EQ(out.frames.size(), in.frames.size());
+    for (std::size_t i = 0; i < out.frames.size(); ++i)
+        EXPECT_TRUE(same_pixels(out.frames[i], scaled(in.frames[i]))) << i;
 }
 
 // The writer on its own: frames that repeat, one frame, invisible colour,

@@ -119,7 +119,8 @@ const char* animation_reason(const WebPData& data)
 
 animation decode_animated(std::span<const std::uint8_t> data, const WebPBitstreamFeatures& features, size_limit limit)
 {
-    // The decoder takes two canvases as soon as it is made.
+    // The decoder takes two canvases as soon as it is made; its demuxer
+    // before that only a small record for each frame the file holds.
     check_size(features.width, features.height, limit);
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
@@ -174,8 +175,10 @@ struct picture {
         const int stride = img.width * 4;
         const int ok = has_alpha(img.kind) ? WebPPictureImportRGBA(&pic, img.bytes(), stride)
                                            : WebPPictureImportRGBX(&pic, img.bytes(), stride);
-        if (!ok)
+        if (!ok) {
+            WebPPictureFree(&pic);
             throw failure("out of memory");
+        }
     }
     ~picture() { WebPPictureFree(&pic); }
     picture(const picture&) = delete;
