@@ -104,10 +104,6 @@ image decode_still(std::span<const std::uint8_t> data, const WebPBitstreamFeatur
     return img;
 }
 
-struct anim_decoder_delete {
-    void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
-};
-
 // Why the demuxer refused the file: it wants every chunk whole.
 const char* animation_reason(const WebPData& data)
 {
@@ -128,7 +124,8 @@ animation decode_animated(std::span<const std::uint8_t> data, const WebPBitstrea
     options.color_mode = MODE_RGBA;
     options.use_threads = 0;
     const WebPData whole{data.data(), data.size()};
-    const std::unique_ptr<WebPAnimDecoder, anim_decoder_delete> dec(WebPAnimDecoderNew(&whole, &options));
+    using decoder_ptr = std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)>;
+    const decoder_ptr dec(WebPAnimDecoderNew(&whole, &options), WebPAnimDecoderDelete);
     if (!dec)
         throw failure(animation_reason(whole));
     WebPAnimInfo info;
@@ -226,13 +223,6 @@ std::vector<std::uint8_t> encode_still(const image& img)
     return out;
 }
 
-struct anim_encoder_delete {
-    void operator()(WebPAnimEncoder* e) const { WebPAnimEncoderDelete(e); }
-};
-struct mux_delete {
-    void operator()(WebPMux* m) const { WebPMuxDelete(m); }
-};
-using mux_ptr = std::unique_ptr<WebPMux, mux_delete>;
 
 // libwebp's owned bytes, freed on every way out.
 struct owned_data {
@@ -261,7 +251,8 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
     options.minimize_size = 0;
     options.kmin = KEYFRAME_MIN;
     options.kmax = KEYFRAME_MAX;
-    const std::unique_ptr<WebPAnimEncoder, anim_encoder_delete> enc(WebPAnimEncoderNew(width, height, &options));
+    using encoder_ptr = std::unique_ptr<WebPAnimEncoder, decltype(&WebPAnimEncoderDelete)>;
+    const encoder_ptr enc(WebPAnimEncoderNew(width, height, &options), WebPAnimEncoderDelete);
     if (!enc)
         throw failure("out of memory");
     const WebPConfig config = lossless_config();
@@ -285,12 +276,13 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
     // copy of the one it repeats. Drawing a stored frame twice changes
     // nothing, since the encoder blends only frames whose pixels are opaque
     // or clear; the copies keep the canvas (no disposal) until the last.
-    const mux_ptr stored(WebPMuxCreate(&assembled.data, 0));
+    using mux_ptr = std::unique_ptr<WebPMux, decltype(&WebPMuxDelete)>;
+    const mux_ptr stored(WebPMuxCreate(&assembled.data, 0), WebPMuxDelete);
     if (!stored)
         throw failure("WebP animation could not be assembled");
     int stored_count = 0;
     check_mux(WebPMuxNumChunks(stored.get(), WEBP_CHUNK_ANMF, &stored_count));
-    const mux_ptr out(WebPMuxNew());
+    const mux_ptr out(WebPMuxNew(), WebPMuxDelete);
     if (!out)
         throw failure("out of memory");
     std::size_t next = 0; // the next frame of `anim` to store
