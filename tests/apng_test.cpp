@@ -848,7 +848,7 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
              d.data.resize(6);
              return file_of(c);
          },
-         "in.png: "},
+         "in.png: frame 2: "},
         {"corrupt fcTL",
          [&](std::vector<chunk> c) {
              bytes f = file_of(c);

@@ -238,7 +238,7 @@ animated_png read_chunks(std::span<const std::uint8_t> file, size_limit limit)
 }
 
 // A frame's pixels, read by the still reader from a PNG of its own.
-image decode_frame(const animated_png& png, const frame_control& f, size_limit limit)
+image decode_frame(const animated_png& png, const frame_control& f, std::size_t index, size_limit limit)
 {
     std::size_t bytes = sizeof SIGNATURE + 25 + 12;
     for (const auto c : png.copied)
@@ -257,10 +257,14 @@ image decode_frame(const animated_png& png, const frame_control& f, size_limit l
     for (const auto piece : f.data)
         put_chunk(still, "IDAT", piece);
     put_chunk(still, "IEND", {});
-    image img = decode_png(still, limit);
-    if (std::uint32_t(img.width) != f.width || std::uint32_t(img.height) != f.height)
-        throw failure("a frame read back at the wrong size");
-    return img;
+    try {
+        image img = decode_png(still, limit);
+        if (std::uint32_t(img.width) != f.width || std::uint32_t(img.height) != f.height)
+            throw failure("read back at the wrong size");
+        return img;
+    } catch (const failure& e) {
+        throw failure("frame " + std::to_string(index) + ": " + e.what());
+    }
 }
 
 // Straight-alpha "over", exact: the result's alpha is as + ad (255 - as) / 255
@@ -366,7 +370,7 @@ animation decode_png_animation(std::span<const std::uint8_t> data, size_limit li
                  std::vector<pixel8888>(std::size_t(png.width) * png.height, 0)};
     std::vector<pixel8888> saved;
     for (const frame_control& f : png.frames) {
-        const image part = decode_frame(png, f, limit);
+        const image part = decode_frame(png, f, a.frames.size(), limit);
         if (f.dispose == DISPOSE_PREVIOUS)
             copy_rectangle(canvas, saved, f, false);
         draw(canvas, part, f);
