@@ -366,11 +366,12 @@ animation decode_png_animation(std::span<const std::uint8_t> data, size_limit li
     const animated_png png = read_chunks(data, limit);
     a.animated = true;
     a.loops = png.plays;
-    image canvas{int(png.width), int(png.height), layout::rgba,
-                 std::vector<pixel8888>(std::size_t(png.width) * png.height, 0)};
+    image canvas{int(png.width), int(png.height), layout::rgba, {}};
     std::vector<pixel8888> saved;
     for (const frame_control& f : png.frames) {
         const image part = decode_frame(png, f, a.frames.size(), limit);
+        if (canvas.pixels.empty()) // taken once a frame has read well, not for a file that only claims a size
+            canvas.pixels.assign(std::size_t(png.width) * png.height, 0);
         if (f.dispose == DISPOSE_PREVIOUS)
             copy_rectangle(canvas, saved, f, false);
         draw(canvas, part, f);
