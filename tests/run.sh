@@ -5,7 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev libcli11-dev libbenchmark-dev)
+# Besides the build's own libraries: Debian's webp programs and ffmpeg, which
+# read the tool's WebP and animated PNG files back as independent decoders.
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev
+          libcli11-dev libbenchmark-dev webp ffmpeg)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

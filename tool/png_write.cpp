@@ -42,53 +42,60 @@ struct survey {
     std::vector<pixel8888> colours; // in order of first appearance, up to 257
 };
 
-survey look(const image& img)
+survey look(std::span<const image* const> imgs)
 {
     survey s;
     palette_lookup seen;
     bool counting = true;
-    bool first = true;
-    pixel8888 last = 0;
-    for (const pixel8888 raw : img.pixels) {
-        const pixel8888 p = visible(raw, img.kind);
-        if (p == last && !first)
-            continue; // pixel art repeats: runs cost one comparison a pixel
-        first = false;
-        last = p;
-        if (const unsigned a = alpha_of(p); a != 255) {
-            s.opaque = false;
-            if (a != 0)
-                s.binary_alpha = false;
-            else if (!s.any_clear) {
-                s.any_clear = true;
-                s.clear = p;
-            } else if (p != s.clear)
-                s.one_clear = false;
+    for (const image* const one : imgs) {
+        const image& img = *one;
+        bool first = true;
+        pixel8888 last = 0;
+        for (const pixel8888 raw : img.pixels) {
+            const pixel8888 p = visible(raw, img.kind);
+            if (p == last && !first)
+                continue; // pixel art repeats: runs cost one comparison a pixel
+            first = false;
+            last = p;
+            if (const unsigned a = alpha_of(p); a != 255) {
+                s.opaque = false;
+                if (a != 0)
+                    s.binary_alpha = false;
+                else if (!s.any_clear) {
+                    s.any_clear = true;
+                    s.clear = p;
+                } else if (p != s.clear)
+                    s.one_clear = false;
+            }
+            if (!grey(p))
+                s.all_grey = false;
+            else
+                while (s.grey_depth < 8 && byte_of(p, 0) % grey_step(s.grey_depth) != 0)
+                    s.grey_depth *= 2;
+            if (counting && seen.add(p)) {
+                s.colours.push_back(p);
+                counting = s.colours.size() <= 256;
+            }
+            if (!counting && !s.all_grey && !s.binary_alpha)
+                return s; // RGBA it is: nothing further can change the choice
         }
-        if (!grey(p))
-            s.all_grey = false;
-        else
-            while (s.grey_depth < 8 && byte_of(p, 0) % grey_step(s.grey_depth) != 0)
-                s.grey_depth *= 2;
-        if (counting && seen.add(p)) {
-            s.colours.push_back(p);
-            counting = s.colours.size() <= 256;
-        }
-        if (!counting && !s.all_grey && !s.binary_alpha)
-            break; // RGBA it is: nothing further can change the choice
     }
     return s;
 }
 
 // Whether any opaque pixel has the colour a tRNS key would make clear.
-bool key_taken(const image& img, pixel8888 key)
+bool key_taken(std::span<const image* const> imgs, pixel8888 key)
 {
     const pixel8888 shown = key | ALPHA_BITS;
-    return std::any_of(img.pixels.begin(), img.pixels.end(),
-                       [&](pixel8888 raw) { return visible(raw, img.kind) == shown; });
+    return std::any_of(imgs.begin(), imgs.end(), [&](const image* img) {
+        return std::any_of(img->pixels.begin(), img->pixels.end(),
+                           [&](pixel8888 raw) { return visible(raw, img->kind) == shown; });
+    });
 }
 
 int palette_depth(std::size_t colours) { return colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8; }
+
+} // namespace
 
 void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
 {
@@ -104,6 +111,8 @@ void put_chunk(std::vector<std::uint8_t>& out, const char type[4], std::span<con
     out.insert(out.end(), data.begin(), data.end());
     put32(out, std::uint32_t(crc32(0, out.data() + start, uInt(out.size() - start))));
 }
+
+namespace {
 
 } // namespace
 
@@ -123,7 +132,13 @@ pixel8888 visible(pixel8888 p, layout kind) { return has_alpha(kind) ? p : p | A
 
 png_form choose_form(const image& img)
 {
-    const survey s = look(img);
+    const image* const one = &img;
+    return choose_form(std::span(&one, 1));
+}
+
+png_form choose_form(std::span<const image* const> imgs)
+{
+    const survey s = look(imgs);
     png_form best;
     // Without a palette: no alpha channel when every pixel is opaque, or
     // when the only clear pixels share one colour no opaque pixel has.
@@ -135,7 +150,7 @@ png_form choose_form(const image& img)
     best.key = s.clear;
     const bool palette_fits = s.colours.size() <= 256;
     const int palette_bits = palette_depth(s.colours.size());
-    if (keyable && !(palette_fits && palette_bits < best.bits_per_pixel()) && key_taken(img, s.clear)) {
+    if (keyable && !(palette_fits && palette_bits < best.bits_per_pixel()) && key_taken(imgs, s.clear)) {
         best.colour = s.all_grey ? png_colour::grey_alpha : png_colour::rgba;
         best.depth = 8;
         best.keyed = false;
@@ -231,7 +246,11 @@ void pack_row(const png_form& form, const palette_lookup* lookup, std::span<cons
 
 std::vector<std::uint8_t> encode_png(const image& img, int level, int threads)
 {
-    const png_form form = choose_form(img);
+    return encode_png(img, choose_form(img), level, threads);
+}
+
+std::vector<std::uint8_t> encode_png(const image& img, const png_form& form, int level, int threads)
+{
     const std::optional<palette_lookup> lookup =
         form.colour == png_colour::palette ? std::optional<palette_lookup>(form.palette) : std::nullopt;
     const std::size_t row_bytes = form.row_bytes(img.width);

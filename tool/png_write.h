@@ -34,6 +34,17 @@ pixel8888 visible(pixel8888 p, layout kind);
 // The form with the fewest bits per pixel that stores `img` exactly; grey
 // before a palette of the same size, since it needs no PLTE chunk.
 png_form choose_form(const image& img);
+// The same over several images of one file (an animation's frames), so that
+// one form stores every one of them exactly.
+png_form choose_form(std::span<const image* const> imgs);
+
+// A whole PNG of `img` stored in `form`, which must hold its pixels exactly
+// (chosen over it, or over images it is among).
+std::vector<std::uint8_t> encode_png(const image& img, const png_form& form, int level, int threads = 1);
+
+// A four-byte number, most significant byte first, and a whole chunk (length, type, data, CRC).
+void put32(std::vector<std::uint8_t>& out, std::uint32_t v);
+void put_chunk(std::vector<std::uint8_t>& out, const char type[4], std::span<const std::uint8_t> data);
 
 // Where each colour sits in a palette: a small open-addressed table.
 class palette_lookup {
