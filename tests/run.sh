@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh machine: installs the Debian packages the
-# suite builds with when some are missing (as root; otherwise says which),
+# suite builds and runs with when some are missing (as root; otherwise says which),
 # then configures, builds and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev libcli11-dev libbenchmark-dev)
+packages+=(imagemagick) # an outside reader of the GIFs the tests make and the tool writes
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
