@@ -560,10 +560,11 @@ std::vector<std::uint8_t> encode_gif(const animation& anim)
         // Frames are whole: one drawn over a frame without transparency
         // covers it; one with transparency needs the screen cleared first.
         const std::size_t next = (i + 1) % frames;
-        if (animated || any_transparent) {
+        const int delay = int(anim.frames[i].delay.in_units(100, 0xFFFF));
+        if (animated || any_transparent || delay != 0) {
             GraphicsControlBlock control{};
             control.DisposalMode = frames > 1 && transparent[next] ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
-            control.DelayTime = int(anim.frames[i].delay.in_units(100, 0xFFFF));
+            control.DelayTime = delay;
             control.TransparentColor = transparent[i] ? 0 : NO_TRANSPARENT_COLOR;
             GifByteType extension[4];
             const std::size_t size = EGifGCBToExtension(&control, extension);
