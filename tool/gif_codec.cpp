@@ -3,8 +3,8 @@
 // Reading composites every frame as browsers show it: the screen starts
 // transparent, each frame is drawn at its place (its transparency index
 // leaving the screen as it was), and its disposal then applies: 0 and 1
-// leave it, 2 clears the frame's rectangle to transparent, 3 restores what
-// the rectangle held before the frame. Delays stay in hundredths; a frame
+// (and the undefined 4 to 7) leave it, 2 clears the frame's rectangle to
+// transparent, 3 restores what the rectangle held before the frame. Delays stay in hundredths; a frame
 // without a delay keeps 0 (viewers choose how long to show such a frame).
 //
 // Writing is exact or refused: every frame whole, in one global palette
@@ -516,6 +516,8 @@ std::vector<std::uint8_t> encode_gif(const animation& anim)
     for (const frame& f : anim.frames)
         if (f.picture.width != width || f.picture.height != height)
             throw failure("frames of different sizes");
+    if (width <= 0 || height <= 0)
+        throw failure("image has no pixels");
     if (width > MOST_SIDE || height > MOST_SIDE)
         throw failure(std::to_string(width) + " x " + std::to_string(height) + " is larger than a GIF can be (" +
                       std::to_string(MOST_SIDE) + " on a side)" + EXACT_ALTERNATIVES);
