@@ -103,6 +103,11 @@ bytes write_gif(const test_gif& g)
             ok(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext));
         }
         const colour_map local(f.palette);
+        // giflib loses (and leaks) the last image's own palette when the next has none.
+        if (local.map == nullptr && gif->Image.ColorMap != nullptr) {
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
+        }
         ok(EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlaced, local.map));
         std::vector<int> rows;
         if (f.interlaced) {
