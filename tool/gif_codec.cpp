@@ -187,7 +187,7 @@ void check_rectangle(const GifFileType& gif, std::uint64_t number)
 
 // How a frame is shown: from the graphics control extension before it.
 struct frame_control {
-    int disposal = DISPOSAL_UNSPECIFIED;
+    int disposal = 0; // none given: the frame stays
     int transparent = NO_TRANSPARENT_COLOR;
     std::uint32_t delay = 0; // hundredths of a second
 };
