@@ -23,9 +23,9 @@ fi
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ2X_FUZZ=ON \
     -DLQ2X_FUZZ_LIBPNG_SOURCE="$libpng" -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
     -DLQ2X_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_webp fuzz_apng fuzz_kernels
+cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_webp fuzz_apng fuzz_gif fuzz_kernels
 mkdir -p "$build/crashes"
-for reader in png pnm raw png_write webp apng kernels; do
+for reader in png pnm raw png_write webp apng gif kernels; do
     work="$build/corpus-$reader"
     rm -rf "$work"
     mkdir -p "$work"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh machine: installs the Debian packages the
-# suite builds with when some are missing (as root; otherwise says which),
+# suite builds and runs with when some are missing (as root; otherwise says which),
 # then configures, builds and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Besides the build's own libraries: Debian's webp programs and ffmpeg, which
-# read the tool's WebP and animated PNG files back as independent decoders.
+# Besides the build's own libraries: Debian's webp programs, ffmpeg and
+# ImageMagick, which read the tool's WebP, animated PNG and GIF files back
+# as independent decoders.
 packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev
-          libcli11-dev libbenchmark-dev webp ffmpeg)
+          libcli11-dev libbenchmark-dev webp ffmpeg imagemagick)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

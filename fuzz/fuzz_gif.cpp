@@ -1,0 +1,77 @@
+// Fuzz target: the GIF reader, and the writer on what it read. Whatever the
+// reader accepts is whole frames of one size, each pixel opaque or fully
+// transparent (and then all zero); written back, when the composited frames
+// fit GIF's 256 colours, it reads back the same.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <unordered_set>
+
+#include "codecs.h"
+
+namespace {
+
+std::uint8_t alpha(tool::pixel8888 p)
+{
+    std::uint8_t c[4];
+    std::memcpy(c, &p, 4);
+    return c[3];
+}
+
+bool over_256_colours(const tool::image& img)
+{
+    const std::unordered_set<tool::pixel8888> colours(img.pixels.begin(), img.pixels.end());
+    return colours.size() > 256;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // A small limit keeps huge claimed sizes and counts from spending the fuzzer's memory.
+    const tool::size_limit limit{std::uint64_t{1} << 22, 1};
+    tool::animation anim;
+    try {
+        anim = tool::decode_gif({data, size}, limit);
+    } catch (const tool::failure&) {
+        return 0;
+    }
+    if (anim.frames.empty())
+        __builtin_trap();
+    const int width = anim.frames[0].picture.width, height = anim.frames[0].picture.height;
+    for (const tool::frame& f : anim.frames) {
+        const tool::image& img = f.picture;
+        if (img.width != width || img.height != height ||
+            img.pixels.size() != std::size_t(width) * std::size_t(height))
+            __builtin_trap();
+        bool clear = false;
+        for (const tool::pixel8888 p : img.pixels) {
+            const std::uint8_t a = alpha(p);
+            if ((a != 0 && a != 255) || (a == 0 && p != 0))
+                __builtin_trap();
+            clear = clear || a == 0;
+        }
+        if (clear != tool::has_alpha(img.kind))
+            __builtin_trap();
+    }
+
+    std::vector<std::uint8_t> written;
+    try {
+        written = tool::encode_gif(anim);
+    } catch (const tool::failure&) {
+        bool over = false;
+        for (const tool::frame& f : anim.frames)
+            over = over || over_256_colours(f.picture);
+        if (!over) // the only reason a GIF's own frames cannot be written
+            __builtin_trap();
+        return 0;
+    }
+    const tool::animation back = tool::decode_gif(written, limit);
+    if (back.frames.size() != anim.frames.size() || back.loops != anim.loops || back.animated != anim.animated)
+        __builtin_trap();
+    for (std::size_t i = 0; i < anim.frames.size(); ++i)
+        if (back.frames[i].picture.pixels != anim.frames[i].picture.pixels ||
+            back.frames[i].delay.numerator != anim.frames[i].delay.numerator)
+            __builtin_trap();
+    return 0;
+}
