@@ -92,7 +92,7 @@ template <typename P, typename Tables>
 // Writes `pixels` pixels of two quarters interleaved lane by lane, in the
 // lanes' order of rows (TILE) or natural order.
 template <bool TILE, typename P>
-void store_zipped(P* out, vec<P> a, vec<P> b, int pixels)
+[[gnu::always_inline]] inline void store_zipped(P* out, vec<P> a, vec<P> b, int pixels)
 {
     vec<P> first, second;
     zip<TILE>(a, b, first, second);
@@ -104,7 +104,7 @@ void store_zipped(P* out, vec<P> a, vec<P> b, int pixels)
 // The two output rows of the lanes' blocks, `pixels` wide, from `out` on:
 // quarters placed as TURN places them.
 template <bool TILE, orientation TURN, typename P>
-void store_blocks(P* out, std::ptrdiff_t pitch, const vec<P> (&q)[4], int pixels)
+[[gnu::always_inline]] inline void store_blocks(P* out, std::ptrdiff_t pitch, const vec<P> (&q)[4], int pixels)
 {
     constexpr auto& at = QUARTER_AT[int(TURN)];
     store_zipped<TILE>(out, q[at[0][0]], q[at[0][1]], pixels);
@@ -197,22 +197,30 @@ inline lane_bits bits_of(const axis_cells& a, int n, int i0, int count)
     return b;
 }
 
+// The lanes in `bits` fetched by `pixel(lane)`, the rest zero; out of the
+// walk's loops, which would otherwise keep a buffer on the stack.
+template <typename P, typename Fetch>
+[[gnu::noinline]] vec<P> fetch_lanes(std::uint32_t bits, const Fetch& pixel)
+{
+    P fetched[N<P>] = {};
+    for (std::uint32_t b = bits; b != 0; b &= b - 1)
+        fetched[__builtin_ctz(b)] = pixel(__builtin_ctz(b));
+    return load(fetched, N<P>);
+}
+
 // v with the lanes in `bits` replaced: by `own` under clamp, zero under
 // transparent, and under wrap by what `pixel(lane)` fetches.
 template <typename P, typename Fetch>
-[[gnu::always_inline]] inline vec<P> past_cell(vec<P> v, std::uint32_t bits, edge mode, vec<P> own, Fetch pixel)
+[[gnu::always_inline]] inline vec<P> past_cell(vec<P> v, std::uint32_t bits, edge mode, vec<P> own, const Fetch& pixel)
 {
     if (bits == 0)
         return v;
-    vec<P> instead = own;
-    if (mode == edge::transparent) {
-        instead = splat(P(0));
-    } else if (mode == edge::wrap) {
-        alignas(64) P fetched[N<P>] = {};
+    if (mode == edge::wrap && __builtin_popcount(bits) <= 2) { // as at a frame's or a wide cell's ends
         for (std::uint32_t b = bits; b != 0; b &= b - 1)
-            fetched[__builtin_ctz(b)] = pixel(__builtin_ctz(b));
-        instead = load(fetched, N<P>);
+            v = select(lanes_of<P>(b & -b), v, splat(pixel(__builtin_ctz(b))));
+        return v;
     }
+    const vec<P> instead = mode == edge::clamp ? own : mode == edge::transparent ? splat(P(0)) : fetch_lanes<P>(bits, pixel);
     return select(lanes_of<P>(bits), v, instead);
 }
 
@@ -360,15 +368,67 @@ void turned(const frame_args<P>& frame)
 // Upright placement: N pixels of a source row at a time, lanes along the
 // row. What the cells make of each vector's lanes is worked out once for a
 // stripe of columns and used on every row.
-template <typename P, bool CELLS>
+
+// One vector of a row: pixels x0 .. x0 + count - 1, from its three rows (a
+// null row is the zero row past a transparent edge), with edge mode MODE
+// across. A null row is read only with ZERO_ROWS.
+struct row_vector {
+    const void* rows[3];
+    int x0, count, width;
+    lane_bits lanes;
+    int last_start; // the first pixel of the cell at the row's end
+    std::int64_t cell;
+};
+
+template <typename P, edge MODE, bool ZERO_ROWS, typename Tables>
+[[gnu::always_inline]] inline void upright_vector(const Tables& tables, const row_vector& a, P* out,
+                                                  std::ptrdiff_t pitch)
+{
+    const int x0 = a.x0, count = a.count, w = a.width;
+    vec<P> v[9]; // TL T TR L C R BL B BR
+    for (int i = 0; i < 3; ++i) {
+        const P* p = static_cast<const P*>(a.rows[i]);
+        if (ZERO_ROWS && p == nullptr) {
+            v[3 * i] = v[3 * i + 1] = v[3 * i + 2] = splat(P(0));
+            continue;
+        }
+        const vec<P> centre = load(p + x0, count);
+        // The row's ends are past their cells' ends, whatever the lanes
+        // beyond them load.
+        const vec<P> l = x0 > 0 ? load(p + x0 - 1, count) : from_previous(centre, p[0]);
+        const vec<P> r = load(p + x0 + 1, min_of(count, w - x0 - 1));
+        v[3 * i] = past_cell(l, a.lanes.first, MODE, centre, [&](int j) {
+            const int x = x0 + j;
+            return p[x == a.last_start ? w - 1 : x + int(a.cell) - 1];
+        });
+        v[3 * i + 1] = centre;
+        v[3 * i + 2] = past_cell(r, a.lanes.last, MODE, centre, [&](int j) {
+            const int x = x0 + j;
+            return p[x == w - 1 ? a.last_start : x - int(a.cell) + 1];
+        });
+    }
+    vec<P> q[4];
+    blocks(tables, v, q);
+    keep_outside(q, a.lanes.outside, v[4]);
+    store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count);
+}
+
+// A vector with lanes at wrapped cell ends, out of the row's loop: the
+// fetches would crowd the loop's registers for every other vector.
+template <typename P, typename Tables>
+[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector& a, P* out, std::ptrdiff_t pitch)
+{
+    upright_vector<P, edge::wrap, true>(tables, a, out, pitch);
+}
+
+template <typename P, bool CELLS, edge MODE>
 void upright(const frame_args<P>& frame)
 {
     const frame_args<P> f = frame;
     constexpr int STRIPE = CELLS ? 256 : 1; // vectors
     const auto tables = code_tables<P>();
     const int w = f.width, h = f.height;
-    const edge mode = CELLS ? f.across.mode : edge::clamp; // without cells, every edge clamps
-    const int last_start = span_at(f.across, w, w - 1).first; // of the cell at the row's end
+    row_vector a{{}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
     lane_bits lanes[STRIPE];
     // Without cells, the stripe is the whole row, and its ends the only lanes
     // past a cell.
@@ -389,39 +449,22 @@ void upright(const frame_args<P>& frame)
                 continue;
             }
             const int above = neighbour(f.down, c, y, -1), below = neighbour(f.down, c, y, 1);
-            const P* rows[3] = {above < 0 ? nullptr : offset_bytes(f.src, above * f.src_pitch), row,
-                                below < 0 ? nullptr : offset_bytes(f.src, below * f.src_pitch)};
+            a.rows[0] = above < 0 ? nullptr : offset_bytes(f.src, above * f.src_pitch);
+            a.rows[1] = row;
+            a.rows[2] = below < 0 ? nullptr : offset_bytes(f.src, below * f.src_pitch);
+            const bool zero_row = CELLS && (above < 0 || below < 0);
+            // Vectors with no wrapped lanes need no fetches.
+            constexpr edge LOCAL = MODE == edge::wrap ? edge::clamp : MODE;
             for (int k = 0; k < vectors; ++k) {
-                const int x0 = s0 + k * N<P>, count = min_of(N<P>, w - x0);
-                const lane_bits b = CELLS ? lanes[k]
-                                          : lane_bits{x0 == 0, x0 + count == w ? 1u << (count - 1) : 0, 0};
-                vec<P> v[9]; // TL T TR L C R BL B BR
-                for (int i = 0; i < 3; ++i) {
-                    const P* p = rows[i];
-                    if (CELLS && p == nullptr) { // the zero row past a transparent edge
-                        v[3 * i] = v[3 * i + 1] = v[3 * i + 2] = splat(P(0));
-                        continue;
-                    }
-                    const vec<P> centre = load(p + x0, count);
-                    // The row's ends are past their cells' ends, whatever the
-                    // lanes beyond them load.
-                    const vec<P> l = x0 > 0 ? load(p + x0 - 1, count) : from_previous(centre, p[0]);
-                    const vec<P> r = load(p + x0 + 1, min_of(count, w - x0 - 1));
-                    v[3 * i] = past_cell(l, b.first, mode, centre, [&](int j) {
-                        const int x = x0 + j;
-                        return p[x == last_start ? w - 1 : x + int(f.across.cell) - 1];
-                    });
-                    v[3 * i + 1] = centre;
-                    v[3 * i + 2] = past_cell(r, b.last, mode, centre, [&](int j) {
-                        const int x = x0 + j;
-                        return p[x == w - 1 ? last_start : x - int(f.across.cell) + 1];
-                    });
-                }
-                vec<P> q[4];
-                blocks(tables, v, q);
-                if (CELLS)
-                    keep_outside(q, b.outside, v[4]);
-                store_blocks<false, orientation::upright>(out + 2 * x0, f.dst_pitch, q, 2 * count);
+                a.x0 = s0 + k * N<P>;
+                a.count = min_of(N<P>, w - a.x0);
+                a.lanes = CELLS ? lanes[k] : lane_bits{a.x0 == 0, a.x0 + a.count == w ? 1u << (a.count - 1) : 0, 0};
+                if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
+                    upright_wrapped(tables, a, out, f.dst_pitch);
+                else if (zero_row)
+                    upright_vector<P, LOCAL, true>(tables, a, out, f.dst_pitch);
+                else
+                    upright_vector<P, LOCAL, false>(tables, a, out, f.dst_pitch);
             }
         }
     }
@@ -432,7 +475,12 @@ template <typename P, bool CELLS>
 void frame(const frame_args<P>& f)
 {
     switch (f.turn) {
-    case orientation::upright: return upright<P, CELLS>(f);
+    case orientation::upright: // the edge mode across as a constant: the loop is leaner for it
+        if (!CELLS || f.across.mode == edge::clamp)
+            return upright<P, CELLS, edge::clamp>(f);
+        if (f.across.mode == edge::wrap)
+            return upright<P, true, edge::wrap>(f);
+        return upright<P, true, edge::transparent>(f);
     case orientation::ccw: return turned<P, false, CELLS>(f);
     case orientation::cw: return turned<P, true, CELLS>(f);
     }
