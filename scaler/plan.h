@@ -369,34 +369,38 @@ void turned(const frame_args<P>& frame)
 // row. What the cells make of each vector's lanes is worked out once for a
 // stripe of columns and used on every row.
 
-// One vector of a row: pixels x0 .. x0 + count - 1, from its three rows (a
-// null row is the zero row past a transparent edge), with edge mode MODE
-// across. A null row is read only with ZERO_ROWS.
+// One vector of a row: pixels x0 .. x0 + count - 1, from its three rows,
+// with edge mode MODE across at the lanes' cell ends, except at the row's
+// own ends: there each row's pixel 0 sees `before` and pixel w - 1 `after`.
+// A null row is the zero row past a transparent edge, read only with
+// ZERO_ROWS.
+template <typename P>
 struct row_vector {
-    const void* rows[3];
+    const P* rows[3];
+    P before[3], after[3];
     int x0, count, width;
-    lane_bits lanes;
+    lane_bits lanes; // without the row's own ends
     int last_start; // the first pixel of the cell at the row's end
     std::int64_t cell;
 };
 
 template <typename P, edge MODE, bool ZERO_ROWS, typename Tables>
-[[gnu::always_inline]] inline void upright_vector(const Tables& tables, const row_vector& a, P* out,
+[[gnu::always_inline]] inline void upright_vector(const Tables& tables, const row_vector<P>& a, P* out,
                                                   std::ptrdiff_t pitch)
 {
     const int x0 = a.x0, count = a.count, w = a.width;
     vec<P> v[9]; // TL T TR L C R BL B BR
     for (int i = 0; i < 3; ++i) {
-        const P* p = static_cast<const P*>(a.rows[i]);
+        const P* p = a.rows[i];
         if (ZERO_ROWS && p == nullptr) {
             v[3 * i] = v[3 * i + 1] = v[3 * i + 2] = splat(P(0));
             continue;
         }
         const vec<P> centre = load(p + x0, count);
-        // The row's ends are past their cells' ends, whatever the lanes
-        // beyond them load.
-        const vec<P> l = x0 > 0 ? load(p + x0 - 1, count) : from_previous(centre, p[0]);
-        const vec<P> r = load(p + x0 + 1, min_of(count, w - x0 - 1));
+        const vec<P> l = x0 > 0 ? load(p + x0 - 1, count) : from_previous(centre, a.before[i]);
+        const vec<P> r = x0 + N<P> < w ? load(p + x0 + 1, count)
+                                       : select(lanes_below<P>(count - 1), splat(a.after[i]),
+                                                load(p + x0 + 1, count - 1));
         v[3 * i] = past_cell(l, a.lanes.first, MODE, centre, [&](int j) {
             const int x = x0 + j;
             return p[x == a.last_start ? w - 1 : x + int(a.cell) - 1];
@@ -416,7 +420,7 @@ template <typename P, edge MODE, bool ZERO_ROWS, typename Tables>
 // A vector with lanes at wrapped cell ends, out of the row's loop: the
 // fetches would crowd the loop's registers for every other vector.
 template <typename P, typename Tables>
-[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector& a, P* out, std::ptrdiff_t pitch)
+[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch)
 {
     upright_vector<P, edge::wrap, true>(tables, a, out, pitch);
 }
@@ -428,14 +432,25 @@ void upright(const frame_args<P>& frame)
     constexpr int STRIPE = CELLS ? 256 : 1; // vectors
     const auto tables = code_tables<P>();
     const int w = f.width, h = f.height;
-    row_vector a{{}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
+    row_vector<P> a{{}, {}, {}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
+    // What the row's end pixels see beyond them (-1: zero), where they are
+    // in cells.
+    const cell_span start = span_at(f.across, w, 0), end = span_at(f.across, w, w - 1);
+    const int before = start.first < 0 ? 0 : neighbour(f.across, start, 0, -1);
+    const int after = end.first < 0 ? w - 1 : neighbour(f.across, end, w - 1, 1);
     lane_bits lanes[STRIPE];
-    // Without cells, the stripe is the whole row, and its ends the only lanes
-    // past a cell.
+    // Without cells, the stripe is the whole row, and no lane but the row's
+    // ends is past a cell.
     for (int s0 = 0, vectors = 0; s0 < w; s0 += vectors * N<P>) {
         vectors = CELLS ? min_of(STRIPE, (w - s0 + N<P> - 1) / N<P>) : (w + N<P> - 1) / N<P>;
-        for (int k = 0; CELLS && k < vectors; ++k)
-            lanes[k] = bits_of(f.across, w, s0 + k * N<P>, min_of(N<P>, w - s0 - k * N<P>));
+        for (int k = 0; CELLS && k < vectors; ++k) {
+            const int x0 = s0 + k * N<P>, count = min_of(N<P>, w - x0);
+            lanes[k] = bits_of(f.across, w, x0, count);
+            if (x0 == 0)
+                lanes[k].first &= ~1u;
+            if (x0 + count == w)
+                lanes[k].last &= ~(1u << (count - 1));
+        }
         for (int y = f.y_begin; y < f.y_end; ++y) {
             P* out = offset_bytes(f.dst, block_offset<orientation::upright>(f, 0, y));
             const P* row = offset_bytes(f.src, y * f.src_pitch);
@@ -452,13 +467,18 @@ void upright(const frame_args<P>& frame)
             a.rows[0] = above < 0 ? nullptr : offset_bytes(f.src, above * f.src_pitch);
             a.rows[1] = row;
             a.rows[2] = below < 0 ? nullptr : offset_bytes(f.src, below * f.src_pitch);
+            for (int i = 0; i < 3; ++i)
+                if (a.rows[i] != nullptr) {
+                    a.before[i] = before < 0 ? P(0) : a.rows[i][before];
+                    a.after[i] = after < 0 ? P(0) : a.rows[i][after];
+                }
             const bool zero_row = CELLS && (above < 0 || below < 0);
             // Vectors with no wrapped lanes need no fetches.
             constexpr edge LOCAL = MODE == edge::wrap ? edge::clamp : MODE;
             for (int k = 0; k < vectors; ++k) {
                 a.x0 = s0 + k * N<P>;
                 a.count = min_of(N<P>, w - a.x0);
-                a.lanes = CELLS ? lanes[k] : lane_bits{a.x0 == 0, a.x0 + a.count == w ? 1u << (a.count - 1) : 0, 0};
+                a.lanes = CELLS ? lanes[k] : lane_bits{0, 0, 0};
                 if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
                     upright_wrapped(tables, a, out, f.dst_pitch);
                 else if (zero_row)
