@@ -268,7 +268,8 @@ void turned(const frame_args<P>& frame)
             strip& st = strips[s];
             st.top = CLOCKWISE ? f.y_end - g0 - s * N<P> - 1 : f.y_begin + g0 + s * N<P>;
             st.lanes = {0, 0, 0};
-            for (int j = 0; j < N<P>; ++j) {
+            // Without cells, the tile's rows are clamped at the frame's ends already.
+            for (int j = 0; CELLS && j < N<P>; ++j) {
                 const int y = st.top + step * tile_row<P>(j);
                 const cell_span c = y >= 0 && y < h ? span_at(f.down, h, y) : cell_span{-1, -1};
                 st.earlier[j] = st.later[j] = y;
@@ -292,7 +293,7 @@ void turned(const frame_args<P>& frame)
             // zero), or -2 for a column in no cell.
             int before[BAND], after[BAND];
             for (int x = x0; x < x1; ++x) {
-                const cell_span c = span_at(f.across, w, x);
+                const cell_span c = CELLS ? span_at(f.across, w, x) : cell_span{0, w - 1};
                 before[x - x0] = c.first < 0 ? -2 : neighbour(f.across, c, x, -1);
                 after[x - x0] = c.first < 0 ? -2 : neighbour(f.across, c, x, 1);
             }
@@ -325,8 +326,10 @@ void turned(const frame_args<P>& frame)
                 column(max_of(x0 - 1, 0), left);
                 column(x0, mid);
                 for (int x = x0; x < x1; ++x) {
-                    if (x + 1 < w)
-                        column(x + 1, right);
+                    // Without cells, columns 0 and w - 1 are their own outer
+                    // neighbours, as left and right then hold.
+                    if (!CELLS || x + 1 < w)
+                        column(min_of(x + 1, w - 1), right);
                     vec<P> q[4];
                     if (CELLS && before[x - x0] == -2) { // a column in no cell
                         q[0] = q[1] = q[2] = q[3] = mid[1];
@@ -346,8 +349,13 @@ void turned(const frame_args<P>& frame)
                                 column(to, out);
                         };
                         vec<P> l[3], r[3];
-                        side(before[x - x0], left, -1, l);
-                        side(after[x - x0], right, 1, r);
+                        if constexpr (CELLS) {
+                            side(before[x - x0], left, -1, l);
+                            side(after[x - x0], right, 1, r);
+                        } else {
+                            for (int i = 0; i < 3; ++i)
+                                l[i] = left[i], r[i] = right[i];
+                        }
                         blocks(tables,
                                {l[ABOVE], mid[ABOVE], r[ABOVE], l[1], mid[1], r[1], l[2 - ABOVE], mid[2 - ABOVE],
                                 r[2 - ABOVE]},
