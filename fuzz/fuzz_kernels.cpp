@@ -1,7 +1,8 @@
 // Fuzz target: every vector kernel this processor has against the portable
 // walk. The input picks the pixel type, size, pitches, orientation and thread
 // count, a palette of up to eight colours and then each pixel from it (few
-// colours make the equal neighbours the rule looks for). The source is sized
+// colours make the equal neighbours the rule looks for), and last the edge
+// modes and a tile grid (none once the input runs out). The source is sized
 // exactly, so the sanitizer catches a read past it; the output has guard
 // pixels around the frame, which must come back untouched.
 #include <cstddef>
@@ -27,16 +28,6 @@ struct input {
     }
 };
 
-void scale_using(lq2x_isa isa, const pixel565* src, int sp, pixel565* dst, int dp, int w, int h, lq2x::orientation t,
-                 int threads)
-{
-    lq2x_scale565_using(isa, src, sp, dst, dp, w, h, t, threads);
-}
-void scale_using(lq2x_isa isa, const pixel8888* src, int sp, pixel8888* dst, int dp, int w, int h,
-                 lq2x::orientation t, int threads)
-{
-    lq2x_scale8888_using(isa, src, sp, dst, dp, w, h, t, threads);
-}
 
 template <typename P>
 void check(input& in)
@@ -55,14 +46,20 @@ void check(input& in)
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             src[std::size_t(y) * src_stride + x] = palette[in.next(colours)];
+    lq2x::options opt{.turn = turn, .threads = threads, .edge_x = lq2x::edge(in.next(3)),
+                      .edge_y = lq2x::edge(in.next(3))};
+    if (const int cell = int(in.next(20)); cell > 0)
+        opt.tile = {cell, 1 + int(in.next(20)), int(in.next(4)), int(in.next(4))};
 
     const bool upright = turn == lq2x::orientation::upright;
     const int out_w = 2 * (upright ? w : h), out_h = 2 * (upright ? h : w), dst_stride = out_w + dst_pad;
     const P guard = palette[1] ^ P(0x5A5A5A5A);
     const auto run = [&](lq2x_isa isa) {
         std::vector<P> dst(std::size_t(out_h + 2) * dst_stride, guard);
-        scale_using(isa, src.data(), int(sizeof(P)) * src_stride, dst.data() + dst_stride,
-                    int(sizeof(P)) * dst_stride, w, h, turn, threads);
+        const lq2x::image_view<const P> from{src.data(), w, h, std::ptrdiff_t(sizeof(P)) * src_stride};
+        const lq2x::image_view<P> to{dst.data() + dst_stride, out_w, out_h, std::ptrdiff_t(sizeof(P)) * dst_stride};
+        if (lq2x_scale_using(isa, from, to, 0, h, opt) != lq2x::error::none)
+            __builtin_trap();
         return dst;
     };
     const std::vector<P> want = run(lq2x_isa::scalar);

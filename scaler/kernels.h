@@ -13,8 +13,53 @@
 
 namespace lq2x::detail {
 
+// How one axis of a frame is cut into cells: `cell` pixels a cell (the whole
+// axis without a grid), the first `margin` pixels and `spacing` between cells
+// in none; and what a cell's border pixels see beyond it.
+struct axis_cells {
+    std::int64_t cell, margin, spacing;
+    edge mode;
+};
+
+// The cell that pixel i of an axis of n pixels is in: its first and last
+// pixel (cut short by the axis's end), or first = -1 outside every cell.
+struct cell_span {
+    int first, last;
+};
+
+// Forced inline here and below: the kernels call them, and an out-of-line
+// copy built for one processor must not be the one every caller gets.
+[[gnu::always_inline]] constexpr cell_span span_at(const axis_cells& a, int n, int i)
+{
+    if (i < a.margin)
+        return {-1, -1};
+    const std::int64_t into = (i - a.margin) % (a.cell + a.spacing);
+    if (into >= a.cell)
+        return {-1, -1};
+    const std::int64_t first = i - into, last = first + a.cell - 1;
+    return {int(first), last < n ? int(last) : n - 1};
+}
+
+// The pixel that pixel i of a cell [s.first, s.last] sees one step back
+// (step -1) or on (+1): an index on the axis, or -1 for the all-zero pixel.
+// The one statement of the edge modes.
+[[gnu::always_inline]] constexpr int neighbour(const axis_cells& a, cell_span s, int i, int step)
+{
+    const int j = i + step;
+    if (j >= s.first && j <= s.last)
+        return j;
+    switch (a.mode) {
+    case edge::wrap: return step < 0 ? s.last : s.first;
+    case edge::transparent: return -1;
+    case edge::clamp: break;
+    }
+    return i;
+}
+
 // A checked frame, and the band of its source rows [y_begin, y_end) to scale
-// now; rows outside the band are still read as neighbours.
+// now; rows outside the band are still read as neighbours. Each cell is
+// scaled as a frame of its own; pixels outside every cell (on either axis)
+// become a 2x2 block of themselves.
 template <typename P>
 struct frame_args {
     const P* src;
@@ -24,6 +69,7 @@ struct frame_args {
     int width, height;
     orientation turn;
     int y_begin, y_end;
+    axis_cells across, down;
 };
 
 // p moved on by a number of bytes: rows are a pitch in bytes apart.

@@ -33,6 +33,10 @@ mask<P> lanes_below(int n)
     return {n >= LANES<P> ? K(~K{0}) : K((K{1} << n) - 1)};
 }
 
+// The lanes whose bits are set (lane i: bit i).
+template <typename P>
+mask<P> lanes_of(std::uint32_t bits) { return {decltype(mask<P>::k)(bits)}; }
+
 template <typename P>
 vec<P> load(const P* p, int n)
 {

@@ -49,6 +49,16 @@ mask<P> lanes_below(int n)
     return {raw<P>(lane < P(n))};
 }
 
+// The lanes whose bits are set (lane i: bit i).
+template <typename P>
+mask<P> lanes_of(std::uint32_t bits)
+{
+    raw<P> bit{};
+    for (int i = 0; i < LANES<P>; ++i)
+        bit[i] = P(1u << i);
+    return {raw<P>((bit & P(bits)) != 0)};
+}
+
 // The first n lanes (the rest zero on loading); whole vectors in one move.
 template <typename P>
 vec<P> load(const P* p, int n)

@@ -13,6 +13,7 @@
 
 #include "c_calls.h"
 #include "edge_model.h"
+#include "guarded.h"
 #include "reference.h"
 #include "scaler/lq2x_isa.h"
 #include <lq2x/lq2x.hpp>
@@ -44,17 +45,20 @@ ref::image<P> test_image(int w, int h, std::uint32_t seed)
 
 // Scales rows [y0, y1) into a padded output filled with `guard`, and
 // returns the whole buffer: the frame's pitch is 3 pixels wider and 2 rows
-// spare follow it.
+// spare follow it. The source lies against an inaccessible page, after its
+// end or before its start (`at_end`), so that a read outside it faults.
 template <typename P>
 std::vector<P> scale_padded(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, P guard,
-                            const std::vector<int>& cuts, lq2x::error& status)
+                            const std::vector<int>& cuts, bool at_end, lq2x::error& status)
 {
+    const guarded_pixels<P> src(img.pixels.size(), at_end);
+    std::copy(img.pixels.begin(), img.pixels.end(), src.pixels);
     const lq2x::size s = lq2x::scaled_size(img.width, img.height, opt.turn);
     const int pitch = int(s.width) + 3;
     std::vector<P> out(std::size_t(pitch) * std::size_t(s.height + 2), guard);
     status = lq2x::error::none;
     for (std::size_t i = 0; i + 1 < cuts.size() && status == lq2x::error::none; ++i)
-        status = lq2x_scale_using(isa, lq2x::packed(img.pixels.data(), img.width, img.height),
+        status = lq2x_scale_using(isa, lq2x::packed<const P>(src.pixels, img.width, img.height),
                                   lq2x::image_view<P>{out.data(), pitch, int(s.height),
                                                       std::ptrdiff_t(pitch) * std::ptrdiff_t(sizeof(P))},
                                   cuts[i], cuts[i + 1], opt);
@@ -72,7 +76,7 @@ void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, con
     const int pitch = want.width + 3;
     for (const P guard : {P(0x5A5A5A5Au), P(~P(0))}) {
         lq2x::error status;
-        const std::vector<P> got = scale_padded(isa, img, opt, guard, cuts, status);
+        const std::vector<P> got = scale_padded(isa, img, opt, guard, cuts, guard == P(~P(0)), status);
         ASSERT_EQ(status, lq2x::error::none) << what;
         for (int y = 0; y < want.height + 2; ++y)
             for (int x = 0; x < pitch; ++x) {
@@ -127,11 +131,13 @@ TEST_P(EveryIsa, WholeFrameEdges565) { whole_frames<pixel565>(GetParam()); }
 TEST_P(EveryIsa, WholeFrameEdges8888) { whole_frames<pixel8888>(GetParam()); }
 
 // Grids of every shape the issue names: 1x1, 1xN and 2x2 cells, cells that
-// do not divide the image, margins, spacings, a margin past the image, and
-// cells wider than a vector.
+// do not divide the image, margins, spacings, a margin past the image,
+// cells wider than a vector (and than a turned kernel's tile, whose wrapped
+// columns then lie outside it), and a cell larger than the image.
 constexpr lq2x::grid GRIDS[] = {{1, 1, 0, 0}, {1, 4, 0, 0}, {3, 1, 1, 0}, {2, 2, 0, 0}, {2, 2, 1, 1},
                                 {5, 3, 2, 1}, {4, 7, 0, 3}, {16, 16, 0, 0}, {6, 6, 3, 2}, {2, 2, 40, 0},
-                                {35, 33, 1, 2}};
+                                {35, 33, 1, 2}, {1, 9, 0, 0}, {9, 1, 0, 2}, {3, 3, 0, 0}, {40, 3, 0, 1},
+                                {100, 100, 0, 0}};
 
 template <typename P>
 void grids(lq2x_isa isa)

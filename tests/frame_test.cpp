@@ -10,15 +10,12 @@
 #include <string>
 #include <vector>
 
-#if defined(__unix__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 #if defined(__aarch64__) && defined(__linux__)
 #include <asm/hwcap.h>
 #include <sys/auxv.h>
 #endif
 
+#include "guarded.h"
 #include "partitions.h"
 #include "reference.h"
 #include <lq2x/lq2x.hpp>
@@ -46,28 +43,6 @@ const char* name(lq2x::orientation turn)
 
 struct layout {
     int src_pad = 0, src_lead = 0, dst_pad = 0, dst_lead = 0;
-};
-
-// `count` pixels flush against an inaccessible page: ending right before one
-// (a read past the end faults) or starting right after one (a read before
-// the start faults).
-template <typename P>
-struct guarded_pixels {
-    std::size_t page = std::size_t(sysconf(_SC_PAGESIZE)), bytes, map_bytes;
-    std::byte* map;
-    P* pixels;
-
-    guarded_pixels(std::size_t count, bool at_end)
-        : bytes(count * sizeof(P)), map_bytes(((bytes + page - 1) / page + 2) * page),
-          map(static_cast<std::byte*>(mmap(nullptr, map_bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
-    {
-        if (map == MAP_FAILED || mprotect(map + page, map_bytes - 2 * page, PROT_READ | PROT_WRITE) != 0)
-            throw std::runtime_error("cannot map guarded pages");
-        pixels = reinterpret_cast<P*>(at_end ? map + map_bytes - page - bytes : map + page);
-    }
-    ~guarded_pixels() { munmap(map, map_bytes); }
-    guarded_pixels(const guarded_pixels&) = delete;
-    guarded_pixels& operator=(const guarded_pixels&) = delete;
 };
 
 // Scales with padded pitches and guard space around the output, and checks
