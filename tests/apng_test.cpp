@@ -20,6 +20,7 @@
 #include "codecs.h"
 #include "reference.h"
 #include "run_program.h"
+#include "tool_case.h"
 
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
@@ -590,18 +591,7 @@ TEST(ApngRead, WithoutAcTLAStill)
     EXPECT_EQ(of(got.frames[0].picture), model_picture(a.kind, a.frames[0].pixels));
 }
 
-class ApngTool : public ::testing::Test {
-protected:
-    outcome lq2x(std::vector<std::string> args)
-    {
-        testing_support::run_options opt;
-        opt.dir = dir;
-        return testing_support::run_program(TOOL_PATH, args, opt);
-    }
-
-    testing_support::scratch_dir scratch;
-    const fs::path& dir = scratch.path();
-};
+using ApngTool = tool_case;
 
 // The tool end to end: every frame composited and scaled, delays and plays
 // kept, read back by the test's reader.

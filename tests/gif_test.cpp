@@ -19,6 +19,7 @@
 #include "codecs.h"
 #include "reference.h"
 #include "run_program.h"
+#include "tool_case.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -245,13 +246,8 @@ std::set<std::string> listing(const fs::path& dir)
     return names;
 }
 
-class Gif : public ::testing::Test {
+class Gif : public tool_case {
 protected:
-    outcome lq2x(const std::vector<std::string>& args, testing_support::run_options opt = {})
-    {
-        opt.dir = dir;
-        return testing_support::run_program(TOOL_PATH, args, opt);
-    }
 
     // Every frame of a GIF as ImageMagick composites it, on a transparent
     // screen as browsers do (by itself it starts from the background colour).
@@ -280,9 +276,6 @@ protected:
         EXPECT_NE(o.err.find(reason), std::string::npos) << o.err;
         EXPECT_EQ(listing(dir), before) << o.err;
     }
-
-    testing_support::scratch_dir scratch;
-    const fs::path& dir = scratch.path();
 };
 
 // The model itself, on one small case worked by hand.

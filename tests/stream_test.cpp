@@ -20,6 +20,7 @@
 
 #include "reference.h"
 #include "run_program.h"
+#include "tool_case.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -75,18 +76,14 @@ bytes model_frame(const bytes& frame, int w, int h, int channels, lq2x::orientat
     return out;
 }
 
-class Stream : public ::testing::Test {
+class Stream : public tool_case {
 protected:
-    outcome lq2x(std::vector<std::string> args, const bytes& input = {})
+    outcome lq2x(const std::vector<std::string>& args, const bytes& input = {})
     {
         run_options opt;
-        opt.dir = dir;
         opt.input = text(input);
-        return testing_support::run_program(TOOL_PATH, args, opt);
+        return tool_case::lq2x(args, opt);
     }
-
-    testing_support::scratch_dir scratch;
-    const fs::path& dir = scratch.path();
 };
 
 TEST_F(Stream, EveryFrameIsScaledAsTheModelScalesItAlone)

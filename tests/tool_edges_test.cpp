@@ -11,6 +11,7 @@
 #include "codecs.h"
 #include "edge_model.h"
 #include "run_program.h"
+#include "tool_case.h"
 
 namespace fs = std::filesystem;
 using lq2x::edge;
@@ -18,14 +19,8 @@ using testing_support::outcome;
 
 namespace {
 
-class ToolEdges : public ::testing::Test {
+class ToolEdges : public tool_case {
 protected:
-    outcome lq2x(const std::vector<std::string>& args)
-    {
-        testing_support::run_options opt;
-        opt.dir = dir;
-        return testing_support::run_program(TOOL_PATH, args, opt);
-    }
 
     std::vector<std::uint8_t> bytes_of(const std::string& name)
     {
@@ -45,9 +40,6 @@ protected:
         const tool::image img = tool::decode(bytes_of(name), {});
         return {img.width, img.height, img.pixels};
     }
-
-    testing_support::scratch_dir scratch;
-    const fs::path& dir = scratch.path();
 };
 
 // An opaque picture of a few colours (alpha 0xFF in every pixel).

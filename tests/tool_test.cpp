@@ -14,6 +14,7 @@
 #include "codecs.h"
 #include "reference.h"
 #include "run_program.h"
+#include "tool_case.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -67,14 +68,13 @@ ref::image8888 model(tool::image img, lq2x::orientation turn = lq2x::orientation
     return out;
 }
 
-class Tool : public ::testing::Test {
+class Tool : public tool_case {
 protected:
-    outcome lq2x(std::vector<std::string> args, const std::string& input = {})
+    outcome lq2x(const std::vector<std::string>& args, const std::string& input = {})
     {
         run_options opt;
-        opt.dir = dir;
         opt.input = input;
-        return testing_support::run_program(TOOL_PATH, args, opt);
+        return tool_case::lq2x(args, opt);
     }
 
     void put(const std::string& name, const tool::image& img, tool::format f)
@@ -86,9 +86,6 @@ protected:
     {
         return tool::decode(read_file(dir / name), opt);
     }
-
-    testing_support::scratch_dir scratch;
-    const fs::path& dir = scratch.path();
 };
 
 TEST_F(Tool, EveryFormatRoundTripsThroughTheRule)

@@ -19,6 +19,7 @@
 #include "codecs.h"
 #include "reference.h"
 #include "run_program.h"
+#include "tool_case.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -275,17 +276,7 @@ outside_view outside(const fs::path& file)
     return v;
 }
 
-class Webp : public ::testing::Test {
-protected:
-    outcome lq2x(std::vector<std::string> args)
-    {
-        testing_support::run_options opt;
-        opt.dir = dir;
-        return testing_support::run_program(TOOL_PATH, args, opt);
-    }
-    testing_support::scratch_dir scratch;
-    const fs::path& dir = scratch.path();
-};
+using Webp = tool_case;
 
 // The cases that read the results with Debian's webp programs.
 class WebpOutside : public Webp {
