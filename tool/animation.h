@@ -3,7 +3,9 @@
 // its own. A still image is an animation of one frame that is not animated.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "image.h"
@@ -32,6 +34,24 @@ struct animation {
     // with animation chunks), and so written as one where the format allows.
     bool animated = false;
 };
+
+// A frame's rectangle on an animation's canvas, in pixels.
+struct rectangle {
+    std::size_t x = 0, y = 0, width = 0, height = 0;
+};
+
+// What becomes of a frame's rectangle once the frame has been shown, as GIF
+// and animated PNG both say it: left as drawn, cleared to transparent, or
+// put back as it was before the frame.
+enum class disposal { keep, clear, restore };
+
+// Before a frame is drawn on `canvas` (`canvas_width` pixels a row): keeps
+// in `saved` what its disposal will need.
+void before_frame(std::span<const pixel8888> canvas, std::size_t canvas_width, rectangle r, disposal d,
+                  std::vector<pixel8888>& saved);
+// Once the frame has been taken: applies its disposal to the canvas.
+void after_frame(std::span<pixel8888> canvas, std::size_t canvas_width, rectangle r, disposal d,
+                 std::span<const pixel8888> saved);
 
 // Checks, before their pixels are taken, that `count` frames of width x
 // height are within the pixel limit for the whole animation: every frame's

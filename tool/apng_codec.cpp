@@ -24,7 +24,6 @@
 namespace tool {
 namespace {
 
-constexpr std::uint8_t SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::uint32_t MOST = 0x7FFFFFFF; // PNG's four-byte numbers stop at 2^31 - 1
 constexpr std::uint32_t MOST_16 = 0xFFFF;   // a delay's numerator and denominator
 
@@ -87,9 +86,9 @@ chunk next_chunk(std::span<const std::uint8_t> file, std::size_t& at)
 // left to the still reader, which says what is wrong with it.
 bool announces_animation(std::span<const std::uint8_t> file)
 {
-    if (file.size() < sizeof SIGNATURE || !std::equal(std::begin(SIGNATURE), std::end(SIGNATURE), file.begin()))
+    if (file.size() < sizeof PNG_SIGNATURE || !std::equal(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE), file.begin()))
         return false;
-    for (std::size_t at = sizeof SIGNATURE; file.size() - at >= 12;) {
+    for (std::size_t at = sizeof PNG_SIGNATURE; file.size() - at >= 12;) {
         const std::uint32_t length = get32(file.data() + at), type = get32(file.data() + at + 4);
         if (type == tag("acTL"))
             return true;
@@ -151,7 +150,7 @@ frame_control read_fctl(std::span<const std::uint8_t> d, std::size_t index, cons
 animated_png read_chunks(std::span<const std::uint8_t> file, size_limit limit)
 {
     animated_png png;
-    std::size_t at = sizeof SIGNATURE;
+    std::size_t at = sizeof PNG_SIGNATURE;
     const chunk ihdr = next_chunk(file, at);
     if (ihdr.type != tag("IHDR") || ihdr.data.size() != 13)
         throw failure("the first chunk is not a valid IHDR");
@@ -240,12 +239,12 @@ animated_png read_chunks(std::span<const std::uint8_t> file, size_limit limit)
 // A frame's pixels, read by the still reader from a PNG of its own.
 image decode_frame(const animated_png& png, const frame_control& f, std::size_t index, size_limit limit)
 {
-    std::size_t bytes = sizeof SIGNATURE + 25 + 12;
+    std::size_t bytes = sizeof PNG_SIGNATURE + 25 + 12;
     for (const auto c : png.copied)
         bytes += c.size();
     for (const auto piece : f.data)
         bytes += piece.size() + 12;
-    std::vector<std::uint8_t> still(std::begin(SIGNATURE), std::end(SIGNATURE));
+    std::vector<std::uint8_t> still(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE));
     still.reserve(bytes);
     std::vector<std::uint8_t> header;
     put32(header, f.width);
@@ -296,19 +295,6 @@ void draw(image& canvas, const image& part, const frame_control& f)
     }
 }
 
-// Copies the frame's rectangle of the canvas out (to_canvas false) or back in.
-void copy_rectangle(image& canvas, std::vector<pixel8888>& saved, const frame_control& f, bool to_canvas)
-{
-    saved.resize(std::size_t(f.width) * f.height);
-    for (std::uint32_t y = 0; y < f.height; ++y) {
-        pixel8888* row = canvas.pixels.data() + (std::size_t(f.y) + y) * std::size_t(canvas.width) + f.x;
-        pixel8888* keep = saved.data() + std::size_t(y) * f.width;
-        if (to_canvas)
-            std::copy(keep, keep + f.width, row);
-        else
-            std::copy(row, row + f.width, keep);
-    }
-}
 
 // A delay as animated PNG's 16-bit numerator and denominator: as it is when
 // both fit, else with common factors cancelled, else the nearest fraction
@@ -372,23 +358,16 @@ animation decode_png_animation(std::span<const std::uint8_t> data, size_limit li
         const image part = decode_frame(png, f, a.frames.size(), limit);
         if (canvas.pixels.empty()) // taken once a frame has read well, not for a file that only claims a size
             canvas.pixels.assign(std::size_t(png.width) * png.height, 0);
-        if (f.dispose == DISPOSE_PREVIOUS)
-            copy_rectangle(canvas, saved, f, false);
+        const rectangle place{f.x, f.y, f.width, f.height};
+        const disposal then = f.dispose == DISPOSE_BACKGROUND ? disposal::clear
+                              : f.dispose == DISPOSE_PREVIOUS ? disposal::restore
+                                                              : disposal::keep;
+        before_frame(canvas.pixels, png.width, place, then, saved);
         draw(canvas, part, f);
         frame out{canvas, f.delay};
-        const bool opaque = std::all_of(out.picture.pixels.begin(), out.picture.pixels.end(), [&](pixel8888 p) {
-            std::uint8_t rgba[4];
-            std::memcpy(rgba, &p, 4);
-            return rgba[3] == 255;
-        });
-        out.picture.kind = opaque ? layout::rgb : layout::rgba;
+        out.picture.kind = layout_of_frame(out.picture.pixels);
         a.frames.push_back(std::move(out));
-        if (f.dispose == DISPOSE_PREVIOUS)
-            copy_rectangle(canvas, saved, f, true);
-        else if (f.dispose == DISPOSE_BACKGROUND)
-            for (std::uint32_t y = 0; y < f.height; ++y)
-                std::fill_n(canvas.pixels.data() + (std::size_t(f.y) + y) * std::size_t(canvas.width) + f.x, f.width,
-                            pixel8888{0});
+        after_frame(canvas.pixels, png.width, place, then, saved);
     }
     return a;
 }
@@ -409,7 +388,7 @@ std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level,
     const png_form form = choose_form(pictures);
     const image& first = anim.frames.front().picture;
 
-    std::vector<std::uint8_t> out(std::begin(SIGNATURE), std::end(SIGNATURE));
+    std::vector<std::uint8_t> out(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE));
     std::uint32_t sequence = 0;
     std::vector<std::uint8_t> fields;
     const auto put_fctl = [&](const frame& f) {
@@ -427,7 +406,7 @@ std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level,
         // taken apart: the first frame's all, the others' image data as fdAT.
         const std::vector<std::uint8_t> still = encode_png(anim.frames[i].picture, form, level, threads);
         bool first_data = true;
-        for (std::size_t at = sizeof SIGNATURE; at < still.size();) {
+        for (std::size_t at = sizeof PNG_SIGNATURE; at < still.size();) {
             const chunk c = next_chunk(still, at);
             if (c.type == tag("IEND"))
                 break;

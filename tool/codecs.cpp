@@ -20,7 +20,6 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit)
 
 std::optional<format> sniff(std::span<const std::uint8_t> data, const decode_options& opt)
 {
-    static constexpr std::uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (opt.raw_size)
         return format::raw;
     if (data.size() >= sizeof PNG_SIGNATURE && std::equal(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE), data.begin()))
@@ -78,6 +77,29 @@ void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, 
         throw failure("animation too large: " + std::to_string(count) + " frames of " + std::to_string(width) + " x " +
                       std::to_string(height) + " pixels, over the limit of " + std::to_string(limit.max_pixels) +
                       " output pixels for all frames together (--max-pixels raises it)");
+}
+
+void before_frame(std::span<const pixel8888> canvas, std::size_t canvas_width, rectangle r, disposal d,
+                  std::vector<pixel8888>& saved)
+{
+    if (d != disposal::restore)
+        return;
+    saved.resize(r.width * r.height);
+    for (std::size_t y = 0; y < r.height; ++y)
+        std::copy_n(canvas.begin() + std::ptrdiff_t((r.y + y) * canvas_width + r.x), r.width,
+                    saved.begin() + std::ptrdiff_t(y * r.width));
+}
+
+void after_frame(std::span<pixel8888> canvas, std::size_t canvas_width, rectangle r, disposal d,
+                 std::span<const pixel8888> saved)
+{
+    for (std::size_t y = 0; y < r.height && d != disposal::keep; ++y) {
+        const auto row = canvas.begin() + std::ptrdiff_t((r.y + y) * canvas_width + r.x);
+        if (d == disposal::clear)
+            std::fill_n(row, r.width, pixel8888{0});
+        else
+            std::copy_n(saved.begin() + std::ptrdiff_t(y * r.width), r.width, row);
+    }
 }
 
 animation decode_animation(std::span<const std::uint8_t> data, const decode_options& opt)
@@ -163,8 +185,7 @@ std::optional<format> format_from_word(const std::string& word)
 {
     std::string w = word;
     std::transform(w.begin(), w.end(), w.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    for (const format f :
-         {format::png, format::pnm, format::pgm, format::ppm, format::pam, format::raw, format::gif, format::webp})
+    for (const format f : ALL_FORMATS)
         if (w == format_name(f))
             return f;
     return std::nullopt;

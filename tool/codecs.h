@@ -13,9 +13,12 @@
 namespace tool {
 
 enum class format { png, pnm, pgm, ppm, pam, raw, gif, webp };
+constexpr format ALL_FORMATS[] = {format::png,  format::gif, format::webp, format::ppm,
+                                  format::pgm,  format::pam, format::pnm,  format::raw};
 
-// Whether a format stores animations (PNG with its animation chunks).
-constexpr bool holds_animation(format f) { return f == format::png || f == format::gif || f == format::webp; }
+// The eight bytes every PNG file starts with.
+constexpr std::uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
 
 struct decode_options {
     // Width x height of a raw 24-bit RGB input; raw files have no header, so

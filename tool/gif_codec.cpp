@@ -234,21 +234,13 @@ void draw(gif_reader& r, std::uint64_t number, const frame_control& control, std
 }
 
 // Copies rectangle rows between the screen and a buffer of the rectangle's size.
-void save_rectangle(const std::vector<pixel8888>& screen, int screen_width, const GifImageDesc& d,
-                    std::vector<pixel8888>& saved)
+// A GIF's disposal method as the canvas applies it; the undefined 4 to 7
+// keep the frame, as 0 and 1 do.
+disposal disposal_of(int method)
 {
-    saved.resize(std::size_t(d.Width) * std::size_t(d.Height));
-    for (int y = 0; y < d.Height; ++y)
-        std::copy_n(screen.begin() + std::ptrdiff_t((std::size_t(d.Top + y) * std::size_t(screen_width)) + d.Left),
-                    d.Width, saved.begin() + std::ptrdiff_t(y) * d.Width);
-}
-
-void restore_rectangle(std::vector<pixel8888>& screen, int screen_width, const GifImageDesc& d,
-                       const std::vector<pixel8888>& saved)
-{
-    for (int y = 0; y < d.Height; ++y)
-        std::copy_n(saved.begin() + std::ptrdiff_t(y) * d.Width, d.Width,
-                    screen.begin() + std::ptrdiff_t((std::size_t(d.Top + y) * std::size_t(screen_width)) + d.Left));
+    return method == DISPOSE_BACKGROUND ? disposal::clear
+           : method == DISPOSE_PREVIOUS ? disposal::restore
+                                        : disposal::keep;
 }
 
 } // namespace
@@ -291,18 +283,12 @@ animation decode_gif(std::span<const std::uint8_t> data, size_limit limit)
         [&](std::uint64_t number) {
             check_rectangle(*r.gif, number);
             const GifImageDesc& d = r.gif->Image;
-            if (control.disposal == DISPOSE_PREVIOUS)
-                save_rectangle(screen, width, d, saved);
+            const rectangle place{std::size_t(d.Left), std::size_t(d.Top), std::size_t(d.Width), std::size_t(d.Height)};
+            const disposal then = disposal_of(control.disposal);
+            before_frame(screen, std::size_t(width), place, then, saved);
             draw(r, number, control, screen, line);
-            const bool alpha = std::any_of(screen.begin(), screen.end(), [](pixel8888 p) { return alpha_of(p) != 0xFF; });
-            anim.frames.push_back({{width, height, alpha ? layout::rgba : layout::rgb, screen}, {control.delay, 100}});
-            if (control.disposal == DISPOSE_BACKGROUND) {
-                for (int y = 0; y < d.Height; ++y)
-                    std::fill_n(screen.begin() + std::ptrdiff_t(std::size_t(d.Top + y) * std::size_t(width) + d.Left),
-                                d.Width, rgba(0, 0, 0, 0));
-            } else if (control.disposal == DISPOSE_PREVIOUS) {
-                restore_rectangle(screen, width, d, saved);
-            }
+            anim.frames.push_back({{width, height, layout_of_frame(screen), screen}, {control.delay, 100}});
+            after_frame(screen, std::size_t(width), place, then, saved);
             control = {}; // a control extension is for the one image after it
             return true;
         },

@@ -33,6 +33,19 @@ struct image {
     const std::uint8_t* bytes() const { return reinterpret_cast<const std::uint8_t*>(pixels.data()); }
 };
 
+// The layout of a frame assembled from an animation: rgba when any pixel is
+// not opaque, rgb otherwise.
+inline layout layout_of_frame(std::span<const pixel8888> pixels)
+{
+    for (const pixel8888 p : pixels) {
+        std::uint8_t channels[4];
+        std::memcpy(channels, &p, 4);
+        if (channels[3] != 0xFF)
+            return layout::rgba;
+    }
+    return layout::rgb;
+}
+
 // A file that cannot be read or written, with the reason in plain words.
 struct failure : std::runtime_error {
     using std::runtime_error::runtime_error;

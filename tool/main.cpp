@@ -184,6 +184,15 @@ CLI::Option* add_number(CLI::App& app, const std::string& name, T& target, std::
         ->default_str(std::to_string(target));
 }
 
+// The words --format takes: every format's name.
+std::vector<std::string> format_words()
+{
+    std::vector<std::string> words;
+    for (const tool::format f : tool::ALL_FORMATS)
+        words.push_back(tool::format_name(f));
+    return words;
+}
+
 // --edge: one mode for both axes, or H,V.
 std::optional<std::pair<lq2x::edge, lq2x::edge>> parse_edges(const std::string& text)
 {
@@ -261,7 +270,7 @@ int main(int argc, char** argv)
     app.add_option("--format", format_word,
                    "Output format: png, gif, webp, ppm, pgm, pam, pnm or raw (without it, a name's extension "
                    "decides, and standard output gets the input's format)")
-        ->check(CLI::IsMember({"png", "gif", "webp", "ppm", "pgm", "pam", "pnm", "raw"}));
+        ->check(CLI::IsMember(format_words()));
     add_number(app, "--frame", frame_number, 0, UINT32_MAX,
                "Only frame N of an animation (counted from 0), written as a still image");
     app.add_option("--edge", edge_words,

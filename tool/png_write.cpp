@@ -255,7 +255,7 @@ std::vector<std::uint8_t> encode_png(const image& img, const png_form& form, int
         form.colour == png_colour::palette ? std::optional<palette_lookup>(form.palette) : std::nullopt;
     const std::size_t row_bytes = form.row_bytes(img.width);
 
-    std::vector<std::uint8_t> head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> head(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE));
     std::vector<std::uint8_t> data;
     put32(data, std::uint32_t(img.width));
     put32(data, std::uint32_t(img.height));

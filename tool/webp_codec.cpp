@@ -74,15 +74,6 @@ const char* reason(VP8StatusCode status)
     }
 }
 
-layout kind_of(const image& img)
-{
-    const std::uint8_t* p = img.bytes();
-    for (std::size_t i = 0; i < img.pixels.size(); ++i)
-        if (p[4 * i + 3] != 0xFF)
-            return layout::rgba;
-    return layout::rgb;
-}
-
 image decode_still(std::span<const std::uint8_t> data, const WebPBitstreamFeatures& features, size_limit limit)
 {
     check_frames(1, features.width, features.height, limit);
@@ -100,7 +91,7 @@ image decode_still(std::span<const std::uint8_t> data, const WebPBitstreamFeatur
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK)
         throw failure(reason(status));
-    img.kind = kind_of(img);
+    img.kind = layout_of_frame(img.pixels);
     return img;
 }
 
@@ -150,7 +141,7 @@ animation decode_animated(std::span<const std::uint8_t> data, const WebPBitstrea
             throw failure("corrupt WebP data in frame " + std::to_string(i));
         image img{int(info.canvas_width), int(info.canvas_height), layout::rgba, std::vector<pixel8888>(pixels)};
         std::memcpy(img.bytes(), canvas, pixels * 4);
-        img.kind = kind_of(img);
+        img.kind = layout_of_frame(img.pixels);
         const std::uint32_t delay = std::uint32_t(timestamp) - end;
         end = std::uint32_t(timestamp);
         anim.frames.push_back({std::move(img), {delay, 1000}});
