@@ -99,6 +99,11 @@ template <bool TILE, typename P>
 {
     vec<P> first, second;
     zip<TILE>(a, b, first, second);
+    if (pixels == 2 * N<P>) { // nearly always: one test, and no masks
+        store(out, first, N<P>);
+        store(out + N<P>, second, N<P>);
+        return;
+    }
     store(out, first, min_of(pixels, N<P>));
     if (pixels > N<P>)
         store(out + N<P>, second, pixels - N<P>);
