@@ -159,8 +159,9 @@ constexpr std::array<std::array<std::uint8_t, 256>, 4> make_vector_codes()
     return codes;
 }
 
-// Codes for the tl, tr, bl and br quarters.
-inline constexpr std::array<std::array<std::uint8_t, 256>, 4> VECTOR_CODES = make_vector_codes();
+// Codes for the tl, tr, bl and br quarters; on a cache line's start, since
+// the AVX-512 kernel reads them 64 bytes at a time.
+alignas(64) inline constexpr std::array<std::array<std::uint8_t, 256>, 4> VECTOR_CODES = make_vector_codes();
 
 // The four codes of each pattern in one 32-bit entry, tl in the lowest byte,
 // for kernels that fetch a lane's codes at once.

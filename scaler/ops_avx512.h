@@ -97,8 +97,13 @@ vec<P> or_where(vec<P> acc, mask<P> m, vec<P> bits)
     return {WORDS<P> ? _mm512_mask_add_epi16(a, m.k, a, bits.v) : _mm512_mask_add_epi32(a, m.k, a, bits.v)};
 }
 
+// acc with `bits` taken out where m is set (the bits are in acc).
 template <typename P>
-vec<P> xor_(vec<P> a, vec<P> b) { return {_mm512_xor_si512(a.v, b.v)}; }
+vec<P> clear_where(vec<P> acc, mask<P> m, vec<P> bits)
+{
+    const __m512i a = acc.v;
+    return {WORDS<P> ? _mm512_mask_sub_epi16(a, m.k, a, bits.v) : _mm512_mask_sub_epi32(a, m.k, a, bits.v)};
+}
 
 // Whether all of TL T TR L R BL B BR equal C in every lane, in a few bitwise
 // steps: ternary-logic 0x7E is (a ^ c) | (b ^ c), 0xFE is a | b | c.
@@ -249,15 +254,30 @@ template <typename P>
 const std::uint8_t* code_tables() { return reinterpret_cast<const std::uint8_t*>(&VECTOR_CODES); }
 static_assert(sizeof VECTOR_CODES == 4 * 256);
 
+// A lane's pattern, ready for its codes' lookups. Each quarter's code is
+// looked up where that quarter is worked out, so only one is held at a time.
+// The empty asm hides the tables' address from the optimiser at each pixel
+// vector, so that it reads the 16 parts from memory as above instead of
+// hoisting some of them out of the walk's loops into registers, which then
+// spills the walk's own vectors and constants (3 % on noise).
 template <typename P>
-void codes(const std::uint8_t* t, vec<P> pattern, vec<P> (&code)[4])
+struct code_source {
+    const std::uint8_t* t;
+    vec<P> pattern;
+    __mmask64 high;
+};
+template <typename P>
+code_source<P> codes(const std::uint8_t* t, vec<P> pattern)
 {
-    const __mmask64 high = _mm512_movepi8_mask(pattern.v);
-    const auto part = [t](int q, int i) { return _mm512_loadu_si512(t + 256 * q + 64 * i); };
-#pragma GCC unroll 4
-    for (int q = 0; q < 4; ++q)
-        code[q].v = _mm512_mask_blend_epi8(high, _mm512_permutex2var_epi8(part(q, 0), pattern.v, part(q, 1)),
-                                           _mm512_permutex2var_epi8(part(q, 2), pattern.v, part(q, 3)));
+    asm("" : "+r"(t));
+    return {t, pattern, _mm512_movepi8_mask(pattern.v)};
+}
+template <typename P>
+vec<P> code_of(const code_source<P>& s, int q)
+{
+    const auto part = [&s, q](int i) { return _mm512_loadu_si512(s.t + 256 * q + 64 * i); };
+    return {_mm512_mask_blend_epi8(s.high, _mm512_permutex2var_epi8(part(0), s.pattern.v, part(1)),
+                                   _mm512_permutex2var_epi8(part(2), s.pattern.v, part(3)))};
 }
 
 } // namespace lq2x::detail::avx512

@@ -38,7 +38,7 @@ mask<P> and_not(mask<P> a, mask<P> b) { return {a.m & ~b.m}; }
 template <typename P>
 vec<P> or_where(vec<P> acc, mask<P> m, vec<P> bits) { return {acc.v | (m.m & bits.v)}; }
 template <typename P>
-vec<P> xor_(vec<P> a, vec<P> b) { return {a.v ^ b.v}; }
+vec<P> clear_where(vec<P> acc, mask<P> m, vec<P> bits) { return {acc.v & ~(m.m & bits.v)}; }
 
 template <typename P>
 mask<P> lanes_below(int n)
@@ -175,9 +175,10 @@ void zip(vec<P> a, vec<P> b, vec<P>& first, vec<P>& second)
 }
 
 // Each lane's four quarter codes (see VECTOR_CODES) from its pattern, in the
-// lane's low byte (the other bytes junk: every use tests the low byte only).
-// The target's fetch_codes gives each lane's entry of PACKED_CODES, lanes in
-// order across one 32-bit vector per four bytes of a pixel vector's lanes.
+// lane's low byte (the other bytes junk: every use tests the low byte only),
+// all four at once; code_of gives quarter q's. The target's fetch_codes
+// gives each lane's entry of PACKED_CODES, lanes in order across one 32-bit
+// vector per four bytes of a pixel vector's lanes.
 template <typename P>
 const std::uint32_t* code_tables() { return PACKED_CODES.entry; }
 
@@ -198,13 +199,21 @@ template <typename P>
 constexpr int even_lane(int i) { return 2 * i; }
 
 template <typename P>
-void codes(const std::uint32_t* t, vec<P> pattern, vec<P> (&code)[4])
+struct code_source {
+    vec<P> code[4];
+};
+template <typename P>
+code_source<P> codes(const std::uint32_t* t, vec<P> pattern)
 {
     raw<std::uint32_t> e[sizeof(P) == 2 ? 2 : 1];
     fetch_codes(t, pattern, e);
+    code_source<P> s;
     for (int q = 0; q < 4; ++q)
         if constexpr (sizeof(P) == 2)
-            code[q] = shuffle<P, even_lane<P>>(vec<P>{raw<P>(e[0] >> 8 * q)}, vec<P>{raw<P>(e[1] >> 8 * q)});
+            s.code[q] = shuffle<P, even_lane<P>>(vec<P>{raw<P>(e[0] >> 8 * q)}, vec<P>{raw<P>(e[1] >> 8 * q)});
         else
-            code[q].v = e[0] >> 8 * q;
+            s.code[q].v = e[0] >> 8 * q;
+    return s;
 }
+template <typename P>
+vec<P> code_of(const code_source<P>& s, int q) { return s.code[q]; }
