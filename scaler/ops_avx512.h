@@ -55,9 +55,36 @@ void store(P* p, vec<P> v, int n)
         _mm512_mask_storeu_epi32(p, lanes_below<P>(n).k, v.v);
 }
 
+// The rule's constants (one bit of a byte, or 255) splatted in memory, read
+// as instruction operands: splatted in registers they crowd out the walk's
+// own vectors, and GCC rebuilds most of them from an immediate at every
+// pixel vector instead. Row i holds 1 << i, row 8 holds 255.
+template <typename P>
+struct splat_tables {
+    using word = std::conditional_t<WORDS<P>, std::uint16_t, std::uint32_t>;
+    alignas(64) word row[9][LANES<P>];
+
+    constexpr splat_tables() : row{}
+    {
+        for (int i = 0; i < 9; ++i)
+            for (int j = 0; j < LANES<P>; ++j)
+                row[i][j] = word(i < 8 ? 1 << i : 255);
+    }
+};
+template <typename P>
+constexpr splat_tables<P> SPLATS{};
+
 template <typename P>
 vec<P> splat(P x)
 {
+    // Known at compile time once inlined; the empty asm hides the row's
+    // address, so the optimiser cannot see its contents and go back to
+    // building them in a register.
+    if (__builtin_constant_p(x) && (x == 255 || (x != 0 && x <= 128 && (x & (x - 1)) == 0))) {
+        const void* row = SPLATS<P>.row[x == 255 ? 8 : __builtin_ctz(x)];
+        asm volatile("" : "+r"(row));
+        return {_mm512_load_si512(row)};
+    }
     return {WORDS<P> ? _mm512_set1_epi16(short(x)) : _mm512_set1_epi32(int(x))};
 }
 

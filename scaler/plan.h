@@ -163,11 +163,14 @@ struct tile {
     }
 
     // Tile column c with its neighbours one row earlier and later in the strip.
+    // The column is read once, as a value: copied straight from the array, the
+    // middle row went on from column to column through the stack.
     void get(int c, vec<P> (&out)[3]) const
     {
-        out[0] = tile_previous(column[c], before, c);
-        out[1] = column[c];
-        out[2] = tile_next(column[c], after, c);
+        const vec<P> v = column[c];
+        out[0] = tile_previous(v, before, c);
+        out[1] = v;
+        out[2] = tile_next(v, after, c);
     }
 };
 
