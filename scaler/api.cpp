@@ -183,6 +183,8 @@ const char* lq2x_describe(lq2x_status status)
     case LQ2X_ERROR_BAD_LAYOUT: return "pixel layout is not one the library knows";
     case LQ2X_ERROR_NO_KERNEL: return "kernel asked for is not in this build or not on this processor";
     case LQ2X_ERROR_NO_MEMORY: return "out of memory";
+    case LQ2X_ERROR_BAD_FILE: return "file is not an image this library reads, or not a whole one";
+    case LQ2X_ERROR_CANNOT_WRITE: return "result cannot be written in the format asked for";
     }
     return "unknown error";
 }

@@ -50,7 +50,9 @@ typedef enum lq2x_status {
     LQ2X_ERROR_TOO_LARGE = 10,       /* a picture whose result has more pixels than options.max_pixels */
     LQ2X_ERROR_BAD_LAYOUT = 11,      /* a picture's pixel layout that is not an lq2x_layout */
     LQ2X_ERROR_NO_KERNEL = 12,       /* a kernel this build or this processor does not have */
-    LQ2X_ERROR_NO_MEMORY = 13        /* lq2x_scale_picture could not have the few MiB it works in */
+    LQ2X_ERROR_NO_MEMORY = 13,       /* the memory a call works in could not be had */
+    LQ2X_ERROR_BAD_FILE = 14,        /* (lq2x_files.h) a file that is no image the library reads, or no whole one */
+    LQ2X_ERROR_CANNOT_WRITE = 15     /* (lq2x_files.h) a result the format asked for cannot hold */
 } lq2x_status;
 
 /* Where the scaled frame goes. Source pixel (x, y) of a width x height frame

@@ -86,6 +86,8 @@ enum class error {
     bad_layout = LQ2X_ERROR_BAD_LAYOUT,
     no_kernel = LQ2X_ERROR_NO_KERNEL,
     no_memory = LQ2X_ERROR_NO_MEMORY,
+    bad_file = LQ2X_ERROR_BAD_FILE,
+    cannot_write = LQ2X_ERROR_CANNOT_WRITE,
 };
 
 // One line of English for an error.
