@@ -164,7 +164,8 @@ TEST_F(FrameWalk, ThreadsChangeNothing)
 // The upright result turned by a plain quarter turn is the turned result.
 TEST(Frame, TurnedEqualsUprightTurned)
 {
-    for (const auto& [w, h] : {std::pair{9, 5}, std::pair{1, 4}, std::pair{40, 33}}) {
+    for (const auto& size : {std::pair{9, 5}, std::pair{1, 4}, std::pair{40, 33}}) {
+        const int w = size.first, h = size.second; // named, not bound: the lambda below takes them
         const auto img = ref::random_image<pixel8888>(w, h, 3, std::uint32_t(w * h));
         const auto scale = [&](lq2x::orientation turn) {
             const bool upright = turn == lq2x::orientation::upright;
