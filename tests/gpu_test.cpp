@@ -1,0 +1,372 @@
+// The shader against the library, bit for bit, run by the GPU host under
+// whatever driver EGL finds (in CI Mesa's llvmpipe software rasteriser):
+// every equality structure of a neighbourhood for both rules, random frames of
+// awkward sizes in every orientation, edge mode and tile grid, 4x and 8x, and
+// real pixel art. No context is a failure unless LQ2X_ALLOW_NO_GPU=1 allows
+// the gap, which is then printed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <png.h>
+
+#include "edge_model.h"
+#include "partitions.h"
+#include "reference.h"
+#include <lq2x/lq2x_gpu.h>
+
+namespace {
+
+constexpr lq2x_gpu_api APIS[] = {LQ2X_GPU_GLES3, LQ2X_GPU_GL33};
+constexpr const char* API_NAMES[] = {"OpenGL ES 3.0", "OpenGL 3.3 core"};
+constexpr const char* ART_DIR = "/usr/share/crawl/dat/tiles"; // Debian's crawl-tiles-data
+
+struct tally {
+    long structures = 0, frames = 0, art = 0;
+} counted;
+
+lq2x_gpu* contexts[2] = {};
+lq2x_gpu_status made[2] = {};
+
+// The context for an API, made once; the test fails without one unless the gap is allowed.
+lq2x_gpu* gpu(lq2x_gpu_api api)
+{
+    static bool tried[2] = {};
+    if (!tried[api]) {
+        tried[api] = true;
+        made[api] = lq2x_gpu_create(api, &contexts[api]);
+        if (made[api] == LQ2X_GPU_OK)
+            std::printf("%s context: %s\n", API_NAMES[api], lq2x_gpu_renderer(contexts[api]));
+    }
+    return contexts[api];
+}
+
+bool no_gpu_allowed()
+{
+    const char* allow = std::getenv("LQ2X_ALLOW_NO_GPU");
+    return allow && std::string(allow) == "1";
+}
+
+template <typename P>
+lq2x_status library_pass(const ref::image<P>& src, ref::image<P>& out, const lq2x_options& o)
+{
+    const auto pitch = [](const ref::image<P>& i) { return std::ptrdiff_t(i.width) * std::ptrdiff_t(sizeof(P)); };
+    if constexpr (sizeof(P) == 2)
+        return lq2x_scale565(src.pixels.data(), src.width, src.height, pitch(src), out.pixels.data(), out.width,
+                             out.height, pitch(out), &o);
+    else
+        return lq2x_scale8888(src.pixels.data(), src.width, src.height, pitch(src), out.pixels.data(), out.width,
+                              out.height, pitch(out), &o);
+}
+
+// The library's frame calls, repeated as the pass plan says: the grid doubled
+// each pass, the turn on the last. (The library's whole-picture call replaces
+// this once it is there.)
+template <typename P>
+ref::image<P> by_library(const ref::image<P>& src, int scale, const lq2x_options& options)
+{
+    ref::image<P> img = src;
+    for (int pass = 0; 2 << pass <= scale; ++pass) {
+        lq2x_options o = options;
+        o.tile_width <<= pass, o.tile_height <<= pass, o.tile_margin <<= pass, o.tile_spacing <<= pass;
+        if (2 << pass < scale)
+            o.orientation = LQ2X_UPRIGHT;
+        const bool turned = o.orientation != LQ2X_UPRIGHT;
+        ref::image<P> out{2 * (turned ? img.height : img.width), 2 * (turned ? img.width : img.height), {}};
+        out.pixels.resize(std::size_t(out.width) * out.height);
+        EXPECT_EQ(library_pass(img, out, o), LQ2X_OK);
+        img = out;
+    }
+    return img;
+}
+
+// The GPU host's result, through rows with room after them on both sides; the
+// room in the output must come back untouched.
+template <typename P>
+ref::image<P> by_gpu(lq2x_gpu* g, const ref::image<P>& src, int scale, const lq2x_options& o)
+{
+    constexpr int ROOM = 3;
+    constexpr P UNTOUCHED = P(0x5A5A5A5A);
+    const int sp = src.width + ROOM;
+    std::vector<P> in(std::size_t(sp) * src.height);
+    for (int y = 0; y < src.height; ++y)
+        for (int x = 0; x < src.width; ++x)
+            in[std::size_t(y) * sp + x] = src.at(x, y);
+    const bool turned = o.orientation != LQ2X_UPRIGHT;
+    ref::image<P> out{scale * (turned ? src.height : src.width), scale * (turned ? src.width : src.height), {}};
+    const int dp = out.width + ROOM;
+    std::vector<P> dst(std::size_t(dp) * out.height, UNTOUCHED);
+    lq2x_gpu_status s;
+    if constexpr (sizeof(P) == 2)
+        s = lq2x_gpu_scale565(g, in.data(), src.width, src.height, sp * 2, dst.data(), out.width, out.height, dp * 2,
+                              scale, &o);
+    else
+        s = lq2x_gpu_scale8888(g, in.data(), src.width, src.height, sp * 4, dst.data(), out.width, out.height,
+                               dp * 4, scale, &o);
+    EXPECT_EQ(s, LQ2X_GPU_OK) << lq2x_gpu_describe(s);
+    out.pixels.resize(std::size_t(out.width) * out.height);
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x)
+            out.at(x, y) = dst[std::size_t(y) * dp + x];
+        for (int x = out.width; x < dp; ++x)
+            EXPECT_EQ(dst[std::size_t(y) * dp + x], UNTOUCHED) << "written past row " << y;
+    }
+    return out;
+}
+
+// Where two results first differ, or "" when they are the same.
+template <typename P>
+std::string first_difference(const ref::image<P>& gpu, const ref::image<P>& lib)
+{
+    if (gpu.width != lib.width || gpu.height != lib.height)
+        return "sizes differ";
+    for (int y = 0; y < lib.height; ++y)
+        for (int x = 0; x < lib.width; ++x)
+            if (gpu.at(x, y) != lib.at(x, y)) {
+                char s[96];
+                std::snprintf(s, sizeof s, "at (%d, %d): GPU %08x, library %08x", x, y, unsigned(gpu.at(x, y)),
+                              unsigned(lib.at(x, y)));
+                return s;
+            }
+    return "";
+}
+
+template <typename P>
+void expect_same(lq2x_gpu_api api, const ref::image<P>& src, int scale, const lq2x_options& o, const std::string& what)
+{
+    EXPECT_EQ(first_difference(by_gpu(gpu(api), src, scale, o), by_library(src, scale, o)), "")
+        << what << ", " << API_NAMES[api] << ", " << src.width << " x " << src.height << ", " << 8 * sizeof(P)
+        << "-bit, " << scale << "x, turn " << o.orientation << ", edges " << o.edge_x << "/" << o.edge_y << ", grid "
+        << o.tile_width << "x" << o.tile_height << " +" << o.tile_margin << " +" << o.tile_spacing;
+}
+
+lq2x_options options(int turn, int edge_x = LQ2X_EDGE_CLAMP, int edge_y = LQ2X_EDGE_CLAMP, lq2x::grid g = {})
+{
+    lq2x_options o = lq2x_default_options();
+    o.orientation = turn, o.edge_x = edge_x, o.edge_y = edge_y;
+    o.tile_width = g.width, o.tile_height = g.height, o.tile_margin = g.margin, o.tile_spacing = g.spacing;
+    return o;
+}
+
+// Every set partition of the nine positions as a 3x3 block of palette
+// colours, the blocks side by side: each centre sees exactly its structure.
+template <typename P>
+ref::image<P> all_structures(std::uint32_t seed)
+{
+    const auto& parts = ref::partitions();
+    const std::array<P, 9> palette = ref::distinguishable_palette<P>(seed);
+    constexpr int ACROSS = 147;
+    const int down = int(parts.size() + ACROSS - 1) / ACROSS;
+    ref::image<P> img{3 * ACROSS, 3 * down, std::vector<P>(std::size_t(9) * ACROSS * down, palette[0])};
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        for (int k = 0; k < 9; ++k)
+            img.at(3 * int(i % ACROSS) + k % 3, 3 * int(i / ACROSS) + k / 3) = palette[std::size_t(parts[i][k])];
+    return img;
+}
+
+template <typename P>
+void check_structures(lq2x_gpu_api api)
+{
+    for (int turn = 0; turn < 3; ++turn)
+        for (std::uint32_t seed : {1u, 2u}) {
+            expect_same(api, all_structures<P>(seed), 2, options(turn), "every structure");
+            counted.structures += long(ref::partitions().size());
+            ++counted.frames;
+        }
+}
+
+// Awkward sizes in every orientation and edge mode per axis, with few colours
+// so that equal neighbours are common.
+template <typename P>
+void check_awkward(lq2x_gpu_api api)
+{
+    constexpr int SIZES[][2] = {{1, 1}, {1, 9}, {9, 1}, {2, 2}, {3, 5}, {13, 11}, {31, 17}, {2, 33}, {64, 3}};
+    std::uint32_t seed = 100;
+    for (const auto& s : SIZES)
+        for (int turn = 0; turn < 3; ++turn)
+            for (int ex = 0; ex < 3; ++ex)
+                for (int ey = 0; ey < 3; ++ey) {
+                    expect_same(api, ref::random_image<P>(s[0], s[1], 2 + seed % 3, seed), 2, options(turn, ex, ey),
+                                "random frame");
+                    ++seed, ++counted.frames;
+                }
+}
+
+// Tile grids with margin and spacing, cells cut short at the right and
+// bottom, a margin past the frame, one-pixel cells.
+constexpr lq2x::grid GRIDS[] = {{4, 3, 1, 2}, {5, 5, 0, 1}, {8, 8, 3, 0}, {1, 1, 0, 0},
+                                {3, 7, 40, 0}, {6, 2, 2, 3}, {16, 16, 0, 0}};
+
+template <typename P>
+void check_grids(lq2x_gpu_api api)
+{
+    std::uint32_t seed = 500;
+    for (const lq2x::grid g : GRIDS)
+        for (int turn = 0; turn < 3; ++turn)
+            for (int e = 0; e < 3; ++e) {
+                expect_same(api, ref::random_image<P>(37, 29, 3, seed), 2, options(turn, e, (e + 1) % 3, g), "grid");
+                ++seed, ++counted.frames;
+            }
+}
+
+// 4x and 8x: passes with the grid doubled and one turn.
+template <typename P>
+void check_passes(lq2x_gpu_api api)
+{
+    std::uint32_t seed = 900;
+    for (int scale : {4, 8})
+        for (int turn = 0; turn < 3; ++turn)
+            for (const lq2x::grid g : {lq2x::grid{}, GRIDS[0], GRIDS[5]}) {
+                expect_same(api, ref::random_image<P>(11 + turn, 7, 3, seed), scale,
+                            options(turn, turn, (turn + 2) % 3, g), "passes");
+                ++seed, ++counted.frames;
+            }
+}
+
+// A PNG as 32-bit pixels, bytes R, G, B, A in memory.
+ref::image8888 read_png(const std::string& path)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    ref::image8888 img;
+    if (png_image_begin_read_from_file(&png, path.c_str())) {
+        png.format = PNG_FORMAT_RGBA;
+        img = {int(png.width), int(png.height), std::vector<pixel8888>(std::size_t(png.width) * png.height)};
+        if (!png_image_finish_read(&png, nullptr, img.pixels.data(), 0, nullptr))
+            img = {};
+    }
+    png_image_free(&png);
+    return img;
+}
+
+ref::image565 to565(const ref::image8888& img)
+{
+    ref::image565 out{img.width, img.height, std::vector<pixel565>(img.pixels.size())};
+    for (std::size_t i = 0; i < img.pixels.size(); ++i) {
+        unsigned char b[4];
+        std::memcpy(b, &img.pixels[i], 4);
+        out.pixels[i] = lq2x::rgb888_to_565(b[0], b[1], b[2]);
+    }
+    return out;
+}
+
+// Real pixel art: the tile sheets whole at 2x as 32x32 tiles (8-bit and
+// RGB565), pieces of every sheet and title picture at 2x, 4x and 8x.
+void check_art(lq2x_gpu_api api)
+{
+    ASSERT_TRUE(std::filesystem::is_directory(ART_DIR))
+        << ART_DIR << " is missing: the real-art cases need Debian's crawl-tiles-data";
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(ART_DIR))
+        if (entry.path().extension() == ".png")
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    ASSERT_GE(files.size(), 40u) << "too few PNG files in " << ART_DIR;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const ref::image8888 art = read_png(files[i]);
+        ASSERT_GT(art.width, 0) << "cannot read " << files[i];
+        const std::string name = std::filesystem::path(files[i]).filename().string();
+        const int turn = int(i % 3);
+        if (name == "main.png" || name == "player.png") { // whole sheets of 32x32 tiles
+            const lq2x_options tiles = options(turn, LQ2X_EDGE_WRAP, LQ2X_EDGE_TRANSPARENT, {32, 32, 0, 0});
+            expect_same(api, art, 2, tiles, name);
+            expect_same(api, to565(art), 2, tiles, name);
+            counted.art += 2;
+        }
+        const ref::image8888 piece = ref::crop(art, 0, 0, std::min(art.width, 160), std::min(art.height, 144));
+        expect_same(api, piece, 2, options(turn), name);
+        expect_same(api, to565(piece), 2, options(2 - turn), name);
+        const ref::image8888 small = ref::crop(art, art.width / 3, art.height / 3, std::min(art.width / 3, 40),
+                                               std::min(art.height / 3, 36));
+        expect_same(api, small, 4 << (i % 2), options(turn, int(i / 3 % 3), int(i / 9 % 3)), name);
+        counted.art += 3;
+    }
+}
+
+struct summary : ::testing::Environment {
+    void TearDown() override
+    {
+        for (lq2x_gpu*& g : contexts)
+            lq2x_gpu_destroy(std::exchange(g, nullptr));
+        std::printf("gpu exactness: %zu structures (every one; %ld neighbourhoods over rules, turns, palettes and "
+                    "APIs), %ld frames, %ld real-art cases checked\n",
+                    ref::partitions().size(), counted.structures, counted.frames, counted.art);
+    }
+};
+[[maybe_unused]] const auto* const SUMMARY = ::testing::AddGlobalTestEnvironment(new summary);
+
+class Gpu : public ::testing::TestWithParam<lq2x_gpu_api> {
+protected:
+    void SetUp() override
+    {
+        if (gpu(GetParam()))
+            return;
+        if (no_gpu_allowed())
+            GTEST_SKIP() << "ALLOWED GAP (LQ2X_ALLOW_NO_GPU=1): no " << API_NAMES[GetParam()] << " context here ("
+                         << lq2x_gpu_describe(made[GetParam()]) << ")";
+        FAIL() << "no " << API_NAMES[GetParam()] << " context (" << lq2x_gpu_describe(made[GetParam()]) << "): install libegl-mesa0 libgl1-mesa-dri, or set "
+               << "LQ2X_ALLOW_NO_GPU=1 to allow the gap";
+    }
+};
+
+TEST_P(Gpu, EveryStructure565)
+{
+    check_structures<pixel565>(GetParam());
+}
+TEST_P(Gpu, EveryStructure8888)
+{
+    check_structures<pixel8888>(GetParam());
+}
+TEST_P(Gpu, AwkwardSizesEveryTurnAndEdge)
+{
+    check_awkward<pixel565>(GetParam());
+    check_awkward<pixel8888>(GetParam());
+}
+TEST_P(Gpu, TileGrids)
+{
+    check_grids<pixel565>(GetParam());
+    check_grids<pixel8888>(GetParam());
+}
+TEST_P(Gpu, FourAndEightTimes)
+{
+    check_passes<pixel565>(GetParam());
+    check_passes<pixel8888>(GetParam());
+}
+TEST_P(Gpu, RealPixelArt)
+{
+    check_art(GetParam());
+}
+
+// What the host refuses, with the library's own codes for what the library refuses.
+TEST_P(Gpu, RefusesWhatTheLibraryRefuses)
+{
+    lq2x_gpu* g = gpu(GetParam());
+    std::vector<pixel8888> src(16, 1), dst(16 * 64, 7);
+    const lq2x_options turned = options(LQ2X_CW);
+    lq2x_options bad = options(5);
+    EXPECT_EQ(lq2x_gpu_scale8888(g, src.data(), 4, 4, 16, dst.data(), 16, 16, 64, 3, nullptr), LQ2X_GPU_ERROR_BAD_SCALE);
+    EXPECT_EQ(lq2x_gpu_scale8888(g, src.data(), 4, 4, 16, dst.data(), 16, 15, 64, 4, &turned),
+              lq2x_gpu_status(LQ2X_ERROR_OUTPUT_TOO_SMALL));
+    EXPECT_EQ(lq2x_gpu_scale8888(g, src.data(), 4, 4, 16, dst.data(), 16, 16, 64, 2, &bad),
+              lq2x_gpu_status(LQ2X_ERROR_BAD_OPTIONS));
+    EXPECT_EQ(lq2x_gpu_scale8888(g, src.data(), 4, 4, 15, dst.data(), 16, 16, 64, 2, nullptr),
+              lq2x_gpu_status(LQ2X_ERROR_BAD_PITCH));
+    EXPECT_EQ(lq2x_gpu_scale8888(g, src.data(), 3000, 1, 12000, dst.data(), 24000, 8, 96000, 8, nullptr),
+              lq2x_gpu_status(LQ2X_GPU_ERROR_TOO_LARGE));
+    EXPECT_EQ(lq2x_gpu_scale8888(nullptr, src.data(), 4, 4, 16, dst.data(), 16, 16, 64, 2, nullptr),
+              LQ2X_GPU_ERROR_NULL);
+    EXPECT_EQ(std::count(dst.begin(), dst.end(), 7u), std::ptrdiff_t(dst.size())) << "written on an error";
+    EXPECT_STREQ(lq2x_gpu_describe(lq2x_gpu_status(LQ2X_ERROR_BAD_PITCH)), lq2x_describe(LQ2X_ERROR_BAD_PITCH));
+}
+
+INSTANTIATE_TEST_SUITE_P(Api, Gpu, ::testing::ValuesIn(APIS),
+                         [](const auto& info) { return info.param == LQ2X_GPU_GLES3 ? "gles3" : "gl33"; });
+
+} // namespace
