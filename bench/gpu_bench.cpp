@@ -1,0 +1,118 @@
+// Time per 256 x 224 frame (a game console's screen) through the GPU host,
+// beside the library on the processor, for the same frames. The GPU time is
+// one whole call: upload, the passes, and the read-back into memory; on a
+// machine without a GPU it is Mesa's software rasteriser (llvmpipe) running
+// on the same processor, and says nothing of a real GPU. Each result is
+// checked against the library's before anything is timed.
+//
+//     build/release/lq2x_gpu_bench [repeats]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "content.h"
+#include <lq2x/lq2x_gpu.h>
+#include <lq2x/pixel8888.h>
+
+namespace {
+
+constexpr int WIDTH = 256, HEIGHT = 224;
+
+// The median wall-clock time of `body`, in microseconds.
+template <typename Body>
+double median_us(int repeats, Body body)
+{
+    std::vector<double> t;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        t.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::nth_element(t.begin(), t.begin() + repeats / 2, t.end());
+    return t[std::size_t(repeats / 2)];
+}
+
+struct row {
+    const char* what;
+    double cpu_us, gpu_us;
+};
+
+// The library's 2x calls, repeated with the pass plan (no grid, no turn here).
+template <typename P>
+void by_library(const std::vector<P>& src, std::vector<P>& out, int scale)
+{
+    std::vector<P> in = src, next;
+    int w = WIDTH, h = HEIGHT;
+    for (int s = 2; s <= scale; s *= 2, w *= 2, h *= 2) {
+        next.resize(std::size_t(4) * w * h);
+        const lq2x_options o = lq2x_default_options();
+        const ptrdiff_t sp = ptrdiff_t(w) * ptrdiff_t(sizeof(P)), dp = 2 * sp;
+        if constexpr (sizeof(P) == 2)
+            lq2x_scale565(in.data(), w, h, sp, next.data(), 2 * w, 2 * h, dp, &o);
+        else
+            lq2x_scale8888(in.data(), w, h, sp, next.data(), 2 * w, 2 * h, dp, &o);
+        std::swap(in, next);
+    }
+    out = in;
+}
+
+template <typename P>
+lq2x_gpu_status by_gpu(lq2x_gpu* g, const std::vector<P>& src, std::vector<P>& out, int scale)
+{
+    out.resize(std::size_t(scale) * scale * WIDTH * HEIGHT);
+    const ptrdiff_t sp = WIDTH * ptrdiff_t(sizeof(P)), dp = scale * sp;
+    if constexpr (sizeof(P) == 2)
+        return lq2x_gpu_scale565(g, src.data(), WIDTH, HEIGHT, sp, out.data(), scale * WIDTH, scale * HEIGHT, dp, scale,
+                                 nullptr);
+    else
+        return lq2x_gpu_scale8888(g, src.data(), WIDTH, HEIGHT, sp, out.data(), scale * WIDTH, scale * HEIGHT, dp,
+                                  scale, nullptr);
+}
+
+template <typename P>
+bool measure(lq2x_gpu* g, const std::vector<P>& src, int scale, int repeats, const char* what, std::vector<row>& rows)
+{
+    std::vector<P> cpu, gpu;
+    by_library(src, cpu, scale);
+    const lq2x_gpu_status s = by_gpu(g, src, gpu, scale);
+    if (s != LQ2X_GPU_OK || gpu != cpu) {
+        std::fprintf(stderr, "gpu_bench: %s: %s\n", what, s != LQ2X_GPU_OK ? lq2x_gpu_describe(s) : "results differ");
+        return false;
+    }
+    const double cpu_us = median_us(repeats, [&] { by_library(src, cpu, scale); });
+    const double gpu_us = median_us(repeats, [&] { by_gpu(g, src, gpu, scale); });
+    rows.push_back({what, cpu_us, gpu_us});
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 51;
+    lq2x_gpu* g = nullptr;
+    if (const lq2x_gpu_status s = lq2x_gpu_create(LQ2X_GPU_GLES3, &g); s != LQ2X_GPU_OK) {
+        std::fprintf(stderr, "gpu_bench: %s\n", lq2x_gpu_describe(s));
+        return 1;
+    }
+    const std::vector<pixel565> art565 = make_frame(content::pixel_art, WIDTH, HEIGHT);
+    std::vector<lq2x::pixel8888> art8888(art565.size());
+    for (std::size_t i = 0; i < art565.size(); ++i) {
+        const auto c = lq2x::rgb565_to_888(art565[i]);
+        art8888[i] = lq2x::pixel8888(c[0] | c[1] << 8 | c[2] << 16 | 0xFFu << 24);
+    }
+    std::vector<row> rows;
+    const bool ok = measure(g, art565, 2, repeats, "RGB565, 2x", rows) &&
+                    measure(g, art8888, 2, repeats, "32-bit, 2x", rows) &&
+                    measure(g, art8888, 4, repeats, "32-bit, 4x (2 passes)", rows) &&
+                    measure(g, art8888, 8, std::max(1, repeats / 4), "32-bit, 8x (3 passes)", rows);
+    std::printf("256 x 224 pixel art, median of %d; GPU host on: %s\n\n", repeats, lq2x_gpu_renderer(g));
+    std::printf("| frame | library, 1 thread | GPU host: upload, passes, read-back |\n|---|---:|---:|\n");
+    for (const row& r : rows)
+        std::printf("| %s | %.0f us | %.0f us |\n", r.what, r.cpu_us, r.gpu_us);
+    lq2x_gpu_destroy(g);
+    return ok ? 0 : 1;
+}
