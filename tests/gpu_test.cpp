@@ -20,6 +20,7 @@
 #include "edge_model.h"
 #include "partitions.h"
 #include "reference.h"
+#include "run_program.h"
 #include <lq2x/lq2x_gpu.h>
 
 namespace {
@@ -302,18 +303,27 @@ struct summary : ::testing::Environment {
 };
 [[maybe_unused]] const auto* const SUMMARY = ::testing::AddGlobalTestEnvironment(new summary);
 
+// Called from SetUp, so that neither skips nor fails quietly: the test body
+// does not run after either.
+void need_context(lq2x_gpu_api api)
+{
+    if (gpu(api))
+        return;
+    if (no_gpu_allowed())
+        GTEST_SKIP() << "ALLOWED GAP (LQ2X_ALLOW_NO_GPU=1): no " << API_NAMES[api] << " context here ("
+                     << lq2x_gpu_describe(made[api]) << ")";
+    FAIL() << "no " << API_NAMES[api] << " context (" << lq2x_gpu_describe(made[api])
+           << "): install libegl-mesa0 libgl1-mesa-dri, or set LQ2X_ALLOW_NO_GPU=1 to allow the gap";
+}
+
 class Gpu : public ::testing::TestWithParam<lq2x_gpu_api> {
 protected:
-    void SetUp() override
-    {
-        if (gpu(GetParam()))
-            return;
-        if (no_gpu_allowed())
-            GTEST_SKIP() << "ALLOWED GAP (LQ2X_ALLOW_NO_GPU=1): no " << API_NAMES[GetParam()] << " context here ("
-                         << lq2x_gpu_describe(made[GetParam()]) << ")";
-        FAIL() << "no " << API_NAMES[GetParam()] << " context (" << lq2x_gpu_describe(made[GetParam()]) << "): install libegl-mesa0 libgl1-mesa-dri, or set "
-               << "LQ2X_ALLOW_NO_GPU=1 to allow the gap";
-    }
+    void SetUp() override { need_context(GetParam()); }
+};
+
+class FrontEnd : public ::testing::Test {
+protected:
+    void SetUp() override { need_context(LQ2X_GPU_GLES3); }
 };
 
 TEST_P(Gpu, EveryStructure565)
@@ -364,6 +374,16 @@ TEST_P(Gpu, RefusesWhatTheLibraryRefuses)
               LQ2X_GPU_ERROR_NULL);
     EXPECT_EQ(std::count(dst.begin(), dst.end(), 7u), std::ptrdiff_t(dst.size())) << "written on an error";
     EXPECT_STREQ(lq2x_gpu_describe(lq2x_gpu_status(LQ2X_ERROR_BAD_PITCH)), lq2x_describe(LQ2X_ERROR_BAD_PITCH));
+}
+
+// The README's example front end: the shipped shader files in a context of
+// its own, two passes by hand, the same bits as the library.
+TEST_F(FrontEnd, ExampleRunsTheShippedShaders)
+{
+    const testing_support::outcome r = testing_support::run_program(FRONTEND_PATH, {SHADER_DIR});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("ok: ", 0), 0u) << r.out;
+    ++counted.frames;
 }
 
 INSTANTIATE_TEST_SUITE_P(Api, Gpu, ::testing::ValuesIn(APIS),
