@@ -11,7 +11,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -138,28 +137,15 @@ bool has_word(const char* list, const char* word)
     return false;
 }
 
-// The surfaceless display is one per process: every lq2x_gpu shares it, and
-// the last one closed terminates it.
-std::mutex display_lock;
-int display_users = 0;
-
+// The surfaceless display is one per process, which other code in it may
+// share: it is initialized here (again, if it was) and left so, since
+// terminating it would end every other user's contexts too.
 EGLDisplay open_display()
 {
     if (!has_word(eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS), "EGL_MESA_platform_surfaceless"))
         return EGL_NO_DISPLAY;
-    const std::lock_guard<std::mutex> hold(display_lock);
     const EGLDisplay d = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (d == EGL_NO_DISPLAY || !eglInitialize(d, nullptr, nullptr))
-        return EGL_NO_DISPLAY;
-    ++display_users;
-    return d;
-}
-
-void close_display(EGLDisplay d)
-{
-    const std::lock_guard<std::mutex> hold(display_lock);
-    if (--display_users == 0)
-        eglTerminate(d);
+    return d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr) ? d : EGL_NO_DISPLAY;
 }
 
 // The frame textures of one size and scale: the source and each pass's output.
@@ -490,10 +476,8 @@ lq2x_gpu_status lq2x_gpu_create(lq2x_gpu_api api, lq2x_gpu** out)
         g->context = eglCreateContext(g->display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, api == LQ2X_GPU_GL33 ? desktop : es);
     }
     eglBindAPI(previous_api);
-    if (g->context == EGL_NO_CONTEXT) {
-        close_display(g->display);
+    if (g->context == EGL_NO_CONTEXT)
         return LQ2X_GPU_ERROR_NO_CONTEXT;
-    }
     lq2x_gpu_status s = LQ2X_GPU_ERROR_NO_CONTEXT;
     {
         const current made(*g);
@@ -530,8 +514,6 @@ void lq2x_gpu_destroy(lq2x_gpu* g)
         }
         eglDestroyContext(g->display, g->context);
     }
-    if (g->display != EGL_NO_DISPLAY)
-        close_display(g->display);
     delete g;
 }
 

@@ -57,7 +57,9 @@ typedef struct lq2x_gpu lq2x_gpu;
 /* Opens the EGL display, makes a context and builds the program. On an error
  * *gpu is NULL. */
 LQ2X_API lq2x_gpu_status lq2x_gpu_create(lq2x_gpu_api api, lq2x_gpu** gpu);
-/* Frees everything the context holds; NULL does nothing. */
+/* Frees the context and everything it holds; NULL does nothing. The EGL
+ * display stays initialized until the process ends: EGL has one per process,
+ * which other code in it may share. */
 LQ2X_API void lq2x_gpu_destroy(lq2x_gpu* gpu);
 
 /* The driver's name for itself (GL_RENDERER), such as "llvmpipe (LLVM 15.0.6,
