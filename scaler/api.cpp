@@ -10,7 +10,11 @@ namespace {
 
 // The first version's options, which every caller knows: fields added later
 // go after `tile_spacing`.
-constexpr std::uint32_t OPTIONS_V1_SIZE = sizeof(lq2x_options);
+constexpr std::uint32_t OPTIONS_V1_SIZE = offsetof(lq2x_options, scale);
+// The most a caller's options may claim to be: a later version adds a few
+// fields, never kilobytes, and a size past this is a caller's mistake whose
+// bytes the library would have to read to check.
+constexpr std::uint32_t OPTIONS_MAX_SIZE = 256;
 
 // The caller's options as the library knows them: fields past the caller's
 // `size` keep their defaults, and fields past the library's own must be zero,
@@ -19,7 +23,7 @@ bool read_options(const lq2x_options* given, lq2x::options& out)
 {
     lq2x_options o = lq2x_default_options();
     if (given) {
-        if (given->size < OPTIONS_V1_SIZE)
+        if (given->size < OPTIONS_V1_SIZE || given->size > OPTIONS_MAX_SIZE)
             return false;
         const auto* extra = reinterpret_cast<const unsigned char*>(given);
         for (std::uint32_t i = sizeof(lq2x_options); i < given->size; ++i)
@@ -32,6 +36,11 @@ bool read_options(const lq2x_options* given, lq2x::options& out)
     out.edge_x = lq2x::edge(o.edge_x);
     out.edge_y = lq2x::edge(o.edge_y);
     out.tile = {o.tile_width, o.tile_height, o.tile_margin, o.tile_spacing};
+    out.scale = o.scale;
+    out.rgb565 = o.rgb565 != 0;
+    out.use = lq2x::kernel(o.kernel);
+    out.max_pixels = o.max_pixels;
+    out.band_pixels = o.band_pixels;
     return true;
 }
 
@@ -59,6 +68,9 @@ lq2x_options lq2x_default_options(void)
     o.threads = 1;
     o.edge_x = LQ2X_EDGE_CLAMP;
     o.edge_y = LQ2X_EDGE_CLAMP;
+    o.scale = 2;
+    o.kernel = LQ2X_KERNEL_AUTO;
+    o.max_pixels = LQ2X_DEFAULT_MAX_PIXELS;
     return o;
 }
 
@@ -94,6 +106,66 @@ lq2x_status lq2x_scale8888_rows(const std::uint32_t* src, std::int32_t width, st
     return scale_rows(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, y0, y1, options);
 }
 
+lq2x_status lq2x_picture_size(std::int32_t width, std::int32_t height, const lq2x_options* options,
+                              std::int32_t* out_width, std::int32_t* out_height)
+{
+    lq2x::options opt;
+    if (!read_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    lq2x::size out{};
+    const lq2x::error e = lq2x::picture_size(width, height, opt, out);
+    if (e == lq2x::error::none) {
+        if (out_width)
+            *out_width = std::int32_t(out.width);
+        if (out_height)
+            *out_height = std::int32_t(out.height);
+    }
+    return lq2x_status(e);
+}
+
+lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq2x_options* pass_options)
+{
+    lq2x::options opt, out;
+    if (!read_options(options, opt) || pass_options == nullptr || pass_options->size < OPTIONS_V1_SIZE ||
+        pass_options->size > OPTIONS_MAX_SIZE)
+        return LQ2X_ERROR_BAD_OPTIONS;
+    if (const lq2x::error e = lq2x::pass_options(opt, pass, out); e != lq2x::error::none)
+        return lq2x_status(e);
+    lq2x_options o = lq2x_default_options();
+    o.orientation = std::int32_t(out.turn);
+    o.threads = out.threads;
+    o.edge_x = std::int32_t(out.edge_x);
+    o.edge_y = std::int32_t(out.edge_y);
+    o.tile_width = out.tile.width;
+    o.tile_height = out.tile.height;
+    o.tile_margin = out.tile.margin;
+    o.tile_spacing = out.tile.spacing;
+    o.scale = out.scale;
+    o.rgb565 = out.rgb565;
+    o.kernel = std::int32_t(out.use);
+    o.max_pixels = out.max_pixels;
+    o.band_pixels = out.band_pixels;
+    // Only as much as the caller's struct holds.
+    o.size = pass_options->size;
+    std::memcpy(pass_options, &o, std::min<std::size_t>(o.size, sizeof o));
+    return LQ2X_OK;
+}
+
+lq2x_status lq2x_scale_picture(const lq2x_picture* src, const lq2x_picture* dst, const lq2x_options* options)
+{
+    lq2x::options opt;
+    if (!read_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    if (src == nullptr || dst == nullptr)
+        return LQ2X_ERROR_NULL_PIXELS;
+    const auto view = [](const lq2x_picture& p) {
+        return lq2x::picture_view<std::byte>{static_cast<std::byte*>(p.pixels), p.width, p.height, p.pitch,
+                                             lq2x::layout(p.layout)};
+    };
+    const lq2x::picture_view<std::byte> s = view(*src);
+    return lq2x_status(lq2x::scale_picture({s.pixels, s.width, s.height, s.pitch, s.kind}, view(*dst), opt));
+}
+
 const char* lq2x_describe(lq2x_status status)
 {
     switch (status) {
@@ -106,6 +178,13 @@ const char* lq2x_describe(lq2x_status status)
     case LQ2X_ERROR_BAD_OPTIONS: return "options are not valid for this version of the library";
     case LQ2X_ERROR_BAD_ROWS: return "row range is outside the image";
     case LQ2X_ERROR_BAD_GRID: return "tile grid has a cell size below 1, or a negative margin or spacing";
+    case LQ2X_ERROR_NO_CELL: return "tile margin leaves no cell in the picture";
+    case LQ2X_ERROR_TOO_LARGE: return "result would have more pixels than the limit";
+    case LQ2X_ERROR_BAD_LAYOUT: return "pixel layout is not one the library knows";
+    case LQ2X_ERROR_NO_KERNEL: return "kernel asked for is not in this build or not on this processor";
+    case LQ2X_ERROR_NO_MEMORY: return "out of memory";
+    case LQ2X_ERROR_BAD_FILE: return "file is not an image this library reads, or not a whole one";
+    case LQ2X_ERROR_CANNOT_WRITE: return "result cannot be written in the format asked for";
     }
     return "unknown error";
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "kernels.h"
 #include "lq2x_isa.h"
 #include "rules.h"
+#include "walk.h"
 
 namespace lq2x {
 namespace {
@@ -142,15 +144,10 @@ std::uintptr_t span_bytes(const image_view<P>& v)
 template <typename P>
 error check(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt)
 {
-    const auto known = [](edge e) { return e == edge::clamp || e == edge::wrap || e == edge::transparent; };
-    if ((opt.turn != orientation::upright && opt.turn != orientation::ccw && opt.turn != orientation::cw) ||
-        !known(opt.edge_x) || !known(opt.edge_y))
+    if (const error e = detail::check_options(opt); e != error::none)
+        return e;
+    if (opt.scale != 2 || opt.rgb565) // a frame is one pass of its own pixels
         return error::bad_options;
-    const grid& g = opt.tile;
-    const bool no_grid = g.width == 0 && g.height == 0;
-    if ((!no_grid && (g.width < 1 || g.height < 1)) || g.margin < 0 || g.spacing < 0 ||
-        (no_grid && (g.margin != 0 || g.spacing != 0)))
-        return error::bad_grid;
     if (const error e = check_view(src); e != error::none)
         return e;
     if (y0 < 0 || y0 > y1 || y1 > src.height)
@@ -160,6 +157,8 @@ error check(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::in
         return error::bad_size;
     if (src.width == 0 || src.height == 0)
         return error::none;
+    if (const error e = detail::check_grid_fits(opt.tile, src.width, src.height); e != error::none)
+        return e;
     if (const error e = check_view(dst); e != error::none)
         return e;
     if (dst.width < need.width || dst.height < need.height)
@@ -171,6 +170,22 @@ error check(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::in
     if (a < b + span_bytes(out) && b < a + span_bytes(src))
         return error::overlap;
     return error::none;
+}
+
+// The implementation a kernel choice names, when this build and processor have it.
+std::optional<lq2x_isa> isa_for(kernel k)
+{
+    const auto have = [](lq2x_isa isa) { return lq2x_isa_available(isa) ? std::optional(isa) : std::nullopt; };
+    switch (k) {
+    case kernel::automatic: return lq2x_best_isa();
+    case kernel::portable: return lq2x_isa::scalar;
+    case kernel::sse41: return have(lq2x_isa::sse41);
+    case kernel::avx2: return have(lq2x_isa::avx2);
+    case kernel::avx512: return have(lq2x_isa::avx512);
+    case kernel::neon: return have(lq2x_isa::neon);
+    case kernel::simd128: break;
+    }
+    return std::nullopt;
 }
 
 template <typename P>
@@ -234,6 +249,16 @@ error checked_run(lq2x_isa isa, image_view<const P> src, image_view<P> dst, std:
     return error::none;
 }
 
+// The same with the kernel the options name.
+template <typename P>
+error checked_run(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt)
+{
+    if (const error e = check(src, dst, y0, y1, opt); e != error::none)
+        return e;
+    run(*isa_for(opt.use), src, dst, y0, y1, opt);
+    return error::none;
+}
+
 // The plain functions' frame: its contract is checked by assert alone.
 template <typename P>
 void run_plain(lq2x_isa isa, const P* src, std::int32_t src_pitch, P* dst, std::int32_t dst_pitch,
@@ -264,6 +289,39 @@ void frame_scalar(const frame_args<P>& f)
 
 template void frame_scalar(const frame_args<pixel565>&);
 template void frame_scalar(const frame_args<pixel8888>&);
+
+error check_options(const options& opt)
+{
+    const auto known = [](edge e) { return e == edge::clamp || e == edge::wrap || e == edge::transparent; };
+    if ((opt.turn != orientation::upright && opt.turn != orientation::ccw && opt.turn != orientation::cw) ||
+        !known(opt.edge_x) || !known(opt.edge_y) || int(opt.use) < LQ2X_KERNEL_AUTO ||
+        int(opt.use) > LQ2X_KERNEL_SIMD128)
+        return error::bad_options;
+    if (!isa_for(opt.use))
+        return error::no_kernel;
+    const grid& g = opt.tile;
+    const bool no_grid = g.width == 0 && g.height == 0;
+    if ((!no_grid && (g.width < 1 || g.height < 1)) || g.margin < 0 || g.spacing < 0 ||
+        (no_grid && (g.margin != 0 || g.spacing != 0)))
+        return error::bad_grid;
+    return error::none;
+}
+
+error check_grid_fits(const grid& g, std::int64_t width, std::int64_t height)
+{
+    if (g.width == 0 || width == 0 || height == 0)
+        return error::none;
+    return g.margin >= width || g.margin >= height ? error::no_cell : error::none;
+}
+
+template <typename P>
+void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt)
+{
+    run(*isa_for(opt.use), src, dst, y0, y1, opt);
+}
+
+template void walk(image_view<const pixel565>, image_view<pixel565>, std::int32_t, std::int32_t, const options&);
+template void walk(image_view<const pixel8888>, image_view<pixel8888>, std::int32_t, std::int32_t, const options&);
 
 } // namespace detail
 
@@ -298,24 +356,24 @@ block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR, pixel8888 L,
 
 error scale(image_view<const pixel565> src, image_view<pixel565> dst, options opt)
 {
-    return checked_run(lq2x_best_isa(), src, dst, 0, std::max(src.height, 0), opt);
+    return checked_run(src, dst, 0, std::max(src.height, 0), opt);
 }
 
 error scale(image_view<const pixel8888> src, image_view<pixel8888> dst, options opt)
 {
-    return checked_run(lq2x_best_isa(), src, dst, 0, std::max(src.height, 0), opt);
+    return checked_run(src, dst, 0, std::max(src.height, 0), opt);
 }
 
 error scale_rows(image_view<const pixel565> src, image_view<pixel565> dst, std::int32_t y0, std::int32_t y1,
                  options opt)
 {
-    return checked_run(lq2x_best_isa(), src, dst, y0, y1, opt);
+    return checked_run(src, dst, y0, y1, opt);
 }
 
 error scale_rows(image_view<const pixel8888> src, image_view<pixel8888> dst, std::int32_t y0, std::int32_t y1,
                  options opt)
 {
-    return checked_run(lq2x_best_isa(), src, dst, y0, y1, opt);
+    return checked_run(src, dst, y0, y1, opt);
 }
 
 } // namespace lq2x

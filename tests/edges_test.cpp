@@ -72,12 +72,16 @@ template <typename P>
 void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, const std::vector<int>& cuts,
            const std::string& what)
 {
-    const ref::image<P> want = ref::scale_with(img, opt);
+    // A margin that leaves no pixel in a cell is refused, with nothing written.
+    const bool no_cell = opt.tile.width > 0 && (opt.tile.margin >= img.width || opt.tile.margin >= img.height);
+    ref::image<P> want = ref::scale_with(img, opt);
     const int pitch = want.width + 3;
     for (const P guard : {P(0x5A5A5A5Au), P(~P(0))}) {
         lq2x::error status;
         const std::vector<P> got = scale_padded(isa, img, opt, guard, cuts, guard == P(~P(0)), status);
-        ASSERT_EQ(status, lq2x::error::none) << what;
+        ASSERT_EQ(status, no_cell ? lq2x::error::no_cell : lq2x::error::none) << what;
+        if (no_cell)
+            std::fill(want.pixels.begin(), want.pixels.end(), guard);
         for (int y = 0; y < want.height + 2; ++y)
             for (int x = 0; x < pitch; ++x) {
                 const P g = got[std::size_t(y) * pitch + x];
@@ -220,15 +224,20 @@ TEST(Edges, BadEdgesAndGridsAreErrorsWithNothingWritten)
     EXPECT_EQ(call({.tile = {2, 2, -1, 0}}), lq2x::error::bad_grid);
     EXPECT_EQ(call({.tile = {2, 2, 0, -1}}), lq2x::error::bad_grid);
     EXPECT_EQ(call({.tile = {0, 0, 1, 0}}), lq2x::error::bad_grid); // a margin with no grid
+    // A margin as wide or as tall as the image leaves no cell in it.
+    EXPECT_EQ(call({.tile = {2, 2, 6, 0}}), lq2x::error::no_cell);
+    EXPECT_EQ(call({.tile = {2, 2, 5, 0}}), lq2x::error::no_cell);
+    EXPECT_EQ(call({.tile = {2, 2, 1000, 1000}}), lq2x::error::no_cell);
     for (const pixel8888 p : out)
         ASSERT_EQ(p, 0xDEADBEEF);
-    EXPECT_EQ(call({.tile = {2, 2, 1000, 1000}}), lq2x::error::none);
-    EXPECT_EQ(out, ref::scale_with(img, {.tile = {2, 2, 1000, 1000}}).pixels);
+    EXPECT_EQ(call({.tile = {2, 2, 4, 1000}}), lq2x::error::none); // one cut-short cell, and spacing past the image
+    EXPECT_EQ(out, ref::scale_with(img, {.tile = {2, 2, 4, 1000}}).pixels);
 
     EXPECT_EQ(c_scale8888_tiled(img.pixels.data(), 6, 5, out.data(), LQ2X_EDGE_WRAP, 7, 0, 0, 0, 0),
               LQ2X_ERROR_BAD_OPTIONS);
     EXPECT_EQ(c_scale8888_tiled(img.pixels.data(), 6, 5, out.data(), 0, 0, 0, 8, 0, 0), LQ2X_ERROR_BAD_GRID);
     EXPECT_EQ(c_scale8888_tiled(img.pixels.data(), 6, 5, out.data(), 0, 0, 2, 2, 0, -3), LQ2X_ERROR_BAD_GRID);
+    EXPECT_EQ(c_scale8888_tiled(img.pixels.data(), 6, 5, out.data(), 0, 0, 2, 2, 5, 0), LQ2X_ERROR_NO_CELL);
     EXPECT_STREQ(lq2x_describe(LQ2X_ERROR_BAD_GRID), lq2x::describe(lq2x::error::bad_grid));
 }
 

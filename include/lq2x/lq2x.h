@@ -45,7 +45,14 @@ typedef enum lq2x_status {
     LQ2X_ERROR_OVERLAP = 5,          /* the source and the output share memory */
     LQ2X_ERROR_BAD_OPTIONS = 6,      /* an unknown orientation or edge mode, or an options size it cannot read */
     LQ2X_ERROR_BAD_ROWS = 7,         /* a row range outside the frame */
-    LQ2X_ERROR_BAD_GRID = 8          /* a tile grid with a cell size below 1, or a negative margin or spacing */
+    LQ2X_ERROR_BAD_GRID = 8,         /* a tile grid with a cell size below 1, or a negative margin or spacing */
+    LQ2X_ERROR_NO_CELL = 9,          /* a tile margin that leaves no pixel of the picture in a cell */
+    LQ2X_ERROR_TOO_LARGE = 10,       /* a picture whose result has more pixels than options.max_pixels */
+    LQ2X_ERROR_BAD_LAYOUT = 11,      /* a picture's pixel layout that is not an lq2x_layout */
+    LQ2X_ERROR_NO_KERNEL = 12,       /* a kernel this build or this processor does not have */
+    LQ2X_ERROR_NO_MEMORY = 13,       /* the memory a call works in could not be had */
+    LQ2X_ERROR_BAD_FILE = 14,        /* (lq2x_files.h) a file that is no image the library reads, or no whole one */
+    LQ2X_ERROR_CANNOT_WRITE = 15     /* (lq2x_files.h) a result the format asked for cannot hold */
 } lq2x_status;
 
 /* Where the scaled frame goes. Source pixel (x, y) of a width x height frame
@@ -61,6 +68,31 @@ typedef enum lq2x_orientation { LQ2X_UPRIGHT = 0, LQ2X_CCW = 1, LQ2X_CW = 2 } lq
  *   LQ2X_EDGE_TRANSPARENT: the all-zero pixel (transparent black for 32-bit
  *                          pixels, black for RGB565) */
 typedef enum lq2x_edge { LQ2X_EDGE_CLAMP = 0, LQ2X_EDGE_WRAP = 1, LQ2X_EDGE_TRANSPARENT = 2 } lq2x_edge;
+
+/* Which implementation of the frame walk runs. Every one writes the same
+ * bits; LQ2X_KERNEL_AUTO, the default, takes the fastest this processor
+ * has. Naming one that this build or processor lacks is LQ2X_ERROR_NO_KERNEL,
+ * never a quiet substitute. */
+typedef enum lq2x_kernel {
+    LQ2X_KERNEL_AUTO = 0,
+    LQ2X_KERNEL_PORTABLE = 1, /* plain C++, everywhere */
+    LQ2X_KERNEL_SSE41 = 2,    /* x86-64 */
+    LQ2X_KERNEL_AVX2 = 3,     /* x86-64 */
+    LQ2X_KERNEL_AVX512 = 4,   /* x86-64 with AVX-512 F, BW, VL and VBMI */
+    LQ2X_KERNEL_NEON = 5,     /* AArch64 */
+    LQ2X_KERNEL_SIMD128 = 6   /* WebAssembly with SIMD */
+} lq2x_kernel;
+
+/* How a picture's pixels lie in memory (lq2x_scale_picture). The 8-bit
+ * layouts hold one byte per channel in the order named; RGB565 is one native
+ * 16-bit word per pixel, red in bits 15-11. */
+typedef enum lq2x_layout {
+    LQ2X_LAYOUT_GREY = 1,       /* grey */
+    LQ2X_LAYOUT_GREY_ALPHA = 2, /* grey, alpha */
+    LQ2X_LAYOUT_RGB = 3,        /* red, green, blue */
+    LQ2X_LAYOUT_RGBA = 4,       /* red, green, blue, alpha */
+    LQ2X_LAYOUT_RGB565 = 5      /* a 16-bit RGB565 word */
+} lq2x_layout;
 
 /* How to scale. Start from lq2x_default_options(), which sets `size`; later
  * versions add fields at the end, and `size` tells the library how much of
@@ -78,8 +110,8 @@ typedef struct lq2x_options {
      * where the whole image's placement puts them; margin and spacing pixels
      * belong to no cell and each becomes a 2x2 block of itself; cells cut
      * short by the image's right or bottom border are scaled as smaller
-     * cells. A margin past the image leaves no cell: every pixel is doubled.
-     * tile_width = tile_height = 0 (the default): no grid, the whole image is
+     * cells. A margin that leaves no pixel of the image in a cell (as large as
+     * its width or height) is LQ2X_ERROR_NO_CELL. tile_width = tile_height = 0 (the default): no grid, the whole image is
      * one frame, and margin and spacing must be 0. Anything else with a size
      * below 1, or a negative margin or spacing, is LQ2X_ERROR_BAD_GRID. Row
      * ranges and threads split cells anywhere and give the same bits. */
@@ -87,7 +119,22 @@ typedef struct lq2x_options {
     int32_t tile_height;
     int32_t tile_margin;
     int32_t tile_spacing;
+    /* Added in 0.3. */
+    int32_t scale;        /* 2, 4 or 8: the 2x rule applied once, twice or three times
+                           * (lq2x_scale_picture; the frame functions make one pass and take 2 only); default 2 */
+    int32_t rgb565;       /* nonzero: an 8-bit picture is scaled with the 16-bit rule, as the test bench
+                           * does (low bits and alpha dropped; lq2x_scale_picture only); default 0 */
+    int32_t kernel;       /* an lq2x_kernel; default LQ2X_KERNEL_AUTO */
+    uint64_t max_pixels;  /* lq2x_scale_picture refuses a result of more pixels (LQ2X_ERROR_TOO_LARGE);
+                           * 0: no limit. The frame functions, whose caller holds the output already,
+                           * do not look at it. Default LQ2X_DEFAULT_MAX_PIXELS */
+    uint64_t band_pixels; /* lq2x_scale_picture makes its passes in bands of about this many result
+                           * pixels: more take more memory, fewer repeat more rows. 0 (the default):
+                           * the library's choice, 2^21 */
 } lq2x_options;
+
+/* The default limit on a picture's result: 2^28 pixels, 1 GiB of RGBA. */
+#define LQ2X_DEFAULT_MAX_PIXELS ((uint64_t)1 << 28)
 
 LQ2X_API lq2x_options lq2x_default_options(void);
 
@@ -114,6 +161,52 @@ LQ2X_API lq2x_status lq2x_scale565_rows(const uint16_t* src, int32_t width, int3
 LQ2X_API lq2x_status lq2x_scale8888_rows(const uint32_t* src, int32_t width, int32_t height, ptrdiff_t src_pitch,
                                          uint32_t* dst, int32_t dst_width, int32_t dst_height, ptrdiff_t dst_pitch,
                                          int32_t y0, int32_t y1, const lq2x_options* options);
+
+/* A picture in memory: `height` rows of `width` pixels laid out as `layout`
+ * (an lq2x_layout), each row `pitch` bytes after the one before. A source's
+ * pixels are only read. */
+typedef struct lq2x_picture {
+    void* pixels;
+    int32_t width;
+    int32_t height;
+    ptrdiff_t pitch;
+    int32_t layout;
+} lq2x_picture;
+
+/* The size of the result of scaling a width x height picture with `options`
+ * (NULL: the defaults): width and height times the scale, swapped by a turn.
+ * Checks everything lq2x_scale_picture checks of the options against the
+ * picture's size (the grid, the pixel limit), so a caller can refuse a
+ * picture before it allocates anything. */
+LQ2X_API lq2x_status lq2x_picture_size(int32_t width, int32_t height, const lq2x_options* options,
+                                       int32_t* out_width, int32_t* out_height);
+
+/* The passes lq2x_scale_picture makes, for callers that run them on frames
+ * of their own (a GPU, say): log2(options->scale) passes of the 2x rule,
+ * pass 0 first. Sets *pass_options to what a frame function needs for pass
+ * `pass`: scale 2, the turn on the last pass alone (a turn commutes with the
+ * rule, and on the last pass every earlier one keeps the source's axes, in
+ * which the edge modes and the grid are given), the tile grid doubled once
+ * for every pass before. LQ2X_ERROR_BAD_OPTIONS past the last pass. */
+LQ2X_API lq2x_status lq2x_pass_options(const lq2x_options* options, int32_t pass, lq2x_options* pass_options);
+
+/* Scales a whole picture 2x, 4x or 8x (options.scale) into the top-left of
+ * `dst`, which may be of any layout and must hold at least
+ * lq2x_picture_size; the rest of dst is left alone.
+ *   - Pixels are read as RGBA (grey as R = G = B, a missing alpha as 255) and
+ *     written in dst's layout (grey takes R; a missing alpha is dropped).
+ *     RGB565 pictures, and 8-bit ones with options.rgb565, are scaled as
+ *     RGB565 words; written to an 8-bit layout each channel goes to the top
+ *     of its byte and alpha is 255.
+ *   - A pixel whose alpha is 0 counts as all zero, whatever its colour: the
+ *     colour nobody sees changes nothing.
+ *   - 4x and 8x apply the 2x rule to its own result, with the tile grid
+ *     doubled each time (each cell scaled 4x or 8x on its own) and the turn
+ *     made once; the edge modes and the grid are in the source's axes and
+ *     pixels. The picture goes through the passes in bands of rows, so the
+ *     memory the call takes beyond src and dst stays a few MiB.
+ * Every argument is checked before anything is written. */
+LQ2X_API lq2x_status lq2x_scale_picture(const lq2x_picture* src, const lq2x_picture* dst, const lq2x_options* options);
 
 /* One line of English for a status; never NULL. */
 LQ2X_API const char* lq2x_describe(lq2x_status status);

@@ -81,16 +81,40 @@ enum class error {
     bad_options = LQ2X_ERROR_BAD_OPTIONS,
     bad_rows = LQ2X_ERROR_BAD_ROWS,
     bad_grid = LQ2X_ERROR_BAD_GRID,
+    no_cell = LQ2X_ERROR_NO_CELL,
+    too_large = LQ2X_ERROR_TOO_LARGE,
+    bad_layout = LQ2X_ERROR_BAD_LAYOUT,
+    no_kernel = LQ2X_ERROR_NO_KERNEL,
+    no_memory = LQ2X_ERROR_NO_MEMORY,
+    bad_file = LQ2X_ERROR_BAD_FILE,
+    cannot_write = LQ2X_ERROR_CANNOT_WRITE,
 };
 
 // One line of English for an error.
 inline const char* describe(error e) { return lq2x_describe(lq2x_status(e)); }
 
+// Which implementation of the frame walk runs (see lq2x_kernel).
+enum class kernel {
+    automatic = LQ2X_KERNEL_AUTO,
+    portable = LQ2X_KERNEL_PORTABLE,
+    sse41 = LQ2X_KERNEL_SSE41,
+    avx2 = LQ2X_KERNEL_AVX2,
+    avx512 = LQ2X_KERNEL_AVX512,
+    neon = LQ2X_KERNEL_NEON,
+    simd128 = LQ2X_KERNEL_SIMD128,
+};
+
+// The C interface's lq2x_options, field for field (see there).
 struct options {
     orientation turn = orientation::upright;
     int threads = 1; // 0 or less: one per hardware thread
     edge edge_x = edge::clamp, edge_y = edge::clamp;
     grid tile{};
+    int scale = 2;       // 2, 4 or 8 (scale_picture; the frame functions take 2 only)
+    bool rgb565 = false; // 8-bit pictures through the 16-bit rule (scale_picture only)
+    kernel use = kernel::automatic;
+    std::uint64_t max_pixels = LQ2X_DEFAULT_MAX_PIXELS; // scale_picture only; 0: no limit
+    std::uint64_t band_pixels = 0;                      // scale_picture only; 0: the library's choice
 };
 
 // Scales src into the top-left scaled_size of dst, placed as options.turn
@@ -107,5 +131,47 @@ LQ2X_API error scale_rows(image_view<const pixel565> src, image_view<pixel565> d
                           options opt = {});
 LQ2X_API error scale_rows(image_view<const pixel8888> src, image_view<pixel8888> dst, std::int32_t y0,
                           std::int32_t y1, options opt = {});
+
+// How a picture's pixels lie (see lq2x_layout).
+enum class layout {
+    grey = LQ2X_LAYOUT_GREY,
+    grey_alpha = LQ2X_LAYOUT_GREY_ALPHA,
+    rgb = LQ2X_LAYOUT_RGB,
+    rgba = LQ2X_LAYOUT_RGBA,
+    rgb565 = LQ2X_LAYOUT_RGB565,
+};
+
+// Bytes a pixel of a layout takes.
+constexpr int pixel_bytes(layout l)
+{
+    switch (l) {
+    case layout::grey: return 1;
+    case layout::grey_alpha:
+    case layout::rgb565: return 2;
+    case layout::rgb: return 3;
+    case layout::rgba: return 4;
+    }
+    return 0;
+}
+
+// A picture in memory (see lq2x_picture). B is const std::byte for a source.
+template <typename B>
+struct picture_view {
+    B* pixels = nullptr;
+    std::int32_t width = 0, height = 0;
+    std::ptrdiff_t pitch = 0;
+    layout kind = layout::rgba;
+};
+
+// The size of the result of scaling a width x height picture (see
+// lq2x_picture_size); out is set only when the result is error::none.
+LQ2X_API error picture_size(std::int32_t width, std::int32_t height, const options& opt, size& out);
+
+// What a frame function needs for pass `pass` of a picture's passes (see
+// lq2x_pass_options); error::bad_options past the last.
+LQ2X_API error pass_options(const options& opt, int pass, options& out);
+
+// Scales a whole picture 2x, 4x or 8x, as lq2x_scale_picture does.
+LQ2X_API error scale_picture(picture_view<const std::byte> src, picture_view<std::byte> dst, const options& opt = {});
 
 } // namespace lq2x

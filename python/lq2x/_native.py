@@ -12,7 +12,7 @@ from pathlib import Path
 
 # The shared library's name as installed (its SONAME); the package also
 # carries a copy of its own beside this file.
-SONAME = "liblq2x.so.0.2"
+SONAME = "liblq2x.so.0.3"
 BUNDLED = Path(__file__).with_name("liblq2x.so")
 
 

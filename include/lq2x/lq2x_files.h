@@ -1,0 +1,131 @@
+/*
+ * lq2x files: whole image files read, scaled and written in memory, exactly
+ * as the lq2x tool does. PNG (animated too), GIF, WebP, binary PGM, PPM and
+ * PAM, and raw 24-bit RGB. The tool, the Python package and the web page
+ * all come through here, so the same bytes and options give the same bytes
+ * out of every one of them. Valid C99 and C++. Links liblq2x_files, which
+ * needs libpng, zlib, libdeflate, giflib and libwebp; liblq2x needs none.
+ *
+ *     lq2x_options o = lq2x_default_options();
+ *     o.scale = 4;
+ *     lq2x_file_options f = lq2x_default_file_options();
+ *     f.format = LQ2X_FORMAT_PNG;
+ *     lq2x_file out;
+ *     if (lq2x_scale_file(data, size, &o, &f, &out) == LQ2X_OK)
+ *         fwrite(out.bytes, 1, out.size, stdout);
+ *     else
+ *         fprintf(stderr, "lq2x: %s\n", out.message);
+ *     lq2x_file_free(&out);
+ *
+ * Results are allocated by the library, because their size is known only
+ * once they are made, and given back with lq2x_file_free and
+ * lq2x_frames_free, which take a result in any state (zeroed, failed, made).
+ * Nothing is kept between calls; calls on different threads do not meet.
+ */
+#ifndef LQ2X_FILES_H
+#define LQ2X_FILES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <lq2x/lq2x.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A file format, as an output name's extension names it. */
+typedef enum lq2x_format {
+    LQ2X_FORMAT_SAME = 0, /* the input's own (PGM, PPM or PAM as read; raw for raw) */
+    LQ2X_FORMAT_PNG = 1,  /* still, or animated when the input is an animation */
+    LQ2X_FORMAT_GIF = 2,  /* exact or refused: never quantised */
+    LQ2X_FORMAT_WEBP = 3, /* lossless, still or animated */
+    LQ2X_FORMAT_PPM = 4,
+    LQ2X_FORMAT_PGM = 5,
+    LQ2X_FORMAT_PAM = 6,
+    LQ2X_FORMAT_PNM = 7,  /* PGM for grey, PPM otherwise */
+    LQ2X_FORMAT_RAW = 8   /* 24-bit RGB, no header */
+} lq2x_format;
+
+/* What to read and write. Start from lq2x_default_file_options(), which sets
+ * `size`; later versions add fields at the end, as lq2x_options does. */
+typedef struct lq2x_file_options {
+    uint32_t size;        /* sizeof(lq2x_file_options) of the caller's header */
+    int32_t format;       /* the output's lq2x_format; default LQ2X_FORMAT_SAME */
+    int64_t frame;        /* -1 (the default): every frame; N: frame N of an animation alone, as a still */
+    int32_t png_level;    /* deflate level of PNG output, 0 to 12; default 6 */
+    int32_t raw_width;    /* > 0 with raw_height: the input is raw 24-bit RGB of this size (raw has no header) */
+    int32_t raw_height;
+} lq2x_file_options;
+
+LQ2X_API lq2x_file_options lq2x_default_file_options(void);
+
+/* A file the library made. On failure `bytes` is NULL and `message` says
+ * why in one line, as the tool prints it ("cut short", "not a PNG, GIF,
+ * WebP, PPM, PGM or PAM image", ...); on success `message` is empty or one
+ * line of warning (a value the format cannot hold, written as the nearest
+ * it can). */
+typedef struct lq2x_file {
+    uint8_t* bytes;
+    size_t size;
+    char message[320];
+} lq2x_file;
+
+/* The picture or animation a file holds, every frame whole and composited as
+ * a viewer shows it. */
+typedef struct lq2x_frames {
+    int32_t width;            /* of every frame */
+    int32_t height;
+    int32_t count;            /* frames */
+    int32_t layout;           /* what the file's pixels carried: an lq2x_layout, never RGB565 */
+    int32_t animated;         /* read from an animation (of any number of frames) */
+    uint32_t loops;           /* times the animation plays; 0: without end */
+    uint8_t* pixels;          /* count frames of height rows of width RGBA pixels, 4 bytes each, packed */
+    uint32_t* delays;         /* count pairs: each frame's time on screen, numerator then
+                               * denominator, in seconds (GIF hundredths, WebP thousandths) */
+    char message[320];        /* on failure, why */
+} lq2x_frames;
+
+/* Reads `data` (a whole file, `size` bytes), scales every frame (or
+ * file_options->frame alone) with `options` (NULL: the defaults) and writes
+ * the result in file_options->format (NULL: the defaults) into *out, which
+ * need not be initialised. Limits come from options->max_pixels: a file
+ * whose result would have more pixels, for all its frames together, is
+ * refused from its header before its pixels are read, and so is an input
+ * of more bytes than such an image can take.
+ * Statuses: LQ2X_OK; LQ2X_ERROR_BAD_FILE (the input is no image the library
+ * reads, or no whole one); LQ2X_ERROR_CANNOT_WRITE (the result cannot be
+ * written in the format asked); LQ2X_ERROR_TOO_LARGE; LQ2X_ERROR_NO_MEMORY;
+ * and the option statuses of lq2x_scale_picture (LQ2X_ERROR_NO_CELL when the
+ * grid leaves no cell in the picture). out->message says why in every case. */
+LQ2X_API lq2x_status lq2x_scale_file(const uint8_t* data, size_t size, const lq2x_options* options,
+                                     const lq2x_file_options* file_options, lq2x_file* out);
+
+/* Reads a whole file into *out without scaling it; the pixel limit is
+ * options->max_pixels divided by the square of options->scale, as for
+ * lq2x_scale_file. file_options->frame picks one frame. */
+LQ2X_API lq2x_status lq2x_read_file(const uint8_t* data, size_t size, const lq2x_options* options,
+                                    const lq2x_file_options* file_options, lq2x_frames* out);
+
+/* Writes frames (as lq2x_read_file gives them) in `format`, as lq2x_scale_file
+ * would write them once scaled. */
+LQ2X_API lq2x_status lq2x_write_file(const lq2x_frames* frames, const lq2x_file_options* file_options,
+                                     lq2x_file* out);
+
+LQ2X_API void lq2x_file_free(lq2x_file* file);
+LQ2X_API void lq2x_frames_free(lq2x_frames* frames);
+
+/* The format a file's first bytes say it is (LQ2X_FORMAT_SAME when none),
+ * and the format an output name's extension asks for (LQ2X_FORMAT_SAME when
+ * none): what the tool uses to choose. */
+LQ2X_API int32_t lq2x_format_of_bytes(const uint8_t* data, size_t size);
+LQ2X_API int32_t lq2x_format_of_name(const char* name);
+/* A format's name, as the tool's --format takes it ("png", "gif", ...); NULL
+ * for anything else. */
+LQ2X_API const char* lq2x_format_name(int32_t format);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

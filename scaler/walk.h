@@ -1,0 +1,25 @@
+// Internal: what the picture layer (picture.cpp) takes from the frame walk
+// (frame.cpp): the checks every entry point shares, and the walk itself.
+#pragma once
+
+#include <cstdint>
+
+#include <lq2x/lq2x.hpp>
+
+namespace lq2x::detail {
+
+// The option values on their own: orientation, edge modes, kernel, the
+// grid's numbers. Neither the scale nor the picture's size.
+error check_options(const options& opt);
+
+// The one rule for a grid against the picture it lies on: some pixel must
+// fall in a cell, so a margin as large as the width or the height is
+// error::no_cell. No grid, or an empty picture, always fits.
+error check_grid_fits(const grid& g, std::int64_t width, std::int64_t height);
+
+// Scales source rows [y0, y1) of a checked frame, on opt.threads threads,
+// with the kernel opt.use names (checked by check_options).
+template <typename P>
+void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt);
+
+} // namespace lq2x::detail
