@@ -40,36 +40,38 @@ struct row {
     double cpu_us, gpu_us;
 };
 
-// The library's 2x calls, repeated with the pass plan (no grid, no turn here).
+// The library: its frame call at 2x, its whole-picture call at 4x and 8x.
 template <typename P>
 void by_library(const std::vector<P>& src, std::vector<P>& out, int scale)
 {
-    std::vector<P> in = src, next;
-    int w = WIDTH, h = HEIGHT;
-    for (int s = 2; s <= scale; s *= 2, w *= 2, h *= 2) {
-        next.resize(std::size_t(4) * w * h);
-        const lq2x_options o = lq2x_default_options();
-        const ptrdiff_t sp = ptrdiff_t(w) * ptrdiff_t(sizeof(P)), dp = 2 * sp;
+    out.resize(std::size_t(scale) * scale * WIDTH * HEIGHT);
+    lq2x_options o = lq2x_default_options();
+    o.scale = scale;
+    const ptrdiff_t sp = WIDTH * ptrdiff_t(sizeof(P)), dp = scale * sp;
+    if (scale == 2) {
         if constexpr (sizeof(P) == 2)
-            lq2x_scale565(in.data(), w, h, sp, next.data(), 2 * w, 2 * h, dp, &o);
+            lq2x_scale565(src.data(), WIDTH, HEIGHT, sp, out.data(), 2 * WIDTH, 2 * HEIGHT, dp, &o);
         else
-            lq2x_scale8888(in.data(), w, h, sp, next.data(), 2 * w, 2 * h, dp, &o);
-        std::swap(in, next);
+            lq2x_scale8888(src.data(), WIDTH, HEIGHT, sp, out.data(), 2 * WIDTH, 2 * HEIGHT, dp, &o);
+        return;
     }
-    out = in;
+    const int layout = sizeof(P) == 2 ? LQ2X_LAYOUT_RGB565 : LQ2X_LAYOUT_RGBA;
+    const lq2x_picture in{const_cast<P*>(src.data()), WIDTH, HEIGHT, sp, layout};
+    const lq2x_picture to{out.data(), scale * WIDTH, scale * HEIGHT, dp, layout};
+    lq2x_scale_picture(&in, &to, &o);
 }
 
 template <typename P>
 lq2x_gpu_status by_gpu(lq2x_gpu* g, const std::vector<P>& src, std::vector<P>& out, int scale)
 {
     out.resize(std::size_t(scale) * scale * WIDTH * HEIGHT);
+    lq2x_options o = lq2x_default_options();
+    o.scale = scale;
     const ptrdiff_t sp = WIDTH * ptrdiff_t(sizeof(P)), dp = scale * sp;
     if constexpr (sizeof(P) == 2)
-        return lq2x_gpu_scale565(g, src.data(), WIDTH, HEIGHT, sp, out.data(), scale * WIDTH, scale * HEIGHT, dp, scale,
-                                 nullptr);
+        return lq2x_gpu_scale565(g, src.data(), WIDTH, HEIGHT, sp, out.data(), scale * WIDTH, scale * HEIGHT, dp, &o);
     else
-        return lq2x_gpu_scale8888(g, src.data(), WIDTH, HEIGHT, sp, out.data(), scale * WIDTH, scale * HEIGHT, dp,
-                                  scale, nullptr);
+        return lq2x_gpu_scale8888(g, src.data(), WIDTH, HEIGHT, sp, out.data(), scale * WIDTH, scale * HEIGHT, dp, &o);
 }
 
 template <typename P>

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,38 +17,6 @@
 extern const char LQ2X_FRAGMENT_SHADER[], LQ2X_VERTEX_SHADER[]; // written by shaders/make_shader.cpp
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// STUB, to be replaced by the library's call: lq2x_pass_options(options,
-// pass, out) is coming to <lq2x/lq2x.h> on main, with the scale in the
-// options. Until then the pass plan is stated here, for this host alone:
-// pass `pass` of log2(scale) passes is the 2x rule with the caller's edge
-// modes (they are in the source's axes, and every pass before the turn keeps
-// those axes), the tile grid doubled once per pass before it, and the turn
-// on the last pass only. Grid values saturate at INT32_MAX, which acts the
-// same as any value past the frame's size.
-lq2x_status pass_options_stub(const lq2x_options* options, std::int32_t scale, std::int32_t pass, lq2x_options* out)
-{
-    const std::int32_t passes = scale == 2 ? 1 : scale == 4 ? 2 : scale == 8 ? 3 : 0;
-    if (pass < 0 || pass >= passes)
-        return LQ2X_ERROR_BAD_OPTIONS;
-    lq2x_options o = lq2x_default_options();
-    if (options)
-        std::memcpy(&o, options, std::min<std::size_t>(options->size, sizeof o));
-    o.size = sizeof o;
-    const auto grown = [pass](std::int32_t v) {
-        return std::int32_t(std::min<std::int64_t>(std::int64_t{v} << pass, std::numeric_limits<std::int32_t>::max()));
-    };
-    o.tile_width = grown(o.tile_width);
-    o.tile_height = grown(o.tile_height);
-    o.tile_margin = grown(o.tile_margin);
-    o.tile_spacing = grown(o.tile_spacing);
-    if (pass < passes - 1)
-        o.orientation = LQ2X_UPRIGHT;
-    *out = o;
-    return LQ2X_OK;
-}
-// --------------------------------------------------------------------------- end of the stub
 
 // The GL functions the host calls, looked up through EGL.
 struct gl_functions {
@@ -317,13 +284,13 @@ lq2x_gpu_status prepare(lq2x_gpu& g, int width, int height, int passes, int turn
         if (gl.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
             const bool memory = gl.GetError() == GL_OUT_OF_MEMORY;
             drop_frames(g);
-            return memory ? LQ2X_GPU_ERROR_NO_MEMORY : LQ2X_GPU_ERROR_DRIVER;
+            return memory ? lq2x_gpu_status(LQ2X_ERROR_NO_MEMORY) : LQ2X_GPU_ERROR_DRIVER;
         }
     }
     const GLenum e = gl.GetError();
     if (e != GL_NO_ERROR) {
         drop_frames(g);
-        return e == GL_OUT_OF_MEMORY ? LQ2X_GPU_ERROR_NO_MEMORY : LQ2X_GPU_ERROR_DRIVER;
+        return e == GL_OUT_OF_MEMORY ? lq2x_gpu_status(LQ2X_ERROR_NO_MEMORY) : LQ2X_GPU_ERROR_DRIVER;
     }
     return LQ2X_GPU_OK;
 }
@@ -339,7 +306,7 @@ lq2x_gpu_status read_back(lq2x_gpu& g, size s, P* dst, std::ptrdiff_t dst_pitch)
     try {
         band.resize(std::size_t(s.width) * std::min(BAND, s.height) * 4);
     } catch (const std::bad_alloc&) {
-        return LQ2X_GPU_ERROR_NO_MEMORY;
+        return lq2x_gpu_status(LQ2X_ERROR_NO_MEMORY);
     }
     gl.BindFramebuffer(GL_READ_FRAMEBUFFER, g.kept.framebuffers[g.kept.passes]);
     gl.ReadBuffer(GL_COLOR_ATTACHMENT0);
@@ -379,39 +346,51 @@ lq2x_status check_frame(const std::uint32_t* src, std::int32_t w, std::int32_t h
     return lq2x_scale8888_rows(src, w, h, sp, dst, dw, dh, dp, 0, 0, o);
 }
 
+// The caller's options as far as its struct goes, over the defaults.
+lq2x_options given_options(const lq2x_options* options)
+{
+    lq2x_options o = lq2x_default_options();
+    if (options)
+        std::memcpy(&o, options, std::min<std::size_t>(options->size, sizeof o));
+    return o;
+}
+
 template <typename P>
 lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch,
                       P* dst, std::int32_t dst_width, std::int32_t dst_height, std::ptrdiff_t dst_pitch,
-                      std::int32_t scale, const lq2x_options* options)
+                      const lq2x_options* options)
 {
     if (!g)
         return LQ2X_GPU_ERROR_NULL;
-    // The library's own check of the frames and options (a call for no rows
-    // checks everything and writes nothing), then what it cannot know: the
-    // scale, and the whole output's size.
-    if (const lq2x_status s = check_frame(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options);
-        s != LQ2X_OK)
-        return lq2x_gpu_status(s);
-    const int passes = scale == 2 ? 1 : scale == 4 ? 2 : scale == 8 ? 3 : 0;
-    if (passes == 0)
-        return LQ2X_GPU_ERROR_BAD_SCALE;
-    lq2x_options last;
-    pass_options_stub(options, scale, passes - 1, &last);
-    const bool turned = last.orientation != LQ2X_UPRIGHT;
-    const std::int64_t out_w = std::int64_t{turned ? height : width} * scale,
-                       out_h = std::int64_t{turned ? width : height} * scale;
-    if (width == 0 || height == 0)
+    // The library's own checks: of the options and the result's size, as
+    // for a picture; of the frames, by a frame call for the first pass over
+    // no rows (which checks everything and writes nothing); then the
+    // output's whole size. The passes are the library's pass plan.
+    std::int32_t out_w = 0, out_h = 0;
+    lq2x_options first = lq2x_default_options();
+    lq2x_status checked = lq2x_picture_size(width, height, options, &out_w, &out_h);
+    if (checked == LQ2X_OK)
+        checked = lq2x_pass_options(options, 0, &first);
+    if (checked == LQ2X_OK && given_options(options).rgb565 != 0) // a frame keeps its own pixels
+        checked = LQ2X_ERROR_BAD_OPTIONS;
+    if (checked == LQ2X_OK)
+        checked = check_frame(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, &first);
+    if (checked == LQ2X_OK && (width == 0 || height == 0))
         return LQ2X_GPU_OK;
-    if (dst_width < out_w || dst_height < out_h)
-        return lq2x_gpu_status(LQ2X_ERROR_OUTPUT_TOO_SMALL);
+    if (checked == LQ2X_OK && (dst_width < out_w || dst_height < out_h))
+        checked = LQ2X_ERROR_OUTPUT_TOO_SMALL;
+    if (checked != LQ2X_OK)
+        return lq2x_gpu_status(checked);
     if (out_w > g->max_size || out_h > g->max_size)
-        return LQ2X_GPU_ERROR_TOO_LARGE;
+        return LQ2X_GPU_ERROR_TEXTURE_SIZE;
+    const lq2x_options o = given_options(options);
+    const int passes = o.scale == 2 ? 1 : o.scale == 4 ? 2 : 3;
 
     const current made(*g);
     if (!made.ok())
         return LQ2X_GPU_ERROR_NO_CONTEXT;
     const gl_functions& gl = g->gl;
-    if (const lq2x_gpu_status s = prepare<P>(*g, width, height, passes, last.orientation); s != LQ2X_GPU_OK)
+    if (const lq2x_gpu_status s = prepare<P>(*g, width, height, passes, o.orientation); s != LQ2X_GPU_OK)
         return s;
     const frames& f = g->kept;
 
@@ -427,16 +406,16 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
     gl.Uniform1i(g->u_source, 0);
     gl.Uniform1i(g->u_rgb565, sizeof(P) == 2);
     for (int i = 0; i < passes; ++i) {
-        lq2x_options o;
-        pass_options_stub(options, scale, i, &o);
+        lq2x_options pass = lq2x_default_options();
+        lq2x_pass_options(options, i, &pass);
         const size in = size_after(f, i), out = size_after(f, i + 1);
         gl.BindFramebuffer(GL_FRAMEBUFFER, f.framebuffers[i + 1]);
         gl.Viewport(0, 0, out.width, out.height);
         gl.BindTexture(GL_TEXTURE_2D, f.textures[i]);
         gl.Uniform2i(g->u_size, in.width, in.height);
-        gl.Uniform1i(g->u_turn, o.orientation);
-        gl.Uniform2i(g->u_edge, o.edge_x, o.edge_y);
-        gl.Uniform4i(g->u_grid, o.tile_width, o.tile_height, o.tile_margin, o.tile_spacing);
+        gl.Uniform1i(g->u_turn, pass.orientation);
+        gl.Uniform2i(g->u_edge, pass.edge_x, pass.edge_y);
+        gl.Uniform4i(g->u_grid, pass.tile_width, pass.tile_height, pass.tile_margin, pass.tile_spacing);
         gl.DrawArrays(GL_TRIANGLES, 0, 3);
     }
     if (gl.GetError() != GL_NO_ERROR)
@@ -457,7 +436,7 @@ lq2x_gpu_status lq2x_gpu_create(lq2x_gpu_api api, lq2x_gpu** out)
         return LQ2X_GPU_ERROR_NO_CONTEXT;
     std::unique_ptr<lq2x_gpu> g(new (std::nothrow) lq2x_gpu{});
     if (!g)
-        return LQ2X_GPU_ERROR_NO_MEMORY;
+        return lq2x_gpu_status(LQ2X_ERROR_NO_MEMORY);
     g->api = api;
     g->display = open_display();
     if (g->display == EGL_NO_DISPLAY)
@@ -521,18 +500,16 @@ const char* lq2x_gpu_renderer(const lq2x_gpu* g) { return g ? g->renderer.c_str(
 
 lq2x_gpu_status lq2x_gpu_scale565(lq2x_gpu* g, const std::uint16_t* src, std::int32_t width, std::int32_t height,
                                   std::ptrdiff_t src_pitch, std::uint16_t* dst, std::int32_t dst_width,
-                                  std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t scale_by,
-                                  const lq2x_options* options)
+                                  std::int32_t dst_height, std::ptrdiff_t dst_pitch, const lq2x_options* options)
 {
-    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, scale_by, options);
+    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options);
 }
 
 lq2x_gpu_status lq2x_gpu_scale8888(lq2x_gpu* g, const std::uint32_t* src, std::int32_t width, std::int32_t height,
                                    std::ptrdiff_t src_pitch, std::uint32_t* dst, std::int32_t dst_width,
-                                   std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t scale_by,
-                                   const lq2x_options* options)
+                                   std::int32_t dst_height, std::ptrdiff_t dst_pitch, const lq2x_options* options)
 {
-    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, scale_by, options);
+    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options);
 }
 
 const char* lq2x_gpu_fragment_shader(void) { return LQ2X_FRAGMENT_SHADER; }
@@ -542,12 +519,10 @@ const char* lq2x_gpu_describe(lq2x_gpu_status status)
 {
     switch (status) {
     case LQ2X_GPU_OK: return "no error";
-    case LQ2X_GPU_ERROR_BAD_SCALE: return "the scale must be 2, 4 or 8";
     case LQ2X_GPU_ERROR_NO_DISPLAY: return "EGL has no surfaceless display here (is Mesa's EGL driver installed?)";
     case LQ2X_GPU_ERROR_NO_CONTEXT: return "EGL gave no context of the OpenGL version asked for";
     case LQ2X_GPU_ERROR_SHADER: return "the driver did not compile or link the lq2x shaders";
-    case LQ2X_GPU_ERROR_TOO_LARGE: return "the scaled frame is larger than the driver's largest texture";
-    case LQ2X_GPU_ERROR_NO_MEMORY: return "out of memory";
+    case LQ2X_GPU_ERROR_TEXTURE_SIZE: return "the scaled frame is larger than the driver's largest texture";
     case LQ2X_GPU_ERROR_DRIVER: return "the OpenGL driver reported an error while scaling";
     case LQ2X_GPU_ERROR_NULL: return "no lq2x_gpu given, or nowhere to put one";
     }

@@ -9,8 +9,10 @@
  *
  *     lq2x_gpu* gpu;
  *     lq2x_gpu_status s = lq2x_gpu_create(LQ2X_GPU_GLES3, &gpu);
+ *     lq2x_options opt = lq2x_default_options();
+ *     opt.scale = 4;
  *     if (s == LQ2X_GPU_OK)
- *         s = lq2x_gpu_scale8888(gpu, src, w, h, src_pitch, dst, 4 * w, 4 * h, dst_pitch, 4, NULL);
+ *         s = lq2x_gpu_scale8888(gpu, src, w, h, src_pitch, dst, 4 * w, 4 * h, dst_pitch, &opt);
  *     if (s != LQ2X_GPU_OK) fprintf(stderr, "lq2x: %s\n", lq2x_gpu_describe(s));
  *     lq2x_gpu_destroy(gpu);
  *
@@ -33,18 +35,16 @@
 extern "C" {
 #endif
 
-/* What a call returned. 1 to 8 are the library's own lq2x_status codes, for
- * frames and options that lq2x_scale565 or lq2x_scale8888 would refuse too. */
+/* What a call returned. Below 64 they are the library's own lq2x_status
+ * codes, for frames and options that the library refuses too. */
 typedef enum lq2x_gpu_status {
     LQ2X_GPU_OK = 0,
-    LQ2X_GPU_ERROR_BAD_SCALE = 64,   /* a scale other than 2, 4 or 8 */
-    LQ2X_GPU_ERROR_NO_DISPLAY = 65,  /* EGL has no surfaceless display here (Mesa's EGL driver missing?) */
-    LQ2X_GPU_ERROR_NO_CONTEXT = 66,  /* the display gave no context of the OpenGL version asked for */
-    LQ2X_GPU_ERROR_SHADER = 67,      /* the driver did not compile or link the shaders */
-    LQ2X_GPU_ERROR_TOO_LARGE = 68,   /* a pass's frame is larger than the driver's largest texture */
-    LQ2X_GPU_ERROR_NO_MEMORY = 69,   /* memory could not be had */
-    LQ2X_GPU_ERROR_DRIVER = 70,      /* the driver reported an error while scaling */
-    LQ2X_GPU_ERROR_NULL = 71         /* no lq2x_gpu, or nowhere to put one */
+    LQ2X_GPU_ERROR_NO_DISPLAY = 64,   /* EGL has no surfaceless display here (Mesa's EGL driver missing?) */
+    LQ2X_GPU_ERROR_NO_CONTEXT = 65,   /* the display gave no context of the OpenGL version asked for */
+    LQ2X_GPU_ERROR_SHADER = 66,       /* the driver did not compile or link the shaders */
+    LQ2X_GPU_ERROR_TEXTURE_SIZE = 67, /* the scaled frame is larger than the driver's largest texture */
+    LQ2X_GPU_ERROR_DRIVER = 68,       /* the driver reported an error while scaling */
+    LQ2X_GPU_ERROR_NULL = 69          /* no lq2x_gpu, or nowhere to put one */
 } lq2x_gpu_status;
 
 /* Which OpenGL the context is: ES 3.0 (which the shaders are written in), or
@@ -66,21 +66,20 @@ LQ2X_API void lq2x_gpu_destroy(lq2x_gpu* gpu);
  * 256 bits)"; lives as long as gpu. */
 LQ2X_API const char* lq2x_gpu_renderer(const lq2x_gpu* gpu);
 
-/* Scales src (width x height) by `scale` (2, 4 or 8) into the top-left of dst,
- * which is at least scale*width x scale*height (scale*height x scale*width
- * turned); the rest of dst is left alone. `options` as for lq2x_scale565
- * (NULL: the defaults; threads is ignored): the same bits as the library,
- * for 4x and 8x the same as 2x passes with the grid doubled each pass and
- * the turn on the last. Every argument is checked before anything is
- * written. The frame's textures are kept for the next call of the same size. */
+/* Scales src (width x height) by options->scale (2, 4 or 8; NULL options:
+ * the defaults, 2x) into the top-left of dst, which is at least
+ * lq2x_picture_size; the rest of dst is left alone. The same bits as
+ * lq2x_scale565 and lq2x_scale8888 give, pass by pass as lq2x_pass_options
+ * plans them (for 32-bit pixels every bit counts, alpha 0 or not, as in the
+ * frame functions). threads, kernel and band_pixels change nothing here;
+ * rgb565 is refused. Every argument is checked before anything is written.
+ * The frame's textures are kept for the next call of the same size. */
 LQ2X_API lq2x_gpu_status lq2x_gpu_scale565(lq2x_gpu* gpu, const uint16_t* src, int32_t width, int32_t height,
                                            ptrdiff_t src_pitch, uint16_t* dst, int32_t dst_width,
-                                           int32_t dst_height, ptrdiff_t dst_pitch, int32_t scale,
-                                           const lq2x_options* options);
+                                           int32_t dst_height, ptrdiff_t dst_pitch, const lq2x_options* options);
 LQ2X_API lq2x_gpu_status lq2x_gpu_scale8888(lq2x_gpu* gpu, const uint32_t* src, int32_t width, int32_t height,
                                             ptrdiff_t src_pitch, uint32_t* dst, int32_t dst_width,
-                                            int32_t dst_height, ptrdiff_t dst_pitch, int32_t scale,
-                                            const lq2x_options* options);
+                                            int32_t dst_height, ptrdiff_t dst_pitch, const lq2x_options* options);
 
 /* The shaders' text, as installed in share/lq2x/shaders/: GLSL ES 3.00, first
  * line "#version 300 es". */
