@@ -2,7 +2,7 @@
  * What a front end does to run the lq2x shaders in its own OpenGL ES 3 (or
  * WebGL 2, or desktop GL 3.3) context: a 32-bit frame scaled 4x and turned a
  * quarter-turn counter-clockwise in two passes, read back and compared with
- * the library's two 2x calls. Here a headless EGL context stands in for the
+ * the library's lq2x_scale_picture. Here a headless EGL context stands in for the
  * front end's own.
  *
  *     gpu_frontend <folder with lq2x.frag and lq2x.vert>    (share/lq2x/shaders once installed)
@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     }
 
     /* A frame of four colours in blobs, its 32-bit pixels four bytes each. */
-    static uint32_t src[W * H], gpu[4 * W * 4 * H], half[2 * W * 2 * H], cpu[4 * W * 4 * H];
+    static uint32_t src[W * H], gpu[4 * W * 4 * H], cpu[4 * W * 4 * H];
     static GLuint read[4 * W * 4 * H * 4];
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
@@ -142,12 +142,12 @@ int main(int argc, char** argv)
         memcpy(&gpu[i], bytes, 4);
     }
 
-    /* The library's two passes, for comparison. */
+    /* The library's 4x, for comparison. */
     lq2x_options o = lq2x_default_options();
-    lq2x_status s = lq2x_scale8888(src, W, H, W * 4, half, 2 * W, 2 * H, 2 * W * 4, &o);
+    o.scale = 4;
     o.orientation = LQ2X_CCW;
-    if (s == LQ2X_OK)
-        s = lq2x_scale8888(half, 2 * W, 2 * H, 2 * W * 4, cpu, 4 * H, 4 * W, 4 * H * 4, &o);
+    const lq2x_picture in = {src, W, H, W * 4, LQ2X_LAYOUT_RGBA}, out = {cpu, 4 * H, 4 * W, 4 * H * 4, LQ2X_LAYOUT_RGBA};
+    const lq2x_status s = lq2x_scale_picture(&in, &out, &o);
     const int same = s == LQ2X_OK && memcmp(gpu, cpu, sizeof cpu) == 0;
     printf("%s: %d x %d scaled 4x and turned on %s, %s the library's\n", same ? "ok" : "FAILED", W, H,
            (const char*)glGetString(GL_RENDERER), same ? "the same bits as" : "NOT the same as");
