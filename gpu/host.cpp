@@ -115,10 +115,40 @@ EGLDisplay open_display()
     return d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr) ? d : EGL_NO_DISPLAY;
 }
 
-// The frame textures of one size and scale: the source and each pass's output.
+struct size {
+    int width, height;
+    bool operator==(const size&) const = default;
+};
+
+// The library's passes for a frame: each one's options, and the size of the
+// frame before the first and after each.
+struct plan {
+    int passes = 0;
+    lq2x_options pass[3];
+    size sizes[4];
+};
+
+plan plan_of(const lq2x_options* options, int width, int height)
+{
+    plan p;
+    p.sizes[0] = {width, height};
+    for (; p.passes < 3; ++p.passes) {
+        lq2x_options& o = p.pass[p.passes];
+        o = lq2x_default_options();
+        if (lq2x_pass_options(options, p.passes, &o) != LQ2X_OK)
+            break;
+        const size in = p.sizes[p.passes];
+        p.sizes[p.passes + 1] = o.orientation == LQ2X_UPRIGHT ? size{2 * in.width, 2 * in.height}
+                                                               : size{2 * in.height, 2 * in.width};
+    }
+    return p;
+}
+
+// The textures of a plan's frames, and a framebuffer on each pass's output.
 struct frames {
     GLenum format = 0; // GL_R16UI or GL_RGBA8UI; 0: none yet
-    int width = 0, height = 0, passes = 0, turn = 0;
+    int passes = 0;
+    size sizes[4] = {};
     GLuint textures[4] = {};
     GLuint framebuffers[4] = {}; // [i] renders into textures[i], i >= 1
 };
@@ -245,31 +275,22 @@ struct pixel_format<std::uint32_t> {
     static constexpr GLenum internal = GL_RGBA8UI, format = GL_RGBA_INTEGER, type = GL_UNSIGNED_BYTE;
 };
 
-struct size {
-    int width, height;
-};
-
-// The frame after pass i (0: the source): doubled each pass, turned on the last.
-size size_after(const frames& f, int i)
-{
-    const int w = f.width << i, h = f.height << i;
-    return i == f.passes && f.turn != LQ2X_UPRIGHT ? size{h, w} : size{w, h};
-}
-
 // Textures and framebuffers for the frame, kept from the last call when it was the same.
 template <typename P>
-lq2x_gpu_status prepare(lq2x_gpu& g, int width, int height, int passes, int turn)
+lq2x_gpu_status prepare(lq2x_gpu& g, const plan& p)
 {
     frames& f = g.kept;
     const GLenum internal = pixel_format<P>::internal;
-    if (f.format == internal && f.width == width && f.height == height && f.passes == passes && f.turn == turn)
+    const int passes = p.passes;
+    if (f.format == internal && f.passes == passes && std::equal(p.sizes, p.sizes + passes + 1, f.sizes))
         return LQ2X_GPU_OK;
     drop_frames(g);
     const gl_functions& gl = g.gl;
-    f = frames{internal, width, height, passes, turn, {}, {}};
+    f = frames{internal, passes, {}, {}, {}};
+    std::copy(p.sizes, p.sizes + passes + 1, f.sizes);
     gl.GenTextures(passes + 1, f.textures);
     for (int i = 0; i <= passes; ++i) {
-        const size s = size_after(f, i);
+        const size s = f.sizes[i];
         gl.BindTexture(GL_TEXTURE_2D, f.textures[i]);
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -383,14 +404,13 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
         return lq2x_gpu_status(checked);
     if (out_w > g->max_size || out_h > g->max_size)
         return LQ2X_GPU_ERROR_TEXTURE_SIZE;
-    const lq2x_options o = given_options(options);
-    const int passes = o.scale == 2 ? 1 : o.scale == 4 ? 2 : 3;
+    const plan p = plan_of(options, width, height);
 
     const current made(*g);
     if (!made.ok())
         return LQ2X_GPU_ERROR_NO_CONTEXT;
     const gl_functions& gl = g->gl;
-    if (const lq2x_gpu_status s = prepare<P>(*g, width, height, passes, o.orientation); s != LQ2X_GPU_OK)
+    if (const lq2x_gpu_status s = prepare<P>(*g, p); s != LQ2X_GPU_OK)
         return s;
     const frames& f = g->kept;
 
@@ -405,10 +425,9 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
     gl.BindVertexArray(g->vertex_array);
     gl.Uniform1i(g->u_source, 0);
     gl.Uniform1i(g->u_rgb565, sizeof(P) == 2);
-    for (int i = 0; i < passes; ++i) {
-        lq2x_options pass = lq2x_default_options();
-        lq2x_pass_options(options, i, &pass);
-        const size in = size_after(f, i), out = size_after(f, i + 1);
+    for (int i = 0; i < p.passes; ++i) {
+        const lq2x_options& pass = p.pass[i];
+        const size in = p.sizes[i], out = p.sizes[i + 1];
         gl.BindFramebuffer(GL_FRAMEBUFFER, f.framebuffers[i + 1]);
         gl.Viewport(0, 0, out.width, out.height);
         gl.BindTexture(GL_TEXTURE_2D, f.textures[i]);
@@ -420,7 +439,7 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
     }
     if (gl.GetError() != GL_NO_ERROR)
         return LQ2X_GPU_ERROR_DRIVER;
-    return read_back(*g, size_after(f, passes), dst, dst_pitch);
+    return read_back(*g, p.sizes[p.passes], dst, dst_pitch);
 }
 
 } // namespace
