@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "content.h"
@@ -21,23 +22,39 @@ namespace {
 
 constexpr int WIDTH = 256, HEIGHT = 224;
 
-// The median wall-clock time of `body`, in microseconds.
+// The median time of `body` in microseconds, by the wall clock and by the
+// processor time of every thread of the process (llvmpipe draws on threads
+// of its own), which other programs on a shared machine do not inflate.
+struct timing {
+    double wall_us, cpu_us;
+};
+
 template <typename Body>
-double median_us(int repeats, Body body)
+timing median_us(int repeats, Body body)
 {
-    std::vector<double> t;
+    const auto cpu_now = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1e6 + double(t.tv_nsec) * 1e-3;
+    };
+    std::vector<double> wall, cpu;
     for (int i = 0; i < repeats; ++i) {
         const auto start = std::chrono::steady_clock::now();
+        const double cpu_start = cpu_now();
         body();
-        t.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        cpu.push_back(cpu_now() - cpu_start);
+        wall.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
     }
-    std::nth_element(t.begin(), t.begin() + repeats / 2, t.end());
-    return t[std::size_t(repeats / 2)];
+    const auto median = [repeats](std::vector<double>& t) {
+        std::nth_element(t.begin(), t.begin() + repeats / 2, t.end());
+        return t[std::size_t(repeats / 2)];
+    };
+    return {median(wall), median(cpu)};
 }
 
 struct row {
     const char* what;
-    double cpu_us, gpu_us;
+    timing cpu, gpu;
 };
 
 // The library: its frame call at 2x, its whole-picture call at 4x and 8x.
@@ -84,8 +101,8 @@ bool measure(lq2x_gpu* g, const std::vector<P>& src, int scale, int repeats, con
         std::fprintf(stderr, "gpu_bench: %s: %s\n", what, s != LQ2X_GPU_OK ? lq2x_gpu_describe(s) : "results differ");
         return false;
     }
-    const double cpu_us = median_us(repeats, [&] { by_library(src, cpu, scale); });
-    const double gpu_us = median_us(repeats, [&] { by_gpu(g, src, gpu, scale); });
+    const timing cpu_us = median_us(repeats, [&] { by_library(src, cpu, scale); });
+    const timing gpu_us = median_us(repeats, [&] { by_gpu(g, src, gpu, scale); });
     rows.push_back({what, cpu_us, gpu_us});
     return true;
 }
@@ -112,9 +129,11 @@ int main(int argc, char** argv)
                     measure(g, art8888, 4, repeats, "32-bit, 4x (2 passes)", rows) &&
                     measure(g, art8888, 8, std::max(1, repeats / 4), "32-bit, 8x (3 passes)", rows);
     std::printf("256 x 224 pixel art, median of %d; GPU host on: %s\n\n", repeats, lq2x_gpu_renderer(g));
-    std::printf("| frame | library, 1 thread | GPU host: upload, passes, read-back |\n|---|---:|---:|\n");
+    std::printf("| frame | library, 1 thread: wall | processor | GPU host (upload, passes, read-back): wall | "
+                "processor, all threads |\n|---|---:|---:|---:|---:|\n");
     for (const row& r : rows)
-        std::printf("| %s | %.0f us | %.0f us |\n", r.what, r.cpu_us, r.gpu_us);
+        std::printf("| %s | %.0f us | %.0f us | %.0f us | %.0f us |\n", r.what, r.cpu.wall_us, r.cpu.cpu_us,
+                    r.gpu.wall_us, r.gpu.cpu_us);
     lq2x_gpu_destroy(g);
     return ok ? 0 : 1;
 }
