@@ -9,7 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "scaler/kernels.h"
+#include "scaler/codes.h"
+#include "scaler/frames.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ std::string rule_table()
 {
     std::ostringstream s;
     s << "// The rule, written by shaders/make_shader.cpp from the library's table\n"
-         "// (scaler/kernels.h): for each diff pattern, one code a quarter (tl in the\n"
+         "// (scaler/codes.h): for each diff pattern, one code a quarter (tl in the\n"
          "// lowest byte, then tr, bl, br). Bits 0-3: the pair that gates the blend\n"
          "// (T=L, T=R, B=L, B=R; none: the quarter stays C); bit 4: the neighbour\n"
          "// blended is the horizontal one (L or R) rather than the vertical one (T or\n"
