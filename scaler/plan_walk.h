@@ -259,20 +259,21 @@ struct strip_columns {
 // The blocks of one column of a strip from the columns before it (l), itself
 // (mid) and after it (r), each with its rows earlier and later.
 template <typename P, bool CLOCKWISE, typename Tables>
-[[gnu::always_inline]] inline void column_blocks(const Tables& tables, const vec<P> (&l)[3], const vec<P> (&mid)[3],
+[[gnu::always_inline]] inline bool column_blocks(const Tables& tables, const vec<P> (&l)[3], const vec<P> (&mid)[3],
                                                  const vec<P> (&r)[3], vec<P> (&q)[4])
 {
     constexpr int ABOVE = CLOCKWISE ? 2 : 0; // which of earlier and later is the row above
-    blocks(tables,
+    return blocks(tables,
            {l[ABOVE], mid[ABOVE], r[ABOVE], l[1], mid[1], r[1], l[2 - ABOVE], mid[2 - ABOVE], r[2 - ABOVE]}, q);
 }
 
 // One strip across one band [x0, x1): its blocks, column by column, each
-// column's neighbours passed on from the one before.
+// column's neighbours passed on from the one before; column x's two output
+// rows through out_rows[2 (x - x0)] and the next, when they are streamed.
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void turned_strip(const Tables& tables, const frame_args<P>& f, const strip<P>& st,
                                                 int x0, int x1, const int (&before)[N<P>],
-                                                const int (&after)[N<P>])
+                                                const int (&after)[N<P>], streamed_row<P>* out_rows)
 {
     constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
     const int w = f.width, first = max_of(x0 - 1, 0);
@@ -287,18 +288,20 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
         if (!CELLS || x + 1 < w)
             s.column(min_of(x + 1, w - 1), right);
         vec<P> q[4];
+        bool flat = true; // (a column in no cell is its own blocks)
         if (!CELLS) {
-            column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
+            flat = column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
         } else if (before[x - x0] == -2) { // a column in no cell
             q[0] = q[1] = q[2] = q[3] = mid[1];
         } else {
             vec<P> l[3], r[3];
             s.side(x, before[x - x0], -1, left, mid, l);
             s.side(x, after[x - x0], 1, right, mid, r);
-            column_blocks<P, CLOCKWISE>(tables, l, mid, r, q);
+            flat = column_blocks<P, CLOCKWISE>(tables, l, mid, r, q);
             keep_outside(q, s.lanes.outside, mid[1]);
         }
-        store_blocks<true, TURN>(offset_bytes(f.dst, block_offset<TURN>(f, x, st.top)), f.dst_pitch, q, 2 * rows);
+        store_blocks<true, TURN>(offset_bytes(f.dst, block_offset<TURN>(f, x, st.top)), f.dst_pitch, q, 2 * rows,
+                                 flat && out_rows != nullptr ? out_rows + 2 * (x - x0) : nullptr);
         for (int i = 0; i < 3; ++i)
             left[i] = mid[i], mid[i] = right[i];
     }
@@ -311,6 +314,12 @@ void turned(const frame_args<P>& frame)
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
     const auto tables = code_tables<P>();
     strip<P> strips[GROUP];
+    // A band's output rows, streamed where their pieces lie as streamed_row
+    // needs (which every strip's do when the first one's do).
+    streamed_row<P> rows[2 * BAND];
+    const P* first = offset_bytes(f.dst, block_offset<CLOCKWISE ? orientation::cw : orientation::ccw>(
+                                             f, f.width - 1, CLOCKWISE ? f.y_end - 1 : f.y_begin));
+    streamed_row<P>* const streamed = f.stream && streamable(first, f.dst_pitch) ? rows : nullptr;
     const int total = f.y_end - f.y_begin;
     for (int g0 = 0; g0 < total; g0 += GROUP * N<P>) {
         const int count = min_of(GROUP, (total - g0 + N<P> - 1) / N<P>);
@@ -322,9 +331,12 @@ void turned(const frame_args<P>& frame)
             int before[N<P>], after[N<P>];
             plan_band<P, CELLS>(f, x0, x1, before, after);
             for (int s = 0; s < count; ++s)
-                turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after);
+                turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after, streamed);
+            flush_rows(streamed, 2 * BAND);
         }
     }
+    if (streamed != nullptr)
+        stream_fence(); // the caller, or another thread, may read the output next
 }
 
 // Upright placement: N pixels of a source row at a time, lanes along the
@@ -348,7 +360,7 @@ struct row_vector {
 
 template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void upright_vector(const Tables& tables, const row_vector<P>& a, P* out,
-                                                  std::ptrdiff_t pitch)
+                                                  std::ptrdiff_t pitch, streamed_row<P>* rows)
 {
     const int x0 = a.x0, count = a.count, w = a.width;
     vec<P> v[9]; // TL T TR L C R BL B BR
@@ -374,17 +386,18 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
         });
     }
     vec<P> q[4];
-    blocks(tables, v, q);
+    const bool flat = blocks(tables, v, q);
     keep_outside(q, a.lanes.outside, v[4]);
-    store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count);
+    store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count, flat ? rows : nullptr);
 }
 
 // A vector with lanes at wrapped cell ends, out of the row's loop: the
 // fetches would crowd the loop's registers for every other vector.
 template <typename P, bool HIDES, typename Tables>
-[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch)
+[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
+                                       streamed_row<P>* rows)
 {
-    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch);
+    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, rows);
 }
 
 template <typename P, bool CELLS, edge MODE, bool HIDES>
@@ -394,6 +407,11 @@ void upright(const frame_args<P>& frame)
     constexpr int STRIPE = CELLS ? 256 : 1; // vectors
     const auto tables = code_tables<P>();
     const int w = f.width, h = f.height;
+    // The two output rows of a source row, streamed where they lie as
+    // streamed_row needs.
+    streamed_row<P> rows[2];
+    const P* first = offset_bytes(f.dst, block_offset<orientation::upright>(f, 0, f.y_begin));
+    streamed_row<P>* const streamed = f.stream && streamable(first, f.dst_pitch) ? rows : nullptr;
     row_vector<P> a{{}, {}, {}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
     // What the row's end pixels see beyond them (-1: zero), where they are
     // in cells.
@@ -421,8 +439,10 @@ void upright(const frame_args<P>& frame)
                 for (int x0 = s0; x0 < s0 + vectors * N<P>; x0 += N<P>) {
                     const int count = min_of(N<P>, w - x0);
                     const vec<P> v = load_seen<HIDES>(row + x0, count);
-                    store_blocks<false, orientation::upright>(out + 2 * x0, f.dst_pitch, {v, v, v, v}, 2 * count);
+                    store_blocks<false, orientation::upright>(out + 2 * x0, f.dst_pitch, {v, v, v, v}, 2 * count,
+                                                              streamed);
                 }
+                flush_rows(streamed, 2);
                 continue;
             }
             const int above = neighbour(f.down, c, y, -1), below = neighbour(f.down, c, y, 1);
@@ -442,14 +462,17 @@ void upright(const frame_args<P>& frame)
                 a.count = min_of(N<P>, w - a.x0);
                 a.lanes = CELLS ? lanes[k] : lane_bits{0, 0, 0};
                 if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
-                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch, streamed);
                 else if (zero_row)
-                    upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch, streamed);
                 else
-                    upright_vector<P, LOCAL, false, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_vector<P, LOCAL, false, HIDES>(tables, a, out, f.dst_pitch, streamed);
             }
+            flush_rows(streamed, 2);
         }
     }
+    if (streamed != nullptr)
+        stream_fence();
 }
 
 // The walk for a frame's cells and pixels: a frame without cells (one per
