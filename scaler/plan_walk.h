@@ -300,8 +300,13 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
             flat = column_blocks<P, CLOCKWISE>(tables, l, mid, r, q);
             keep_outside(q, s.lanes.outside, mid[1]);
         }
-        store_blocks<true, TURN>(offset_bytes(f.dst, block_offset<TURN>(f, x, st.top)), f.dst_pitch, q, 2 * rows,
-                                 flat && out_rows != nullptr ? out_rows + 2 * (x - x0) : nullptr);
+        P* const out = offset_bytes(f.dst, block_offset<TURN>(f, x, st.top));
+        // (Two calls, so that the blended blocks' stores are as plain as
+        // without streaming.)
+        if (flat && out_rows != nullptr)
+            store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, out_rows + 2 * (x - x0));
+        else
+            store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, static_cast<streamed_row<P>*>(nullptr));
         for (int i = 0; i < 3; ++i)
             left[i] = mid[i], mid[i] = right[i];
     }
@@ -388,7 +393,11 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
     vec<P> q[4];
     const bool flat = blocks(tables, v, q);
     keep_outside(q, a.lanes.outside, v[4]);
-    store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count, flat ? rows : nullptr);
+    if (flat && rows != nullptr) // (two calls: see turned_strip)
+        store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count, rows);
+    else
+        store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count,
+                                                  static_cast<streamed_row<P>*>(nullptr));
 }
 
 // A vector with lanes at wrapped cell ends, out of the row's loop: the
