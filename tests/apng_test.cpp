@@ -17,10 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
 #include "reference.h"
 #include "run_program.h"
 #include "tool_case.h"
+
+namespace files = lq2x::files;
 
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
@@ -39,7 +42,7 @@ struct picture {
     bool operator==(const picture&) const = default;
 };
 
-picture of(const tool::image& img)
+picture of(const files::image& img)
 {
     picture p{img.width, img.height, std::vector<rgba>(img.pixels.size())};
     std::memcpy(p.px.data(), img.bytes(), img.pixels.size() * 4);
@@ -531,13 +534,13 @@ test_animation generated(const png_kind& kind, std::uint32_t seed, bool hidden_d
     return a;
 }
 
-void expect_frames(const tool::animation& got, const std::vector<model_frame>& want, const std::string& what)
+void expect_frames(const files::animation& got, const std::vector<model_frame>& want, const std::string& what)
 {
     ASSERT_EQ(got.frames.size(), want.size()) << what;
     for (std::size_t i = 0; i < want.size(); ++i) {
-        const tool::frame& f = got.frames[i];
+        const files::frame& f = got.frames[i];
         const bool opaque = std::all_of(want[i].pixels.px.begin(), want[i].pixels.px.end(), [](const rgba& c) { return c[3] == 255; });
-        EXPECT_EQ(f.picture.kind, opaque ? tool::layout::rgb : tool::layout::rgba) << what << " frame " << i;
+        EXPECT_EQ(f.picture.kind, opaque ? files::layout::rgb : files::layout::rgba) << what << " frame " << i;
         EXPECT_EQ(of(f.picture), want[i].pixels) << what << " frame " << i;
         EXPECT_EQ(f.delay.numerator, want[i].delay_num) << what << " frame " << i;
         EXPECT_EQ(f.delay.denominator, want[i].delay_den) << what << " frame " << i;
@@ -553,7 +556,7 @@ TEST(ApngRead, EveryKindAndOpComposesAsTheModel)
                 const test_animation a = generated(kind, seed++, hidden);
                 const std::string what = std::string(kind.name) + (hidden ? ", default image apart" : "") + ", seed " +
                                          std::to_string(seed - 1);
-                const tool::animation got = tool::decode_png_animation(file_of(chunks_of(a)), {});
+                const files::animation got = files::decode_png_animation(file_of(chunks_of(a)), {});
                 EXPECT_TRUE(got.animated) << what;
                 EXPECT_EQ(got.loops, a.plays) << what;
                 expect_frames(got, composite(a), what);
@@ -575,7 +578,7 @@ TEST(ApngRead, OverBlendsEveryAlphaPair)
         }
     a.frames.push_back({0, 0, below});
     a.frames.push_back({0, 0, above, 1, 10, DISPOSE_NONE, BLEND_OVER});
-    const tool::animation got = tool::decode_png_animation(file_of(chunks_of(a)), {});
+    const files::animation got = files::decode_png_animation(file_of(chunks_of(a)), {});
     expect_frames(got, composite(a), "every alpha pair");
 }
 
@@ -585,7 +588,7 @@ TEST(ApngRead, WithoutAcTLAStill)
     test_animation a = generated(KINDS[0], 99, false, 3);
     std::vector<chunk> c = chunks_of(a);
     c.erase(c.begin() + 1); // the acTL
-    const tool::animation got = tool::decode_png_animation(file_of(c), {});
+    const files::animation got = files::decode_png_animation(file_of(c), {});
     EXPECT_FALSE(got.animated);
     ASSERT_EQ(got.frames.size(), 1u);
     EXPECT_EQ(of(got.frames[0].picture), model_picture(a.kind, a.frames[0].pixels));
@@ -654,7 +657,7 @@ TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
     };
     EXPECT_FALSE(has(three, "acTL"));
     EXPECT_FALSE(has(three, "fcTL"));
-    const tool::animation got = tool::decode_png_animation(three, {});
+    const files::animation got = files::decode_png_animation(three, {});
     EXPECT_FALSE(got.animated);
     EXPECT_EQ(of(got.frames.at(0).picture), scaled(composite(a)[3].pixels, 1));
 
@@ -670,7 +673,7 @@ TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
 TEST(ApngWrite, RoundTripsExactly)
 {
     std::mt19937 rng(5);
-    const auto make = [&](tool::layout kind, int colours, bool grey) {
+    const auto make = [&](files::layout kind, int colours, bool grey) {
         std::vector<rgba> palette;
         palette.resize(std::size_t(colours));
         for (rgba& c : palette) {
@@ -678,28 +681,28 @@ TEST(ApngWrite, RoundTripsExactly)
             if (grey)
                 c[1] = c[2] = c[0];
         }
-        if (tool::has_alpha(kind)) {
+        if (files::has_alpha(kind)) {
             palette[0][3] = 0;
             palette[1][3] = 100;
         }
-        tool::image img{24, 16, kind, std::vector<pixel8888>(24 * 16)};
+        files::image img{24, 16, kind, std::vector<pixel8888>(24 * 16)};
         for (std::size_t i = 0; i < img.pixels.size(); ++i)
             std::memcpy(&img.pixels[i], palette[rng() % palette.size()].data(), 4);
         return img;
     };
     struct mix {
         const char* name;
-        std::vector<std::tuple<tool::layout, int, bool>> frames;
+        std::vector<std::tuple<files::layout, int, bool>> frames;
         int colour; // what the writer must choose
     };
     const mix mixes[] = {
-        {"grey frames", {{tool::layout::rgb, 100, true}, {tool::layout::rgb, 100, true}}, 0},
-        {"few colours, one frame with alpha", {{tool::layout::rgb, 5, false}, {tool::layout::rgba, 4, false}}, 3},
-        {"many colours", {{tool::layout::rgb, 400, false}, {tool::layout::rgb, 400, false}, {tool::layout::rgba, 3, false}}, 6},
-        {"one frame", {{tool::layout::rgba, 9, false}}, 3},
+        {"grey frames", {{files::layout::rgb, 100, true}, {files::layout::rgb, 100, true}}, 0},
+        {"few colours, one frame with alpha", {{files::layout::rgb, 5, false}, {files::layout::rgba, 4, false}}, 3},
+        {"many colours", {{files::layout::rgb, 400, false}, {files::layout::rgb, 400, false}, {files::layout::rgba, 3, false}}, 6},
+        {"one frame", {{files::layout::rgba, 9, false}}, 3},
     };
     for (const mix& m : mixes) {
-        tool::animation anim;
+        files::animation anim;
         anim.animated = true;
         anim.loops = 3;
         unsigned n = 1;
@@ -707,21 +710,21 @@ TEST(ApngWrite, RoundTripsExactly)
             anim.frames.push_back({make(kind, colours, grey), {n, n % 2 ? 0u : 7u}});
             ++n;
         }
-        const bytes file = tool::encode_png_animation(anim, 6);
+        const bytes file = files::encode_png_animation(anim, 6);
         std::string why;
         const std::optional<read_animation> r = read_apng(file, why);
         ASSERT_TRUE(r) << m.name << ": " << why;
         EXPECT_EQ(r->colour, m.colour) << m.name;
         EXPECT_EQ(r->plays, 3u) << m.name;
         EXPECT_TRUE(r->first_is_default) << m.name;
-        const tool::animation back = tool::decode_png_animation(file, {});
+        const files::animation back = files::decode_png_animation(file, {});
         EXPECT_TRUE(back.animated) << m.name;
         EXPECT_EQ(back.loops, 3u) << m.name;
         ASSERT_EQ(r->frames.size(), anim.frames.size()) << m.name;
         ASSERT_EQ(back.frames.size(), anim.frames.size()) << m.name;
         for (std::size_t i = 0; i < anim.frames.size(); ++i) {
             picture want = of(anim.frames[i].picture);
-            if (!tool::has_alpha(anim.frames[i].picture.kind))
+            if (!files::has_alpha(anim.frames[i].picture.kind))
                 for (rgba& c : want.px)
                     c[3] = 255;
             EXPECT_EQ(r->frames[i].pixels, want) << m.name << " frame " << i;
@@ -736,15 +739,15 @@ TEST(ApngWrite, RoundTripsExactly)
 // that does: checked against every denominator.
 TEST(ApngWrite, DelaysTooFineForSixteenBitsComeOutNearest)
 {
-    const tool::frame_delay delays[] = {{1, 3000000},      {100000, 3},    {123457, 1000000}, {4000000000u, 7},
+    const files::frame_delay delays[] = {{1, 3000000},      {100000, 3},    {123457, 1000000}, {4000000000u, 7},
                                         {70000, 140000},   {65535, 65536}, {1, 0},            {999999, 0},
                                         {3, 200000},       {0, 1000000},   {31415926, 10000000}};
-    tool::animation anim;
+    files::animation anim;
     anim.animated = true;
-    for (const tool::frame_delay d : delays)
-        anim.frames.push_back({tool::image{1, 1, tool::layout::rgb, {0}}, d});
+    for (const files::frame_delay d : delays)
+        anim.frames.push_back({files::image{1, 1, files::layout::rgb, {0}}, d});
     std::string why;
-    const std::optional<read_animation> r = read_apng(tool::encode_png_animation(anim, 6), why);
+    const std::optional<read_animation> r = read_apng(files::encode_png_animation(anim, 6), why);
     ASSERT_TRUE(r) << why;
     ASSERT_EQ(r->frames.size(), std::size(delays));
     for (std::size_t i = 0; i < std::size(delays); ++i) {
@@ -877,7 +880,7 @@ TEST(ApngRead, DataWithoutItsFrameIsRefused)
     // IHDR acTL IDAT IDAT fcTL fdAT fdAT fcTL fdAT fdAT IEND: drop frame 1's data.
     ASSERT_EQ(c[7].type, "fcTL");
     c.erase(c.begin() + 8, c.begin() + 10);
-    EXPECT_THROW(tool::decode_png_animation(file_of(c), {}), tool::failure);
+    EXPECT_THROW(files::decode_png_animation(file_of(c), {}), files::failure);
     c = chunks_of(a);
     c.erase(c.begin() + 4); // frame 0's fcTL: its fdAT now follows the default image
     for (std::size_t i = 4; i < c.size(); ++i)
@@ -887,9 +890,9 @@ TEST(ApngRead, DataWithoutItsFrameIsRefused)
             std::copy(b.begin(), b.end(), c[i].data.begin());
         }
     try {
-        tool::decode_png_animation(file_of(c), {});
+        files::decode_png_animation(file_of(c), {});
         ADD_FAILURE() << "read";
-    } catch (const tool::failure& e) {
+    } catch (const files::failure& e) {
         EXPECT_STREQ(e.what(), "fdAT chunk without an fcTL before it");
     }
 }

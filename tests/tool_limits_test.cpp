@@ -21,9 +21,12 @@
 #include <set>
 #include <thread>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
 #include "reference.h"
 #include "run_program.h"
+
+namespace files = lq2x::files;
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -448,7 +451,7 @@ TEST_F(ToolLimits, AMillionAndOnePixelsWide)
     EXPECT_EQ(pgm_samples(read_file(dir / "wide.pgm"), 2 * WIDTH, 2), want);
     // And as PNG, read back through the PGM route: the same samples.
     ASSERT_EQ(lq2x({"wide.png", "wide2.png"}).status, 0);
-    const tool::image back = tool::decode(read_file(dir / "wide2.png"), {});
+    const files::image back = files::decode(read_file(dir / "wide2.png"), {});
     ASSERT_EQ(back.width, 2 * WIDTH);
     bytes samples;
     for (std::size_t i = 0; i < back.pixels.size(); ++i)
@@ -487,7 +490,7 @@ TEST_F(ToolLimits, AnOutputNameOfAnyValidLengthWorks)
     EXPECT_EQ(listing(dir), (std::set<std::string>{"in.png", name}));
     write_file(dir / name, {'o', 'l', 'd'});
     EXPECT_EQ(lq2x({"in.png", name}).status, 0); // replaced as well
-    EXPECT_EQ(tool::decode(read_file(dir / name), {}).width, 4);
+    EXPECT_EQ(files::decode(read_file(dir / name), {}).width, 4);
 }
 
 TEST_F(ToolLimits, AReplacedOutputKeepsItsPermissions)
@@ -498,7 +501,7 @@ TEST_F(ToolLimits, AReplacedOutputKeepsItsPermissions)
         fs::permissions(dir / "out.png", mode);
         ASSERT_EQ(lq2x({"in.png", "out.png"}).status, 0);
         EXPECT_EQ(fs::status(dir / "out.png").permissions(), mode);
-        EXPECT_EQ(tool::decode(read_file(dir / "out.png"), {}).width, 4);
+        EXPECT_EQ(files::decode(read_file(dir / "out.png"), {}).width, 4);
     }
 }
 
