@@ -1,5 +1,5 @@
-// Animated PNG: files made here by a small chunk writer of the test's own
-// (zlib for the data, zlib's crc32 for the checksums), read by the tool and
+// Animated PNG: files made here chunk by chunk (support.h: zlib for the
+// data, zlib's crc32 for the checksums), read by the tool and
 // compared frame by frame with a compositing model written here; the tool's
 // animations read back by a reader written here and by ffmpeg.
 #include <gtest/gtest.h>
@@ -17,13 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "dispatch.h"
-#include "formats.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
-
-namespace files = lq2x::files;
+#include "support.h"
 
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
@@ -169,45 +163,18 @@ bytes scanlines(const png_kind& k, const samples& s)
     return out;
 }
 
-bytes deflated(const bytes& raw)
-{
-    uLongf size = compressBound(uLong(raw.size()));
-    bytes out(size);
-    EXPECT_EQ(compress2(out.data(), &size, raw.data(), uLong(raw.size()), 9), Z_OK);
-    out.resize(size);
-    return out;
-}
+using testing_support::chunk;
+using testing_support::deflated;
+using testing_support::get32;
+using testing_support::png_file;
+using testing_support::put32;
 
-void put32(bytes& out, std::uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(std::uint8_t(v >> shift));
-}
 void put16(bytes& out, unsigned v)
 {
     out.push_back(std::uint8_t(v >> 8));
     out.push_back(std::uint8_t(v));
 }
-std::uint32_t get32(const std::uint8_t* p) { return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 unsigned get16(const std::uint8_t* p) { return unsigned(p[0]) << 8 | p[1]; }
-
-struct chunk {
-    std::string type;
-    bytes data;
-};
-
-bytes file_of(const std::vector<chunk>& chunks)
-{
-    bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    for (const chunk& c : chunks) {
-        put32(out, std::uint32_t(c.data.size()));
-        const std::size_t start = out.size();
-        out.insert(out.end(), c.type.begin(), c.type.end());
-        out.insert(out.end(), c.data.begin(), c.data.end());
-        put32(out, std::uint32_t(crc32(0, out.data() + start, uInt(out.size() - start))));
-    }
-    return out;
-}
 
 // ---- Animations as the test describes them.
 
@@ -556,7 +523,7 @@ TEST(ApngRead, EveryKindAndOpComposesAsTheModel)
                 const test_animation a = generated(kind, seed++, hidden);
                 const std::string what = std::string(kind.name) + (hidden ? ", default image apart" : "") + ", seed " +
                                          std::to_string(seed - 1);
-                const files::animation got = files::decode_png_animation(file_of(chunks_of(a)), {});
+                const files::animation got = files::decode_png_animation(png_file(chunks_of(a)), {});
                 EXPECT_TRUE(got.animated) << what;
                 EXPECT_EQ(got.loops, a.plays) << what;
                 expect_frames(got, composite(a), what);
@@ -578,7 +545,7 @@ TEST(ApngRead, OverBlendsEveryAlphaPair)
         }
     a.frames.push_back({0, 0, below});
     a.frames.push_back({0, 0, above, 1, 10, DISPOSE_NONE, BLEND_OVER});
-    const files::animation got = files::decode_png_animation(file_of(chunks_of(a)), {});
+    const files::animation got = files::decode_png_animation(png_file(chunks_of(a)), {});
     expect_frames(got, composite(a), "every alpha pair");
 }
 
@@ -588,13 +555,13 @@ TEST(ApngRead, WithoutAcTLAStill)
     test_animation a = generated(KINDS[0], 99, false, 3);
     std::vector<chunk> c = chunks_of(a);
     c.erase(c.begin() + 1); // the acTL
-    const files::animation got = files::decode_png_animation(file_of(c), {});
+    const files::animation got = files::decode_png_animation(png_file(c), {});
     EXPECT_FALSE(got.animated);
     ASSERT_EQ(got.frames.size(), 1u);
     EXPECT_EQ(of(got.frames[0].picture), model_picture(a.kind, a.frames[0].pixels));
 }
 
-using ApngTool = tool_case;
+using ApngTool = testing_support::tool_case;
 
 // The tool end to end: every frame composited and scaled, delays and plays
 // kept, read back by the test's reader.
@@ -604,7 +571,7 @@ TEST_F(ApngTool, ScalesEveryFrameAndKeepsTheTiming)
     for (const png_kind& kind : {KINDS[0], KINDS[3], KINDS[6], KINDS[4]})
         for (const int passes : {1, 2}) {
             const test_animation a = generated(kind, seed++, passes == 2);
-            testing_support::write_file(dir / "in.png", file_of(chunks_of(a)));
+            testing_support::write_file(dir / "in.png", png_file(chunks_of(a)));
             const outcome o = lq2x({"--scale", std::to_string(1 << passes), "in.png", "out.png"});
             const std::string what = std::string(kind.name) + " x" + std::to_string(1 << passes);
             ASSERT_EQ(o.status, 0) << what << ": " << o.err;
@@ -635,7 +602,7 @@ TEST_F(ApngTool, FfmpegReadsTheSameFrames)
     for (const png_kind& kind : {KINDS[0], KINDS[2], KINDS[5], KINDS[7]}) {
         const test_animation a = generated(kind, seed, seed % 2 == 0);
         ++seed;
-        testing_support::write_file(dir / "in.png", file_of(chunks_of(a)));
+        testing_support::write_file(dir / "in.png", png_file(chunks_of(a)));
         ASSERT_EQ(lq2x({"in.png", "out.png"}).status, 0) << kind.name;
         const std::vector<model_frame> want = composite(a);
         const std::vector<picture> seen = ffmpeg_frames(dir / "out.png", 2 * a.width, 2 * a.height);
@@ -649,7 +616,7 @@ TEST_F(ApngTool, FfmpegReadsTheSameFrames)
 TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
 {
     const test_animation a = generated(KINDS[0], 7, false, 5);
-    testing_support::write_file(dir / "in.png", file_of(chunks_of(a)));
+    testing_support::write_file(dir / "in.png", png_file(chunks_of(a)));
     ASSERT_EQ(lq2x({"--frame", "3", "in.png", "three.png"}).status, 0);
     const bytes three = testing_support::read_file(dir / "three.png");
     const auto has = [](const bytes& file, const char* type) {
@@ -663,7 +630,7 @@ TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
 
     std::vector<chunk> still = chunks_of(generated(KINDS[0], 8, false, 1));
     still.erase(still.begin() + 1);
-    testing_support::write_file(dir / "still.png", file_of(still));
+    testing_support::write_file(dir / "still.png", png_file(still));
     ASSERT_EQ(lq2x({"still.png", "still2.png"}).status, 0);
     EXPECT_FALSE(has(testing_support::read_file(dir / "still2.png"), "acTL"));
 }
@@ -794,43 +761,43 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
         const char* says;
     };
     const std::vector<broken> cases = {
-        {"fdAT out of sequence", [&](std::vector<chunk> c) { set32(find(c, "fdAT", 1), 0, 9); return file_of(c); },
+        {"fdAT out of sequence", [&](std::vector<chunk> c) { set32(find(c, "fdAT", 1), 0, 9); return png_file(c); },
          "out of sequence"},
         {"two chunks swapped",
          [&](std::vector<chunk> c) {
              std::swap(find(c, "fdAT", 0), find(c, "fdAT", 1));
-             return file_of(c);
+             return png_file(c);
          },
          "out of sequence"},
-        {"frame outside", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 12, 100); return file_of(c); },
+        {"frame outside", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 12, 100); return png_file(c); },
          "reaches outside the"},
         {"frame outside by wrapping",
-         [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 16, 0xFFFFFFF0u); return file_of(c); }, "reaches outside the"},
-        {"frame of no width", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 1), 4, 0); return file_of(c); },
+         [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 16, 0xFFFFFFF0u); return png_file(c); }, "reaches outside the"},
+        {"frame of no width", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 1), 4, 0); return png_file(c); },
          "has no pixels"},
-        {"default image offset", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 0), 4, 2); return file_of(c); },
+        {"default image offset", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 0), 4, 2); return png_file(c); },
          "does not cover the whole image"},
-        {"more frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 3); return file_of(c); },
+        {"more frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 3); return png_file(c); },
          "more frames than the 3 acTL announces"},
-        {"fewer frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 5); return file_of(c); },
+        {"fewer frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 5); return png_file(c); },
          "acTL announces 5 frames, the file has 4"},
-        {"no frames", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0); return file_of(c); }, "no frames"},
+        {"no frames", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0); return png_file(c); }, "no frames"},
         {"absurd frame count",
-         [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0x7FFFFFFF); return file_of(c); }, "animation too large"},
+         [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0x7FFFFFFF); return png_file(c); }, "animation too large"},
         {"absurd size",
          [&](std::vector<chunk> c) {
              set32(find(c, "IHDR", 0), 0, 1000000);
              set32(find(c, "IHDR", 0), 4, 1000000);
-             return file_of(c);
+             return png_file(c);
          },
          "image too large"},
-        {"unknown dispose op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[24] = 3; return file_of(c); },
+        {"unknown dispose op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[24] = 3; return png_file(c); },
          "unknown dispose_op 3"},
-        {"unknown blend op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[25] = 2; return file_of(c); },
+        {"unknown blend op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[25] = 2; return png_file(c); },
          "unknown blend_op 2"},
         {"truncated fdAT",
          [&](std::vector<chunk> c) {
-             bytes f = file_of(c);
+             bytes f = png_file(c);
              f.resize(f.size() - 12 - 4 - find(c, "fdAT", 5).data.size() / 2); // IEND, fdAT's CRC, half its data
              return f;
          },
@@ -839,12 +806,12 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
          [&](std::vector<chunk> c) {
              chunk& d = find(c, "fdAT", 3); // the second half of frame 2's stream, cut short
              d.data.resize(6);
-             return file_of(c);
+             return png_file(c);
          },
          "in.png: frame 2: "},
         {"corrupt fcTL",
          [&](std::vector<chunk> c) {
-             bytes f = file_of(c);
+             bytes f = png_file(c);
              const auto at = std::search(f.begin(), f.end(), "fcTL", "fcTL" + 4);
              at[8] ^= 1;
              return f;
@@ -853,7 +820,7 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
         {"fdAT before its fcTL",
          [&](std::vector<chunk> c) {
              c.erase(std::find_if(c.begin(), c.end(), [](const chunk& k) { return k.type == "fcTL"; }) + 3);
-             return file_of(c);
+             return png_file(c);
          },
          "out of sequence"},
     };
@@ -867,7 +834,7 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
         EXPECT_FALSE(fs::exists(dir / "out.png")) << b.name;
     }
     // The untouched file is fine, so each case above failed for its own fault.
-    testing_support::write_file(dir / "in.png", file_of(good));
+    testing_support::write_file(dir / "in.png", png_file(good));
     EXPECT_EQ(lq2x({"in.png", "out.png"}).status, 0);
 }
 
@@ -880,7 +847,7 @@ TEST(ApngRead, DataWithoutItsFrameIsRefused)
     // IHDR acTL IDAT IDAT fcTL fdAT fdAT fcTL fdAT fdAT IEND: drop frame 1's data.
     ASSERT_EQ(c[7].type, "fcTL");
     c.erase(c.begin() + 8, c.begin() + 10);
-    EXPECT_THROW(files::decode_png_animation(file_of(c), {}), files::failure);
+    EXPECT_THROW(files::decode_png_animation(png_file(c), {}), files::failure);
     c = chunks_of(a);
     c.erase(c.begin() + 4); // frame 0's fcTL: its fdAT now follows the default image
     for (std::size_t i = 4; i < c.size(); ++i)
@@ -890,7 +857,7 @@ TEST(ApngRead, DataWithoutItsFrameIsRefused)
             std::copy(b.begin(), b.end(), c[i].data.begin());
         }
     try {
-        files::decode_png_animation(file_of(c), {});
+        files::decode_png_animation(png_file(c), {});
         ADD_FAILURE() << "read";
     } catch (const files::failure& e) {
         EXPECT_STREQ(e.what(), "fdAT chunk without an fcTL before it");

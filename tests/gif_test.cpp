@@ -16,13 +16,7 @@
 #include <set>
 #include <source_location>
 
-#include "dispatch.h"
-#include "formats.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
-
-namespace files = lq2x::files;
+#include "support.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -249,7 +243,7 @@ std::set<std::string> listing(const fs::path& dir)
     return names;
 }
 
-class Gif : public tool_case {
+class Gif : public testing_support::tool_case {
 protected:
 
     // Every frame of a GIF as ImageMagick composites it, on a transparent

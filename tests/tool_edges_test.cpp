@@ -8,13 +8,8 @@
 #include <random>
 #include <string>
 
-#include "dispatch.h"
-#include "formats.h"
 #include "edge_model.h"
-#include "run_program.h"
-#include "tool_case.h"
-
-namespace files = lq2x::files;
+#include "support.h"
 
 namespace fs = std::filesystem;
 using lq2x::edge;
@@ -22,7 +17,9 @@ using testing_support::outcome;
 
 namespace {
 
-class ToolEdges : public tool_case {
+using testing_support::as_ref;
+
+class ToolEdges : public testing_support::tool_case {
 protected:
 
     std::vector<std::uint8_t> bytes_of(const std::string& name)
@@ -48,17 +45,8 @@ protected:
 // An opaque picture of a few colours (alpha 0xFF in every pixel).
 files::image opaque_picture(int w, int h, std::uint32_t seed)
 {
-    std::mt19937 rng(seed);
-    std::uint32_t palette[4];
-    for (std::uint32_t& c : palette)
-        c = (rng() & 0x00FFFFFFu) | 0xFF000000u;
-    files::image img{w, h, files::layout::rgb, std::vector<pixel8888>(std::size_t(w) * h)};
-    for (pixel8888& p : img.pixels)
-        p = palette[rng() % 4];
-    return img;
+    return testing_support::picture(w, h, files::layout::rgb, seed);
 }
-
-ref::image8888 as_ref(const files::image& img) { return {img.width, img.height, img.pixels}; }
 
 TEST_F(ToolEdges, EdgeModesPerAxis)
 {

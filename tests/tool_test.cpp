@@ -11,13 +11,7 @@
 #include <iterator>
 #include <random>
 
-#include "dispatch.h"
-#include "formats.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
-
-namespace files = lq2x::files;
+#include "support.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -29,47 +23,9 @@ namespace {
 using testing_support::read_file;
 using testing_support::write_file;
 
-// An RGBA picture as the tool holds it, from R, G, B, A bytes.
-files::image rgba(int w, int h, files::layout kind, const std::vector<std::array<std::uint8_t, 4>>& px)
-{
-    files::image img{w, h, kind, std::vector<pixel8888>(px.size())};
-    std::memcpy(img.bytes(), px.data(), px.size() * 4);
-    return img;
-}
-
-// A few colours, some of them fully transparent with different colour bits.
-files::image test_picture(int w, int h, files::layout kind, std::uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<std::array<std::uint8_t, 4>> palette(5);
-    for (auto& c : palette) {
-        c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), 0xFF};
-        if (files::is_grey(kind))
-            c[1] = c[2] = c[0];
-    }
-    if (files::has_alpha(kind)) {
-        palette[3][3] = 0;
-        palette[4] = {9, 8, 7, 0}; // invisible, other colour bits
-        palette[2][3] = 0x80;
-    }
-    std::vector<std::array<std::uint8_t, 4>> px(std::size_t(w) * h);
-    for (auto& p : px)
-        p = palette[rng() % palette.size()];
-    return rgba(w, h, kind, px);
-}
-
-// What the tool must make of a picture: invisible pixels made all zero, then the rule.
-ref::image8888 model(files::image img, lq2x::orientation turn = lq2x::orientation::upright, int passes = 1)
-{
-    if (files::has_alpha(img.kind))
-        for (std::size_t i = 0; i < img.pixels.size(); ++i)
-            if (img.bytes()[4 * i + 3] == 0)
-                img.pixels[i] = 0;
-    ref::image8888 out{img.width, img.height, img.pixels};
-    for (int i = 0; i < passes; ++i)
-        out = ref::scale(out, i == 0 ? turn : lq2x::orientation::upright);
-    return out;
-}
+using testing_support::picture;
+using testing_support::scaled;
+using testing_support::tool_case;
 
 class Tool : public tool_case {
 protected:
@@ -106,7 +62,7 @@ TEST_F(Tool, EveryFormatRoundTripsThroughTheRule)
     };
     std::uint32_t seed = 1;
     for (const auto& c : cases) {
-        const files::image in = test_picture(13, 9, c.kind, seed++);
+        const files::image in = picture(13, 9, c.kind, seed++);
         put(c.name, in, c.f);
         const std::string out = std::string("out_") + c.name;
         const outcome o = lq2x({c.name, out});
@@ -118,18 +74,18 @@ TEST_F(Tool, EveryFormatRoundTripsThroughTheRule)
         if (c.f != files::format::png) {
             EXPECT_EQ(got.kind, c.kind) << c.name;
         }
-        EXPECT_EQ(ref::image8888(got.width, got.height, got.pixels), model(in)) << c.name;
+        EXPECT_EQ(ref::image8888(got.width, got.height, got.pixels), scaled(in)) << c.name;
     }
 }
 
 TEST_F(Tool, RawInAndOut)
 {
-    const files::image in = test_picture(6, 4, files::layout::rgb, 7);
+    const files::image in = picture(6, 4, files::layout::rgb, 7);
     put("in.raw", in, files::format::raw);
     ASSERT_EQ(lq2x({"--size", "6x4", "in.raw", "out.raw"}).status, 0);
     files::decode_options raw;
     raw.raw_size = std::pair{12, 8};
-    EXPECT_EQ(get("out.raw", raw).pixels, model(in).pixels);
+    EXPECT_EQ(get("out.raw", raw).pixels, scaled(in).pixels);
     // A raw file of the wrong length for its size is refused.
     const outcome o = lq2x({"--size", "6x5", "in.raw", "bad.raw"});
     EXPECT_EQ(o.status, 1);
@@ -139,21 +95,21 @@ TEST_F(Tool, RawInAndOut)
 
 TEST_F(Tool, RotationAndRepeatedScaling)
 {
-    const files::image in = test_picture(11, 7, files::layout::rgba, 8);
+    const files::image in = picture(11, 7, files::layout::rgba, 8);
     put("in.png", in, files::format::png);
     ASSERT_EQ(lq2x({"--rotate", "ccw", "in.png", "ccw.png"}).status, 0);
     ASSERT_EQ(lq2x({"--rotate", "cw", "--scale", "4", "in.png", "cw4.png"}).status, 0);
     ASSERT_EQ(lq2x({"--scale", "8", "--threads", "2", "in.png", "x8.png"}).status, 0);
     const auto as_ref = [](const files::image& i) { return ref::image8888{i.width, i.height, i.pixels}; };
-    EXPECT_EQ(as_ref(get("ccw.png")), model(in, lq2x::orientation::ccw));
-    EXPECT_EQ(as_ref(get("cw4.png")), model(in, lq2x::orientation::cw, 2));
-    EXPECT_EQ(as_ref(get("x8.png")), model(in, lq2x::orientation::upright, 3));
+    EXPECT_EQ(as_ref(get("ccw.png")), scaled(in, lq2x::orientation::ccw));
+    EXPECT_EQ(as_ref(get("cw4.png")), scaled(in, lq2x::orientation::cw, 2));
+    EXPECT_EQ(as_ref(get("x8.png")), scaled(in, lq2x::orientation::upright, 3));
 }
 
 // Invisible pixels count as equal whatever their colour bits.
 TEST_F(Tool, TransparentColourBitsChangeNothing)
 {
-    files::image a = test_picture(10, 10, files::layout::rgba, 9);
+    files::image a = picture(10, 10, files::layout::rgba, 9);
     files::image b = a;
     std::mt19937 rng(3);
     for (std::size_t i = 0; i < b.pixels.size(); ++i)
@@ -169,12 +125,12 @@ TEST_F(Tool, TransparentColourBitsChangeNothing)
 
 TEST_F(Tool, StandardInputAndOutput)
 {
-    const files::image in = test_picture(5, 6, files::layout::rgb, 10);
+    const files::image in = picture(5, 6, files::layout::rgb, 10);
     const bytes png = files::encode(in, files::format::png, {});
     const outcome o = lq2x({"-", "-"}, std::string(png.begin(), png.end()));
     ASSERT_EQ(o.status, 0) << o.err;
     const files::image got = files::decode(bytes(o.out.begin(), o.out.end()), {});
-    EXPECT_EQ(got.pixels, model(in).pixels);
+    EXPECT_EQ(got.pixels, scaled(in).pixels);
     // --format picks the output format on standard output.
     const outcome p = lq2x({"--format", "ppm", "-", "-"}, std::string(png.begin(), png.end()));
     ASSERT_EQ(p.status, 0) << p.err;
@@ -184,9 +140,9 @@ TEST_F(Tool, StandardInputAndOutput)
 TEST_F(Tool, ManyFilesWithOneBad)
 {
     fs::create_directory(dir / "out");
-    put("a.png", test_picture(4, 4, files::layout::rgb, 11), files::format::png);
+    put("a.png", picture(4, 4, files::layout::rgb, 11), files::format::png);
     write_file(dir / "bad.png", bytes{'n', 'o', 't'});
-    put("c.pam", test_picture(3, 5, files::layout::rgba, 12), files::format::pam);
+    put("c.pam", picture(3, 5, files::layout::rgba, 12), files::format::pam);
     const outcome o = lq2x({"-o", "out", "a.png", "bad.png", "missing.png", "c.pam"});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("lq2x: bad.png: not a PNG, GIF, WebP, PPM, PGM or PAM image\n"), std::string::npos) << o.err;
@@ -211,7 +167,7 @@ TEST_F(Tool, Rgb565MatchesTheTestBench)
 
 TEST_F(Tool, BadInputsAreReportedAndWriteNothing)
 {
-    const files::image img = test_picture(8, 8, files::layout::rgba, 13);
+    const files::image img = picture(8, 8, files::layout::rgba, 13);
     const bytes good = files::encode(img, files::format::png, {});
     bytes truncated(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2));
     bytes corrupt = good;
@@ -259,7 +215,7 @@ TEST_F(Tool, BadInputsAreReportedAndWriteNothing)
 
 TEST_F(Tool, OutputsAreReplacedWholeButNeverAnInput)
 {
-    const files::image img = test_picture(8, 8, files::layout::rgb, 14);
+    const files::image img = picture(8, 8, files::layout::rgb, 14);
     put("in.png", img, files::format::png);
     write_file(dir / "out.png", bytes{'o', 'l', 'd'});
     ASSERT_EQ(lq2x({"in.png", "out.png"}).status, 0);
@@ -276,7 +232,7 @@ TEST_F(Tool, OutputsAreReplacedWholeButNeverAnInput)
     run_options opt;
     opt.dir = dir;
     opt.max_file_bytes = 100;
-    const outcome full = testing_support::run_program(TOOL_PATH, {"in.png", "out.png"}, opt);
+    const outcome full = tool_case::lq2x({"in.png", "out.png"}, opt);
     EXPECT_EQ(full.status, 1);
     EXPECT_NE(full.err.find("File too large"), std::string::npos) << full.err;
     EXPECT_EQ(read_file(dir / "out.png"), earlier);

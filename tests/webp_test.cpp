@@ -16,13 +16,7 @@
 #include <random>
 #include <sstream>
 
-#include "dispatch.h"
-#include "formats.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
-
-namespace files = lq2x::files;
+#include "support.h"
 
 namespace fs = std::filesystem;
 using testing_support::outcome;
@@ -36,20 +30,7 @@ namespace {
 // colour bits of their own) and some half covered.
 files::image picture(int w, int h, bool alpha, std::uint32_t seed)
 {
-    std::mt19937 rng(seed);
-    std::vector<std::array<std::uint8_t, 4>> palette(6);
-    for (auto& c : palette)
-        c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), 0xFF};
-    if (alpha) {
-        palette[3][3] = 0;
-        palette[4] = {9, 200, 7, 0};
-        palette[5][3] = 0x80;
-    }
-    files::image img{w, h, alpha ? files::layout::rgba : files::layout::rgb,
-                    std::vector<pixel8888>(std::size_t(w) * h)};
-    for (std::size_t i = 0; i < img.pixels.size(); ++i)
-        std::memcpy(img.bytes() + 4 * i, palette[rng() % palette.size()].data(), 4);
-    return img;
+    return testing_support::picture(w, h, alpha ? files::layout::rgba : files::layout::rgb, seed);
 }
 
 bool same_pixels(const files::image& a, const files::image& b)
@@ -59,12 +40,9 @@ bool same_pixels(const files::image& a, const files::image& b)
 }
 
 // What the tool makes of a frame: clear pixels all zero, then the rule.
-files::image scaled(files::image img)
+files::image scaled(const files::image& img)
 {
-    for (std::size_t i = 0; i < img.pixels.size(); ++i)
-        if (img.bytes()[4 * i + 3] == 0)
-            img.pixels[i] = 0;
-    const ref::image8888 out = ref::scale(ref::image8888{img.width, img.height, img.pixels}, lq2x::orientation::upright);
+    const ref::image8888 out = testing_support::scaled(img);
     return {out.width, out.height, files::layout::rgba, out.pixels};
 }
 
@@ -279,7 +257,7 @@ outside_view outside(const fs::path& file)
     return v;
 }
 
-using Webp = tool_case;
+using Webp = testing_support::tool_case;
 
 // The cases that read the results with Debian's webp programs.
 class WebpOutside : public Webp {
