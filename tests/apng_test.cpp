@@ -19,10 +19,10 @@
 
 #include "support.h"
 
+using namespace testing_support;
+
 namespace fs = std::filesystem;
-using bytes = std::vector<std::uint8_t>;
 using rgba = std::array<std::uint8_t, 4>;
-using testing_support::outcome;
 
 namespace {
 
@@ -162,12 +162,6 @@ bytes scanlines(const png_kind& k, const samples& s)
         pass(p[0], p[1], p[2], p[3]);
     return out;
 }
-
-using testing_support::chunk;
-using testing_support::deflated;
-using testing_support::get32;
-using testing_support::png_file;
-using testing_support::put32;
 
 void put16(bytes& out, unsigned v)
 {

@@ -14,12 +14,9 @@
 
 #include "support.h"
 
-namespace {
+using namespace testing_support;
 
-using testing_support::bytes;
-using testing_support::outcome;
-using testing_support::read_file;
-using testing_support::write_file;
+namespace {
 
 struct entry_case {
     const char* input;                   // made by SetUp
@@ -48,8 +45,7 @@ class FilesEntry : public testing_support::tool_case {
 protected:
     void SetUp() override
     {
-        using testing_support::picture;
-        const auto put = [&](const char* name, const files::animation& a, files::format f) {
+                const auto put = [&](const char* name, const files::animation& a, files::format f) {
             write_file(dir / name, files::encode_animation(a, f, {}));
         };
         put("rgba.png", files::still(picture(13, 9, files::layout::rgba, 1)), files::format::png);

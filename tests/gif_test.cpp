@@ -18,11 +18,9 @@
 
 #include "support.h"
 
+using namespace testing_support;
+
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::read_file;
-using testing_support::write_file;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
 

@@ -20,15 +20,11 @@
 
 #include "support.h"
 
+using namespace testing_support;
+
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::run_options;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-using testing_support::read_file;
-using testing_support::write_file;
 
 std::string text(const bytes& b) { return std::string(b.begin(), b.end()); }
 

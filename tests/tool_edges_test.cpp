@@ -11,13 +11,12 @@
 #include "edge_model.h"
 #include "support.h"
 
+using namespace testing_support;
+
 namespace fs = std::filesystem;
 using lq2x::edge;
-using testing_support::outcome;
 
 namespace {
-
-using testing_support::as_ref;
 
 class ToolEdges : public testing_support::tool_case {
 protected:

@@ -23,10 +23,9 @@
 
 #include "support.h"
 
+using namespace testing_support;
+
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::run_options;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -34,17 +33,7 @@ namespace {
 // what the tool needs for the small images here, sanitizers included.
 constexpr long SMALL_MEMORY_KB = 96 << 10;
 
-using testing_support::read_file;
-using testing_support::write_file;
-
 void append(bytes& out, std::string_view s) { out.insert(out.end(), s.begin(), s.end()); }
-
-using testing_support::deflated;
-using testing_support::grey_png;
-using testing_support::png_chunk;
-using testing_support::png_file;
-using testing_support::png_header;
-using testing_support::put32;
 
 // The signature and header of an 8-bit grey PNG.
 bytes png_start(std::uint32_t width, std::uint32_t height) { return png_file({{"IHDR", png_header(width, height)}}); }

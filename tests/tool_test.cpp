@@ -13,19 +13,11 @@
 
 #include "support.h"
 
+using namespace testing_support;
+
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::run_options;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-using testing_support::read_file;
-using testing_support::write_file;
-
-using testing_support::picture;
-using testing_support::scaled;
-using testing_support::tool_case;
 
 class Tool : public tool_case {
 protected:
