@@ -161,6 +161,11 @@ std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& l
         // One byte past the limit tells an input that is too large.
         const std::size_t want = std::size_t(std::min<std::uint64_t>(sizeof buffer, limit.max_bytes + 1 - data.size()));
         const std::size_t n = in.read({buffer, head_seen ? want : std::min(want, HEAD - data.size())});
+        // A stream's bytes grow the buffer by doubling, never past the limit
+        // and the one byte that tells an input over it.
+        if (data.size() + n > data.capacity())
+            data.reserve(std::size_t(std::min<std::uint64_t>(std::max(2 * data.capacity(), data.size() + n),
+                                                             limit.max_bytes + 1)));
         data.insert(data.end(), buffer, buffer + n);
         if (data.size() > limit.max_bytes)
             throw failure(limit.too_large);
