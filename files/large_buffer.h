@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tool {
+namespace lq2x::files {
 
 // Whether all of the room is about to be written (a picture), or only some
 // of it, as far as it turns out to be needed (a file's worst case).
@@ -48,4 +48,4 @@ void reserve_large(std::vector<T>& v, std::size_t count, filling fill = filling:
     advise_large(v.data(), count * sizeof(T), fill);
 }
 
-} // namespace tool
+} // namespace lq2x::files

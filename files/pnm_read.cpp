@@ -1,11 +1,11 @@
-// Binary PGM (P5), PPM (P6) and PAM (P7), 8 or 16 bits a sample.
+// Binary PGM (P5), PPM (P6) and PAM (P7) read, 8 or 16 bits a sample.
 #include <cctype>
 #include <cstring>
 #include <string>
 
-#include "codecs.h"
+#include "formats.h"
 
-namespace tool {
+namespace lq2x::files {
 namespace {
 
 // Reads header tokens: numbers and words separated by white space, with
@@ -129,38 +129,4 @@ image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
     return img;
 }
 
-std::vector<std::uint8_t> encode_pnm(const image& img, format f)
-{
-    // PGM holds grey, PPM colour, and PAM whatever the image has; "pnm" picks
-    // PGM or PPM. PGM and PPM have no alpha, so it is dropped.
-    if (f == format::pnm)
-        f = is_grey(img.kind) ? format::pgm : format::ppm;
-    if (f == format::pgm && !is_grey(img.kind))
-        throw failure("a colour image cannot be written as PGM");
-    const layout kind = f == format::pgm ? layout::grey : f == format::ppm ? layout::rgb : img.kind;
-    const int depth = channels(kind);
-
-    std::string header;
-    if (f == format::pam) {
-        static const char* const TUPLES[] = {"GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};
-        header = "P7\nWIDTH " + std::to_string(img.width) + "\nHEIGHT " + std::to_string(img.height) + "\nDEPTH " +
-                 std::to_string(depth) + "\nMAXVAL 255\nTUPLTYPE " + TUPLES[int(kind)] + "\nENDHDR\n";
-    } else {
-        header = std::string(f == format::pgm ? "P5" : "P6") + "\n" + std::to_string(img.width) + " " +
-                 std::to_string(img.height) + "\n255\n";
-    }
-    std::vector<std::uint8_t> out(header.begin(), header.end());
-    out.reserve(out.size() + img.pixels.size() * std::size_t(depth));
-    const std::uint8_t* in = img.bytes();
-    for (std::size_t i = 0; i < img.pixels.size(); ++i, in += 4) {
-        if (is_grey(kind))
-            out.push_back(in[0]);
-        else
-            out.insert(out.end(), in, in + 3);
-        if (has_alpha(kind))
-            out.push_back(in[3]);
-    }
-    return out;
-}
-
-} // namespace tool
+} // namespace lq2x::files

@@ -1,4 +1,4 @@
-#include "files.h"
+#include "file_io.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +19,7 @@
 #include <thread>
 #include <utility>
 
-namespace tool {
+namespace io {
 namespace {
 
 std::string reason(int error) { return std::strerror(error); }
@@ -38,15 +38,6 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes)
     }
     return true;
 }
-
-struct file_closer {
-    int fd;
-    ~file_closer()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 // The temporary files write_file has made and not yet renamed or removed.
 // Whoever holds the lock may create, rename or remove one; a signal takes
@@ -79,7 +70,7 @@ void forget(const std::string& temp)
 // suffix would make it longer than a name may be.
 std::string temporary_template(const std::string& path)
 {
-    constexpr std::string_view SUFFIX = ".XXXXXX";
+    constexpr std::string_view SUFFIX = ".tmpXXXXXX";
     const auto slash = path.find_last_of('/');
     const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
     std::string name = path.substr(start);
@@ -109,21 +100,48 @@ void widen_pipe(int fd)
         ::fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES); // advice: failure (a lower limit) changes nothing
 }
 
+input_file::input_file(const std::string& path) : standard_(path == "-")
+{
+    fd_ = standard_ ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        throw failure(reason(errno));
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        if (!standard_)
+            ::close(fd_);
+        throw failure(error == EISDIR ? reason(error) : "cannot read: " + reason(error));
+    }
+    if (S_ISREG(st.st_mode))
+        size_ = std::uint64_t(st.st_size);
+}
+
+input_file::~input_file()
+{
+    if (!standard_)
+        ::close(fd_);
+}
+
+std::size_t input_file::read(std::span<std::uint8_t> into)
+{
+    std::size_t got = 0;
+    while (got < into.size()) {
+        const ssize_t n = ::read(fd_, into.data() + got, into.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw failure("cannot read: " + reason(errno));
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    return got;
+}
+
 std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& limit,
                                     const std::function<void(std::span<const std::uint8_t>)>& check_head)
 {
-    const bool standard = path == "-";
-    const int fd = standard ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw failure(reason(errno));
-    const file_closer closer{standard ? -1 : fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        throw failure("cannot read: " + reason(errno));
-    if (S_ISDIR(st.st_mode))
-        throw failure(reason(EISDIR));
-    const bool regular = S_ISREG(st.st_mode);
-
+    input_file in(path);
     constexpr std::size_t HEAD = 16;
     std::vector<std::uint8_t> data;
     bool head_seen = false;
@@ -131,10 +149,10 @@ std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& l
         head_seen = true;
         if (check_head)
             check_head(data);
-        if (regular && std::uint64_t(st.st_size) > limit.max_bytes)
+        if (in.size() && *in.size() > limit.max_bytes)
             throw failure(limit.too_large);
-        if (regular)
-            data.reserve(std::size_t(st.st_size));
+        if (in.size())
+            data.reserve(std::size_t(*in.size()));
     };
     std::uint8_t buffer[1 << 16];
     for (;;) {
@@ -142,16 +160,17 @@ std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& l
             see_head();
         // One byte past the limit tells an input that is too large.
         const std::size_t want = std::size_t(std::min<std::uint64_t>(sizeof buffer, limit.max_bytes + 1 - data.size()));
-        const ssize_t n = ::read(fd, buffer, head_seen ? want : std::min(want, HEAD - data.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw failure("cannot read: " + reason(errno));
-        if (n == 0)
-            break;
+        const std::size_t n = in.read({buffer, head_seen ? want : std::min(want, HEAD - data.size())});
+        // A stream's bytes grow the buffer by doubling, never past the limit
+        // and the one byte that tells an input over it.
+        if (data.size() + n > data.capacity())
+            data.reserve(std::size_t(std::min<std::uint64_t>(std::max(2 * data.capacity(), data.size() + n),
+                                                             limit.max_bytes + 1)));
         data.insert(data.end(), buffer, buffer + n);
         if (data.size() > limit.max_bytes)
             throw failure(limit.too_large);
+        if (n == 0)
+            break;
     }
     if (!head_seen)
         see_head();
@@ -286,4 +305,4 @@ std::optional<file_id> identify(const std::string& path, int standard_fd)
     return file_id{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }
 
-} // namespace tool
+} // namespace io

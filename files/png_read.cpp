@@ -1,4 +1,4 @@
-// PNG through libpng. Every colour type and bit depth is read into 8-bit
+// PNG read through libpng. Every colour type and bit depth is read into 8-bit
 // RGBA: palettes and low-bit grey are expanded, 16-bit samples are scaled
 // to 8 bits, and a tRNS chunk becomes alpha. Gamma, chromaticity and colour
 // profile chunks are neither applied nor written: sample values pass
@@ -9,11 +9,13 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
-#include "codecs.h"
+#include "formats.h"
 #include "large_buffer.h"
+#include "file_limits.h"
 
-namespace tool {
+namespace lq2x::files {
 namespace {
 
 constexpr png_alloc_size_t MAX_CHUNK_BYTES = 4 << 20;
@@ -62,7 +64,7 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     reader r;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
     if (r.png == nullptr || (r.info = png_create_info_struct(r.png)) == nullptr)
-        throw failure("out of memory");
+        throw std::bad_alloc();
     if (setjmp(png_jmpbuf(r.png)))
         throw failure(io.message);
 
@@ -112,4 +114,4 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     return img;
 }
 
-} // namespace tool
+} // namespace lq2x::files

@@ -16,7 +16,7 @@
 #include "image.h"
 #include "large_buffer.h"
 
-namespace tool {
+namespace lq2x::files {
 namespace {
 
 constexpr std::size_t BAND = std::size_t{1} << 20; // rows held at once; larger gains under half a percent
@@ -348,4 +348,4 @@ void deflate_rows(const row_maker& m, int level, int threads,
     emit(trailer);
 }
 
-} // namespace tool
+} // namespace lq2x::files

@@ -1,13 +1,4 @@
-// WebP through libwebp: stills and animations in, always lossless and exact out.
-//
-// Reading. A still (lossy or lossless) is decoded as libwebp decodes it. An
-// animation goes through libwebp's animation decoder, which composites every
-// frame onto the canvas the way viewers show it: the canvas starts as
-// transparent black, whatever background colour the file names (a hint
-// only); a frame disposed to the background clears its rectangle to
-// transparent black; a blended frame keeps the canvas under its clear
-// pixels, puts its opaque ones in place and mixes the rest by libwebp's own
-// integer rounding of "over".
+// WebP written through libwebp: always lossless and exact.
 //
 // Writing. A still is one lossless image. An animation is made by libwebp's
 // animation encoder from whole frames: it stores each frame as the smallest
@@ -18,19 +9,19 @@
 // copy of the frame it repeats, so every frame, delay and the loop count
 // are kept. A single frame is written as a still, as libwebp's muxer does:
 // it has no delay to keep.
-#include <webp/decode.h>
-#include <webp/demux.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 
-#include "codecs.h"
+#include "formats.h"
 
-namespace tool {
+namespace lq2x::files {
 namespace {
+
 
 // Lossless effort, measured on Debian's crawl-tiles sheets scaled 2x
 // (main.png and floor.png, 2048 x 2000 and 2048 x 1920 pixel art) and on a
@@ -64,91 +55,6 @@ constexpr std::uint32_t MAX_LOOPS = 0xFFFF;
 constexpr int KEYFRAME_MIN = 9;
 constexpr int KEYFRAME_MAX = 17;
 
-const char* reason(VP8StatusCode status)
-{
-    switch (status) {
-    case VP8_STATUS_NOT_ENOUGH_DATA: return "truncated WebP data";
-    case VP8_STATUS_OUT_OF_MEMORY: return "out of memory";
-    case VP8_STATUS_UNSUPPORTED_FEATURE: return "unsupported WebP feature";
-    default: return "corrupt WebP data";
-    }
-}
-
-image decode_still(std::span<const std::uint8_t> data, const WebPBitstreamFeatures& features, size_limit limit)
-{
-    check_frames(1, features.width, features.height, limit);
-    image img{features.width, features.height, layout::rgba,
-              std::vector<pixel8888>(std::size_t(features.width) * std::size_t(features.height))};
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config))
-        throw failure("libwebp version mismatch");
-    config.output.colorspace = MODE_RGBA;
-    config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = img.bytes();
-    config.output.u.RGBA.stride = features.width * 4;
-    config.output.u.RGBA.size = img.pixels.size() * 4;
-    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
-    WebPFreeDecBuffer(&config.output);
-    if (status != VP8_STATUS_OK)
-        throw failure(reason(status));
-    img.kind = layout_of_frame(img.pixels);
-    return img;
-}
-
-// Why the demuxer refused the file: it wants every chunk whole.
-const char* animation_reason(const WebPData& data)
-{
-    WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
-    WebPDemuxDelete(WebPDemuxPartial(&data, &state));
-    return state == WEBP_DEMUX_PARSING_HEADER || state == WEBP_DEMUX_PARSED_HEADER ? "truncated WebP data"
-                                                                                     : "corrupt WebP animation";
-}
-
-animation decode_animated(std::span<const std::uint8_t> data, const WebPBitstreamFeatures& features, size_limit limit)
-{
-    // The decoder takes two canvases as soon as it is made; its demuxer
-    // before that only a small record for each frame the file holds.
-    check_size(features.width, features.height, limit);
-    WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options))
-        throw failure("libwebp version mismatch");
-    options.color_mode = MODE_RGBA;
-    options.use_threads = 0;
-    const WebPData whole{data.data(), data.size()};
-    using decoder_ptr = std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)>;
-    const decoder_ptr dec(WebPAnimDecoderNew(&whole, &options), WebPAnimDecoderDelete);
-    if (!dec)
-        throw failure(animation_reason(whole));
-    WebPAnimInfo info;
-    if (!WebPAnimDecoderGetInfo(dec.get(), &info))
-        throw failure("corrupt WebP animation");
-    if (info.frame_count == 0)
-        throw failure("WebP animation without frames");
-    check_frames(info.frame_count, info.canvas_width, info.canvas_height, limit);
-
-    animation anim;
-    anim.animated = true;
-    anim.loops = info.loop_count;
-    anim.frames.reserve(info.frame_count);
-    const std::size_t pixels = std::size_t(info.canvas_width) * info.canvas_height;
-    // Timestamps are where each frame ends; libwebp sums them in an int, so
-    // differences are taken modulo 2^32, which undoes any wrap.
-    std::uint32_t end = 0;
-    for (std::uint32_t i = 0; i < info.frame_count; ++i) {
-        std::uint8_t* canvas = nullptr;
-        int timestamp = 0;
-        if (!WebPAnimDecoderGetNext(dec.get(), &canvas, &timestamp))
-            throw failure("corrupt WebP data in frame " + std::to_string(i));
-        image img{int(info.canvas_width), int(info.canvas_height), layout::rgba, std::vector<pixel8888>(pixels)};
-        std::memcpy(img.bytes(), canvas, pixels * 4);
-        img.kind = layout_of_frame(img.pixels);
-        const std::uint32_t delay = std::uint32_t(timestamp) - end;
-        end = std::uint32_t(timestamp);
-        anim.frames.push_back({std::move(img), {delay, 1000}});
-    }
-    return anim;
-}
-
 // libwebp's picture with its pixels, freed on every way out.
 struct picture {
     WebPPicture pic;
@@ -165,7 +71,7 @@ struct picture {
                                            : WebPPictureImportRGBX(&pic, img.bytes(), stride);
         if (!ok) {
             WebPPictureFree(&pic);
-            throw failure("out of memory");
+            throw std::bad_alloc();
         }
     }
     ~picture() { WebPPictureFree(&pic); }
@@ -188,13 +94,13 @@ WebPConfig lossless_config()
     return config;
 }
 
-const char* encoding_reason(WebPEncodingError error)
+[[noreturn]] void fail(WebPEncodingError error)
 {
     switch (error) {
     case VP8_ENC_ERROR_OUT_OF_MEMORY:
-    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY: return "out of memory";
-    case VP8_ENC_ERROR_FILE_TOO_BIG: return "too large for a WebP file (4 GiB at most)";
-    default: return "WebP encoding failed";
+    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY: throw std::bad_alloc();
+    case VP8_ENC_ERROR_FILE_TOO_BIG: throw failure("too large for a WebP file (4 GiB at most)");
+    default: throw failure("WebP encoding failed");
     }
 }
 
@@ -210,10 +116,9 @@ std::vector<std::uint8_t> encode_still(const image& img)
     std::vector<std::uint8_t> out(writer.mem, writer.mem + (ok ? writer.size : 0));
     WebPMemoryWriterClear(&writer);
     if (!ok)
-        throw failure(encoding_reason(p.pic.error_code));
+        fail(p.pic.error_code);
     return out;
 }
-
 
 // libwebp's owned bytes, freed on every way out.
 struct owned_data {
@@ -227,7 +132,7 @@ struct owned_data {
 void check_mux(WebPMuxError error)
 {
     if (error == WEBP_MUX_MEMORY_ERROR)
-        throw failure("out of memory");
+        throw std::bad_alloc();
     if (error != WEBP_MUX_OK)
         throw failure("WebP animation could not be assembled");
 }
@@ -245,15 +150,13 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
     using encoder_ptr = std::unique_ptr<WebPAnimEncoder, decltype(&WebPAnimEncoderDelete)>;
     const encoder_ptr enc(WebPAnimEncoderNew(width, height, &options), WebPAnimEncoderDelete);
     if (!enc)
-        throw failure("out of memory");
+        throw std::bad_alloc();
     const WebPConfig config = lossless_config();
     // Each frame is given one millisecond, so that every stored frame's
     // duration counts the frames folded into it; the real delays are set
     // below, where they cannot overflow the encoder's sums.
     int timestamp = 0;
     for (const frame& f : anim.frames) {
-        if (f.picture.width != width || f.picture.height != height)
-            throw failure("animation frames differ in size");
         picture p(f.picture);
         if (!WebPAnimEncoderAdd(enc.get(), &p.pic, timestamp++, &config))
             throw failure(WebPAnimEncoderGetError(enc.get()));
@@ -275,7 +178,7 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
     check_mux(WebPMuxNumChunks(stored.get(), WEBP_CHUNK_ANMF, &stored_count));
     const mux_ptr out(WebPMuxNew(), WebPMuxDelete);
     if (!out)
-        throw failure("out of memory");
+        throw std::bad_alloc();
     std::size_t next = 0; // the next frame of `anim` to store
     // A still is what the encoder makes of frames that all repeat the first.
     for (int i = 1; i <= std::max(stored_count, 1); ++i) {
@@ -292,7 +195,7 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
         if (copies == 0 || copies > anim.frames.size() - next)
             throw failure("WebP animation could not be assembled");
         for (std::size_t c = 0; c < copies; ++c, ++next) {
-            info.duration = int(anim.frames[next].delay.in_units(1000, MAX_DELAY_MS));
+            info.duration = int(in_units(anim.frames[next].delay, 1000, MAX_DELAY_MS));
             info.dispose_method = c + 1 == copies ? last_dispose : WEBP_MUX_DISPOSE_NONE;
             check_mux(WebPMuxPushFrame(out.get(), &info, 1));
         }
@@ -309,23 +212,9 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
 
 } // namespace
 
-animation decode_webp(std::span<const std::uint8_t> data, size_limit limit)
-{
-    WebPBitstreamFeatures features;
-    const VP8StatusCode status = WebPGetFeatures(data.data(), data.size(), &features);
-    if (status != VP8_STATUS_OK)
-        throw failure(reason(status));
-    if (features.has_animation)
-        return decode_animated(data, features, limit);
-    animation anim;
-    anim.frames.push_back({decode_still(data, features, limit), {}});
-    return anim;
-}
-
 std::vector<std::uint8_t> encode_webp(const animation& anim)
 {
-    if (anim.frames.empty())
-        throw failure("no frames to write");
+    check_writable(anim);
     const image& first = anim.frames.front().picture;
     if (first.width > WEBP_MAX_DIMENSION || first.height > WEBP_MAX_DIMENSION)
         throw failure("WebP holds at most " + std::to_string(WEBP_MAX_DIMENSION) + " pixels a side, the result is " +
@@ -337,4 +226,4 @@ std::vector<std::uint8_t> encode_webp(const animation& anim)
     return encode_animated(anim);
 }
 
-} // namespace tool
+} // namespace lq2x::files

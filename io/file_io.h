@@ -1,4 +1,7 @@
-// Whole files in and out, "-" meaning standard input or output.
+// Whole files in and out, "-" meaning standard input or output: read
+// within a limit, written to a temporary file renamed into place, which a
+// signal removes. Shared by the test bench and the tool, it needs nothing
+// but the C library and threads.
 #pragma once
 
 #include <compare>
@@ -6,18 +9,50 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "image.h"
+namespace io {
 
-namespace tool {
+// An input that cannot be read, with the reason in plain words (naming no
+// file: the caller does).
+struct failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The most bytes an input may hold, and what to say when it holds more.
+struct read_limit {
+    std::uint64_t max_bytes = 0;
+    std::string too_large;
+};
+
+// An input opened for reading; "-" is standard input, which stays open.
+// Throws failure with the reason (a folder is refused).
+class input_file {
+public:
+    explicit input_file(const std::string& path);
+    ~input_file();
+    input_file(const input_file&) = delete;
+    input_file& operator=(const input_file&) = delete;
+
+    int fd() const { return fd_; }
+    // A regular file's size; nothing for a pipe or device.
+    std::optional<std::uint64_t> size() const { return size_; }
+    // Reads until `into` is full or the input ends; how many bytes it read.
+    std::size_t read(std::span<std::uint8_t> into);
+
+private:
+    int fd_ = -1;
+    bool standard_;
+    std::optional<std::uint64_t> size_;
+};
 
 // The whole input, read in pieces and never more than limit.max_bytes of it:
 // a regular file's size is checked before its contents are read, a stream is
 // refused as soon as it passes the limit. `check_head` sees the first bytes
 // (at least 16 unless the input is shorter) before the rest is read, and may
-// throw to refuse the input early. Throws tool::failure with the reason.
+// throw to refuse the input early. Throws io::failure with the reason.
 std::vector<std::uint8_t> read_file(const std::string& path, const read_limit& limit,
                                     const std::function<void(std::span<const std::uint8_t>)>& check_head = {});
 
@@ -78,4 +113,4 @@ struct file_id {
 // missing file.
 std::optional<file_id> identify(const std::string& path, int standard_fd);
 
-} // namespace tool
+} // namespace io

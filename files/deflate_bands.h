@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-namespace tool {
+namespace lq2x::files {
 
 struct row_maker {
     std::size_t row_bytes = 0;
@@ -33,4 +33,4 @@ void deflate_rows(const row_maker& rows, int level, int threads,
 // if the data is not one whole deflate stream.
 void make_joinable(std::vector<std::uint8_t>& stream);
 
-} // namespace tool
+} // namespace lq2x::files
