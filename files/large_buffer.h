@@ -20,7 +20,8 @@ enum class filling { whole, partly };
 // huge pages that lie wholly inside the mapping can be huge), and with
 // filling::whole has all its pages made present at once. A buffer of a few
 // pages is left alone: the calls would cost more than its faults.
-inline void advise_large(const void* data, std::size_t bytes, filling fill)
+// (`fill` goes unused where the system has no MADV_POPULATE_WRITE, as in WebAssembly.)
+inline void advise_large(const void* data, std::size_t bytes, [[maybe_unused]] filling fill)
 {
     constexpr std::size_t SMALL = std::size_t{256} << 10;
     if (bytes < SMALL)

@@ -47,6 +47,21 @@ void read_data(png_structp png, png_bytep data, std::size_t length)
     io.at += length;
 }
 
+// Runs `step`, which calls libpng and nothing else, with libpng's errors
+// landing here: false when one came (its words are then in the png_io).
+// libpng reports an error by longjmp, which must land in a frame that holds
+// no C++ object with a destructor: a jump past one is undefined in C++, and
+// in WebAssembly (Debian's emscripten, LLVM 14) such a frame lets the jump
+// escape it altogether.
+template <class Step>
+[[gnu::noinline]] bool guarded(png_structp png, Step& step)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    step();
+    return true;
+}
+
 // Frees libpng's structures on every way out.
 struct reader {
     png_structp png = nullptr;
@@ -65,23 +80,23 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
     if (r.png == nullptr || (r.info = png_create_info_struct(r.png)) == nullptr)
         throw std::bad_alloc();
-    if (setjmp(png_jmpbuf(r.png)))
+    const std::uint64_t most = std::min<std::uint64_t>(limit.max_input_pixels(), PNG_UINT_31_MAX);
+    auto header = [&] {
+        png_set_read_fn(r.png, &io, read_data);
+        // Only IHDR, PLTE, tRNS, IDAT and IEND are used. Every other chunk (text,
+        // profiles, suggested palettes, unknown ones) is skipped unread and costs
+        // no memory, whatever length it claims or text it would inflate to.
+        png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+        // And should one be kept after all, it stays small and few.
+        png_set_chunk_malloc_max(r.png, MAX_CHUNK_BYTES);
+        png_set_chunk_cache_max(r.png, MAX_CHUNKS);
+        // Any width or height an image within the pixel limit can have (libpng's
+        // own default stops at a million).
+        png_set_user_limits(r.png, png_uint_32(most), png_uint_32(most));
+        png_read_info(r.png, r.info);
+    };
+    if (!guarded(r.png, header))
         throw failure(io.message);
-
-    png_set_read_fn(r.png, &io, read_data);
-    // Only IHDR, PLTE, tRNS, IDAT and IEND are used. Every other chunk (text,
-    // profiles, suggested palettes, unknown ones) is skipped unread and costs
-    // no memory, whatever length it claims or text it would inflate to.
-    png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    // And should one be kept after all, it stays small and few.
-    png_set_chunk_malloc_max(r.png, MAX_CHUNK_BYTES);
-    png_set_chunk_cache_max(r.png, MAX_CHUNKS);
-    // Any width or height an image within the pixel limit can have (libpng's
-    // own default stops at a million).
-    const std::uint64_t most = std::min<std::uint64_t>(limit.max_input_pixels(),
-                                                       PNG_UINT_31_MAX);
-    png_set_user_limits(r.png, png_uint_32(most), png_uint_32(most));
-    png_read_info(r.png, r.info);
     const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     check_size(width, height, limit); // before any pixel memory is taken
 
@@ -91,14 +106,18 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     const bool grey = (type & PNG_COLOR_MASK_COLOR) == 0;
     img.kind = grey ? (alpha ? layout::grey_alpha : layout::grey) : (alpha ? layout::rgba : layout::rgb);
 
-    png_set_expand(r.png);
-    png_set_scale_16(r.png);
-    if (grey)
-        png_set_gray_to_rgb(r.png);
-    if (!alpha)
-        png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(r.png);
-    png_read_update_info(r.png, r.info);
+    auto transforms = [&] {
+        png_set_expand(r.png);
+        png_set_scale_16(r.png);
+        if (grey)
+            png_set_gray_to_rgb(r.png);
+        if (!alpha)
+            png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
+        png_set_interlace_handling(r.png);
+        png_read_update_info(r.png, r.info);
+    };
+    if (!guarded(r.png, transforms))
+        throw failure(io.message);
     if (png_get_rowbytes(r.png, r.info) != std::size_t(width) * 4)
         throw failure("unexpected pixel layout");
 
@@ -109,8 +128,12 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y)
         rows[y] = img.bytes() + std::size_t(y) * width * 4;
-    png_read_image(r.png, rows.data());
-    png_read_end(r.png, nullptr);
+    auto pixels = [&] {
+        png_read_image(r.png, rows.data());
+        png_read_end(r.png, nullptr);
+    };
+    if (!guarded(r.png, pixels))
+        throw failure(io.message);
     return img;
 }
 
