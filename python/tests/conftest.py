@@ -1,10 +1,13 @@
 """Shared fixtures: the project's programs, and images made for the tests.
 
-The package under test comes from PYTHONPATH (build/python after
-`cmake --workflow --preset python`); the tool and the test bench from
-$LQ2X_BUILD_DIR, by default build/release.
+The package under test is the installed one (`pip install .`, or a wheel),
+imported as any user imports it; the tool and the test bench come from
+$LQ2X_BUILD_DIR, by default build/release. Every test has a time limit: one
+that runs past it (a hang in the library included, where Python's own
+signals cannot reach) ends the run with the stacks printed.
 """
 
+import faulthandler
 import os
 import subprocess
 import zlib
@@ -37,9 +40,27 @@ def testbench() -> Path:
     return program("lq2x_testbench")
 
 
-def run(args, cwd=None) -> None:
-    done = subprocess.run([str(a) for a in args], cwd=cwd, capture_output=True, text=True)
-    assert done.returncode == 0, f"{args} exited {done.returncode}: {done.stderr}"
+TEST_SECONDS = 120  # the slowest test takes a few seconds on two busy cores
+
+
+@pytest.fixture(autouse=True)
+def time_limit():
+    faulthandler.dump_traceback_later(TEST_SECONDS, exit=True)
+    yield
+    faulthandler.cancel_dump_traceback_later()
+
+
+def pytest_report_header(config):
+    import lq2x
+
+    return f"lq2x {lq2x.__version__} from {Path(lq2x.__file__).parent}, tool from {BUILD}"
+
+
+def run(args, cwd=None, status: int = 0) -> subprocess.CompletedProcess:
+    """Runs a program to its end (within a minute) and checks its exit status."""
+    done = subprocess.run([str(a) for a in args], cwd=cwd, capture_output=True, timeout=60)
+    assert done.returncode == status, f"{args} exited {done.returncode}: {done.stderr.decode(errors='replace')}"
+    return done
 
 
 def art(rng: np.random.Generator, height: int, width: int, channels: int, colours: int = 4) -> np.ndarray:
