@@ -1,16 +1,17 @@
 """Time lq2x.scale against the bare library call on one 256 x 224 RGBA frame.
 
-    cmake --workflow --preset python
-    PYTHONPATH=build/python /usr/bin/python3 bench/python_scale.py
+    pip install --no-build-isolation .      # in a virtual environment, or with --break-system-packages
+    python3 bench/python_scale.py
 
 Three frames: opaque; with transparent pixels, all zero; with colour bits
 under alpha 0. Side by side in one run, interleaved, minimum over rounds (the
-machine may be busy): the library call through ctypes on buffers made
-beforehand, given the frame with its invisible pixels zero (what a C++ caller
-pays, plus ctypes' cost of a call, measured on its own with an empty call and
-subtracted), and lq2x.scale, which also checks its arguments, looks for
-invisible pixels, zeroes them in a copy if they carry colour, and makes its
-result array. One thread each.
+machine may be busy): the frame function lq2x_scale8888 through ctypes on
+buffers made beforehand, given the frame with its invisible pixels zero (what
+a C++ caller with clean pixels pays, plus ctypes' cost of a call, measured on
+its own with an empty call and subtracted), and lq2x.scale, which checks its
+arguments, asks the library for the result's size, makes the result array and
+calls the picture entry (which finds and hides the colour under alpha 0
+itself). One thread each.
 """
 
 import argparse
@@ -55,6 +56,9 @@ def main() -> None:
     options = _native.default_options()
     options.threads = 1
     opt, call = ctypes.byref(options), _native.lib.lq2x_scale8888
+    frame_args = [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_ssize_t]
+    call.argtypes = frame_args + frame_args + [ctypes.POINTER(_native.Options)]
+    call.restype = ctypes.c_int
     dst = np.empty((2 * HEIGHT, 2 * WIDTH), np.uint32)
     kinds = ("opaque", "with transparent pixels", "colour under alpha 0")
     cases = {"empty ctypes call": _native.lib.lq2x_version}

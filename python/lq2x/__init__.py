@@ -14,22 +14,30 @@ with the same options. The interpreter lock is free while the library works.
 
 import ctypes
 import operator
-from typing import TYPE_CHECKING, Any, Literal, Optional, Tuple, Union
+import os
+import warnings
+from pathlib import Path
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Literal, Optional, Tuple, Type, Union
 
 import numpy as np
+from numpy.typing import NDArray
 
 from . import _native
 
 if TYPE_CHECKING:
     from PIL import Image
 
-__all__ = ["scale", "scale_image", "Error", "Rotate", "EdgeMode", "Edge", "__version__"]
+__all__ = ["scale", "scale_image", "scale_file", "scale_bytes", "Error", "Rotate", "EdgeMode", "Edge", "Format",
+           "__version__"]
 
 __version__: str = _native.lib.lq2x_version_string().decode()
 
 Rotate = Literal["none", "ccw", "cw"]
 EdgeMode = Literal["clamp", "wrap", "transparent"]
 Edge = Union[EdgeMode, Tuple[EdgeMode, EdgeMode]]
+# What lq2x_format_name calls the files library's formats (lq2x.formats() lists them).
+Format = Literal["same", "png", "gif", "webp", "ppm", "pgm", "pam", "pnm", "raw"]
+PathLike = Union[str, "os.PathLike[str]"]
 
 _TURNS = {"none": _native.UPRIGHT, "ccw": _native.CCW, "cw": _native.CW}
 _EDGES = {"clamp": _native.EDGE_CLAMP, "wrap": _native.EDGE_WRAP, "transparent": _native.EDGE_TRANSPARENT}
@@ -47,19 +55,29 @@ class Error(ValueError):
         self.status = status
 
 
-def _integer(name: str, value: Any, field: str, struct: type = _native.Options) -> int:
-    """`value` as the C field `field` of `struct` holds it: TypeError for a non-integer,
+def _ranges(struct: Type[ctypes.Structure]) -> Dict[str, Tuple[int, int]]:
+    """What each integer field of a C struct can hold, by name."""
+    kinds = {field[0]: field[1] for field in struct._fields_}
+    return {name: _native.FIELD_RANGES[kind] for name, kind in kinds.items() if kind in _native.FIELD_RANGES}
+
+
+_OPTION_RANGES = _ranges(_native.Options)
+
+
+def _integer(name: str, value: Any, field: str, ranges: Dict[str, Tuple[int, int]] = _OPTION_RANGES) -> int:
+    """`value` as the C field `field` holds it: TypeError for a non-integer,
     ValueError for one the field cannot hold (ctypes would wrap it silently)."""
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
-    value = operator.index(value)
-    low, high = _native.FIELD_RANGES[dict(struct._fields_)[field]]
+    if type(value) is not int:
+        if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+            raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+        value = operator.index(value)
+    low, high = ranges[field]
     if not low <= value <= high:
         raise ValueError(f"{name} must be from {low} to {high} for the library, not {value}")
-    return value
+    return int(value)
 
 
-def _choice(name: str, value: Any, choices: dict) -> int:
+def _choice(name: str, value: Any, choices: Dict[str, int]) -> int:
     if not isinstance(value, str):
         raise TypeError(f"{name} must be a string, not {type(value).__name__}")
     if value not in choices:
@@ -94,13 +112,7 @@ def _options(rotate: Any = "none", scale: Any = 2, edge: Any = "clamp", tile: An
     return o
 
 
-def _picture(array: np.ndarray, layout: int, width: int, height: int, pixel_bytes: int) -> _native.Picture:
-    """lq2x_picture for an array whose pixels lie packed within each row."""
-    pitch = array.strides[0] if height > 1 else width * pixel_bytes  # one row: any stride numpy gives it
-    return _native.Picture(array.ctypes.data, width, height, pitch, layout)
-
-
-def _readable(array: np.ndarray, pixel_bytes: int) -> bool:
+def _readable(array: NDArray[Any], pixel_bytes: int) -> bool:
     """Whether the library can read the array where it lies: pixels packed
     within a row (channels too), rows any whole number of bytes apart."""
     height, width = array.shape[:2]
@@ -112,7 +124,7 @@ def _readable(array: np.ndarray, pixel_bytes: int) -> bool:
     return height <= 1 or row <= array.strides[0] <= _PITCH_MAX
 
 
-def _described(array: Any) -> Tuple[np.ndarray, int, int]:
+def _described(array: Any) -> Tuple[NDArray[Any], int, int]:
     """The array, its lq2x_layout and the bytes of a pixel; nothing copied yet."""
     array = np.asarray(array)
     if array.dtype.kind == "u" and array.dtype.itemsize == 2:
@@ -129,23 +141,36 @@ def _described(array: Any) -> Tuple[np.ndarray, int, int]:
                     f"(RGB565), not {array.dtype}")
 
 
-def _source(array: np.ndarray, pixel_bytes: int) -> np.ndarray:
-    """The array itself when the library can read it where it lies, else one
-    packed copy (in native byte order: the library reads native words)."""
-    if array.dtype.isnative and _readable(array, pixel_bytes):
-        return array
-    return np.ascontiguousarray(array, dtype=array.dtype.newbyteorder("="))
-
-
 def _side(name: str, value: int) -> int:
     if value > 2**31 - 1:
         raise ValueError(f"the image's {name} must be below 2^31 pixels for the library, not {value}")
     return value
 
 
-def scale(array: np.ndarray, *, rotate: Rotate = "none", scale: int = 2, edge: Edge = "clamp",
+def _scaled(width: int, height: int, source: Callable[[], Tuple[Any, _native.Picture]], out_layout: int,
+            out_shape: Tuple[int, ...], dtype: Any, options: _native.Options) -> NDArray[Any]:
+    """A picture scaled into a new array of `dtype`, laid out as `out_layout`
+    with `out_shape` per pixel. The library is asked the result's size before
+    `source()` gives the picture (and whatever owns its pixels), so that a
+    picture it refuses costs no copy and no result."""
+    out_w, out_h = ctypes.c_int32(), ctypes.c_int32()
+    status = _native.lib.lq2x_picture_size(width, height, options, out_w, out_h)
+    if status != _native.OK:
+        raise Error(status)
+    owner, picture = source()
+    out = np.empty((out_h.value, out_w.value) + out_shape, dtype)
+    row = out.nbytes // out_h.value if out_h.value else 0
+    status = _native.lib.lq2x_scale_picture(picture, _native.Picture(out.ctypes.data, out_w.value, out_h.value, row,
+                                                                     out_layout), options)
+    del owner
+    if status != _native.OK:
+        raise Error(status)
+    return out
+
+
+def scale(array: NDArray[Any], *, rotate: Rotate = "none", scale: int = 2, edge: Edge = "clamp",
           tile: Optional[Tuple[int, int]] = None, tile_margin: int = 0, tile_spacing: int = 0,
-          threads: int = 0, rgb565: bool = False, max_pixels: Optional[int] = None) -> np.ndarray:
+          threads: int = 0, rgb565: bool = False, max_pixels: Optional[int] = None) -> NDArray[Any]:
     """Scale an image array with the LQ2x rule and return a new array.
 
     Arrays:
@@ -190,33 +215,56 @@ def scale(array: np.ndarray, *, rotate: Rotate = "none", scale: int = 2, edge: E
                     max_pixels, ...).
     """
     options = _options(rotate, scale, edge, tile, tile_margin, tile_spacing, threads, rgb565, max_pixels)
+    return _scale_array(array, options)
+
+
+def _scale_array(array: Any, options: _native.Options) -> NDArray[Any]:
     array, layout, pixel_bytes = _described(array)
     height, width = _side("height", array.shape[0]), _side("width", array.shape[1])
-    out_w, out_h = ctypes.c_int32(), ctypes.c_int32()
-    # Asked first, so that a picture the library refuses costs no copy and no result.
-    status = _native.lib.lq2x_picture_size(width, height, options, out_w, out_h)
-    if status != _native.OK:
-        raise Error(status)
-    array = _source(array, pixel_bytes)
-    out = np.empty((out_h.value, out_w.value) + array.shape[2:], array.dtype)
-    status = _native.lib.lq2x_scale_picture(_picture(array, layout, width, height, pixel_bytes),
-                                            _picture(out, layout, out_w.value, out_h.value, pixel_bytes), options)
-    if status != _native.OK:
-        raise Error(status)
-    return out
+    native = array.dtype.newbyteorder("=")  # the library reads native words
+
+    def source() -> Tuple[Any, _native.Picture]:
+        pixels = array if array.dtype.isnative and _readable(array, pixel_bytes) else \
+            np.ascontiguousarray(array, dtype=native)
+        pitch = pixels.strides[0] if height > 1 else width * pixel_bytes  # one row: whatever stride numpy gives it
+        return pixels, _native.Picture(pixels.ctypes.data, width, height, pitch, layout)
+
+    return _scaled(width, height, source, layout, array.shape[2:], native, options)
+
+# Pillow modes by the layout a file's frames carried, and the layout of each
+# mode an image is scaled in.
+_MODES = {_native.LAYOUT_GREY: "L", _native.LAYOUT_GREY_ALPHA: "LA", _native.LAYOUT_RGB: "RGB",
+          _native.LAYOUT_RGBA: "RGBA"}
+_MODE_CHANNELS: Dict[str, Tuple[int, ...]] = {"L": (), "LA": (2,), "RGB": (3,), "RGBA": (4,)}
 
 
-def scale_image(image: "Image.Image", **options: Any) -> "Image.Image":
-    """Scale a Pillow image with lq2x.scale and return a new image.
+def scale_image(image: "Image.Image", *, rotate: Rotate = "none", scale: int = 2, edge: Edge = "clamp",
+                tile: Optional[Tuple[int, int]] = None, tile_margin: int = 0, tile_spacing: int = 0,
+                threads: int = 0, rgb565: bool = False, max_pixels: Optional[int] = None) -> "Image.Image":
+    """Scale a Pillow image with the options of lq2x.scale and return a new image.
 
-    Takes the same keyword options as lq2x.scale. Grey stays grey ("1" becomes
-    "L"), grey with alpha stays "LA", RGB stays RGB, RGBA stays RGBA; palette
-    images ("P", "PA") come back as RGBA when they have transparency and as RGB
-    when not.
+    A still keeps its kind: grey stays grey ("1" becomes "L"), grey with
+    alpha stays "LA", RGB stays RGB, RGBA stays RGBA; palette images ("P",
+    "PA") come back as RGBA when they have transparency and as RGB when not.
     Other modes (16-bit, float, CMYK, ...) raise ValueError: convert them first.
+
+    An animation (an image whose `is_animated` is true, as Pillow opens
+    animated GIF, PNG and WebP files) is read again from its file
+    (`image.filename`, or `image.fp`) by the lq2x library, exactly as the
+    lq2x tool reads it, and every frame is scaled. The result is a
+    multi-frame image that Pillow saves whole with its frame durations and
+    loop count, in any animated format:
+
+        lq2x.scale_image(animation, scale=4).save("big.webp", save_all=True)
+
+    Its frames are also `result.frames` (Pillow images), `result.durations`
+    (milliseconds) and `result.loop` (times played, 0: without end).
     """
+    options = _options(rotate, scale, edge, tile, tile_margin, tile_spacing, threads, rgb565, max_pixels)
     from PIL import Image
 
+    if getattr(image, "is_animated", False):
+        return _scale_animation(image, options)
     mode = image.mode
     target = {"1": "L", "L": "L", "LA": "LA", "RGB": "RGB", "RGBA": "RGBA", "PA": "RGBA",
               "P": "RGBA" if "transparency" in image.info else "RGB"}.get(mode)
@@ -225,4 +273,189 @@ def scale_image(image: "Image.Image", **options: Any) -> "Image.Image":
                          "convert it first, e.g. image.convert('RGBA')")
     if mode != target:
         image = image.convert(target)
-    return Image.fromarray(scale(np.asarray(image), **options), target)
+    return Image.fromarray(_scale_array(np.asarray(image), options), target)
+
+
+def _file_bytes(image: "Image.Image") -> bytes:
+    """The bytes of the file an image was opened from."""
+    name = getattr(image, "filename", "")
+    if name:
+        return Path(name).read_bytes()
+    fp = getattr(image, "fp", None)
+    if fp is None:
+        raise ValueError("lq2x.scale_image reads an animation from its file, and this image has none "
+                         "(neither image.filename nor image.fp): scale its frames one by one")
+    at = fp.tell()
+    try:
+        fp.seek(0)
+        return bytes(fp.read())
+    finally:
+        fp.seek(at)
+
+
+def _scale_animation(image: "Image.Image", options: _native.Options) -> "Image.Image":
+    from PIL import Image
+
+    data = np.frombuffer(_file_bytes(image), np.uint8)
+    files = _native.files()
+    file_options = _native.default_file_options()
+    frames = _native.Frames()
+    try:
+        status = files.lq2x_read_file(data.ctypes.data, data.size, options, file_options, frames)
+        if status != _native.OK:
+            raise Error(status, frames.message.decode(errors="replace"))
+        mode = _MODES[frames.layout]
+        width, height, frame_bytes = frames.width, frames.height, 4 * frames.width * frames.height
+        base = ctypes.cast(frames.pixels, ctypes.c_void_p).value or 0
+        scaled = []
+        for i in range(frames.count):
+            picture = _native.Picture(base + i * frame_bytes, width, height, 4 * width, _native.LAYOUT_RGBA)
+            pixels = _scaled(width, height, lambda: (None, picture), frames.layout, _MODE_CHANNELS[mode],
+                             np.uint8, options)
+            scaled.append(Image.fromarray(pixels, mode))
+        durations = [1000 * frames.delays[2 * i] / frames.delays[2 * i + 1] for i in range(frames.count)]
+        loop = frames.loops
+    finally:
+        files.lq2x_frames_free(frames)
+    return _animation(scaled, durations, loop)
+
+
+def _animation(frames: List["Image.Image"], durations: List[float], loop: int) -> "Image.Image":
+    """Frames as one Pillow image that seeks among them and saves them all."""
+    from PIL import Image
+
+    class Animation(Image.Image):  # type: ignore[misc]  # Pillow has no type information
+        """Scaled frames, as a multi-frame Pillow image."""
+
+        def __init__(self) -> None:
+            super().__init__()
+            self.frames, self.durations, self.loop = frames, durations, loop
+            self.n_frames, self.is_animated = len(frames), True
+            self.info["loop"] = loop
+            self._at = 0
+            self.seek(0)
+
+        def seek(self, frame: int) -> None:
+            if not 0 <= frame < self.n_frames:
+                raise EOFError("no more frames")
+            self._at, shown = frame, self.frames[frame]
+            self.im, self._size = shown.im, shown.size
+            if isinstance(getattr(Image.Image, "mode", None), property):
+                self._mode = shown.mode
+            else:
+                self.mode = shown.mode
+            self.info["duration"] = self.durations[frame]
+
+        def tell(self) -> int:
+            return self._at
+
+        def save(self, fp: Any, format: Optional[str] = None, **params: Any) -> None:
+            # Every frame's own duration and the loop count, unless the caller says otherwise.
+            if params.get("save_all"):
+                params.setdefault("duration", list(self.durations))
+                params.setdefault("loop", self.loop)
+            at = self._at
+            try:
+                super().save(fp, format, **params)
+            finally:
+                self.seek(at)
+
+    return Animation()
+
+
+def formats() -> List[str]:
+    """The names of the file formats the files library writes, as `format=` takes them."""
+    return [name for name in _format_names() if name]
+
+
+def _file_options(format: Optional[str], frame: Optional[int], png_level: Optional[int],
+                  size: Optional[Tuple[int, int]]) -> _native.FileOptions:
+    o = _native.default_file_options()
+    ranges = _ranges(_native.FileOptions)
+    if format is not None:
+        if not isinstance(format, str):
+            raise TypeError(f"format must be a string, not {type(format).__name__}")
+        codes = {name: code for code, name in enumerate(_format_names())}
+        if format not in codes:
+            raise ValueError(f"format must be one of {', '.join(map(repr, codes))}, not {format!r}")
+        o.format = codes[format]
+    if frame is not None:
+        o.frame = _integer("frame", frame, "frame", ranges)
+    if png_level is not None:
+        o.png_level = _integer("png_level", png_level, "png_level", ranges)
+    if size is not None:
+        if not isinstance(size, (tuple, list)) or len(size) != 2:
+            raise TypeError(f"size must be a (width, height) pair, not {size!r}")
+        o.raw_width = _integer("raw width", size[0], "raw_width", ranges)
+        o.raw_height = _integer("raw height", size[1], "raw_height", ranges)
+    return o
+
+
+def _format_names() -> List[Optional[str]]:
+    """Each format code's name, None where the library names none."""
+    files = _native.files()
+    names: List[Optional[str]] = []
+    for code in range(64):
+        name = files.lq2x_format_name(code)
+        names.append(name.decode() if name else None)
+    return names
+
+
+def scale_bytes(data: Union[bytes, bytearray, memoryview], *, format: Optional[Format] = None,
+                frame: Optional[int] = None, png_level: Optional[int] = None, size: Optional[Tuple[int, int]] = None,
+                rotate: Rotate = "none", scale: int = 2, edge: Edge = "clamp", tile: Optional[Tuple[int, int]] = None,
+                tile_margin: int = 0, tile_spacing: int = 0, threads: int = 0, rgb565: bool = False,
+                max_pixels: Optional[int] = None) -> bytes:
+    """Scale a whole image file held in memory and return the file the lq2x
+    tool would write: the same bytes for the same bytes and options.
+
+    Reads PNG (animated too), GIF, WebP, binary PGM, PPM and PAM, and raw
+    24-bit RGB given its `size=(width, height)`. Besides lq2x.scale's
+    options (keywords only):
+        format     the output's format, a name of lq2x.formats() ("png",
+                   "gif", "webp", ...); None or "same": the input's own.
+        frame      one frame of an animation alone, as a still; None: all.
+        png_level  deflate level of PNG output, 0 to 12; None: the library's default.
+
+    A value the output format cannot hold exactly is written as the nearest
+    it can with a warning (warnings.warn) in the library's words.
+    Raises lq2x.Error with the library's status and its one-line reason
+    (the tool's message) for a file it cannot read or write.
+    """
+    options = _options(rotate, scale, edge, tile, tile_margin, tile_spacing, threads, rgb565, max_pixels)
+    return _scale_bytes(data, options, _file_options(format, frame, png_level, size))
+
+
+def _scale_bytes(data: Union[bytes, bytearray, memoryview], options: _native.Options,
+                 file_options: _native.FileOptions) -> bytes:
+    source = np.frombuffer(data, np.uint8)
+    files = _native.files()
+    out = _native.File()
+    try:
+        status = files.lq2x_scale_file(source.ctypes.data, source.size, options, file_options, out)
+        message = out.message.decode(errors="replace")
+        if status != _native.OK:
+            raise Error(status, message)
+        result = ctypes.string_at(out.bytes, out.size)
+    finally:
+        files.lq2x_file_free(out)
+    if message:
+        warnings.warn(message, stacklevel=3)
+    return result
+
+
+def scale_file(src: PathLike, dst: PathLike, *, format: Optional[Format] = None, frame: Optional[int] = None,
+               png_level: Optional[int] = None, size: Optional[Tuple[int, int]] = None, rotate: Rotate = "none",
+               scale: int = 2, edge: Edge = "clamp", tile: Optional[Tuple[int, int]] = None, tile_margin: int = 0,
+               tile_spacing: int = 0, threads: int = 0, rgb565: bool = False,
+               max_pixels: Optional[int] = None) -> None:
+    """Scale the image file `src` into the file `dst`, as `lq2x src dst` with
+    the same options does: the same bytes. The output's format is `format`
+    when given, else the one dst's extension names (as the tool decides it),
+    else the input's own; the other options are scale_bytes's. dst is opened
+    only once the whole result is made."""
+    options = _options(rotate, scale, edge, tile, tile_margin, tile_spacing, threads, rgb565, max_pixels)
+    file_options = _file_options(format, frame, png_level, size)
+    if format is None:
+        file_options.format = _native.files().lq2x_format_of_name(os.fsencode(dst))
+    Path(dst).write_bytes(_scale_bytes(Path(src).read_bytes(), options, file_options))

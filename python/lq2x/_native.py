@@ -11,7 +11,7 @@ from __future__ import annotations
 import ctypes
 import os
 from pathlib import Path
-from typing import Optional
+from typing import Any, Dict, Optional, Tuple
 
 HERE = Path(__file__).resolve().parent
 
@@ -90,7 +90,7 @@ class Frames(ctypes.Structure):
 
 # The C field types, for the checks made before a value reaches a struct
 # (ctypes would wrap a value that does not fit).
-FIELD_RANGES = {
+FIELD_RANGES: Dict[Any, Tuple[int, int]] = {
     ctypes.c_int32: (-(2**31), 2**31 - 1),
     ctypes.c_uint32: (0, 2**32 - 1),
     ctypes.c_int64: (-(2**63), 2**63 - 1),
@@ -175,18 +175,18 @@ def files() -> ctypes.CDLL:
 
 def describe(status: int) -> str:
     """The library's one line of English for a status."""
-    return lib.lq2x_describe(status).decode()
+    return str(lib.lq2x_describe(status).decode())
 
 
 def default_options() -> Options:
     """The library's defaults, sized as this package knows the struct."""
-    o = lib.lq2x_default_options()
+    o: Options = lib.lq2x_default_options()
     o.size = ctypes.sizeof(Options)
     return o
 
 
 def default_file_options() -> FileOptions:
     """The files library's defaults, sized as this package knows the struct."""
-    o = files().lq2x_default_file_options()
+    o: FileOptions = files().lq2x_default_file_options()
     o.size = ctypes.sizeof(FileOptions)
     return o

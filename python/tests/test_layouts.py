@@ -60,9 +60,9 @@ def clean(rgba: np.ndarray) -> np.ndarray:
 
 @pytest.mark.parametrize("kind", ["rgba", "rgb565", "rgb", "grey", "grey_alpha"])
 def test_results_do_not_depend_on_layout(rng, kind):
-    pixels = {"rgba": lambda: art(rng, 53, 67, 4), "rgb565": lambda: to565(art(rng, 53, 67, 3)),
-              "rgb": lambda: art(rng, 53, 67, 3), "grey": lambda: art(rng, 53, 67, 1),
-              "grey_alpha": lambda: art(rng, 53, 67, 2)}[kind]()
+    pixels = {"rgba": lambda: art(rng, 101, 131, 4), "rgb565": lambda: to565(art(rng, 101, 131, 3)),
+              "rgb": lambda: art(rng, 101, 131, 3), "grey": lambda: art(rng, 101, 131, 1),
+              "grey_alpha": lambda: art(rng, 101, 131, 2)}[kind]()
     expected = {r: lq2x.scale(pixels, rotate=r) for r in ("none", "ccw", "cw")}
     for name, array, in_place in layouts(pixels):
         before = array.copy()
