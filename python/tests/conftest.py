@@ -9,12 +9,15 @@ signals cannot reach) ends the run with the stacks printed.
 
 import faulthandler
 import os
+import struct
 import subprocess
 import zlib
 from pathlib import Path
+from typing import Optional
 
 import numpy as np
 import pytest
+from PIL import Image
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("LQ2X_BUILD_DIR", ROOT / "build" / "release")).resolve()  # programs run in other folders
@@ -56,10 +59,11 @@ def pytest_report_header(config):
     return f"lq2x {lq2x.__version__} from {Path(lq2x.__file__).parent}, tool from {BUILD}"
 
 
-def run(args, cwd=None, status: int = 0) -> subprocess.CompletedProcess:
-    """Runs a program to its end (within a minute) and checks its exit status."""
+def run(args, cwd=None, status: Optional[int] = 0) -> subprocess.CompletedProcess:
+    """Runs a program to its end (within a minute) and checks its exit status (None: any)."""
     done = subprocess.run([str(a) for a in args], cwd=cwd, capture_output=True, timeout=60)
-    assert done.returncode == status, f"{args} exited {done.returncode}: {done.stderr.decode(errors='replace')}"
+    assert status is None or done.returncode == status, \
+        f"{args} exited {done.returncode}: {done.stderr.decode(errors='replace')}"
     return done
 
 
@@ -100,3 +104,64 @@ def from565(words: np.ndarray) -> np.ndarray:
 def rng(request) -> np.random.Generator:
     # A fixed seed per test, so a failure repeats.
     return np.random.default_rng(zlib.crc32(request.node.name.encode()))
+
+
+def png16(path: Path, rgba16: np.ndarray) -> None:
+    """A 16-bit RGBA PNG, written by hand."""
+    def chunk(kind: bytes, data: bytes) -> bytes:
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    h, w = rgba16.shape[:2]
+    rows = b"".join(b"\0" + rgba16[y].astype(">u2").tobytes() for y in range(h))
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 16, 6, 0, 0, 0)) +
+                     chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def palette_frames(rng, count: int, height: int, width: int):
+    """Palette frames of blocks, index 0 transparent."""
+    colours = rng.integers(0, 256, (8, 3), dtype=np.uint8)
+    frames = []
+    for _ in range(count):
+        index = np.repeat(np.repeat(rng.integers(0, 8, (height // 3 + 1, width // 2 + 1)), 3, 0), 2, 1)
+        image = Image.fromarray(index[:height, :width].astype(np.uint8), "P")
+        image.putpalette(colours.tobytes())
+        image.info["transparency"] = 0
+        frames.append(image)
+    return frames
+
+
+@pytest.fixture(scope="session")
+def inputs(tmp_path_factory):
+    """The input files, by name."""
+    folder = tmp_path_factory.mktemp("inputs")
+    rng = np.random.default_rng(21)
+    made = {}
+
+    def save(name, image, **params):
+        image.save(folder / name, **params)
+        made[name] = folder / name
+
+    noisy = art(rng, 24, 40, 4)  # colour bits under alpha 0
+    assert (noisy[noisy[..., 3] == 0][:, :3] != 0).any()
+    save("noisy.png", Image.fromarray(noisy, "RGBA"))
+    save("rgb.png", Image.fromarray(art(rng, 19, 26, 3), "RGB"))
+    save("grey.png", Image.fromarray(art(rng, 17, 21, 1), "L"))
+    save("grey_alpha.png", Image.fromarray(art(rng, 17, 21, 2), "LA"))
+    save("palette.png", palette_frames(rng, 1, 20, 30)[0], transparency=0)
+    save("rgb.ppm", Image.fromarray(art(rng, 13, 18, 3), "RGB"))
+    save("grey.pgm", Image.fromarray(art(rng, 13, 18, 1), "L"))
+    wide = art(rng, 15, 22, 4).astype(np.uint16) * 257
+    wide[..., :3] += rng.integers(0, 2, wide.shape[:2] + (3,), dtype=np.uint16)  # low bytes that differ
+    png16(folder / "deep.png", wide)
+    made["deep.png"] = folder / "deep.png"
+    (folder / "frame.raw").write_bytes(art(rng, 10, 12, 3).tobytes())
+    made["frame.raw"] = folder / "frame.raw"
+    gif = palette_frames(rng, 4, 18, 22)
+    save("walk.gif", gif[0], save_all=True, append_images=gif[1:], duration=[100, 200, 50, 300], loop=3,
+         disposal=2)
+    apng = [Image.fromarray(art(rng, 14, 19, 4), "RGBA") for _ in range(3)]
+    save("walk.png", apng[0], save_all=True, append_images=apng[1:], duration=[100, 250, 40], loop=2)
+    webp = [Image.fromarray(art(rng, 12, 16, 4), "RGBA") for _ in range(3)]
+    save("walk.webp", webp[0], save_all=True, append_images=webp[1:], duration=[80, 120, 200], loop=0,
+         lossless=True)
+    return made
