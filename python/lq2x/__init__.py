@@ -16,6 +16,7 @@ import ctypes
 import operator
 import os
 import warnings
+from fractions import Fraction
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, Callable, Dict, List, Literal, Optional, Tuple, Type, Union
 
@@ -313,14 +314,20 @@ def _scale_animation(image: "Image.Image", options: _native.Options) -> "Image.I
             pixels = _scaled(width, height, lambda: (None, picture), frames.layout, _MODE_CHANNELS[mode],
                              np.uint8, options)
             scaled.append(Image.fromarray(pixels, mode))
-        durations = [1000 * frames.delays[2 * i] / frames.delays[2 * i + 1] for i in range(frames.count)]
+        durations = [_milliseconds(frames.delays[2 * i], frames.delays[2 * i + 1]) for i in range(frames.count)]
         loop = frames.loops
     finally:
         files.lq2x_frames_free(frames)
     return _animation(scaled, durations, loop)
 
 
-def _animation(frames: List["Image.Image"], durations: List[float], loop: int) -> "Image.Image":
+def _milliseconds(numerator: int, denominator: int) -> Union[int, float]:
+    """A delay of numerator / denominator seconds in milliseconds, whole where it is."""
+    ms = Fraction(1000 * numerator, denominator)
+    return int(ms) if ms.denominator == 1 else float(ms)
+
+
+def _animation(frames: List["Image.Image"], durations: List[Union[int, float]], loop: int) -> "Image.Image":
     """Frames as one Pillow image that seeks among them and saves them all."""
     from PIL import Image
 
@@ -350,10 +357,17 @@ def _animation(frames: List["Image.Image"], durations: List[float], loop: int) -
             return self._at
 
         def save(self, fp: Any, format: Optional[str] = None, **params: Any) -> None:
-            # Every frame's own duration and the loop count, unless the caller says otherwise.
+            # Every frame's own duration and the loop count, unless the caller
+            # says otherwise. Pillow's GIF writer counts repeats after the first
+            # play (loop=N plays N + 1 times; none: once), its others plays.
             if params.get("save_all"):
-                params.setdefault("duration", list(self.durations))
-                params.setdefault("loop", self.loop)
+                params.setdefault("duration", [round(d) for d in self.durations])  # Pillow takes whole ms
+                name = fp if isinstance(fp, (str, os.PathLike)) else getattr(fp, "name", "")
+                kind = (format or Image.registered_extensions().get(Path(str(name)).suffix.lower(), "")).upper()
+                if kind != "GIF":
+                    params.setdefault("loop", self.loop)
+                elif self.loop != 1:
+                    params.setdefault("loop", max(self.loop - 1, 0))
             at = self._at
             try:
                 super().save(fp, format, **params)

@@ -117,15 +117,16 @@ def png16(path: Path, rgba16: np.ndarray) -> None:
                      chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def palette_frames(rng, count: int, height: int, width: int):
-    """Palette frames of blocks, index 0 transparent."""
+def palette_frames(rng, count: int, height: int, width: int, transparent: bool = True):
+    """Palette frames of blocks, index 0 transparent unless said otherwise."""
     colours = rng.integers(0, 256, (8, 3), dtype=np.uint8)
     frames = []
     for _ in range(count):
         index = np.repeat(np.repeat(rng.integers(0, 8, (height // 3 + 1, width // 2 + 1)), 3, 0), 2, 1)
         image = Image.fromarray(index[:height, :width].astype(np.uint8), "P")
         image.putpalette(colours.tobytes())
-        image.info["transparency"] = 0
+        if transparent:
+            image.info["transparency"] = 0
         frames.append(image)
     return frames
 
@@ -156,9 +157,10 @@ def inputs(tmp_path_factory):
     made["deep.png"] = folder / "deep.png"
     (folder / "frame.raw").write_bytes(art(rng, 10, 12, 3).tobytes())
     made["frame.raw"] = folder / "frame.raw"
-    gif = palette_frames(rng, 4, 18, 22)
-    save("walk.gif", gif[0], save_all=True, append_images=gif[1:], duration=[100, 200, 50, 300], loop=3,
-         disposal=2)
+    # Opaque: the rule's blends at the edges of transparency are partly
+    # transparent, which a GIF cannot hold.
+    gif = palette_frames(rng, 4, 18, 22, transparent=False)
+    save("walk.gif", gif[0], save_all=True, append_images=gif[1:], duration=[100, 200, 50, 300], loop=3)
     apng = [Image.fromarray(art(rng, 14, 19, 4), "RGBA") for _ in range(3)]
     save("walk.png", apng[0], save_all=True, append_images=apng[1:], duration=[100, 250, 40], loop=2)
     webp = [Image.fromarray(art(rng, 12, 16, 4), "RGBA") for _ in range(3)]
