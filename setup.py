@@ -1,7 +1,10 @@
 """Builds the lq2x Python package: the project's own CMake build of the shared
 libraries, installed into a staging folder and copied into the package under
 their SONAMEs, with $ORIGIN as their run path so that they find each other
-there. Configured by pyproject.toml; see the README's Python section.
+there. The project is built as another project embeds it (add_subdirectory),
+which makes the libraries alone: no tests, programs or shaders, whose sources
+the sdist does not carry. Configured by pyproject.toml; see the README's
+Python section.
 
 Environment: CMAKE_BUILD_PARALLEL_LEVEL (jobs, default all cores), CMAKE_GENERATOR.
 """
@@ -24,12 +27,15 @@ class build_with_cmake(build_py):
 
     def run(self) -> None:
         super().run()
-        build = Path(self.get_finalized_command("build").build_temp).resolve() / "cmake"
-        stage = build / "stage"
+        temp = Path(self.get_finalized_command("build").build_temp).resolve()
+        build, stage, embedder = temp / "cmake", temp / "stage", temp / "embedder"
         shutil.rmtree(stage, ignore_errors=True)
-        configure = ["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                     "-DBUILD_SHARED_LIBS=ON", "-DLQ2X_BUILD_TOOL=OFF", "-DLQ2X_BUILD_TESTS=OFF",
-                     "-DLQ2X_BUILD_BENCH=OFF", "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_RPATH=$ORIGIN"]
+        embedder.mkdir(parents=True, exist_ok=True)
+        (embedder / "CMakeLists.txt").write_text(
+            "cmake_minimum_required(VERSION 3.25)\nproject(lq2x_python LANGUAGES C CXX)\n"
+            f"add_subdirectory({ROOT.as_posix()} lq2x)\n")
+        configure = ["cmake", "-S", str(embedder), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+                     "-DBUILD_SHARED_LIBS=ON", "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_RPATH=$ORIGIN"]
         if not (build / "CMakeCache.txt").exists() and "CMAKE_GENERATOR" not in os.environ and shutil.which("ninja"):
             configure += ["-G", "Ninja"]
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
