@@ -33,7 +33,7 @@ class build_with_cmake(build_py):
         embedder.mkdir(parents=True, exist_ok=True)
         (embedder / "CMakeLists.txt").write_text(
             "cmake_minimum_required(VERSION 3.25)\nproject(lq2x_python LANGUAGES C CXX)\n"
-            f"add_subdirectory({ROOT.as_posix()} lq2x)\n")
+            f'add_subdirectory("{ROOT.as_posix()}" lq2x)\n')
         configure = ["cmake", "-S", str(embedder), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
                      "-DBUILD_SHARED_LIBS=ON", "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_RPATH=$ORIGIN"]
         if not (build / "CMakeCache.txt").exists() and "CMAKE_GENERATOR" not in os.environ and shutil.which("ninja"):
