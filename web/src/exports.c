@@ -1,17 +1,20 @@
-/* What the page calls in the WebAssembly module: the C interface's 32-bit
- * scaler with its options passed as plain numbers, so that the script never
- * restates the layout of lq2x_options. The script owns every buffer (it takes
- * them with the exported malloc and gives them back with free). */
+/* What the page's worker calls in the WebAssembly module: the files
+ * library's C interface with the options passed as plain numbers and its
+ * results read through small accessors, so that the script never restates
+ * the layout of a C struct. Results live in the module's memory until the
+ * script frees them; the script copies out what it keeps. */
 #include <emscripten.h>
+#include <stdlib.h>
 
 #include <lq2x/lq2x.h>
+#include <lq2x/lq2x_files.h>
 
-EMSCRIPTEN_KEEPALIVE lq2x_status lq2x_web_scale(const uint32_t* src, int32_t width, int32_t height, uint32_t* dst,
-                                                int32_t dst_width, int32_t dst_height, int32_t orientation,
-                                                int32_t edge_x, int32_t edge_y, int32_t tile_width,
-                                                int32_t tile_height, int32_t tile_margin, int32_t tile_spacing)
+/* The page's choices, named as the tool's options name them. */
+static lq2x_options options(int32_t scale, int32_t orientation, int32_t edge_x, int32_t edge_y, int32_t tile_width,
+                            int32_t tile_height, int32_t tile_margin, int32_t tile_spacing)
 {
     lq2x_options o = lq2x_default_options();
+    o.scale = scale;
     o.orientation = orientation;
     o.edge_x = edge_x;
     o.edge_y = edge_y;
@@ -19,8 +22,106 @@ EMSCRIPTEN_KEEPALIVE lq2x_status lq2x_web_scale(const uint32_t* src, int32_t wid
     o.tile_height = tile_height;
     o.tile_margin = tile_margin;
     o.tile_spacing = tile_spacing;
-    return lq2x_scale8888(src, width, height, (ptrdiff_t)width * 4, dst, dst_width, dst_height,
-                          (ptrdiff_t)dst_width * 4, &o);
+    return o;
+}
+
+/* The file the tool writes for these bytes and options, in `format` (an
+ * lq2x_format); never NULL. Its status is lq2x_web_file_status. */
+typedef struct web_file {
+    lq2x_status status;
+    lq2x_file file;
+} web_file;
+
+EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t size, int32_t scale,
+                                                   int32_t orientation, int32_t edge_x, int32_t edge_y,
+                                                   int32_t tile_width, int32_t tile_height, int32_t tile_margin,
+                                                   int32_t tile_spacing, int32_t format)
+{
+    web_file* r = calloc(1, sizeof *r);
+    if (r == NULL)
+        return NULL;
+    const lq2x_options o =
+        options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
+    lq2x_file_options f = lq2x_default_file_options();
+    f.format = format;
+    r->status = lq2x_scale_file(data, size, &o, &f, &r->file);
+    return r;
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_file_status(const web_file* r) { return r->status; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_file_bytes(const web_file* r) { return r->file.bytes; }
+EMSCRIPTEN_KEEPALIVE size_t lq2x_web_file_size(const web_file* r) { return r->file.size; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_message(const web_file* r) { return r->file.message; }
+EMSCRIPTEN_KEEPALIVE void lq2x_web_file_free(web_file* r)
+{
+    if (r != NULL)
+        lq2x_file_free(&r->file);
+    free(r);
+}
+
+/* The frames a file holds, composited, as lq2x_read_file gives them. With
+ * `scaled` the bytes are a result of lq2x_web_scale_file, already held to
+ * the pixel limit when they were made, and are read without one; otherwise
+ * they are an input, read under the limit the scale sets, as the tool reads
+ * it. */
+typedef struct web_frames {
+    lq2x_status status;
+    lq2x_frames frames;
+} web_frames;
+
+EMSCRIPTEN_KEEPALIVE web_frames* lq2x_web_read_file(const uint8_t* data, size_t size, int32_t scale, int32_t scaled)
+{
+    web_frames* r = calloc(1, sizeof *r);
+    if (r == NULL)
+        return NULL;
+    lq2x_options o = options(scale, LQ2X_UPRIGHT, LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP, 0, 0, 0, 0);
+    if (scaled)
+        o.max_pixels = 0;
+    const lq2x_file_options f = lq2x_default_file_options();
+    r->status = lq2x_read_file(data, size, &o, &f, &r->frames);
+    return r;
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_status(const web_frames* r) { return r->status; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_width(const web_frames* r) { return r->frames.width; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_height(const web_frames* r) { return r->frames.height; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_count(const web_frames* r) { return r->frames.count; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_animated(const web_frames* r) { return r->frames.animated; }
+EMSCRIPTEN_KEEPALIVE uint32_t lq2x_web_frames_loops(const web_frames* r) { return r->frames.loops; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_frames_pixels(const web_frames* r) { return r->frames.pixels; }
+EMSCRIPTEN_KEEPALIVE const uint32_t* lq2x_web_frames_delays(const web_frames* r) { return r->frames.delays; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_frames_message(const web_frames* r) { return r->frames.message; }
+EMSCRIPTEN_KEEPALIVE void lq2x_web_frames_free(web_frames* r)
+{
+    if (r != NULL)
+        lq2x_frames_free(&r->frames);
+    free(r);
+}
+
+/* The extension of the file lq2x_web_scale_file writes for these bytes in
+ * `format`: the format's name, or the input's own for LQ2X_FORMAT_SAME;
+ * NULL when the bytes name no format. */
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_extension(const uint8_t* data, size_t size, int32_t format)
+{
+    return lq2x_format_name(format != LQ2X_FORMAT_SAME ? format : lq2x_format_of_bytes(data, size));
+}
+
+/* A whole picture of RGBA pixels scaled into dst (which holds the result):
+ * what the page times as its scaling step, on frames read by
+ * lq2x_web_read_file. */
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_scale_rgba(const uint8_t* src, int32_t width, int32_t height, uint8_t* dst,
+                                                 int32_t scale, int32_t orientation)
+{
+    const lq2x_options o = options(scale, orientation, LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP, 0, 0, 0, 0);
+    int32_t w = 0, h = 0;
+    const lq2x_status s = lq2x_picture_size(width, height, &o, &w, &h);
+    if (s != LQ2X_OK)
+        return s;
+    const lq2x_picture in = {(void*)src, width, height, (ptrdiff_t)width * 4, LQ2X_LAYOUT_RGBA};
+    const lq2x_picture out = {dst, w, h, (ptrdiff_t)w * 4, LQ2X_LAYOUT_RGBA};
+    return lq2x_scale_picture(&in, &out, &o);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe((lq2x_status)status); }
+/* What to say when the module's memory has no room for a call at all. */
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_no_memory(void) { return lq2x_describe(LQ2X_ERROR_NO_MEMORY); }
