@@ -19,4 +19,4 @@ cc -O2 -Iinclude -Ibuild/release/include web/test/scale_time.c build/release/lib
     -o build/release/web_scale_time
 nice cmake --workflow --preset wasm
 cd web
-node --test --test-reporter=tap test/
+node --test --test-reporter=tap test/module.test.js test/page.test.js

@@ -5,6 +5,7 @@
  * script frees them; the script copies out what it keeps. */
 #include <emscripten.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x_files.h>
@@ -120,6 +121,50 @@ EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_scale_rgba(const uint8_t* src, int32_t wid
     const lq2x_picture in = {(void*)src, width, height, (ptrdiff_t)width * 4, LQ2X_LAYOUT_RGBA};
     const lq2x_picture out = {dst, w, h, (ptrdiff_t)w * 4, LQ2X_LAYOUT_RGBA};
     return lq2x_scale_picture(&in, &out, &o);
+}
+
+/* What the worker does once it has started, while the page waits for a
+ * file: a picture made here goes through the library's PNG reading, scaling
+ * and writing a few times, so that the engine has compiled the code they run
+ * at its best before the first real file; then the module's memory is
+ * grown to, and written over, what a sheet of a million pixels takes at 2x,
+ * since the first write to each new page of WebAssembly memory costs a page
+ * fault that a later file then does not pay. */
+EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up(void)
+{
+    enum { side = 400, runs = 3, memory = 48 << 20 };
+    static const uint32_t delay[2] = {0, 1};
+    uint8_t* pixels = malloc(side * side * 4);
+    if (pixels == NULL)
+        return;
+    /* Tiles of a few colours, some half or wholly clear, as sprite sheets have. */
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const int tile = (x / 16) * 7 + (y / 16) * 3 + ((x ^ y) & 4);
+            uint8_t* p = pixels + 4 * (y * side + x);
+            p[0] = (uint8_t)(tile * 37);
+            p[1] = (uint8_t)(tile * 91 + (x & 8) * 8);
+            p[2] = (uint8_t)(tile * 53);
+            p[3] = (uint8_t)(tile % 5 == 0 ? 0 : tile % 5 == 1 ? 128 : 255);
+        }
+    lq2x_frames frames = {side, side, 1, LQ2X_LAYOUT_RGBA, 0, 0, pixels, (uint32_t*)delay, ""};
+    lq2x_file_options f = lq2x_default_file_options();
+    f.format = LQ2X_FORMAT_PNG;
+    lq2x_file png;
+    if (lq2x_write_file(&frames, &f, &png) == LQ2X_OK) {
+        const lq2x_options o = lq2x_default_options();
+        for (int i = 0; i < runs; ++i) {
+            lq2x_file out;
+            lq2x_scale_file(png.bytes, png.size, &o, &f, &out);
+            lq2x_file_free(&out);
+        }
+    }
+    lq2x_file_free(&png);
+    free(pixels);
+    void* room = malloc(memory);
+    if (room != NULL)
+        memset(room, 1, memory);
+    free(room);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe((lq2x_status)status); }

@@ -53,6 +53,10 @@ worker.onmessage = ({ data }) => {
         $('version').textContent = `lq2x ${data.version}, running in WebAssembly on this computer.`;
         return;
     }
+    if (data.warm) {
+        document.body.dataset.scaler = 'warm';
+        return;
+    }
     const job = pending.get(data.id);
     if (!job) return;
     if (data.kind === 'file') {

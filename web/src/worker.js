@@ -5,8 +5,16 @@
 import create_lq2x from 'lq2x-module';
 
 const lq2x = create_lq2x().ready;
-// The first word from a worker that has started: the library's version.
-lq2x.then((m) => postMessage({ version: m.UTF8ToString(m._lq2x_version_string()) }));
+// The first word from a worker that has started: the library's version;
+// the second once it has warmed up (lq2x_web_warm_up), unless a file came
+// first, which then waits for it.
+lq2x.then((m) => {
+    postMessage({ version: m.UTF8ToString(m._lq2x_version_string()) });
+    setTimeout(() => {
+        m._lq2x_web_warm_up();
+        postMessage({ warm: true });
+    });
+});
 
 const no_memory = (m) => m.UTF8ToString(m._lq2x_web_no_memory());
 
