@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "content.h"
-#include "scaler/lq2x_isa.h"
+#include <lq2x/lq2x.hpp>
 
 using lq2x::pixel8888;
 
@@ -117,22 +117,18 @@ std::vector<pixel8888> widened(const std::vector<pixel565>& f)
     return out;
 }
 
-void scale_using(lq2x_isa isa, const std::vector<pixel565>& src, std::vector<pixel565>& dst, int w, int h,
+// A kernel chosen through the options, as any caller chooses one.
+template <typename P>
+void scale_using(lq2x::kernel k, const std::vector<P>& src, std::vector<P>& dst, int w, int h,
                  lq2x::orientation turn, int threads)
 {
-    const int out_w = turn == lq2x::orientation::upright ? 2 * w : 2 * h;
-    lq2x_scale565_using(isa, src.data(), 2 * w, dst.data(), 2 * out_w, w, h, turn, threads);
-}
-
-void scale_using(lq2x_isa isa, const std::vector<pixel8888>& src, std::vector<pixel8888>& dst, int w, int h,
-                 lq2x::orientation turn, int threads)
-{
-    const int out_w = turn == lq2x::orientation::upright ? 2 * w : 2 * h;
-    lq2x_scale8888_using(isa, src.data(), 4 * w, dst.data(), 4 * out_w, w, h, turn, threads);
+    const lq2x::size out = lq2x::scaled_size(w, h, turn);
+    lq2x::scale(lq2x::packed(src.data(), w, h), lq2x::packed(dst.data(), int(out.width), int(out.height)),
+                {.turn = turn, .threads = threads, .use = k});
 }
 
 template <typename P>
-void bm_scale(benchmark::State& state, lq2x_isa isa, content kind, int w, int h, lq2x::orientation turn, int threads)
+void bm_scale(benchmark::State& state, lq2x::kernel k, content kind, int w, int h, lq2x::orientation turn, int threads)
 {
     const std::vector<pixel565> frame = make_frame(kind, w, h);
     std::vector<P> src;
@@ -141,23 +137,24 @@ void bm_scale(benchmark::State& state, lq2x_isa isa, content kind, int w, int h,
     else
         src = widened(frame);
     std::vector<P> dst(std::size_t(4) * w * h), want(dst.size());
-    scale_using(lq2x_isa::scalar, src, want, w, h, turn, 1);
-    scale_using(isa, src, dst, w, h, turn, threads);
+    scale_using(lq2x::kernel::portable, src, want, w, h, turn, 1);
+    scale_using(k, src, dst, w, h, turn, threads);
     if (dst != want) {
         state.SkipWithError("output differs from the portable walk");
         return;
     }
-    const auto run = [&] { scale_using(isa, src, dst, w, h, turn, threads); };
+    const auto run = [&] { scale_using(k, src, dst, w, h, turn, threads); };
     const std::size_t bytes = dst.size() * sizeof(P);
     if (threads == 1)
         timed(state, w, h, bytes, run);
     else
-        timed<true>(state, w, h, bytes, run, [&] { scale_using(isa, src, dst, w, h, turn, 1); });
+        timed<true>(state, w, h, bytes, run, [&] { scale_using(k, src, dst, w, h, turn, 1); });
 }
 
 const int registered = [] {
     constexpr auto CCW = lq2x::orientation::ccw, UPRIGHT = lq2x::orientation::upright;
-    const lq2x_isa best = lq2x_best_isa();
+    lq2x::kernel best{};
+    lq2x::kernel_in_use({}, best);
     // Names built by appending: GCC 12 warns falsely on chains of string +.
     const auto add = [](std::string name, const std::string& size, auto&&... args) {
         benchmark::RegisterBenchmark(name.append(size).c_str(), args...)->UseManualTime();
@@ -174,13 +171,16 @@ const int registered = [] {
         if (w >= 1920) // bands of rows on both cores
             add("lq2x_art_2threads", size, bm_scale<pixel565>, best, content::pixel_art, w, h, CCW, 2);
         // What processors with fewer instruction sets get, and the portable path.
-        for (const lq2x_isa isa : {lq2x_isa::avx2, lq2x_isa::sse41, lq2x_isa::neon, lq2x_isa::scalar})
-            if (isa != best && lq2x_isa_available(isa)) {
-                const std::string name = lq2x_isa_name(isa);
-                add(name + "_art", size, bm_scale<pixel565>, isa, content::pixel_art, w, h, CCW, 1);
-                add(name + "_noise", size, bm_scale<pixel565>, isa, content::noise, w, h, CCW, 1);
-                add(name + "32_upright_art", size, bm_scale<pixel8888>, isa, content::pixel_art, w, h, UPRIGHT, 1);
+        for (const lq2x::kernel k : {lq2x::kernel::avx2, lq2x::kernel::sse41, lq2x::kernel::neon,
+                                     lq2x::kernel::simd128, lq2x::kernel::portable}) {
+            lq2x::kernel runs{};
+            if (k != best && lq2x::kernel_in_use({.use = k}, runs) == lq2x::error::none) {
+                const std::string name = lq2x::kernel_name(k);
+                add(name + "_art", size, bm_scale<pixel565>, k, content::pixel_art, w, h, CCW, 1);
+                add(name + "_noise", size, bm_scale<pixel565>, k, content::noise, w, h, CCW, 1);
+                add(name + "32_upright_art", size, bm_scale<pixel8888>, k, content::pixel_art, w, h, UPRIGHT, 1);
             }
+        }
     }
     return 0;
 }();
@@ -199,20 +199,22 @@ void bm_edges(benchmark::State& state, lq2x::orientation turn, lq2x::options opt
     opt.turn = turn;
     opt.threads = 1;
     const lq2x::options plain{.turn = turn, .threads = 1};
-    const auto scale = [&](lq2x_isa isa, std::vector<pixel565>& out, const lq2x::options& o) {
-        return lq2x_scale_using(isa, lq2x::packed(src.data(), W, H), out_view(out), 0, H, o);
+    const auto scale = [&](lq2x::kernel k, std::vector<pixel565>& out, lq2x::options o) {
+        o.use = k;
+        return lq2x::scale(lq2x::packed(src.data(), W, H), out_view(out), o);
     };
-    if (scale(lq2x_isa::scalar, want, opt) != lq2x::error::none || scale(lq2x_best_isa(), dst, opt) != lq2x::error::none ||
+    constexpr lq2x::kernel BEST = lq2x::kernel::automatic;
+    if (scale(lq2x::kernel::portable, want, opt) != lq2x::error::none || scale(BEST, dst, opt) != lq2x::error::none ||
         dst != want) {
         state.SkipWithError("output differs from the portable walk");
         return;
     }
     double total = 0, plain_total = 0;
     for (auto _ : state) {
-        const double s = seconds_of(false, 1, [&] { scale(lq2x_best_isa(), dst, opt); });
+        const double s = seconds_of(false, 1, [&] { scale(BEST, dst, opt); });
         state.SetIterationTime(s);
         total += s;
-        plain_total += seconds_of(false, 1, [&] { scale(lq2x_best_isa(), dst, plain); });
+        plain_total += seconds_of(false, 1, [&] { scale(BEST, dst, plain); });
     }
     state.counters["Mpix/s"] = double(W) * H * double(state.iterations()) / total / 1e6;
     state.counters["x_plain"] = total / plain_total;

@@ -189,6 +189,18 @@ const char* lq2x_describe(lq2x_status status)
     return "unknown error";
 }
 
+lq2x_status lq2x_kernel_in_use(const lq2x_options* options, std::int32_t* kernel)
+{
+    lq2x::options opt;
+    if (!read_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    lq2x::kernel k{};
+    const lq2x::error e = lq2x::kernel_in_use(opt, k);
+    if (e == lq2x::error::none && kernel != nullptr)
+        *kernel = std::int32_t(k);
+    return lq2x_status(e);
+}
+
 std::uint32_t lq2x_version(void) { return LQ2X_VERSION; }
 
 const char* lq2x_version_string(void) { return LQ2X_VERSION_STRING; }

@@ -1,19 +1,20 @@
 // The frame walk with AVX2: 16 RGB565 or 8 32-bit pixels at a time, for
 // x86-64 processors without AVX-512; a lane's four quarter codes come in one
 // gather. Built with AVX2 enabled for this file alone; chosen at run time.
-#include "kernels.h"
-
-#if defined(__x86_64__)
-
 #include <immintrin.h>
 
+#include <concepts>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
+
+#include "codes.h"
+#include "targets.h"
 
 namespace lq2x::detail::avx2 {
 constexpr int WIDTH = 32;
-#include "ops_vector.h"
+#include "ops_generic.h"
 
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
@@ -38,21 +39,12 @@ void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries)
     }
 }
 
-#include "plan.h"
+#include "operations.h"
+#include "plan_rule.h"
+#include "plan_walk.h"
 } // namespace lq2x::detail::avx2
 
 namespace lq2x::detail {
-bool avx2_available() { return __builtin_cpu_supports("avx2"); }
-void frame_avx2(const frame_args<pixel565>& f) { avx2::frame(f); }
-void frame_avx2(const frame_args<pixel8888>& f) { avx2::frame(f); }
+extern const target AVX2_TARGET{kernel::avx2, [] { return __builtin_cpu_supports("avx2") != 0; },
+                                avx2::walk_frame<pixel565>, avx2::walk_frame<pixel8888>};
 } // namespace lq2x::detail
-
-#else
-
-namespace lq2x::detail {
-bool avx2_available() { return false; }
-void frame_avx2(const frame_args<pixel565>&) {}
-void frame_avx2(const frame_args<pixel8888>&) {}
-} // namespace lq2x::detail
-
-#endif

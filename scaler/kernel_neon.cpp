@@ -1,18 +1,19 @@
 // The frame walk with NEON: 8 RGB565 or 4 32-bit pixels at a time. Every
-// AArch64 processor has it, so there it is always the one used.
-#include "kernels.h"
-
-#if defined(__aarch64__)
-
+// AArch64 processor has it, so there it is always there to choose.
 #include <arm_neon.h>
 
+#include <concepts>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
+
+#include "codes.h"
+#include "targets.h"
 
 namespace lq2x::detail::neon {
 constexpr int WIDTH = 16;
-#include "ops_vector.h"
+#include "ops_generic.h"
 
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
@@ -26,21 +27,12 @@ bool all(mask<P> m) { return vminvq_u32(uint32x4_t(m.m)) == 0xFFFFFFFF; }
 template <typename P, typename E>
 void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_lane(t, pattern, entries); }
 
-#include "plan.h"
+#include "operations.h"
+#include "plan_rule.h"
+#include "plan_walk.h"
 } // namespace lq2x::detail::neon
 
 namespace lq2x::detail {
-bool neon_available() { return true; }
-void frame_neon(const frame_args<pixel565>& f) { neon::frame(f); }
-void frame_neon(const frame_args<pixel8888>& f) { neon::frame(f); }
+extern const target NEON_TARGET{kernel::neon, [] { return true; }, neon::walk_frame<pixel565>,
+                                neon::walk_frame<pixel8888>};
 } // namespace lq2x::detail
-
-#else
-
-namespace lq2x::detail {
-bool neon_available() { return false; }
-void frame_neon(const frame_args<pixel565>&) {}
-void frame_neon(const frame_args<pixel8888>&) {}
-} // namespace lq2x::detail
-
-#endif

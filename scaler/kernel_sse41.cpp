@@ -4,19 +4,20 @@
 // (ptest), and codes go into lanes one by one (pinsrd): without SSE4.1 each
 // takes three or more instructions. Every x86-64 processor since 2008 has it.
 // Built with SSE4.1 enabled for this file alone; chosen at run time.
-#include "kernels.h"
-
-#if defined(__x86_64__)
-
 #include <smmintrin.h>
 
+#include <concepts>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
+
+#include "codes.h"
+#include "targets.h"
 
 namespace lq2x::detail::sse41 {
 constexpr int WIDTH = 16;
-#include "ops_vector.h"
+#include "ops_generic.h"
 
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
@@ -30,21 +31,12 @@ bool all(mask<P> m) { return _mm_movemask_epi8(__m128i(m.m)) == 0xFFFF; }
 template <typename P, typename E>
 void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_lane(t, pattern, entries); }
 
-#include "plan.h"
+#include "operations.h"
+#include "plan_rule.h"
+#include "plan_walk.h"
 } // namespace lq2x::detail::sse41
 
 namespace lq2x::detail {
-bool sse41_available() { return __builtin_cpu_supports("sse4.1"); }
-void frame_sse41(const frame_args<pixel565>& f) { sse41::frame(f); }
-void frame_sse41(const frame_args<pixel8888>& f) { sse41::frame(f); }
+extern const target SSE41_TARGET{kernel::sse41, [] { return __builtin_cpu_supports("sse4.1") != 0; },
+                                 sse41::walk_frame<pixel565>, sse41::walk_frame<pixel8888>};
 } // namespace lq2x::detail
-
-#else
-
-namespace lq2x::detail {
-bool sse41_available() { return false; }
-void frame_sse41(const frame_args<pixel565>&) {}
-void frame_sse41(const frame_args<pixel8888>&) {}
-} // namespace lq2x::detail
-
-#endif

@@ -1,6 +1,7 @@
-// plan.h's operations with AVX-512 (F, BW, VL, VBMI): 32 RGB565 or 16 32-bit
-// pixels a vector, masks in mask registers, masked loads and stores at the
-// frame's edges, and 256-entry code lookups by two-table byte permutes.
+// The operations (operations.h) with AVX-512 (F, BW, VL, VBMI): 32 RGB565 or
+// 16 32-bit pixels a vector, masks in mask registers, masked loads and
+// stores at the frame's edges, and 256-entry code lookups by two-table byte
+// permutes.
 #pragma once
 
 #include <immintrin.h>
@@ -8,7 +9,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "kernels.h"
+#include "codes.h"
 
 namespace lq2x::detail::avx512 {
 

@@ -189,15 +189,15 @@ public:
           dst_native_(sizeof(P) == 4 ? dst.kind == layout::rgba && aligned(dst.pixels, dst.pitch, 4)
                                      : dst.kind == layout::rgb565 && aligned(dst.pixels, dst.pitch, 2))
     {
-        if (sizeof(P) == 4 && src_native_)
-            src_native_ = !hides_colour(src.pixels, src.pitch, src.width, src.height);
+        // Colour under alpha 0 is read as zero by the walk itself, in place.
+        hides_ = sizeof(P) == 4 && src_native_ && hides_colour(src.pixels, src.pitch, src.width, src.height);
     }
 
     void run()
     {
         const int w = src_.width, h = src_.height;
         if (passes_ == 1 && src_native_ && dst_native_) { // 2x straight through, on every thread at once
-            detail::walk<P>(source_rows(0, h), output_view(0, h), 0, h, plan_pass(opt_, 0));
+            detail::walk<P>(source_rows(0, h), output_view(0, h), 0, h, plan_pass(opt_, 0), hides_);
             return;
         }
         const std::uint64_t per_row = std::uint64_t(w) * std::uint64_t(factor_ * factor_);
@@ -278,7 +278,9 @@ private:
         // The window's pixels: in place when they are the rule's already and
         // lie in one piece, else read into `in_`.
         image_view<const P> cur;
+        bool hides = false; // whether cur is the source, read in place with colour under alpha 0
         if (src_native_ && !wraps) {
+            hides = hides_;
             cur = source_rows(w0, w1);
         } else {
             in_.resize(std::size_t(w) * std::size_t(w1 - w0));
@@ -291,20 +293,21 @@ private:
             std::vector<P>& next = pass % 2 == 0 ? a_ : b_;
             next.resize(std::size_t(4) * std::size_t(cur.width) * std::size_t(cur.height));
             const image_view<P> out = packed(next.data(), 2 * cur.width, 2 * cur.height);
-            detail::walk<P>(cur, out, 0, cur.height, plan_pass(o, pass));
+            detail::walk<P>(cur, out, 0, cur.height, plan_pass(o, pass), hides);
             cur = out;
+            hides = false;
         }
         // The last pass writes the kept rows alone.
         const int grown = factor_ / 2, k0 = (l0 - w0) * grown, k1 = (l1 - w0) * grown;
         const options last = plan_pass(o, passes_ - 1);
         if (dst_native_ && !wraps) {
-            detail::walk<P>(cur, output_view(w0, w1), k0, k1, last);
+            detail::walk<P>(cur, output_view(w0, w1), k0, k1, last, hides);
             return;
         }
         const size out = scaled_size(cur.width, cur.height, o.turn);
         out_band_.resize(std::size_t(out.width) * std::size_t(out.height));
         const image_view<P> made = packed(out_band_.data(), std::int32_t(out.width), std::int32_t(out.height));
-        detail::walk<P>(cur, made, k0, k1, last);
+        detail::walk<P>(cur, made, k0, k1, last, hides);
         copy_out(made, l0, l1, w0, w1);
     }
 
@@ -340,7 +343,7 @@ private:
     picture_view<std::byte> dst_;
     options opt_;
     int passes_, factor_;
-    bool src_native_, dst_native_;
+    bool src_native_, dst_native_, hides_;
     std::vector<P> in_, a_, b_, out_band_; // a band's window, its passes and its result, reused
 };
 

@@ -18,8 +18,11 @@ error check_options(const options& opt);
 error check_grid_fits(const grid& g, std::int64_t width, std::int64_t height);
 
 // Scales source rows [y0, y1) of a checked frame, on opt.threads threads,
-// with the kernel opt.use names (checked by check_options).
+// with the kernel opt.use names (checked by check_options). With
+// alpha_hides (32-bit pixels), a source pixel whose alpha byte is 0 is read
+// as the all-zero pixel, where it lies.
 template <typename P>
-void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt);
+void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt,
+          bool alpha_hides = false);
 
 } // namespace lq2x::detail

@@ -3,14 +3,17 @@
 // statuses that say what went wrong.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <random>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "c_calls.h"
+#include "guarded.h"
 #include "reference.h"
 #include <lq2x/lq2x.h>
 
@@ -66,11 +69,17 @@ TEST(CApi, RowRangesOnTheCallersThreadsMakeTheWholeFrame)
             std::vector<pixel8888> got(want.pixels.size(), 0xDEADBEEF);
             std::vector<std::thread> workers;
             std::vector<lq2x_status> status(cuts.size() - 1, LQ2X_OK);
-            for (std::size_t i = cuts.size() - 1; i-- > 0;)
-                workers.emplace_back([&, i] {
+            for (std::size_t i = cuts.size() - 1; i-- > 0;) {
+                const auto job = [&, i] {
                     status[i] = c_scale8888_rows(img.pixels.data(), w, h, got.data(), want.width, want.height,
                                                  cuts[i], cuts[i + 1], turn);
-                });
+                };
+                try {
+                    workers.emplace_back(job);
+                } catch (const std::system_error&) { // no threads to be had (WebAssembly without them): in turn
+                    job();
+                }
+            }
             for (std::thread& t : workers)
                 t.join();
             for (const lq2x_status s : status)
@@ -152,7 +161,9 @@ TEST(CApiOptions, SizeTellsWhatTheCallerKnows)
     struct newer {
         lq2x_options known;
         std::int32_t later_field;
-    } o{lq2x_default_options(), 0};
+    } o;
+    std::memset(&o, 0, sizeof o); // the padding after later_field is read too, and must be zero
+    o.known = lq2x_default_options();
     o.known.size = sizeof(newer);
     const auto call = [&] { return lq2x_scale8888(in.data(), 3, 2, 12, out.data(), 6, 4, 24, &o.known); };
     EXPECT_EQ(call(), LQ2X_OK);
@@ -164,18 +175,43 @@ TEST(CApiOptions, SizeTellsWhatTheCallerKnows)
     EXPECT_EQ(lq2x_scale8888(in.data(), 3, 2, 12, out.data(), 6, 4, 24, nullptr), LQ2X_OK);
 }
 
+// The struct against an inaccessible page: the library reads no byte past
+// what it knows unless the caller's size, within reason, says it may; a size
+// past any later version's is refused unread.
+TEST(CApiOptions, NothingPastTheCallersStructIsRead)
+{
+    const std::vector<std::uint32_t> in(6, 1);
+    std::vector<std::uint32_t> out(24);
+    const auto call_with = [&](std::size_t struct_bytes, std::uint32_t claimed) {
+        const guarded_pixels<std::uint8_t> page(struct_bytes, true);
+        const lq2x_options defaults = lq2x_default_options();
+        std::memcpy(page.pixels, &defaults, struct_bytes);
+        lq2x_options* o = reinterpret_cast<lq2x_options*>(page.pixels);
+        std::memcpy(page.pixels, &claimed, sizeof claimed); // the size field comes first
+        return lq2x_scale8888(in.data(), 3, 2, 12, out.data(), 6, 4, 24, o);
+    };
+    const std::uint32_t first_version = offsetof(lq2x_options, scale);
+    EXPECT_EQ(call_with(first_version, first_version), LQ2X_OK); // an older caller's struct, ending at the page
+    EXPECT_EQ(call_with(sizeof(lq2x_options), sizeof(lq2x_options)), LQ2X_OK);
+    for (const std::uint32_t claimed : {1000u, 0xFFFFFFFFu, 257u})
+        EXPECT_EQ(call_with(sizeof(lq2x_options), claimed), LQ2X_ERROR_BAD_OPTIONS) << claimed;
+}
+
 TEST(CApiOptions, DefaultsAreUprightOnOneThread)
 {
     const lq2x_options o = lq2x_default_options();
     EXPECT_EQ(o.size, sizeof(lq2x_options));
     EXPECT_EQ(o.orientation, LQ2X_UPRIGHT);
     EXPECT_EQ(o.threads, 1);
+    EXPECT_EQ(o.scale, 2);
+    EXPECT_EQ(o.kernel, LQ2X_KERNEL_AUTO);
+    EXPECT_EQ(o.max_pixels, LQ2X_DEFAULT_MAX_PIXELS);
 }
 
 TEST(CApi, EveryStatusHasItsOwnDescription)
 {
     std::set<std::string> seen;
-    for (int s = LQ2X_OK; s <= LQ2X_ERROR_BAD_GRID; ++s) {
+    for (int s = LQ2X_OK; s <= LQ2X_ERROR_CANNOT_WRITE; ++s) {
         const std::string text = lq2x_describe(lq2x_status(s));
         EXPECT_NE(text, "unknown error") << s;
         EXPECT_TRUE(seen.insert(text).second) << text;

@@ -15,7 +15,6 @@
 #include "edge_model.h"
 #include "guarded.h"
 #include "reference.h"
-#include "scaler/lq2x_isa.h"
 #include <lq2x/lq2x.hpp>
 
 namespace {
@@ -47,8 +46,9 @@ ref::image<P> test_image(int w, int h, std::uint32_t seed)
 // returns the whole buffer: the frame's pitch is 3 pixels wider and 2 rows
 // spare follow it. The source lies against an inaccessible page, after its
 // end or before its start (`at_end`), so that a read outside it faults.
+// The kernel is the one the process runs (see kernel_main.cpp).
 template <typename P>
-std::vector<P> scale_padded(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, P guard,
+std::vector<P> scale_padded(const ref::image<P>& img, const lq2x::options& opt, P guard,
                             const std::vector<int>& cuts, bool at_end, lq2x::error& status)
 {
     const guarded_pixels<P> src(img.pixels.size(), at_end);
@@ -58,7 +58,7 @@ std::vector<P> scale_padded(lq2x_isa isa, const ref::image<P>& img, const lq2x::
     std::vector<P> out(std::size_t(pitch) * std::size_t(s.height + 2), guard);
     status = lq2x::error::none;
     for (std::size_t i = 0; i + 1 < cuts.size() && status == lq2x::error::none; ++i)
-        status = lq2x_scale_using(isa, lq2x::packed<const P>(src.pixels, img.width, img.height),
+        status = lq2x::scale_rows(lq2x::packed<const P>(src.pixels, img.width, img.height),
                                   lq2x::image_view<P>{out.data(), pitch, int(s.height),
                                                       std::ptrdiff_t(pitch) * std::ptrdiff_t(sizeof(P))},
                                   cuts[i], cuts[i + 1], opt);
@@ -69,7 +69,7 @@ std::vector<P> scale_padded(lq2x_isa isa, const ref::image<P>& img, const lq2x::
 // the rest against the guard, with two guards so that a pixel left unwritten
 // shows.
 template <typename P>
-void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, const std::vector<int>& cuts,
+void check(const ref::image<P>& img, const lq2x::options& opt, const std::vector<int>& cuts,
            const std::string& what)
 {
     // A margin that leaves no pixel in a cell is refused, with nothing written.
@@ -78,7 +78,7 @@ void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, con
     const int pitch = want.width + 3;
     for (const P guard : {P(0x5A5A5A5Au), P(~P(0))}) {
         lq2x::error status;
-        const std::vector<P> got = scale_padded(isa, img, opt, guard, cuts, guard == P(~P(0)), status);
+        const std::vector<P> got = scale_padded(img, opt, guard, cuts, guard == P(~P(0)), status);
         ASSERT_EQ(status, no_cell ? lq2x::error::no_cell : lq2x::error::none) << what;
         if (no_cell)
             std::fill(want.pixels.begin(), want.pixels.end(), guard);
@@ -93,31 +93,19 @@ void check(lq2x_isa isa, const ref::image<P>& img, const lq2x::options& opt, con
     }
 }
 
-std::string describe(lq2x_isa isa, int w, int h, const lq2x::options& o)
+std::string describe(int w, int h, const lq2x::options& o)
 {
-    return std::string(lq2x_isa_name(isa)) + ' ' + std::to_string(w) + 'x' + std::to_string(h) + ' ' + name(o.turn) +
+    return std::to_string(w) + 'x' + std::to_string(h) + ' ' + name(o.turn) +
            " edges " + name(o.edge_x) + ',' + name(o.edge_y) + " tile " + std::to_string(o.tile.width) + 'x' +
            std::to_string(o.tile.height) + " margin " + std::to_string(o.tile.margin) + " spacing " +
            std::to_string(o.tile.spacing) + " threads " + std::to_string(o.threads);
 }
 
-class EveryIsa : public testing::TestWithParam<lq2x_isa> {
-protected:
-    void SetUp() override
-    {
-        if (!lq2x_isa_available(GetParam()))
-            GTEST_SKIP() << lq2x_isa_name(GetParam()) << " is not available here";
-    }
-};
-
-INSTANTIATE_TEST_SUITE_P(Edges, EveryIsa, testing::ValuesIn(ALL_ISAS),
-                         [](const testing::TestParamInfo<lq2x_isa>& i) { return std::string(lq2x_isa_name(i.param)); });
-
 // Whole frames: every pair of edge modes, every turn, both pixel types,
 // sizes from one pixel to more than a vector of lanes, and frames too large
 // to be scaled from one padded copy (rows longer than one padded piece too).
 template <typename P>
-void whole_frames(lq2x_isa isa)
+void whole_frames()
 {
     const std::pair<int, int> sizes[] = {{1, 1}, {1, 5}, {6, 1}, {2, 2},   {7, 5},
                                          {13, 34}, {37, 19}, {66, 9}, {40, 41}, {800, 4}};
@@ -127,12 +115,12 @@ void whole_frames(lq2x_isa isa)
             for (const edge ey : EDGES)
                 for (const orientation turn : TURNS) {
                     const lq2x::options o{.turn = turn, .threads = 1, .edge_x = ex, .edge_y = ey};
-                    check(isa, test_image<P>(w, h, seed++), o, {0, h}, describe(isa, w, h, o));
+                    check(test_image<P>(w, h, seed++), o, {0, h}, describe(w, h, o));
                 }
 }
 
-TEST_P(EveryIsa, WholeFrameEdges565) { whole_frames<pixel565>(GetParam()); }
-TEST_P(EveryIsa, WholeFrameEdges8888) { whole_frames<pixel8888>(GetParam()); }
+TEST(Edges, WholeFrameEdges565) { whole_frames<pixel565>(); }
+TEST(Edges, WholeFrameEdges8888) { whole_frames<pixel8888>(); }
 
 // Grids of every shape the issue names: 1x1, 1xN and 2x2 cells, cells that
 // do not divide the image, margins, spacings, a margin past the image,
@@ -144,7 +132,7 @@ constexpr lq2x::grid GRIDS[] = {{1, 1, 0, 0}, {1, 4, 0, 0}, {3, 1, 1, 0}, {2, 2,
                                 {100, 100, 0, 0}};
 
 template <typename P>
-void grids(lq2x_isa isa)
+void grids()
 {
     const std::pair<int, int> sizes[] = {{9, 7}, {20, 17}, {75, 70}};
     std::uint32_t seed = 100;
@@ -156,17 +144,17 @@ void grids(lq2x_isa isa)
                         if (w == 75 && ex != ey)
                             continue; // the large frame keeps the run short: mixed edges are covered above
                         const lq2x::options o{.turn = turn, .threads = 1, .edge_x = ex, .edge_y = ey, .tile = g};
-                        check(isa, test_image<P>(w, h, seed++), o, {0, h}, describe(isa, w, h, o));
+                        check(test_image<P>(w, h, seed++), o, {0, h}, describe(w, h, o));
                     }
 }
 
-TEST_P(EveryIsa, Grids565) { grids<pixel565>(GetParam()); }
-TEST_P(EveryIsa, Grids8888) { grids<pixel8888>(GetParam()); }
+TEST(Edges, Grids565) { grids<pixel565>(); }
+TEST(Edges, Grids8888) { grids<pixel8888>(); }
 
 // Threads and row ranges split a grid at any row, cells included, and write
 // the same as one call.
 template <typename P>
-void threads_and_rows(lq2x_isa isa)
+void threads_and_rows()
 {
     std::mt19937 rng(7);
     const int w = 53, h = 101;
@@ -177,19 +165,19 @@ void threads_and_rows(lq2x_isa isa)
                 for (const int threads : {2, 3, 5}) {
                     const lq2x::options o{
                         .turn = turn, .threads = threads, .edge_x = e, .edge_y = edge::wrap, .tile = g};
-                    check(isa, img, o, {0, h}, describe(isa, w, h, o));
+                    check(img, o, {0, h}, describe(w, h, o));
                 }
                 std::vector<int> cuts{0, h};
                 for (int i = 0; i < 5; ++i)
                     cuts.push_back(int(rng() % (h + 1)));
                 std::sort(cuts.begin(), cuts.end());
                 const lq2x::options o{.turn = turn, .threads = 1, .edge_x = e, .edge_y = edge::transparent, .tile = g};
-                check(isa, img, o, cuts, describe(isa, w, h, o) + " in row ranges");
+                check(img, o, cuts, describe(w, h, o) + " in row ranges");
             }
 }
 
-TEST_P(EveryIsa, ThreadsAndRowRanges565) { threads_and_rows<pixel565>(GetParam()); }
-TEST_P(EveryIsa, ThreadsAndRowRanges8888) { threads_and_rows<pixel8888>(GetParam()); }
+TEST(Edges, ThreadsAndRowRanges565) { threads_and_rows<pixel565>(); }
+TEST(Edges, ThreadsAndRowRanges8888) { threads_and_rows<pixel8888>(); }
 
 // The seamless-texture property itself: a wrapped texture scaled equals the
 // centre of its 3 x 3 tiling scaled, so tiling the result shows no seam.

@@ -1,40 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#if defined(__aarch64__) && defined(__linux__)
-#include <asm/hwcap.h>
-#include <sys/auxv.h>
-#endif
-
 #include "guarded.h"
+#include "kernels.h"
 #include "partitions.h"
 #include "reference.h"
 #include <lq2x/lq2x.hpp>
 #include <lq2x/lq2x_frame.h>
-#include "scaler/lq2x_isa.h"
 
 namespace {
-
-void scale_using(lq2x_isa isa, const pixel565* src, int src_pitch, pixel565* dst, int dst_pitch, int w, int h,
-                 lq2x::orientation turn, int threads)
-{
-    lq2x_scale565_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
-}
-
-void scale_using(lq2x_isa isa, const pixel8888* src, int src_pitch, pixel8888* dst, int dst_pitch, int w, int h,
-                 lq2x::orientation turn, int threads)
-{
-    lq2x_scale8888_using(isa, src, src_pitch, dst, dst_pitch, w, h, turn, threads);
-}
 
 const char* name(lq2x::orientation turn)
 {
@@ -45,7 +26,8 @@ struct layout {
     int src_pad = 0, src_lead = 0, dst_pad = 0, dst_lead = 0;
 };
 
-// Scales with padded pitches and guard space around the output, and checks
+// Scales with padded pitches and guard space around the output, with the
+// kernel the process runs (see kernel_main.cpp), and checks
 // every pixel of the buffer: the frame against the model, the rest against
 // the guard. Run with two different guards, a pixel left unwritten would show
 // in one of them; since every pixel of the frame is then written and the
@@ -53,7 +35,7 @@ struct layout {
 // The source lies against an inaccessible page, after its end in the first
 // run and before its start in the second, so a read outside it faults.
 template <typename P>
-void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn, layout pad = {}, int threads = 1)
+void check_frame(const ref::image<P>& img, lq2x::orientation turn, layout pad = {}, int threads = 1)
 {
     const int w = img.width, h = img.height;
     const ref::image<P> want = ref::scale(img, turn);
@@ -75,8 +57,9 @@ void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn,
 
         std::vector<P> dst(std::size_t(out_h + 2 * margin_rows) * dst_stride, guard);
         P* const frame = dst.data() + std::size_t(margin_rows) * dst_stride + pad.dst_lead;
-        scale_using(isa, src.pixels + pad.src_lead, int(sizeof(P)) * src_stride, frame, int(sizeof(P)) * dst_stride,
-                    w, h, turn, threads);
+        const lq2x::image_view<const P> from{src.pixels + pad.src_lead, w, h, std::ptrdiff_t(sizeof(P)) * src_stride};
+        const lq2x::image_view<P> to{frame, out_w, out_h, std::ptrdiff_t(sizeof(P)) * dst_stride};
+        ASSERT_EQ(lq2x::scale(from, to, {.turn = turn, .threads = threads}), lq2x::error::none);
 
         for (std::size_t i = 0; i < dst.size(); ++i) {
             const std::ptrdiff_t rel = std::ptrdiff_t(i) - (frame - dst.data());
@@ -93,58 +76,33 @@ void check_frame(lq2x_isa isa, const ref::image<P>& img, lq2x::orientation turn,
 
 constexpr lq2x::orientation TURNS[] = {lq2x::orientation::upright, lq2x::orientation::ccw, lq2x::orientation::cw};
 
-// The instruction sets this processor has, as the system reports them (apart
-// from the library's own detection), narrowest first.
-std::vector<lq2x_isa> processor_sets()
+// No kernel goes untested where its instruction set is: the library runs
+// exactly the kernels that the processor's own report names (less those the
+// environment hides), and the automatic choice is the best of them or the
+// one LQ2X_KERNEL names. Every test below runs once per kernel.
+TEST(Kernels, TheProcessorsKernelsRunAndAutoIsTheChosenOne)
 {
-    std::vector<lq2x_isa> sets{lq2x_isa::scalar};
-#if defined(__x86_64__)
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+    const std::vector<lq2x::kernel> have = kernels::of_processor();
+    const char* hidden = std::getenv("LQ2X_HIDE_KERNELS");
+    std::string ran, missing;
+    lq2x::kernel best = lq2x::kernel::portable;
+    for (const lq2x::kernel k : kernels::ALL) {
+        const bool here = std::find(have.begin(), have.end(), k) != have.end() && !kernels::listed(hidden, lq2x::kernel_name(k));
+        EXPECT_EQ(kernels::runs(k), here) << lq2x::kernel_name(k);
+        (here ? ran : missing) += std::string(" ") + lq2x::kernel_name(k);
+        best = here ? k : best;
     }
-    std::istringstream words(line);
-    const std::vector<std::string> flags{std::istream_iterator<std::string>(words), {}};
-    const auto has = [&](const char* f) { return std::find(flags.begin(), flags.end(), f) != flags.end(); };
-    if (has("sse4_1"))
-        sets.push_back(lq2x_isa::sse41);
-    if (has("avx2"))
-        sets.push_back(lq2x_isa::avx2);
-    if (has("avx512f") && has("avx512bw") && has("avx512vl") && has("avx512vbmi"))
-        sets.push_back(lq2x_isa::avx512);
-#elif defined(__aarch64__) && defined(__linux__)
-    if (getauxval(AT_HWCAP) & HWCAP_ASIMD)
-        sets.push_back(lq2x_isa::neon);
-#endif
-    return sets;
+    const char* chosen = std::getenv("LQ2X_KERNEL");
+    lq2x::kernel automatic{};
+    ASSERT_EQ(lq2x::kernel_in_use({}, automatic), lq2x::error::none);
+    EXPECT_STREQ(lq2x::kernel_name(automatic), chosen != nullptr && *chosen ? chosen : lq2x::kernel_name(best));
+    std::cout << "kernels on this processor:" << ran << "\nnot on it:" << missing << "\nthis run's kernel: "
+              << lq2x::kernel_name(automatic) << '\n';
 }
 
-// No kernel goes untested where its instruction set is: the suite below
-// skips exactly the kernels this processor cannot run, and this says which.
-TEST(Kernels, EveryInstructionSetOfThisProcessorHasItsKernel)
-{
-    const std::vector<lq2x_isa> sets = processor_sets();
-    std::string tested, absent;
-    for (const lq2x_isa isa : ALL_ISAS) {
-        const bool has = std::find(sets.begin(), sets.end(), isa) != sets.end();
-        EXPECT_EQ(lq2x_isa_available(isa), has) << lq2x_isa_name(isa);
-        (has ? tested : absent) += std::string(" ") + lq2x_isa_name(isa);
-    }
-    EXPECT_EQ(lq2x_best_isa(), sets.back());
-    std::cout << "kernels this processor runs, all tested below:" << tested << "\nnot on this processor:" << absent
-              << '\n';
-    RecordProperty("kernels_tested", tested);
-}
-
-// Each implementation of the walk, against the model.
-class FrameWalk : public ::testing::TestWithParam<lq2x_isa> {
+// The walk against the model, with the kernel this run chose.
+class FrameWalk : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!lq2x_isa_available(GetParam()))
-            GTEST_SKIP() << lq2x_isa_name(GetParam()) << " is not on this processor";
-    }
-
     // Sizes around the vector kernels' strips (16 and 32 rows) and bands (14
     // and 30 columns), and 1- and 2-column frames.
     template <typename P>
@@ -158,8 +116,8 @@ protected:
             for (const int colours : {2, 3, 6}) {
                 const auto img = ref::random_image<P>(w, h, colours, seed++);
                 for (const lq2x::orientation turn : TURNS) {
-                    check_frame(GetParam(), img, turn);
-                    check_frame(GetParam(), img, turn, {3, 1, 5, 2});
+                    check_frame(img, turn);
+                    check_frame(img, turn, {3, 1, 5, 2});
                     if (HasFatalFailure())
                         return;
                 }
@@ -181,35 +139,33 @@ protected:
                 for (int i = 0; i < 9; ++i)
                     img.at(3 * int(t % ACROSS) + i % 3, 3 * int(t / ACROSS) + i / 3) = palette[all[t][i]];
             for (const lq2x::orientation turn : TURNS)
-                check_frame(GetParam(), img, turn);
+                check_frame(img, turn);
         }
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(EveryIsa, FrameWalk, ::testing::ValuesIn(ALL_ISAS),
-                         [](const auto& info) { return std::string(lq2x_isa_name(info.param)); });
-
-TEST_P(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
-TEST_P(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
-TEST_P(FrameWalk, EveryEqualityStructureMatchesModel565) { every_equality_structure<pixel565>(); }
-TEST_P(FrameWalk, EveryEqualityStructureMatchesModel8888) { every_equality_structure<pixel8888>(); }
+TEST_F(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
+TEST_F(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
+TEST_F(FrameWalk, EveryEqualityStructureMatchesModel565) { every_equality_structure<pixel565>(); }
+TEST_F(FrameWalk, EveryEqualityStructureMatchesModel8888) { every_equality_structure<pixel8888>(); }
 
 // Bands of rows on several threads write exactly what one thread writes.
-TEST_P(FrameWalk, ThreadsChangeNothing)
+TEST_F(FrameWalk, ThreadsChangeNothing)
 {
     const auto art = ref::random_image<pixel565>(70, 200, 3, 5);
     const auto art32 = ref::random_image<pixel8888>(41, 150, 3, 6);
     for (const int threads : {2, 3, 7, 0})
         for (const lq2x::orientation turn : TURNS) {
-            check_frame(GetParam(), art, turn, {1, 0, 3, 1}, threads);
-            check_frame(GetParam(), art32, turn, {}, threads);
+            check_frame(art, turn, {1, 0, 3, 1}, threads);
+            check_frame(art32, turn, {}, threads);
         }
 }
 
 // The upright result turned by a plain quarter turn is the turned result.
 TEST(Frame, TurnedEqualsUprightTurned)
 {
-    for (const auto& [w, h] : {std::pair{9, 5}, std::pair{1, 4}, std::pair{40, 33}}) {
+    for (const auto& size : {std::pair{9, 5}, std::pair{1, 4}, std::pair{40, 33}}) {
+        const int w = size.first, h = size.second; // named, not bound: the lambda below takes them
         const auto img = ref::random_image<pixel8888>(w, h, 3, std::uint32_t(w * h));
         const auto scale = [&](lq2x::orientation turn) {
             const bool upright = turn == lq2x::orientation::upright;

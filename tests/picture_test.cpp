@@ -95,8 +95,9 @@ ref::image<P> read_model(const picture& in)
         for (int x = 0; x < in.width; ++x) {
             const std::uint8_t* p = in.at(x, y);
             if constexpr (sizeof(P) == 2) {
-                pixel565 w;
-                std::memcpy(&w, p, 2);
+                pixel565 w = 0;
+                if (in.kind == layout::rgb565) // a one-byte grey pixel has no second byte to read
+                    std::memcpy(&w, p, 2);
                 img.at(x, y) = in.kind == layout::rgb565 ? w : narrow(as_rgba(p, in.kind));
             } else {
                 img.at(x, y) = as_rgba(p, in.kind);
@@ -231,6 +232,35 @@ TEST(Picture, DefaultBandsOfAWidePictureMatchTheModel)
             check<pixel8888>(in, layout::rgba, c, {.turn = orientation(turn), .edge_y = edge(ey), .scale = 8},
                              "1100x40 at 8x");
         }
+}
+
+// RGBA on 4-byte boundaries is read in place, colour under alpha 0
+// included: the walk reads such pixels as zero as it loads them, in every
+// turn, edge mode and grid, at 2x and through the passes of 4x.
+TEST(Picture, HiddenColourReadInPlaceMatchesTheModel)
+{
+    std::mt19937 rng(77);
+    const lq2x::grid grids[] = {{}, {8, 8, 1, 1}, {5, 3, 0, 2}};
+    for (const auto& [w, h] : {std::pair{37, 35}, std::pair{70, 19}, std::pair{3, 2}})
+        for (const lq2x::grid& g : grids)
+            for (int turn = 0; turn < 3; ++turn)
+                for (int e = 0; e < 3; ++e)
+                    for (const int scale : {2, 4}) {
+                        const picture loose = random_picture(w, h, layout::rgba, rng);
+                        picture in{w, h, 4 * w, layout::rgba, std::vector<std::uint8_t>(std::size_t(4) * w * h)};
+                        for (int y = 0; y < h; ++y)
+                            std::memcpy(in.bytes.data() + y * in.pitch, loose.at(0, y), std::size_t(4) * w);
+                        lq2x_options c = lq2x_default_options();
+                        c.scale = scale, c.orientation = turn, c.edge_x = c.edge_y = e, c.threads = 1 + turn % 2;
+                        c.tile_width = g.width, c.tile_height = g.height, c.tile_margin = g.margin,
+                        c.tile_spacing = g.spacing;
+                        const lq2x::options opt{.turn = orientation(turn), .edge_x = edge(e), .edge_y = edge(e),
+                                                .tile = g, .scale = scale};
+                        check<pixel8888>(in, layout::rgba, c, opt,
+                                         std::to_string(w) + "x" + std::to_string(h) + " turn " +
+                                             std::to_string(turn) + " edges " + std::to_string(e) + " tile " +
+                                             std::to_string(g.width) + " scale " + std::to_string(scale));
+                    }
 }
 
 // What the picture entry refuses, with nothing written, and what the frame

@@ -72,7 +72,14 @@ typedef enum lq2x_edge { LQ2X_EDGE_CLAMP = 0, LQ2X_EDGE_WRAP = 1, LQ2X_EDGE_TRAN
 /* Which implementation of the frame walk runs. Every one writes the same
  * bits; LQ2X_KERNEL_AUTO, the default, takes the fastest this processor
  * has. Naming one that this build or processor lacks is LQ2X_ERROR_NO_KERNEL,
- * never a quiet substitute. */
+ * never a quiet substitute.
+ * For tests, two environment variables, read once per process, change that
+ * for every call (their names are the lowercase ones below: "portable",
+ * "sse41", "avx2", "avx512", "neon", "simd128"):
+ *   LQ2X_KERNEL=<name>           LQ2X_KERNEL_AUTO means that kernel, and is
+ *                                LQ2X_ERROR_NO_KERNEL where it is missing;
+ *   LQ2X_HIDE_KERNELS=<name>,... those kernels are missing, as on a
+ *                                processor without them. */
 typedef enum lq2x_kernel {
     LQ2X_KERNEL_AUTO = 0,
     LQ2X_KERNEL_PORTABLE = 1, /* plain C++, everywhere */
@@ -207,6 +214,11 @@ LQ2X_API lq2x_status lq2x_pass_options(const lq2x_options* options, int32_t pass
  *     memory the call takes beyond src and dst stays a few MiB.
  * Every argument is checked before anything is written. */
 LQ2X_API lq2x_status lq2x_scale_picture(const lq2x_picture* src, const lq2x_picture* dst, const lq2x_options* options);
+
+/* The kernel that a frame or picture call with `options` (NULL: the
+ * defaults) runs, in *kernel: never LQ2X_KERNEL_AUTO. LQ2X_ERROR_NO_KERNEL
+ * where it names one this build or processor lacks. */
+LQ2X_API lq2x_status lq2x_kernel_in_use(const lq2x_options* options, int32_t* kernel);
 
 /* One line of English for a status; never NULL. */
 LQ2X_API const char* lq2x_describe(lq2x_status status);

@@ -104,6 +104,22 @@ enum class kernel {
     simd128 = LQ2X_KERNEL_SIMD128,
 };
 
+// A kernel's name, as the environment variables LQ2X_KERNEL and
+// LQ2X_HIDE_KERNELS give it (see lq2x_kernel); "auto" for kernel::automatic.
+constexpr const char* kernel_name(kernel k)
+{
+    switch (k) {
+    case kernel::automatic: return "auto";
+    case kernel::portable: return "portable";
+    case kernel::sse41: return "sse41";
+    case kernel::avx2: return "avx2";
+    case kernel::avx512: return "avx512";
+    case kernel::neon: return "neon";
+    case kernel::simd128: return "simd128";
+    }
+    return "?";
+}
+
 // The C interface's lq2x_options, field for field (see there).
 struct options {
     orientation turn = orientation::upright;
@@ -131,6 +147,10 @@ LQ2X_API error scale_rows(image_view<const pixel565> src, image_view<pixel565> d
                           options opt = {});
 LQ2X_API error scale_rows(image_view<const pixel8888> src, image_view<pixel8888> dst, std::int32_t y0,
                           std::int32_t y1, options opt = {});
+
+// The kernel that a call with `opt` runs, never kernel::automatic (see
+// lq2x_kernel_in_use); out is set only when the result is error::none.
+LQ2X_API error kernel_in_use(const options& opt, kernel& out);
 
 // How a picture's pixels lie (see lq2x_layout).
 enum class layout {

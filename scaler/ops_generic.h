@@ -1,8 +1,10 @@
-// plan.h's operations on vectors of WIDTH bytes whose masks are vectors too
-// (SSE4.1, AVX2, NEON), in the compiler's generic vector arithmetic. Included
-// inside a target's namespace after it defines WIDTH; the target adds what
-// generic arithmetic does badly: select, any, all, and the code lookup.
-// Needs <cstdint>, <cstring> and <utility>.
+// The operations (operations.h) on vectors of WIDTH bytes whose masks are
+// vectors too (SSE4.1, AVX2, NEON, SIMD128), in the compiler's generic vector
+// arithmetic. Included inside a target's namespace after it defines WIDTH;
+// the target adds what generic arithmetic does badly: select(m, clear, set),
+// any(m), all(m) (every lane set), and fetch_codes(table, pattern, entries),
+// each lane's entry of PACKED_CODES by its pattern. Needs <cstdint>,
+// <cstring> and <utility>.
 
 template <typename P>
 constexpr int LANES = WIDTH / int(sizeof(P));

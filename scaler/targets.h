@@ -1,0 +1,49 @@
+// Internal: the implementations of the frame walk, one per target, and the
+// one table of them. Each kernel_<target>.cpp defines its entry; a target
+// that cannot be built for this processor family is neither compiled nor in
+// the table.
+#pragma once
+
+#include <lq2x/lq2x.hpp>
+
+#include "frames.h"
+
+namespace lq2x::detail {
+
+template <typename P>
+using frame_walk = void (*)(const frame_args<P>&);
+
+struct target {
+    kernel id;
+    bool (*available)(); // whether this processor runs it
+    frame_walk<pixel565> walk565;
+    frame_walk<pixel8888> walk8888;
+};
+
+template <typename P>
+frame_walk<P> walk_of(const target& t)
+{
+    if constexpr (sizeof(P) == 2)
+        return t.walk565;
+    else
+        return t.walk8888;
+}
+
+extern const target PORTABLE_TARGET;
+#if defined(__x86_64__)
+extern const target SSE41_TARGET, AVX2_TARGET, AVX512_TARGET;
+#elif defined(__aarch64__)
+extern const target NEON_TARGET;
+#elif defined(__wasm__)
+extern const target SIMD128_TARGET;
+#endif
+
+// The target a kernel choice names, or null where this build or processor
+// lacks it. LQ2X_KERNEL_AUTO is the first of the table's targets that this
+// processor runs, fastest first, unless the environment says otherwise for
+// the whole process (see lq2x_kernel): LQ2X_KERNEL=<name> makes it that
+// target, and LQ2X_HIDE_KERNELS=<name>,... takes targets to be missing, as
+// on a processor without them.
+const target* target_for(kernel k);
+
+} // namespace lq2x::detail
