@@ -7,7 +7,7 @@
 //
 //     node web/bench.mjs TOOL SCALE_TIME FILE RUNS PAGE_DIR...
 //
-// SCALE_TIME is web/test/scale_time.c built against the native library (as
+// SCALE_TIME is web/test/scale_time.cpp built against the native library (as
 // web/test.sh builds it). A page folder beside a module/ folder with
 // lq2x_web_scale_rgba has its scaling step timed through that module in a
 // worker (web/test/bench_worker.js); an older page is asked for the time it
@@ -96,14 +96,15 @@ for (const site of sites) {
             const rgba = new Uint8Array(await (await fetch('/bench-frame.rgba')).arrayBuffer());
             const worker = new Worker('/bench/bench_worker.js');
             return new Promise((resolve) => {
-                worker.onmessage = (e) => resolve(e.data.times);
+                worker.onmessage = (e) => resolve(e.data);
                 worker.postMessage({ rgba, width, height, runs });
             });
         }, { width: w, height: h, runs: 2 * runs + 1 });
         fs.rmSync(path.join(site, 'bench-frame.rgba'));
-        rows.push([`${site}: the scaling step (lq2x_scale_picture in WebAssembly)`, ms(times)]);
+        rows.push([`${site}: the scaling step (lq2x_scale_picture in WebAssembly, ${times.kernel})`, ms(times.times)]);
         const native = spawnSync(scale_time, [raw, String(w), String(h), String(2 * runs + 1), `${raw}.out`], { encoding: 'utf8' });
-        rows.push(['the scaling step natively, one thread', ms(native.stdout.trim().split(' ').map(Number))]);
+        const [kernel, ...native_ms] = native.stdout.trim().split(' ');
+        rows.push([`the scaling step natively, one thread (${kernel})`, ms(native_ms.map(Number))]);
         fs.rmSync(raw);
         fs.rmSync(`${raw}.out`);
         await page.close();

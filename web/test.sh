@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
 nice cmake --build --preset release --target lq2x_tool -j 2
 # The native side of the scaling-step comparison, against the same library.
-cc -O2 -Iinclude -Ibuild/release/include web/test/scale_time.c build/release/liblq2x.a -lstdc++ -lm -lpthread \
+c++ -std=c++20 -O2 -Iinclude -Ibuild/release/include web/test/scale_time.cpp build/release/liblq2x.a -lpthread \
     -o build/release/web_scale_time
 nice cmake --workflow --preset wasm
 cd web

@@ -50,7 +50,7 @@ function scale_one(picture, s, on_file) {
 }
 worker.onmessage = ({ data }) => {
     if (data.version) {
-        $('version').textContent = `lq2x ${data.version}, running in WebAssembly on this computer.`;
+        $('version').textContent = `lq2x ${data.version}, running in WebAssembly on this computer (scaling kernel: ${data.kernel}).`;
         return;
     }
     if (data.warm) {

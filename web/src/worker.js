@@ -9,7 +9,7 @@ const lq2x = create_lq2x().ready;
 // the second once it has warmed up (lq2x_web_warm_up), unless a file came
 // first, which then waits for it.
 lq2x.then((m) => {
-    postMessage({ version: m.UTF8ToString(m._lq2x_version_string()) });
+    postMessage({ version: m.UTF8ToString(m._lq2x_version_string()), kernel: m.UTF8ToString(m._lq2x_web_kernel()) });
     setTimeout(() => {
         m._lq2x_web_warm_up();
         postMessage({ warm: true });

@@ -18,5 +18,5 @@ onmessage = async ({ data: { rgba, width, height, runs } }) => {
     const result = m.HEAPU8.slice(dst, dst + rgba.length * 4);
     m._free(src);
     m._free(dst);
-    postMessage({ times, status, result }, [result.buffer]);
+    postMessage({ times, status, result, kernel: m.UTF8ToString(m._lq2x_web_kernel()) }, [result.buffer]);
 };

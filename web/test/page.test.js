@@ -220,11 +220,13 @@ function read_frames(bytes) {
     }
 }
 
-test('the sample, 2x; the page names the library\'s version as the tool does', TIMEOUT, async () => {
+test('the sample, 2x; the page names the library\'s version as the tool does, and the kernel it runs', TIMEOUT, async () => {
     const { page } = await check_one(SAMPLE, { scale: 2 }, 'png');
     const version = spawnSync(TOOL, ['--version'], { encoding: 'utf8' }).stdout.trim();
     assert.match(version, /^lq2x \d+\.\d+\.\d+$/);
-    assert.equal(await page.textContent('#version'), `${version}, running in WebAssembly on this computer.`);
+    // The kernel the page's module runs: WebAssembly's vector one, never
+    // quietly the portable walk.
+    assert.equal(await page.textContent('#version'), `${version}, running in WebAssembly on this computer (scaling kernel: simd128).`);
     await page.close();
 });
 
@@ -640,7 +642,8 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
     fs.writeFileSync(raw, frame.pixels);
     const native = spawnSync(SCALE_TIME, [raw, '1024', '1000', '7', native_out], { encoding: 'utf8' });
     assert.equal(native.status, 0, `${SCALE_TIME}: ${native.stderr}`);
-    const native_ms = native.stdout.trim().split(' ').map(Number);
+    const [native_kernel, ...native_runs] = native.stdout.trim().split(' ');
+    const native_ms = native_runs.map(Number);
     const bench = await context.newPage();
     await bench.goto(`${origin}/bench/`);
     const wasm = await bench.evaluate(async () => {
@@ -651,17 +654,18 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
             w.postMessage({ rgba: new Uint8Array(rgba), width: 1024, height: 1000, runs: 7 });
         });
         w.terminate();
-        return { times: reply.times, status: reply.status,
+        return { times: reply.times, status: reply.status, kernel: reply.kernel,
                  digest: Array.from(new Uint8Array(await crypto.subtle.digest('SHA-256', reply.result))) };
     });
     await bench.close();
     assert.equal(wasm.status, 0);
+    assert.equal(wasm.kernel, 'simd128');
     const digest = (await import('node:crypto')).createHash('sha256').update(fs.readFileSync(native_out)).digest();
     assert.deepEqual(Buffer.from(wasm.digest), digest, 'the WebAssembly scaling step gives the native bytes');
     const ms = (v) => v.map((x) => x.toFixed(1)).join(', ');
     const min = (v) => Math.min(...v).toFixed(1);
     const line = `picked to ready ${ms(page_ms)} ms (best ${min(page_ms)}); the tool's wall time ${ms(tool_ms)} ms (best ${min(tool_ms)}); ` +
-                 `scaling step in WebAssembly ${ms(wasm.times)} ms (best ${min(wasm.times)}), natively on one thread ${ms(native_ms)} ms (best ${min(native_ms)})`;
+                 `scaling step in WebAssembly (${wasm.kernel}) ${ms(wasm.times)} ms (best ${min(wasm.times)}), natively on one thread (${native_kernel}) ${ms(native_ms)} ms (best ${min(native_ms)})`;
     t.diagnostic(`main.png: ${line}`);
     console.log(`timing: main.png 1024x1000 2x: ${line}`);
 });

@@ -4,11 +4,15 @@
  * the layout of a C struct. Results live in the module's memory until the
  * script frees them; the script copies out what it keeps. */
 #include <emscripten.h>
-#include <stdlib.h>
-#include <string.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include <lq2x/lq2x.h>
+#include <lq2x/lq2x.hpp>
 #include <lq2x/lq2x_files.h>
+
+extern "C" {
 
 /* The page's choices, named as the tool's options name them. */
 static lq2x_options options(int32_t scale, int32_t orientation, int32_t edge_x, int32_t edge_y, int32_t tile_width,
@@ -38,7 +42,7 @@ EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t s
                                                    int32_t tile_width, int32_t tile_height, int32_t tile_margin,
                                                    int32_t tile_spacing, int32_t format)
 {
-    web_file* r = calloc(1, sizeof *r);
+    web_file* r = static_cast<web_file*>(std::calloc(1, sizeof(web_file)));
     if (r == NULL)
         return NULL;
     const lq2x_options o =
@@ -57,7 +61,7 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_file_free(web_file* r)
 {
     if (r != NULL)
         lq2x_file_free(&r->file);
-    free(r);
+    std::free(r);
 }
 
 /* The frames a file holds, composited, as lq2x_read_file gives them. With
@@ -72,11 +76,11 @@ typedef struct web_frames {
 
 EMSCRIPTEN_KEEPALIVE web_frames* lq2x_web_read_file(const uint8_t* data, size_t size, int32_t scale, int32_t scaled)
 {
-    web_frames* r = calloc(1, sizeof *r);
+    web_frames* r = static_cast<web_frames*>(std::calloc(1, sizeof(web_frames)));
     if (r == NULL)
         return NULL;
     lq2x_options o = options(scale, LQ2X_UPRIGHT, LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP, 0, 0, 0, 0);
-    if (scaled)
+    if (scaled != 0)
         o.max_pixels = 0;
     const lq2x_file_options f = lq2x_default_file_options();
     r->status = lq2x_read_file(data, size, &o, &f, &r->frames);
@@ -96,7 +100,7 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_frames_free(web_frames* r)
 {
     if (r != NULL)
         lq2x_frames_free(&r->frames);
-    free(r);
+    std::free(r);
 }
 
 /* The extension of the file lq2x_web_scale_file writes for these bytes in
@@ -118,8 +122,8 @@ EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_scale_rgba(const uint8_t* src, int32_t wid
     const lq2x_status s = lq2x_picture_size(width, height, &o, &w, &h);
     if (s != LQ2X_OK)
         return s;
-    const lq2x_picture in = {(void*)src, width, height, (ptrdiff_t)width * 4, LQ2X_LAYOUT_RGBA};
-    const lq2x_picture out = {dst, w, h, (ptrdiff_t)w * 4, LQ2X_LAYOUT_RGBA};
+    const lq2x_picture in = {const_cast<uint8_t*>(src), width, height, ptrdiff_t(width) * 4, LQ2X_LAYOUT_RGBA};
+    const lq2x_picture out = {dst, w, h, ptrdiff_t(w) * 4, LQ2X_LAYOUT_RGBA};
     return lq2x_scale_picture(&in, &out, &o);
 }
 
@@ -130,11 +134,11 @@ EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_scale_rgba(const uint8_t* src, int32_t wid
  * grown to, and written over, what a sheet of a million pixels takes at 2x,
  * since the first write to each new page of WebAssembly memory costs a page
  * fault that a later file then does not pay. */
-EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up(void)
+EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up()
 {
     enum { side = 400, runs = 3, memory = 48 << 20 };
     static const uint32_t delay[2] = {0, 1};
-    uint8_t* pixels = malloc(side * side * 4);
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(side * side * 4));
     if (pixels == NULL)
         return;
     /* Tiles of a few colours, some half or wholly clear, as sprite sheets have. */
@@ -147,7 +151,7 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up(void)
             p[2] = (uint8_t)(tile * 53);
             p[3] = (uint8_t)(tile % 5 == 0 ? 0 : tile % 5 == 1 ? 128 : 255);
         }
-    lq2x_frames frames = {side, side, 1, LQ2X_LAYOUT_RGBA, 0, 0, pixels, (uint32_t*)delay, ""};
+    lq2x_frames frames = {side, side, 1, LQ2X_LAYOUT_RGBA, 0, 0, pixels, const_cast<uint32_t*>(delay), ""};
     lq2x_file_options f = lq2x_default_file_options();
     f.format = LQ2X_FORMAT_PNG;
     lq2x_file png;
@@ -160,13 +164,23 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up(void)
         }
     }
     lq2x_file_free(&png);
-    free(pixels);
-    void* room = malloc(memory);
+    std::free(pixels);
+    void* room = std::malloc(memory);
     if (room != NULL)
-        memset(room, 1, memory);
-    free(room);
+        std::memset(room, 1, memory);
+    std::free(room);
 }
 
-EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe((lq2x_status)status); }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe(lq2x_status(status)); }
 /* What to say when the module's memory has no room for a call at all. */
-EMSCRIPTEN_KEEPALIVE const char* lq2x_web_no_memory(void) { return lq2x_describe(LQ2X_ERROR_NO_MEMORY); }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_no_memory() { return lq2x_describe(LQ2X_ERROR_NO_MEMORY); }
+
+/* The name of the kernel the page's calls run ("simd128" where the browser
+ * has WebAssembly's SIMD, which every module built here needs). */
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_kernel()
+{
+    int32_t k = LQ2X_KERNEL_AUTO;
+    return lq2x_kernel_in_use(nullptr, &k) == LQ2X_OK ? lq2x::kernel_name(lq2x::kernel(k)) : "none";
+}
+
+} // extern "C"
