@@ -1,6 +1,7 @@
 // Times pages side by side in one run, on one file: from picking the file
 // to a ready download (the download button enabled), in headless Chromium,
-// each run in a fresh page that has had two seconds to start; the scaling
+// each run in a fresh page that has had two seconds to start (and, one that
+// warms up, until it has); the scaling
 // step alone; and the command-line tool's wall time on the same file. Any
 // built page folder will do, so a page from an older commit can be timed
 // beside today's.
@@ -63,7 +64,11 @@ for (const site of sites) {
         const page = await browser.newPage();
         await page.goto(`${origin}/index.html`);
         await page.waitForFunction(() => document.getElementById('version').textContent.startsWith('lq2x '));
+        // Two seconds to settle; a page whose worker warms up (today's) has
+        // until it has.
         await page.waitForTimeout(2000);
+        if (await page.$('#format')) // the page with a worker that warms up
+            await page.waitForSelector('body[data-scaler="warm"]', { timeout: 60_000 });
         await page.evaluate(() => {
             window.picked_to_ready = {};
             const t = window.picked_to_ready;
