@@ -19,17 +19,28 @@ constexpr std::uint32_t OPTIONS_MAX_SIZE = 256;
 // The caller's options as the library knows them: fields past the caller's
 // `size` keep their defaults, and fields past the library's own must be zero,
 // so that a newer caller's setting is never silently ignored.
+// The size a caller's struct says it has, or 0 for none the library can
+// read. Read as bytes: an older caller's struct, without the 64-bit fields,
+// may lie on a 4-byte boundary only.
+std::uint32_t size_of(const lq2x_options* given)
+{
+    std::uint32_t size;
+    std::memcpy(&size, given, sizeof size);
+    return size < OPTIONS_V1_SIZE || size > OPTIONS_MAX_SIZE ? 0 : size;
+}
+
 bool read_options(const lq2x_options* given, lq2x::options& out)
 {
     lq2x_options o = lq2x_default_options();
     if (given) {
-        if (given->size < OPTIONS_V1_SIZE || given->size > OPTIONS_MAX_SIZE)
+        const std::uint32_t size = size_of(given);
+        if (size == 0)
             return false;
-        const auto* extra = reinterpret_cast<const unsigned char*>(given);
-        for (std::uint32_t i = sizeof(lq2x_options); i < given->size; ++i)
-            if (extra[i] != 0)
+        const auto* bytes = reinterpret_cast<const unsigned char*>(given);
+        for (std::uint32_t i = sizeof(lq2x_options); i < size; ++i)
+            if (bytes[i] != 0)
                 return false;
-        std::memcpy(&o, given, std::min<std::size_t>(given->size, sizeof(lq2x_options)));
+        std::memcpy(&o, bytes, std::min<std::size_t>(size, sizeof(lq2x_options)));
     }
     out.turn = lq2x::orientation(o.orientation);
     out.threads = o.threads;
@@ -126,8 +137,7 @@ lq2x_status lq2x_picture_size(std::int32_t width, std::int32_t height, const lq2
 lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq2x_options* pass_options)
 {
     lq2x::options opt, out;
-    if (!read_options(options, opt) || pass_options == nullptr || pass_options->size < OPTIONS_V1_SIZE ||
-        pass_options->size > OPTIONS_MAX_SIZE)
+    if (!read_options(options, opt) || pass_options == nullptr || size_of(pass_options) == 0)
         return LQ2X_ERROR_BAD_OPTIONS;
     if (const lq2x::error e = lq2x::pass_options(opt, pass, out); e != lq2x::error::none)
         return lq2x_status(e);
@@ -146,8 +156,8 @@ lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq
     o.max_pixels = out.max_pixels;
     o.band_pixels = out.band_pixels;
     // Only as much as the caller's struct holds.
-    o.size = pass_options->size;
-    std::memcpy(pass_options, &o, std::min<std::size_t>(o.size, sizeof o));
+    o.size = size_of(pass_options);
+    std::memcpy(static_cast<void*>(pass_options), &o, std::min<std::size_t>(o.size, sizeof o));
     return LQ2X_OK;
 }
 
