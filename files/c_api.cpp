@@ -13,26 +13,13 @@ namespace {
 // The most a caller's file options may claim to be, as for lq2x_options.
 constexpr std::uint32_t OPTIONS_MAX_SIZE = 256;
 
-// The caller's scaling options, checked by the core library (their size,
-// their values) and then taken field by field.
-lq2x_status read_options(const lq2x_options* given, lq2x::options& out)
+// The caller's scaling options, read by the core's rules and checked by it
+// (their values, without a picture).
+lq2x_status scaling_options(const lq2x_options* given, lq2x::options& out)
 {
-    if (const lq2x_status s = lq2x_picture_size(0, 0, given, nullptr, nullptr); s != LQ2X_OK)
-        return s;
-    lq2x_options o = lq2x_default_options();
-    if (given)
-        std::memcpy(&o, given, std::min<std::size_t>(given->size, sizeof o));
-    out.turn = lq2x::orientation(o.orientation);
-    out.threads = o.threads;
-    out.edge_x = lq2x::edge(o.edge_x);
-    out.edge_y = lq2x::edge(o.edge_y);
-    out.tile = {o.tile_width, o.tile_height, o.tile_margin, o.tile_spacing};
-    out.scale = o.scale;
-    out.rgb565 = o.rgb565 != 0;
-    out.use = lq2x::kernel(o.kernel);
-    out.max_pixels = o.max_pixels;
-    out.band_pixels = o.band_pixels;
-    return LQ2X_OK;
+    if (lq2x::read_options(given, out) != lq2x::error::none)
+        return LQ2X_ERROR_BAD_OPTIONS;
+    return lq2x_picture_size(0, 0, given, nullptr, nullptr);
 }
 
 // Fields past the caller's `size` keep their defaults, and bytes past the
@@ -42,13 +29,15 @@ bool read_file_options(const lq2x_file_options* given, lq2x::file_options& out)
 {
     lq2x_file_options o = lq2x_default_file_options();
     if (given) {
-        if (given->size < sizeof o || given->size > OPTIONS_MAX_SIZE)
+        std::uint32_t size; // read as bytes: the struct is the caller's, aligned as its header had it
+        std::memcpy(&size, given, sizeof size);
+        if (size < sizeof o || size > OPTIONS_MAX_SIZE)
             return false;
-        const auto* extra = reinterpret_cast<const unsigned char*>(given);
-        for (std::uint32_t i = sizeof o; i < given->size; ++i)
-            if (extra[i] != 0)
+        const auto* bytes = reinterpret_cast<const unsigned char*>(given);
+        for (std::uint32_t i = sizeof o; i < size; ++i)
+            if (bytes[i] != 0)
                 return false;
-        std::memcpy(&o, given, sizeof o);
+        std::memcpy(&o, bytes, sizeof o);
     }
     out = {lq2x::format(o.format), o.frame, o.png_level, o.raw_width, o.raw_height};
     return true;
@@ -68,7 +57,7 @@ lq2x_status run(const lq2x_options* options, const lq2x_file_options* file_optio
 {
     lq2x::options opt;
     lq2x::file_options file;
-    if (const lq2x_status s = read_options(options, opt); s != LQ2X_OK)
+    if (const lq2x_status s = scaling_options(options, opt); s != LQ2X_OK)
         return fail(message, s, lq2x_describe(s));
     if (!read_file_options(file_options, file))
         return fail(message, LQ2X_ERROR_BAD_OPTIONS, lq2x_describe(LQ2X_ERROR_BAD_OPTIONS));
