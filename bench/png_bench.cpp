@@ -22,11 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
-#include "files.h"
+#include "file_io.h"
+#include "formats.h"
 #include "large_buffer.h"
-#include "png_write.h"
+#include "png_form.h"
 #include "scale.h"
+
+namespace files = lq2x::files;
 
 namespace {
 
@@ -53,7 +55,7 @@ bytes spng_rgba(const bytes& file)
     std::size_t size = 0;
     bytes out;
     if (spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size) == 0) {
-        tool::reserve_large(out, size, tool::filling::whole);
+        files::reserve_large(out, size, files::filling::whole);
         out.resize(size);
         if (spng_decode_image(ctx, out.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0)
             out.clear();
@@ -62,14 +64,14 @@ bytes spng_rgba(const bytes& file)
     return out;
 }
 
-const char* colour_name(tool::png_colour c)
+const char* colour_name(files::png_colour c)
 {
     switch (c) {
-    case tool::png_colour::grey: return "grey";
-    case tool::png_colour::rgb: return "rgb";
-    case tool::png_colour::palette: return "palette";
-    case tool::png_colour::grey_alpha: return "grey+alpha";
-    case tool::png_colour::rgba: return "rgba";
+    case files::png_colour::grey: return "grey";
+    case files::png_colour::rgb: return "rgb";
+    case files::png_colour::palette: return "palette";
+    case files::png_colour::grey_alpha: return "grey+alpha";
+    case files::png_colour::rgba: return "rgba";
     }
     return "?";
 }
@@ -120,50 +122,51 @@ int main(int argc, char** argv)
 {
     int factor = 2;
     bool read_only = false;
-    std::vector<std::string> files;
+    std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc)
             factor = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--read-only") == 0)
             read_only = true;
         else
-            files.push_back(argv[i]);
+            names.push_back(argv[i]);
     }
-    if (files.empty()) {
+    if (names.empty()) {
         std::fprintf(stderr, "usage: lq2x_png_bench [--scale N] [--read-only] FILE.png...\n");
         return 2;
     }
-    for (const std::string& name : files) {
-        const bytes file = tool::read_file(name, tool::input_limit({}));
-        const tool::image img = tool::decode_png(file, {});
+    for (const std::string& name : names) {
+        const files::read_limit limit = files::input_limit({}, {});
+        const bytes file = io::read_file(name, {limit.max_bytes, limit.too_large});
+        const files::image img = files::decode_png(file, {});
         const bytes other = spng_rgba(file);
         const bool same = other.size() == img.pixels.size() * 4 && std::memcmp(other.data(), img.bytes(), other.size()) == 0;
         std::printf("%s: %d x %d, %zu bytes\n", name.c_str(), img.width, img.height, file.size());
         std::printf("  read  libpng %8.2f ms   libspng %8.2f ms   same pixels: %s\n",
-                    best_ms(7, [&] { (void)tool::decode_png(file, {}); }), best_ms(7, [&] { (void)spng_rgba(file); }),
+                    best_ms(7, [&] { (void)files::decode_png(file, {}); }), best_ms(7, [&] { (void)spng_rgba(file); }),
                     same ? "yes" : "no");
         if (read_only)
             continue;
 
-        const tool::image big = tool::scale(img, {.factor = factor, .threads = 2});
-        const tool::png_form form = tool::choose_form(big);
+        const files::image big = files::scale(img, {.threads = 2, .scale = factor});
+        const files::png_form form = files::choose_form(big);
         std::printf("  write at %dx (%d x %d), %s %d-bit; choosing the form %.2f ms\n", factor, big.width, big.height,
-                    colour_name(form.colour), form.depth, best_ms(3, [&] { (void)tool::choose_form(big); }));
+                    colour_name(form.colour), form.depth, best_ms(3, [&] { (void)files::choose_form(big); }));
         for (int level = 1; level <= 9; level += (level < 6 ? 1 : 3))
             for (const int threads : {1, 2}) {
                 bytes out;
-                const double ms = best_ms(3, [&] { out = tool::encode_png(big, level, threads); });
+                const double ms = best_ms(3, [&] { out = files::encode_png(big, level, threads); });
                 std::printf("    writer level %d, %d thread%s: %9zu bytes %8.2f ms\n", level, threads,
                             threads > 1 ? "s" : " ", out.size(), ms);
             }
 
         // The same rows compressed whole, single-threaded, other ways.
         const std::size_t row_bytes = form.row_bytes(big.width);
-        const std::optional<tool::palette_lookup> lookup =
-            form.colour == tool::png_colour::palette ? std::optional<tool::palette_lookup>(form.palette) : std::nullopt;
+        const std::optional<files::colour_table> lookup =
+            form.colour == files::png_colour::palette ? std::optional<files::colour_table>(form.palette) : std::nullopt;
         bytes raw(row_bytes * std::size_t(big.height));
         for (int y = 0; y < big.height; ++y)
-            tool::pack_row(form, lookup ? &*lookup : nullptr,
+            files::pack_row(form, lookup ? &*lookup : nullptr,
                            {big.pixels.data() + std::size_t(y) * std::size_t(big.width), std::size_t(big.width)},
                            big.kind, {raw.data() + std::size_t(y) * row_bytes, row_bytes});
         const int bpp = std::max(1, form.bits_per_pixel() / 8);

@@ -1,16 +1,19 @@
 """Time lq2x.scale against the bare library call on one 256 x 224 RGBA frame.
 
-    cmake --workflow --preset python
-    PYTHONPATH=build/python /usr/bin/python3 bench/python_scale.py
+    pip install --no-build-isolation .      # in a virtual environment, or with --break-system-packages
+    python3 bench/python_scale.py
 
 Three frames: opaque; with transparent pixels, all zero; with colour bits
 under alpha 0. Side by side in one run, interleaved, minimum over rounds (the
-machine may be busy): the library call through ctypes on buffers made
-beforehand, given the frame with its invisible pixels zero (what a C++ caller
-pays, plus ctypes' cost of a call, measured on its own with an empty call and
-subtracted), and lq2x.scale, which also checks its arguments, looks for
-invisible pixels, zeroes them in a copy if they carry colour, and makes its
-result array. One thread each.
+machine may be busy): the frame function lq2x_scale8888 through ctypes on
+buffers made beforehand, given the frame with its invisible pixels zero (what
+a C++ caller with clean pixels pays, plus ctypes' cost of a call, measured on
+its own with an empty call and subtracted), and lq2x.scale, which checks its
+arguments, asks the library for the result's size, makes the result array and
+calls the picture entry (which finds and hides the colour under alpha 0
+itself). Between them, the picture entry alone (lq2x_scale_picture into a
+result made beforehand, less an empty call): what the library's whole-picture
+path costs, so that the package's own share is the difference. One thread each.
 """
 
 import argparse
@@ -55,6 +58,9 @@ def main() -> None:
     options = _native.default_options()
     options.threads = 1
     opt, call = ctypes.byref(options), _native.lib.lq2x_scale8888
+    frame_args = [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_ssize_t]
+    call.argtypes = frame_args + frame_args + [ctypes.POINTER(_native.Options)]
+    call.restype = ctypes.c_int
     dst = np.empty((2 * HEIGHT, 2 * WIDTH), np.uint32)
     kinds = ("opaque", "with transparent pixels", "colour under alpha 0")
     cases = {"empty ctypes call": _native.lib.lq2x_version}
@@ -71,7 +77,15 @@ def main() -> None:
 
         bare()
         assert np.array_equal(lq2x.scale(pixels, threads=1).view(np.uint32)[:, :, 0], dst)
+        src = _native.Picture(pixels.ctypes.data, WIDTH, HEIGHT, 4 * WIDTH, _native.LAYOUT_RGBA)
+        out = _native.Picture(dst.ctypes.data, 2 * WIDTH, 2 * HEIGHT, 8 * WIDTH, _native.LAYOUT_RGBA)
+        keep.append(pixels)
+
+        def picture(src=src, out=out):
+            _native.lib.lq2x_scale_picture(src, out, options)
+
         cases[f"library call, {kind}"] = bare
+        cases[f"picture entry, {kind}"] = picture
         cases[f"lq2x.scale, {kind}"] = lambda pixels=pixels: lq2x.scale(pixels, threads=1)
 
     best = {name: float("inf") for name in cases}
@@ -85,9 +99,11 @@ def main() -> None:
     for kind in kinds:
         # What a C++ caller pays: the call less ctypes' own cost of a call.
         library = best[f"library call, {kind}"] - best["empty ctypes call"]
+        entry = best[f"picture entry, {kind}"] - best["empty ctypes call"]
         scale = best[f"lq2x.scale, {kind}"]
-        print(f"{kind}: library {library * 1e6:.1f} us, lq2x.scale {scale * 1e6:.1f} us: "
-              f"{scale / library:.3f} x, {(scale - library) * 1e6:.1f} us more per call")
+        print(f"{kind}: library {library * 1e6:.1f} us, picture entry {entry * 1e6:.1f} us, lq2x.scale "
+              f"{scale * 1e6:.1f} us: {scale / library:.3f} x the library, {(scale - entry) * 1e6:.1f} us "
+              f"more than the picture entry")
 
 
 if __name__ == "__main__":

@@ -5,24 +5,27 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
 #include "frames.h"
+
+namespace files = lq2x::files;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     // A small limit keeps huge claimed sizes and frame counts from spending the fuzzer's memory.
-    const tool::size_limit limit{std::uint64_t{1} << 20, 1};
-    tool::animation a;
+    const files::size_limit limit{std::uint64_t{1} << 20, 1};
+    files::animation a;
     try {
-        a = tool::decode_png_animation({data, size}, limit);
-    } catch (const tool::failure&) {
+        a = files::decode_png_animation({data, size}, limit);
+    } catch (const files::failure&) {
         return 0;
     }
     if (fuzz::whole_frames(a) > limit.max_pixels)
         __builtin_trap();
     if (!a.animated)
         return 0;
-    const tool::animation back = tool::decode_png_animation(tool::encode_png_animation(a, 1), limit);
+    const files::animation back = files::decode_png_animation(files::encode_png_animation(a, 1), limit);
     if (!back.animated || back.loops != a.loops)
         __builtin_trap();
     fuzz::same_frames(a, back, true);

@@ -2,15 +2,18 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
+
+namespace files = lq2x::files;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     try {
-        const tool::image img = tool::decode_pnm({data, size}, {std::uint64_t{1} << 22, 1});
+        const files::image img = files::decode_pnm({data, size}, {std::uint64_t{1} << 22, 1});
         if (img.pixels.size() != std::size_t(img.width) * std::size_t(img.height))
             __builtin_trap();
-    } catch (const tool::failure&) {
+    } catch (const files::failure&) {
     }
     return 0;
 }

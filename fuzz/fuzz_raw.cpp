@@ -3,17 +3,20 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
+
+namespace files = lq2x::files;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2)
         return 0;
     try {
-        const tool::image img = tool::decode_raw({data + 2, size - 2}, data[0], data[1], {std::uint64_t{1} << 22, 1});
+        const files::image img = files::decode_raw({data + 2, size - 2}, data[0], data[1], {std::uint64_t{1} << 22, 1});
         if (img.pixels.size() * 3 != size - 2)
             __builtin_trap();
-    } catch (const tool::failure&) {
+    } catch (const files::failure&) {
     }
     return 0;
 }

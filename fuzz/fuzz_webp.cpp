@@ -4,37 +4,40 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
 #include "frames.h"
+
+namespace files = lq2x::files;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    tool::animation anim;
+    files::animation anim;
     try {
         // A small limit keeps huge claimed sizes from spending the fuzzer's memory.
-        anim = tool::decode_webp({data, size}, {std::uint64_t{1} << 22, 1});
-    } catch (const tool::failure&) {
+        anim = files::decode_webp({data, size}, {std::uint64_t{1} << 22, 1});
+    } catch (const files::failure&) {
         return 0;
     }
     const std::uint64_t pixels = fuzz::whole_frames(anim);
-    for (const tool::frame& f : anim.frames) {
-        const tool::image& img = f.picture;
+    for (const files::frame& f : anim.frames) {
+        const files::image& img = f.picture;
         if (anim.animated && f.delay.denominator != 1000)
             __builtin_trap();
         bool clear = false;
         for (std::size_t i = 0; i < img.pixels.size(); ++i)
             clear = clear || img.bytes()[4 * i + 3] != 0xFF;
-        if (clear != (img.kind == tool::layout::rgba) || (!clear && img.kind != tool::layout::rgb))
+        if (clear != (img.kind == files::layout::rgba) || (!clear && img.kind != files::layout::rgb))
             __builtin_trap();
     }
     if (pixels > 1 << 14)
         return 0;
     try {
-        const tool::animation back = tool::decode_webp(tool::encode_webp(anim), {});
+        const files::animation back = files::decode_webp(files::encode_webp(anim), {});
         if (anim.frames.size() > 1 && back.loops != anim.loops)
             __builtin_trap();
         fuzz::same_frames(anim, back, anim.frames.size() > 1);
-    } catch (const tool::failure&) {
+    } catch (const files::failure&) {
         __builtin_trap(); // what was read can always be written
     }
     return 0;

@@ -29,17 +29,38 @@ std::uint32_t size_of(const lq2x_options* given)
     return size < OPTIONS_V1_SIZE || size > OPTIONS_MAX_SIZE ? 0 : size;
 }
 
-bool read_options(const lq2x_options* given, lq2x::options& out)
+bool known_options(const lq2x_options* given, lq2x::options& out)
+{
+    return lq2x::read_options(given, out) == lq2x::error::none;
+}
+
+template <typename P>
+lq2x_status scale_rows(const P* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch, P* dst,
+                       std::int32_t dst_width, std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t y0,
+                       std::int32_t y1, const lq2x_options* options)
+{
+    lq2x::options opt;
+    if (!known_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    return lq2x_status(lq2x::scale_rows(lq2x::image_view<const P>{src, width, height, src_pitch},
+                                        lq2x::image_view<P>{dst, dst_width, dst_height, dst_pitch}, y0, y1, opt));
+}
+
+} // namespace
+
+namespace lq2x {
+
+error read_options(const lq2x_options* given, options& out)
 {
     lq2x_options o = lq2x_default_options();
     if (given) {
         const std::uint32_t size = size_of(given);
         if (size == 0)
-            return false;
+            return lq2x::error::bad_options;
         const auto* bytes = reinterpret_cast<const unsigned char*>(given);
         for (std::uint32_t i = sizeof(lq2x_options); i < size; ++i)
             if (bytes[i] != 0)
-                return false;
+                return lq2x::error::bad_options;
         std::memcpy(&o, bytes, std::min<std::size_t>(size, sizeof(lq2x_options)));
     }
     out.turn = lq2x::orientation(o.orientation);
@@ -52,22 +73,10 @@ bool read_options(const lq2x_options* given, lq2x::options& out)
     out.use = lq2x::kernel(o.kernel);
     out.max_pixels = o.max_pixels;
     out.band_pixels = o.band_pixels;
-    return true;
+    return lq2x::error::none;
 }
 
-template <typename P>
-lq2x_status scale_rows(const P* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch, P* dst,
-                       std::int32_t dst_width, std::int32_t dst_height, std::ptrdiff_t dst_pitch, std::int32_t y0,
-                       std::int32_t y1, const lq2x_options* options)
-{
-    lq2x::options opt;
-    if (!read_options(options, opt))
-        return LQ2X_ERROR_BAD_OPTIONS;
-    return lq2x_status(lq2x::scale_rows(lq2x::image_view<const P>{src, width, height, src_pitch},
-                                        lq2x::image_view<P>{dst, dst_width, dst_height, dst_pitch}, y0, y1, opt));
-}
-
-} // namespace
+} // namespace lq2x
 
 extern "C" {
 
@@ -121,7 +130,7 @@ lq2x_status lq2x_picture_size(std::int32_t width, std::int32_t height, const lq2
                               std::int32_t* out_width, std::int32_t* out_height)
 {
     lq2x::options opt;
-    if (!read_options(options, opt))
+    if (!known_options(options, opt))
         return LQ2X_ERROR_BAD_OPTIONS;
     lq2x::size out{};
     const lq2x::error e = lq2x::picture_size(width, height, opt, out);
@@ -137,7 +146,7 @@ lq2x_status lq2x_picture_size(std::int32_t width, std::int32_t height, const lq2
 lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq2x_options* pass_options)
 {
     lq2x::options opt, out;
-    if (!read_options(options, opt) || pass_options == nullptr || size_of(pass_options) == 0)
+    if (!known_options(options, opt) || pass_options == nullptr || size_of(pass_options) == 0)
         return LQ2X_ERROR_BAD_OPTIONS;
     if (const lq2x::error e = lq2x::pass_options(opt, pass, out); e != lq2x::error::none)
         return lq2x_status(e);
@@ -164,7 +173,7 @@ lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq
 lq2x_status lq2x_scale_picture(const lq2x_picture* src, const lq2x_picture* dst, const lq2x_options* options)
 {
     lq2x::options opt;
-    if (!read_options(options, opt))
+    if (!known_options(options, opt))
         return LQ2X_ERROR_BAD_OPTIONS;
     if (src == nullptr || dst == nullptr)
         return LQ2X_ERROR_NULL_PIXELS;
@@ -202,7 +211,7 @@ const char* lq2x_describe(lq2x_status status)
 lq2x_status lq2x_kernel_in_use(const lq2x_options* options, std::int32_t* kernel)
 {
     lq2x::options opt;
-    if (!read_options(options, opt))
+    if (!known_options(options, opt))
         return LQ2X_ERROR_BAD_OPTIONS;
     lq2x::kernel k{};
     const lq2x::error e = lq2x::kernel_in_use(opt, k);

@@ -1,5 +1,5 @@
-// Animated PNG: files made here by a small chunk writer of the test's own
-// (zlib for the data, zlib's crc32 for the checksums), read by the tool and
+// Animated PNG: files made here chunk by chunk (support.h: zlib for the
+// data, zlib's crc32 for the checksums), read by the tool and
 // compared frame by frame with a compositing model written here; the tool's
 // animations read back by a reader written here and by ffmpeg.
 #include <gtest/gtest.h>
@@ -17,15 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
+#include "support.h"
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
-using bytes = std::vector<std::uint8_t>;
 using rgba = std::array<std::uint8_t, 4>;
-using testing_support::outcome;
 
 namespace {
 
@@ -39,7 +36,7 @@ struct picture {
     bool operator==(const picture&) const = default;
 };
 
-picture of(const tool::image& img)
+picture of(const files::image& img)
 {
     picture p{img.width, img.height, std::vector<rgba>(img.pixels.size())};
     std::memcpy(p.px.data(), img.bytes(), img.pixels.size() * 4);
@@ -166,45 +163,12 @@ bytes scanlines(const png_kind& k, const samples& s)
     return out;
 }
 
-bytes deflated(const bytes& raw)
-{
-    uLongf size = compressBound(uLong(raw.size()));
-    bytes out(size);
-    EXPECT_EQ(compress2(out.data(), &size, raw.data(), uLong(raw.size()), 9), Z_OK);
-    out.resize(size);
-    return out;
-}
-
-void put32(bytes& out, std::uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(std::uint8_t(v >> shift));
-}
 void put16(bytes& out, unsigned v)
 {
     out.push_back(std::uint8_t(v >> 8));
     out.push_back(std::uint8_t(v));
 }
-std::uint32_t get32(const std::uint8_t* p) { return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 unsigned get16(const std::uint8_t* p) { return unsigned(p[0]) << 8 | p[1]; }
-
-struct chunk {
-    std::string type;
-    bytes data;
-};
-
-bytes file_of(const std::vector<chunk>& chunks)
-{
-    bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    for (const chunk& c : chunks) {
-        put32(out, std::uint32_t(c.data.size()));
-        const std::size_t start = out.size();
-        out.insert(out.end(), c.type.begin(), c.type.end());
-        out.insert(out.end(), c.data.begin(), c.data.end());
-        put32(out, std::uint32_t(crc32(0, out.data() + start, uInt(out.size() - start))));
-    }
-    return out;
-}
 
 // ---- Animations as the test describes them.
 
@@ -531,13 +495,13 @@ test_animation generated(const png_kind& kind, std::uint32_t seed, bool hidden_d
     return a;
 }
 
-void expect_frames(const tool::animation& got, const std::vector<model_frame>& want, const std::string& what)
+void expect_frames(const files::animation& got, const std::vector<model_frame>& want, const std::string& what)
 {
     ASSERT_EQ(got.frames.size(), want.size()) << what;
     for (std::size_t i = 0; i < want.size(); ++i) {
-        const tool::frame& f = got.frames[i];
+        const files::frame& f = got.frames[i];
         const bool opaque = std::all_of(want[i].pixels.px.begin(), want[i].pixels.px.end(), [](const rgba& c) { return c[3] == 255; });
-        EXPECT_EQ(f.picture.kind, opaque ? tool::layout::rgb : tool::layout::rgba) << what << " frame " << i;
+        EXPECT_EQ(f.picture.kind, opaque ? files::layout::rgb : files::layout::rgba) << what << " frame " << i;
         EXPECT_EQ(of(f.picture), want[i].pixels) << what << " frame " << i;
         EXPECT_EQ(f.delay.numerator, want[i].delay_num) << what << " frame " << i;
         EXPECT_EQ(f.delay.denominator, want[i].delay_den) << what << " frame " << i;
@@ -553,7 +517,7 @@ TEST(ApngRead, EveryKindAndOpComposesAsTheModel)
                 const test_animation a = generated(kind, seed++, hidden);
                 const std::string what = std::string(kind.name) + (hidden ? ", default image apart" : "") + ", seed " +
                                          std::to_string(seed - 1);
-                const tool::animation got = tool::decode_png_animation(file_of(chunks_of(a)), {});
+                const files::animation got = files::decode_png_animation(png_file(chunks_of(a)), {});
                 EXPECT_TRUE(got.animated) << what;
                 EXPECT_EQ(got.loops, a.plays) << what;
                 expect_frames(got, composite(a), what);
@@ -575,7 +539,7 @@ TEST(ApngRead, OverBlendsEveryAlphaPair)
         }
     a.frames.push_back({0, 0, below});
     a.frames.push_back({0, 0, above, 1, 10, DISPOSE_NONE, BLEND_OVER});
-    const tool::animation got = tool::decode_png_animation(file_of(chunks_of(a)), {});
+    const files::animation got = files::decode_png_animation(png_file(chunks_of(a)), {});
     expect_frames(got, composite(a), "every alpha pair");
 }
 
@@ -585,13 +549,13 @@ TEST(ApngRead, WithoutAcTLAStill)
     test_animation a = generated(KINDS[0], 99, false, 3);
     std::vector<chunk> c = chunks_of(a);
     c.erase(c.begin() + 1); // the acTL
-    const tool::animation got = tool::decode_png_animation(file_of(c), {});
+    const files::animation got = files::decode_png_animation(png_file(c), {});
     EXPECT_FALSE(got.animated);
     ASSERT_EQ(got.frames.size(), 1u);
     EXPECT_EQ(of(got.frames[0].picture), model_picture(a.kind, a.frames[0].pixels));
 }
 
-using ApngTool = tool_case;
+using ApngTool = testing_support::tool_case;
 
 // The tool end to end: every frame composited and scaled, delays and plays
 // kept, read back by the test's reader.
@@ -601,7 +565,7 @@ TEST_F(ApngTool, ScalesEveryFrameAndKeepsTheTiming)
     for (const png_kind& kind : {KINDS[0], KINDS[3], KINDS[6], KINDS[4]})
         for (const int passes : {1, 2}) {
             const test_animation a = generated(kind, seed++, passes == 2);
-            testing_support::write_file(dir / "in.png", file_of(chunks_of(a)));
+            testing_support::write_file(dir / "in.png", png_file(chunks_of(a)));
             const outcome o = lq2x({"--scale", std::to_string(1 << passes), "in.png", "out.png"});
             const std::string what = std::string(kind.name) + " x" + std::to_string(1 << passes);
             ASSERT_EQ(o.status, 0) << what << ": " << o.err;
@@ -632,7 +596,7 @@ TEST_F(ApngTool, FfmpegReadsTheSameFrames)
     for (const png_kind& kind : {KINDS[0], KINDS[2], KINDS[5], KINDS[7]}) {
         const test_animation a = generated(kind, seed, seed % 2 == 0);
         ++seed;
-        testing_support::write_file(dir / "in.png", file_of(chunks_of(a)));
+        testing_support::write_file(dir / "in.png", png_file(chunks_of(a)));
         ASSERT_EQ(lq2x({"in.png", "out.png"}).status, 0) << kind.name;
         const std::vector<model_frame> want = composite(a);
         const std::vector<picture> seen = ffmpeg_frames(dir / "out.png", 2 * a.width, 2 * a.height);
@@ -646,7 +610,7 @@ TEST_F(ApngTool, FfmpegReadsTheSameFrames)
 TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
 {
     const test_animation a = generated(KINDS[0], 7, false, 5);
-    testing_support::write_file(dir / "in.png", file_of(chunks_of(a)));
+    testing_support::write_file(dir / "in.png", png_file(chunks_of(a)));
     ASSERT_EQ(lq2x({"--frame", "3", "in.png", "three.png"}).status, 0);
     const bytes three = testing_support::read_file(dir / "three.png");
     const auto has = [](const bytes& file, const char* type) {
@@ -654,13 +618,13 @@ TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
     };
     EXPECT_FALSE(has(three, "acTL"));
     EXPECT_FALSE(has(three, "fcTL"));
-    const tool::animation got = tool::decode_png_animation(three, {});
+    const files::animation got = files::decode_png_animation(three, {});
     EXPECT_FALSE(got.animated);
     EXPECT_EQ(of(got.frames.at(0).picture), scaled(composite(a)[3].pixels, 1));
 
     std::vector<chunk> still = chunks_of(generated(KINDS[0], 8, false, 1));
     still.erase(still.begin() + 1);
-    testing_support::write_file(dir / "still.png", file_of(still));
+    testing_support::write_file(dir / "still.png", png_file(still));
     ASSERT_EQ(lq2x({"still.png", "still2.png"}).status, 0);
     EXPECT_FALSE(has(testing_support::read_file(dir / "still2.png"), "acTL"));
 }
@@ -670,7 +634,7 @@ TEST_F(ApngTool, OneFrameOrAStillIsWrittenAsAStill)
 TEST(ApngWrite, RoundTripsExactly)
 {
     std::mt19937 rng(5);
-    const auto make = [&](tool::layout kind, int colours, bool grey) {
+    const auto make = [&](files::layout kind, int colours, bool grey) {
         std::vector<rgba> palette;
         palette.resize(std::size_t(colours));
         for (rgba& c : palette) {
@@ -678,28 +642,28 @@ TEST(ApngWrite, RoundTripsExactly)
             if (grey)
                 c[1] = c[2] = c[0];
         }
-        if (tool::has_alpha(kind)) {
+        if (files::has_alpha(kind)) {
             palette[0][3] = 0;
             palette[1][3] = 100;
         }
-        tool::image img{24, 16, kind, std::vector<pixel8888>(24 * 16)};
+        files::image img{24, 16, kind, std::vector<pixel8888>(24 * 16)};
         for (std::size_t i = 0; i < img.pixels.size(); ++i)
             std::memcpy(&img.pixels[i], palette[rng() % palette.size()].data(), 4);
         return img;
     };
     struct mix {
         const char* name;
-        std::vector<std::tuple<tool::layout, int, bool>> frames;
+        std::vector<std::tuple<files::layout, int, bool>> frames;
         int colour; // what the writer must choose
     };
     const mix mixes[] = {
-        {"grey frames", {{tool::layout::rgb, 100, true}, {tool::layout::rgb, 100, true}}, 0},
-        {"few colours, one frame with alpha", {{tool::layout::rgb, 5, false}, {tool::layout::rgba, 4, false}}, 3},
-        {"many colours", {{tool::layout::rgb, 400, false}, {tool::layout::rgb, 400, false}, {tool::layout::rgba, 3, false}}, 6},
-        {"one frame", {{tool::layout::rgba, 9, false}}, 3},
+        {"grey frames", {{files::layout::rgb, 100, true}, {files::layout::rgb, 100, true}}, 0},
+        {"few colours, one frame with alpha", {{files::layout::rgb, 5, false}, {files::layout::rgba, 4, false}}, 3},
+        {"many colours", {{files::layout::rgb, 400, false}, {files::layout::rgb, 400, false}, {files::layout::rgba, 3, false}}, 6},
+        {"one frame", {{files::layout::rgba, 9, false}}, 3},
     };
     for (const mix& m : mixes) {
-        tool::animation anim;
+        files::animation anim;
         anim.animated = true;
         anim.loops = 3;
         unsigned n = 1;
@@ -707,21 +671,21 @@ TEST(ApngWrite, RoundTripsExactly)
             anim.frames.push_back({make(kind, colours, grey), {n, n % 2 ? 0u : 7u}});
             ++n;
         }
-        const bytes file = tool::encode_png_animation(anim, 6);
+        const bytes file = files::encode_png_animation(anim, 6);
         std::string why;
         const std::optional<read_animation> r = read_apng(file, why);
         ASSERT_TRUE(r) << m.name << ": " << why;
         EXPECT_EQ(r->colour, m.colour) << m.name;
         EXPECT_EQ(r->plays, 3u) << m.name;
         EXPECT_TRUE(r->first_is_default) << m.name;
-        const tool::animation back = tool::decode_png_animation(file, {});
+        const files::animation back = files::decode_png_animation(file, {});
         EXPECT_TRUE(back.animated) << m.name;
         EXPECT_EQ(back.loops, 3u) << m.name;
         ASSERT_EQ(r->frames.size(), anim.frames.size()) << m.name;
         ASSERT_EQ(back.frames.size(), anim.frames.size()) << m.name;
         for (std::size_t i = 0; i < anim.frames.size(); ++i) {
             picture want = of(anim.frames[i].picture);
-            if (!tool::has_alpha(anim.frames[i].picture.kind))
+            if (!files::has_alpha(anim.frames[i].picture.kind))
                 for (rgba& c : want.px)
                     c[3] = 255;
             EXPECT_EQ(r->frames[i].pixels, want) << m.name << " frame " << i;
@@ -736,15 +700,15 @@ TEST(ApngWrite, RoundTripsExactly)
 // that does: checked against every denominator.
 TEST(ApngWrite, DelaysTooFineForSixteenBitsComeOutNearest)
 {
-    const tool::frame_delay delays[] = {{1, 3000000},      {100000, 3},    {123457, 1000000}, {4000000000u, 7},
+    const files::frame_delay delays[] = {{1, 3000000},      {100000, 3},    {123457, 1000000}, {4000000000u, 7},
                                         {70000, 140000},   {65535, 65536}, {1, 0},            {999999, 0},
                                         {3, 200000},       {0, 1000000},   {31415926, 10000000}};
-    tool::animation anim;
+    files::animation anim;
     anim.animated = true;
-    for (const tool::frame_delay d : delays)
-        anim.frames.push_back({tool::image{1, 1, tool::layout::rgb, {0}}, d});
+    for (const files::frame_delay d : delays)
+        anim.frames.push_back({files::image{1, 1, files::layout::rgb, {0}}, d});
     std::string why;
-    const std::optional<read_animation> r = read_apng(tool::encode_png_animation(anim, 6), why);
+    const std::optional<read_animation> r = read_apng(files::encode_png_animation(anim, 6), why);
     ASSERT_TRUE(r) << why;
     ASSERT_EQ(r->frames.size(), std::size(delays));
     for (std::size_t i = 0; i < std::size(delays); ++i) {
@@ -791,43 +755,43 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
         const char* says;
     };
     const std::vector<broken> cases = {
-        {"fdAT out of sequence", [&](std::vector<chunk> c) { set32(find(c, "fdAT", 1), 0, 9); return file_of(c); },
+        {"fdAT out of sequence", [&](std::vector<chunk> c) { set32(find(c, "fdAT", 1), 0, 9); return png_file(c); },
          "out of sequence"},
         {"two chunks swapped",
          [&](std::vector<chunk> c) {
              std::swap(find(c, "fdAT", 0), find(c, "fdAT", 1));
-             return file_of(c);
+             return png_file(c);
          },
          "out of sequence"},
-        {"frame outside", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 12, 100); return file_of(c); },
+        {"frame outside", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 12, 100); return png_file(c); },
          "reaches outside the"},
         {"frame outside by wrapping",
-         [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 16, 0xFFFFFFF0u); return file_of(c); }, "reaches outside the"},
-        {"frame of no width", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 1), 4, 0); return file_of(c); },
+         [&](std::vector<chunk> c) { set32(find(c, "fcTL", 2), 16, 0xFFFFFFF0u); return png_file(c); }, "reaches outside the"},
+        {"frame of no width", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 1), 4, 0); return png_file(c); },
          "has no pixels"},
-        {"default image offset", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 0), 4, 2); return file_of(c); },
+        {"default image offset", [&](std::vector<chunk> c) { set32(find(c, "fcTL", 0), 4, 2); return png_file(c); },
          "does not cover the whole image"},
-        {"more frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 3); return file_of(c); },
+        {"more frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 3); return png_file(c); },
          "more frames than the 3 acTL announces"},
-        {"fewer frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 5); return file_of(c); },
+        {"fewer frames than announced", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 5); return png_file(c); },
          "acTL announces 5 frames, the file has 4"},
-        {"no frames", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0); return file_of(c); }, "no frames"},
+        {"no frames", [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0); return png_file(c); }, "no frames"},
         {"absurd frame count",
-         [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0x7FFFFFFF); return file_of(c); }, "animation too large"},
+         [&](std::vector<chunk> c) { set32(find(c, "acTL", 0), 0, 0x7FFFFFFF); return png_file(c); }, "animation too large"},
         {"absurd size",
          [&](std::vector<chunk> c) {
              set32(find(c, "IHDR", 0), 0, 1000000);
              set32(find(c, "IHDR", 0), 4, 1000000);
-             return file_of(c);
+             return png_file(c);
          },
          "image too large"},
-        {"unknown dispose op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[24] = 3; return file_of(c); },
+        {"unknown dispose op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[24] = 3; return png_file(c); },
          "unknown dispose_op 3"},
-        {"unknown blend op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[25] = 2; return file_of(c); },
+        {"unknown blend op", [&](std::vector<chunk> c) { find(c, "fcTL", 2).data[25] = 2; return png_file(c); },
          "unknown blend_op 2"},
         {"truncated fdAT",
          [&](std::vector<chunk> c) {
-             bytes f = file_of(c);
+             bytes f = png_file(c);
              f.resize(f.size() - 12 - 4 - find(c, "fdAT", 5).data.size() / 2); // IEND, fdAT's CRC, half its data
              return f;
          },
@@ -836,12 +800,12 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
          [&](std::vector<chunk> c) {
              chunk& d = find(c, "fdAT", 3); // the second half of frame 2's stream, cut short
              d.data.resize(6);
-             return file_of(c);
+             return png_file(c);
          },
          "in.png: frame 2: "},
         {"corrupt fcTL",
          [&](std::vector<chunk> c) {
-             bytes f = file_of(c);
+             bytes f = png_file(c);
              const auto at = std::search(f.begin(), f.end(), "fcTL", "fcTL" + 4);
              at[8] ^= 1;
              return f;
@@ -850,7 +814,7 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
         {"fdAT before its fcTL",
          [&](std::vector<chunk> c) {
              c.erase(std::find_if(c.begin(), c.end(), [](const chunk& k) { return k.type == "fcTL"; }) + 3);
-             return file_of(c);
+             return png_file(c);
          },
          "out of sequence"},
     };
@@ -864,7 +828,7 @@ TEST_F(ApngTool, BrokenAnimationsAreRefused)
         EXPECT_FALSE(fs::exists(dir / "out.png")) << b.name;
     }
     // The untouched file is fine, so each case above failed for its own fault.
-    testing_support::write_file(dir / "in.png", file_of(good));
+    testing_support::write_file(dir / "in.png", png_file(good));
     EXPECT_EQ(lq2x({"in.png", "out.png"}).status, 0);
 }
 
@@ -877,7 +841,7 @@ TEST(ApngRead, DataWithoutItsFrameIsRefused)
     // IHDR acTL IDAT IDAT fcTL fdAT fdAT fcTL fdAT fdAT IEND: drop frame 1's data.
     ASSERT_EQ(c[7].type, "fcTL");
     c.erase(c.begin() + 8, c.begin() + 10);
-    EXPECT_THROW(tool::decode_png_animation(file_of(c), {}), tool::failure);
+    EXPECT_THROW(files::decode_png_animation(png_file(c), {}), files::failure);
     c = chunks_of(a);
     c.erase(c.begin() + 4); // frame 0's fcTL: its fdAT now follows the default image
     for (std::size_t i = 4; i < c.size(); ++i)
@@ -887,9 +851,9 @@ TEST(ApngRead, DataWithoutItsFrameIsRefused)
             std::copy(b.begin(), b.end(), c[i].data.begin());
         }
     try {
-        tool::decode_png_animation(file_of(c), {});
+        files::decode_png_animation(png_file(c), {});
         ADD_FAILURE() << "read";
-    } catch (const tool::failure& e) {
+    } catch (const files::failure& e) {
         EXPECT_STREQ(e.what(), "fdAT chunk without an fcTL before it");
     }
 }

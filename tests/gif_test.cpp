@@ -16,16 +16,11 @@
 #include <set>
 #include <source_location>
 
-#include "codecs.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
+#include "support.h"
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::read_file;
-using testing_support::write_file;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -183,7 +178,7 @@ ref::image8888 visible(ref::image8888 img)
     return img;
 }
 
-ref::image8888 as_ref(const tool::image& img) { return visible({img.width, img.height, img.pixels}); }
+ref::image8888 as_ref(const files::image& img) { return visible({img.width, img.height, img.pixels}); }
 
 // What the tool's default 2x makes of a frame.
 ref::image8888 scaled(const ref::image8888& frame) { return ref::scale(visible(frame), lq2x::orientation::upright); }
@@ -246,7 +241,7 @@ std::set<std::string> listing(const fs::path& dir)
     return names;
 }
 
-class Gif : public tool_case {
+class Gif : public testing_support::tool_case {
 protected:
 
     // Every frame of a GIF as ImageMagick composites it, on a transparent
@@ -262,7 +257,7 @@ protected:
         EXPECT_EQ(o.status, 0) << o.err;
         std::vector<ref::image8888> out;
         for (std::size_t i = 0; fs::exists(frames / ("frame_" + std::to_string(i) + ".pam")); ++i)
-            out.push_back(as_ref(tool::decode_pnm(read_file(frames / ("frame_" + std::to_string(i) + ".pam")), {})));
+            out.push_back(as_ref(files::decode_pnm(read_file(frames / ("frame_" + std::to_string(i) + ".pam")), {})));
         return out;
     }
 
@@ -290,12 +285,12 @@ TEST_F(Gif, EachDisposalOnAHandWorkedCase)
     const pixel8888 r = pixel(255, 0, 0, 255), gr = pixel(0, 255, 0, 255), b = pixel(0, 0, 255, 255);
     const std::vector<std::vector<pixel8888>> want = {{r, r, r}, {r, gr, r}, {r, r, b}, {r, gr, 0}};
     const auto model = composite(g);
-    const tool::animation got = tool::decode_gif(write_gif(g), {});
+    const files::animation got = files::decode_gif(write_gif(g), {});
     ASSERT_EQ(got.frames.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         EXPECT_EQ(model[i].pixels, want[i]) << i;
         EXPECT_EQ(got.frames[i].picture.pixels, want[i]) << i;
-        EXPECT_EQ(got.frames[i].picture.kind, i == 3 ? tool::layout::rgba : tool::layout::rgb) << i;
+        EXPECT_EQ(got.frames[i].picture.kind, i == 3 ? files::layout::rgba : files::layout::rgb) << i;
         EXPECT_EQ(got.frames[i].delay.numerator, 10 * (i + 1));
         EXPECT_EQ(got.frames[i].delay.denominator, 100u);
     }
@@ -328,7 +323,7 @@ TEST_F(Gif, EveryFrameIsTheCompositedFrameScaled)
         for (std::size_t i = 0; i < model.size(); ++i) {
             const outcome o = lq2x({"--frame", std::to_string(i), "in.gif", "out.png"});
             ASSERT_EQ(o.status, 0) << o.err;
-            EXPECT_EQ(as_ref(tool::decode_png(read_file(dir / "out.png"), {})), scaled(model[i]))
+            EXPECT_EQ(as_ref(files::decode_png(read_file(dir / "out.png"), {})), scaled(model[i]))
                 << "seed " << seed << " frame " << i;
         }
         const std::string count = std::to_string(model.size());
@@ -351,7 +346,7 @@ TEST_F(Gif, DelaysAndLoopsAreRead)
         test_gif g{2, 2, {{1, 2, 3}, {4, 5, 6}}, c.extension, {}};
         for (int k = 0; k < c.frames; ++k)
             g.frames.push_back({0, 0, 2, 2, {}, false, true, 0, -1, 7 * k + 1, {0, 1, 1, 0}});
-        const tool::animation a = tool::decode_gif(write_gif(g), {});
+        const files::animation a = files::decode_gif(write_gif(g), {});
         EXPECT_EQ(a.loops, c.loops) << c.frames;
         EXPECT_EQ(a.animated, c.animated) << c.frames;
         for (int k = 0; k < c.frames; ++k)
@@ -373,8 +368,8 @@ TEST_F(Gif, GifToGifIsExact)
         ASSERT_EQ(frames.size(), model.size()) << "seed " << seed;
         for (std::size_t i = 0; i < model.size(); ++i)
             EXPECT_EQ(frames[i], scaled(model[i])) << "seed " << seed << " frame " << i;
-        const tool::animation in = tool::decode_gif(read_file(dir / "in.gif"), {});
-        const tool::animation out = tool::decode_gif(read_file(dir / "out.gif"), {});
+        const files::animation in = files::decode_gif(read_file(dir / "in.gif"), {});
+        const files::animation out = files::decode_gif(read_file(dir / "out.gif"), {});
         EXPECT_EQ(out.loops, in.loops);
         EXPECT_EQ(out.animated, in.animated);
         // The loop extension's bytes and the delays, read by giflib's own reader.
@@ -411,7 +406,7 @@ TEST_F(Gif, WrittenGifsReadBackExactly)
 {
     std::mt19937 rng(5);
     const auto frame_of = [&](int colours, int first, bool holes) {
-        tool::image img{16, 16, holes ? tool::layout::rgba : tool::layout::rgb, std::vector<pixel8888>(256)};
+        files::image img{16, 16, holes ? files::layout::rgba : files::layout::rgb, std::vector<pixel8888>(256)};
         for (pixel8888& p : img.pixels) {
             const int c = first + int(rng() % unsigned(colours));
             p = holes && rng() % 4 == 0 ? 0 : pixel(std::uint8_t(c & 0xFF), std::uint8_t(c >> 8), 9, 0xFF);
@@ -427,14 +422,14 @@ TEST_F(Gif, WrittenGifsReadBackExactly)
     for (const auto& c : {writer_case{5, 0, false, 1, true}, writer_case{200, 0, true, 0, true},
                           writer_case{200, 200, true, 3, false}, writer_case{255, 256, false, 2, false},
                           writer_case{255, 255, true, 9, false}}) {
-        tool::animation a;
+        files::animation a;
         a.animated = true;
         a.loops = c.loops;
         for (int k = 0; k < 3; ++k)
             a.frames.push_back({frame_of(c.colours, k * c.shift, c.holes && k != 1), {std::uint32_t(k * 5), 100}});
-        write_file(dir / "w.gif", tool::encode_gif(a));
+        write_file(dir / "w.gif", files::encode_gif(a));
         const auto frames = imagemagick_frames("w.gif");
-        const tool::animation back = tool::decode_gif(read_file(dir / "w.gif"), {});
+        const files::animation back = files::decode_gif(read_file(dir / "w.gif"), {});
         ASSERT_EQ(frames.size(), 3u);
         ASSERT_EQ(back.frames.size(), 3u);
         for (std::size_t k = 0; k < 3; ++k) {
@@ -488,7 +483,7 @@ TEST_F(Gif, FramesAndStills)
     expect_refused({"anim.gif", "out.ppm"}, "pick one with --frame N");
     const auto model = composite(random_gif(7));
     ASSERT_EQ(lq2x({"--frame", "1", "anim.gif", "out.pam"}).status, 0);
-    EXPECT_EQ(as_ref(tool::decode_pnm(read_file(dir / "out.pam"), {})), scaled(model[1]));
+    EXPECT_EQ(as_ref(files::decode_pnm(read_file(dir / "out.pam"), {})), scaled(model[1]));
     expect_refused({"--frame", "99", "anim.gif", "none.pam"},
                    "no frame 99: the input has " + std::to_string(model.size()) + " frames");
 
@@ -498,7 +493,7 @@ TEST_F(Gif, FramesAndStills)
     still.loop.reset();
     write_file(dir / "still.gif", write_gif(still));
     ASSERT_EQ(lq2x({"still.gif", "still.ppm"}).status, 0);
-    EXPECT_EQ(as_ref(tool::decode_pnm(read_file(dir / "still.ppm"), {})), scaled(composite(still)[0]));
+    EXPECT_EQ(as_ref(files::decode_pnm(read_file(dir / "still.ppm"), {})), scaled(composite(still)[0]));
 
     // Several GIFs into a folder, each under its own name, still GIFs.
     fs::create_directory(dir / "out");

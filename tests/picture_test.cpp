@@ -95,8 +95,8 @@ ref::image<P> read_model(const picture& in)
         for (int x = 0; x < in.width; ++x) {
             const std::uint8_t* p = in.at(x, y);
             if constexpr (sizeof(P) == 2) {
-                pixel565 w = 0;
-                if (in.kind == layout::rgb565) // a one-byte grey pixel has no second byte to read
+                pixel565 w = 0; // two bytes only where the pixel has them: a grey one has one
+                if (in.kind == layout::rgb565)
                     std::memcpy(&w, p, 2);
                 img.at(x, y) = in.kind == layout::rgb565 ? w : narrow(as_rgba(p, in.kind));
             } else {

@@ -5,10 +5,14 @@
 #include <png.h>
 
 #include <array>
+#include <cstring>
 #include <random>
 #include <vector>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
+
+namespace files = lq2x::files;
 
 namespace {
 
@@ -119,12 +123,12 @@ TEST(PngKinds, EveryColourTypeAndDepthReadsAsRgba)
         const bytes file = make_png(kind, w, h, samples, palette, palette_alpha, grey_key);
         ASSERT_FALSE(file.empty()) << kind.name;
 
-        const tool::image img = tool::decode(file, {});
+        const files::image img = files::decode(file, {});
         ASSERT_EQ(img.width, w) << kind.name;
         ASSERT_EQ(img.height, h) << kind.name;
         const bool has_alpha = alpha || kind.transparency;
-        EXPECT_EQ(tool::has_alpha(img.kind), has_alpha) << kind.name;
-        EXPECT_EQ(tool::is_grey(img.kind), grey) << kind.name;
+        EXPECT_EQ(files::has_alpha(img.kind), has_alpha) << kind.name;
+        EXPECT_EQ(files::is_grey(img.kind), grey) << kind.name;
         for (int i = 0; i < w * h; ++i) {
             const unsigned* s = &samples[std::size_t(i) * per_pixel];
             std::array<std::uint8_t, 4> want{};

@@ -9,13 +9,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "codecs.h"
+#include "dispatch.h"
+#include "formats.h"
 #include "deflate_bands.h"
+
+namespace files = lq2x::files;
 
 namespace {
 
@@ -123,9 +127,9 @@ decoded read_png(const bytes& file)
     return d;
 }
 
-tool::image make_image(int w, int h, const std::vector<rgba>& pixels, tool::layout kind = tool::layout::rgba)
+files::image make_image(int w, int h, const std::vector<rgba>& pixels, files::layout kind = files::layout::rgba)
 {
-    tool::image img{w, h, kind, std::vector<lq2x::pixel8888>(pixels.size())};
+    files::image img{w, h, kind, std::vector<lq2x::pixel8888>(pixels.size())};
     std::memcpy(img.bytes(), pixels.data(), 4 * pixels.size());
     return img;
 }
@@ -148,7 +152,7 @@ std::vector<rgba> distinct_colours(int count, std::uint8_t alpha = 255)
     return c;
 }
 
-std::vector<rgba> as_rgba(const tool::image& img)
+std::vector<rgba> as_rgba(const files::image& img)
 {
     std::vector<rgba> out(img.pixels.size());
     std::memcpy(out.data(), img.bytes(), 4 * out.size());
@@ -160,14 +164,14 @@ struct expectation {
     int w, h;
     std::vector<rgba> pixels;
     int colour_type, depth;
-    tool::layout kind = tool::layout::rgba;
+    files::layout kind = files::layout::rgba;
 };
 
 void check(const expectation& e, int threads = 1)
 {
     SCOPED_TRACE(e.name);
-    const tool::image img = make_image(e.w, e.h, e.pixels, e.kind);
-    const bytes file = tool::encode_png(img, 5, threads);
+    const files::image img = make_image(e.w, e.h, e.pixels, e.kind);
+    const bytes file = files::encode_png(img, 5, threads);
     const decoded d = read_png(file);
     EXPECT_EQ(d.colour_type, e.colour_type);
     EXPECT_EQ(d.depth, e.depth);
@@ -175,13 +179,13 @@ void check(const expectation& e, int threads = 1)
     ASSERT_EQ(d.height, e.h);
     ASSERT_EQ(d.pixels.size(), e.pixels.size());
     std::vector<rgba> want = e.pixels;
-    if (!tool::has_alpha(e.kind))
+    if (!files::has_alpha(e.kind))
         for (rgba& p : want)
             p.a = 255;
     for (std::size_t i = 0; i < want.size(); ++i)
         ASSERT_EQ(d.pixels[i], want[i]) << "pixel " << i;
     // The tool's own reader agrees.
-    EXPECT_EQ(as_rgba(tool::decode(file, {})), want);
+    EXPECT_EQ(as_rgba(files::decode(file, {})), want);
 }
 
 TEST(PngWrite, PaletteUpTo256ColoursThenNone)
@@ -280,7 +284,7 @@ TEST(PngWrite, LayoutWithoutAlphaIsWrittenOpaque)
 {
     std::mt19937 rng(5);
     std::vector<rgba> p = with_colours(20, 20, distinct_colours(300, 0), rng);
-    check({"rgb layout, alpha bytes 0", 20, 20, p, 2, 8, tool::layout::rgb});
+    check({"rgb layout, alpha bytes 0", 20, 20, p, 2, 8, files::layout::rgb});
 }
 
 TEST(PngWrite, BandsOnThreadsMakeOneStream)
@@ -300,7 +304,7 @@ TEST(PngWrite, BandsOnThreadsMakeOneStream)
     }
     for (const int level : {0, 1, 6}) {
         SCOPED_TRACE(level);
-        const bytes file = tool::encode_png(make_image(w, h, p), level, 2);
+        const bytes file = files::encode_png(make_image(w, h, p), level, 2);
         EXPECT_EQ(read_png(file).pixels, p);
     }
 }
@@ -329,7 +333,7 @@ TEST(DeflateJoin, JoinedStreamsInflateToTheJoinedInputs)
             piece.resize(libdeflate_deflate_compress(c, input.data(), input.size(), piece.data(), piece.size()));
             ASSERT_FALSE(piece.empty());
             if (part + 1 < parts)
-                tool::make_joinable(piece);
+                files::make_joinable(piece);
             stream.insert(stream.end(), piece.begin(), piece.end());
             whole.insert(whole.end(), input.begin(), input.end());
         }
@@ -403,7 +407,7 @@ TEST(DeflateJoin, StoredBlocksAfterCodesOnEveryBit)
             want.push_back('x');
 
             bytes first = w.out;
-            tool::make_joinable(first);
+            files::make_joinable(first);
             bytes stream = {0x78, 0x01};
             stream.insert(stream.end(), first.begin(), first.end());
             stream.insert(stream.end(), w.out.begin(), w.out.end()); // the same again, final this time
@@ -423,17 +427,17 @@ TEST(DeflateJoin, StoredBlocksAfterCodesOnEveryBit)
 TEST(DeflateJoin, RefusesWhatIsNotOneWholeStream)
 {
     bytes garbage = {0x07, 0x01, 0x02};
-    EXPECT_THROW(tool::make_joinable(garbage), tool::failure);
+    EXPECT_THROW(files::make_joinable(garbage), files::failure);
     libdeflate_compressor* c = libdeflate_alloc_compressor(6);
     const std::string text(5000, 'a');
     bytes piece(libdeflate_deflate_compress_bound(c, text.size()));
     piece.resize(libdeflate_deflate_compress(c, text.data(), text.size(), piece.data(), piece.size()));
     libdeflate_free_compressor(c);
     bytes cut(piece.begin(), piece.end() - 1);
-    EXPECT_THROW(tool::make_joinable(cut), tool::failure);
+    EXPECT_THROW(files::make_joinable(cut), files::failure);
     bytes longer = piece;
     longer.push_back(0);
-    EXPECT_THROW(tool::make_joinable(longer), tool::failure);
+    EXPECT_THROW(files::make_joinable(longer), files::failure);
 }
 
 } // namespace
@@ -483,13 +487,13 @@ TEST(DeflateJoin, DamagedStreamsAreReadAsZlibReadsThem)
         const bool whole = zlib_whole_stream(stream);
         bytes joined = stream;
         try {
-            tool::make_joinable(joined);
+            files::make_joinable(joined);
             ++accepted;
             if (whole) { // then it still is, with a final empty block after it
                 joined.insert(joined.end(), {0x03, 0x00});
                 EXPECT_TRUE(zlib_whole_stream(joined)) << "round " << round;
             }
-        } catch (const tool::failure&) {
+        } catch (const files::failure&) {
             ++refused;
             EXPECT_FALSE(whole) << "round " << round;
         }

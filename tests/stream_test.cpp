@@ -18,65 +18,40 @@
 #include <iterator>
 #include <random>
 
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
+#include "support.h"
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::run_options;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-using testing_support::read_file;
-using testing_support::write_file;
-
 std::string text(const bytes& b) { return std::string(b.begin(), b.end()); }
 
+// A picture's pixels in `channels` bytes each: 3 RGB, 4 RGBA.
+bytes packed(const ref::image8888& img, int channels)
+{
+    bytes out;
+    for (const pixel8888 p : img.pixels)
+        for (int c = 0; c < channels; ++c)
+            out.push_back(files::channel(p, c));
+    return out;
+}
+
 // A frame of a few colours in `channels` bytes a pixel (3 RGB, 4 RGBA with
-// some pixels invisible, one of them with colour bits).
-bytes random_frame(int w, int h, int channels, std::uint32_t seed)
+// some pixels invisible, one of them with colour bits), and the model's
+// result for it: the rule `passes` times, the first pass turned.
+struct frame_case {
+    bytes in, out;
+};
+frame_case random_frame(int w, int h, int channels, std::uint32_t seed,
+                        lq2x::orientation turn = lq2x::orientation::upright, int passes = 1)
 {
-    std::mt19937 rng(seed);
-    std::vector<std::array<std::uint8_t, 4>> palette(5);
-    for (auto& c : palette)
-        c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), 0xFF};
-    palette[3][3] = 0;
-    palette[4] = {9, 8, 7, 0};
-    palette[2][3] = 0x80;
-    bytes out;
-    for (int i = 0; i < w * h; ++i) {
-        const auto& c = palette[rng() % (channels == 4 ? 5 : 3)];
-        out.insert(out.end(), c.begin(), c.begin() + channels);
-    }
-    return out;
+    const files::image img = testing_support::picture(w, h, channels == 4 ? files::layout::rgba : files::layout::rgb, seed);
+    return {packed(testing_support::as_ref(img), channels), packed(testing_support::scaled(img, turn, passes), channels)};
 }
 
-// The model's result for one 8-bit frame: invisible pixels all zero, then
-// the rule `passes` times, the first pass turned.
-bytes model_frame(const bytes& frame, int w, int h, int channels, lq2x::orientation turn, int passes)
-{
-    ref::image8888 img{w, h, std::vector<pixel8888>(std::size_t(w) * h)};
-    for (std::size_t i = 0; i < img.pixels.size(); ++i) {
-        std::uint8_t p[4] = {frame[channels * i], frame[channels * i + 1], frame[channels * i + 2],
-                             channels == 4 ? frame[4 * i + 3] : std::uint8_t(0xFF)};
-        if (p[3] == 0)
-            p[0] = p[1] = p[2] = 0;
-        std::memcpy(&img.pixels[i], p, 4);
-    }
-    for (int i = 0; i < passes; ++i)
-        img = ref::scale(img, i == 0 ? turn : lq2x::orientation::upright);
-    bytes out;
-    for (const pixel8888 px : img.pixels) {
-        std::uint8_t p[4];
-        std::memcpy(p, &px, 4);
-        out.insert(out.end(), p, p + channels);
-    }
-    return out;
-}
-
-class Stream : public tool_case {
+class Stream : public testing_support::tool_case {
 protected:
     outcome lq2x(const std::vector<std::string>& args, const bytes& input = {})
     {
@@ -104,10 +79,9 @@ TEST_F(Stream, EveryFrameIsScaledAsTheModelScalesItAlone)
         for (const auto& c : cases) {
             bytes stream, want;
             for (int f = 0; f < FRAMES; ++f) {
-                const bytes frame = random_frame(W, H, channels, std::uint32_t(10 * f + channels));
-                stream.insert(stream.end(), frame.begin(), frame.end());
-                const bytes scaled = model_frame(frame, W, H, channels, c.turn, c.passes);
-                want.insert(want.end(), scaled.begin(), scaled.end());
+                const frame_case frame = random_frame(W, H, channels, std::uint32_t(10 * f + channels), c.turn, c.passes);
+                stream.insert(stream.end(), frame.in.begin(), frame.in.end());
+                want.insert(want.end(), frame.out.begin(), frame.out.end());
             }
             std::vector<std::string> args = {"--stream", "13x9", "--pixel", channels == 3 ? "rgb24" : "rgba"};
             args.insert(args.end(), c.args.begin(), c.args.end());
@@ -126,7 +100,7 @@ TEST_F(Stream, Rgb24IsTheDefaultAndEqualsTheToolOnEachFrameAsAFile)
     bytes stream;
     std::string alone;
     for (int f = 0; f < FRAMES; ++f) {
-        const bytes frame = random_frame(20, 11, 3, std::uint32_t(100 + f));
+        const bytes frame = random_frame(20, 11, 3, std::uint32_t(100 + f)).in;
         stream.insert(stream.end(), frame.begin(), frame.end());
         write_file(dir / "frame.raw", frame);
         const outcome o = lq2x({"--rotate", "cw", "--size", "20x11", "frame.raw", "frame2x.raw"});
@@ -160,10 +134,9 @@ TEST_F(Stream, ACutShortStreamIsRefusedAfterItsWholeFrames)
     constexpr int W = 8, H = 5;
     bytes stream, want;
     for (int f = 0; f < 3; ++f) {
-        const bytes frame = random_frame(W, H, 3, std::uint32_t(f));
-        stream.insert(stream.end(), frame.begin(), frame.end());
-        const bytes scaled = model_frame(frame, W, H, 3, lq2x::orientation::upright, 1);
-        want.insert(want.end(), scaled.begin(), scaled.end());
+        const frame_case frame = random_frame(W, H, 3, std::uint32_t(f));
+        stream.insert(stream.end(), frame.in.begin(), frame.in.end());
+        want.insert(want.end(), frame.out.begin(), frame.out.end());
     }
     stream.resize(stream.size() + 50, 0x33); // 50 of a frame's 120 bytes
     for (const std::string out : {"-", "cut.rgb"}) {
@@ -190,7 +163,7 @@ TEST_F(Stream, AnEmptyStreamGivesAnEmptyOne)
 
 TEST_F(Stream, WrongUseIsRefusedAndLeavesNothing)
 {
-    const bytes frame = random_frame(4, 4, 3, 1);
+    const bytes frame = random_frame(4, 4, 3, 1).in;
     write_file(dir / "in.rgb", frame);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--pixel", "rgba", "in.rgb", "out.rgb"},
@@ -231,9 +204,9 @@ TEST_F(Stream, EachFrameIsWrittenBeforeTheNextIsRead)
     const int reader = ::open(out.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     for (int f = 0; f < 3; ++f) {
-        const bytes frame = random_frame(6, 4, 3, std::uint32_t(f + 40));
-        ASSERT_EQ(::write(writer, frame.data(), frame.size()), ssize_t(frame.size()));
-        const bytes want = model_frame(frame, 6, 4, 3, lq2x::orientation::upright, 1);
+        const frame_case frame = random_frame(6, 4, 3, std::uint32_t(f + 40));
+        ASSERT_EQ(::write(writer, frame.in.data(), frame.in.size()), ssize_t(frame.in.size()));
+        const bytes& want = frame.out;
         bytes got;
         while (got.size() < want.size()) {
             pollfd p{reader, POLLIN, 0};
@@ -256,7 +229,7 @@ TEST_F(Stream, EachFrameIsWrittenBeforeTheNextIsRead)
 // The memory a stream takes is one frame's, however many frames there are.
 TEST_F(Stream, MemoryDoesNotGrowWithTheStream)
 {
-    const bytes frame = random_frame(256, 224, 3, 5);
+    const bytes frame = random_frame(256, 224, 3, 5).in;
     long rss[2] = {};
     const int counts[2] = {2, 100};
     // AddressSanitizer holds freed memory back to catch its use, which would
@@ -283,9 +256,8 @@ TEST_F(Stream, MemoryDoesNotGrowWithTheStream)
             stream.insert(stream.end(), frame.begin(), frame.end());
         write_file(dir / "in.rgb", stream);
         run_options opt;
-        opt.dir = dir;
         opt.measure_memory = true;
-        const outcome o = testing_support::run_program(TOOL_PATH, {"--stream", "256x224", "in.rgb", "out.rgb"}, opt);
+        const outcome o = tool_case::lq2x({"--stream", "256x224", "in.rgb", "out.rgb"}, opt);
         ASSERT_EQ(o.status, 0) << o.err;
         ASSERT_EQ(fs::file_size(dir / "out.rgb"), std::uintmax_t(counts[i]) * 512 * 448 * 3);
         rss[i] = o.max_rss_kb;
@@ -308,7 +280,7 @@ TEST_F(Stream, ASignalMidStreamLeavesNothing)
     testing_support::started_program tool(TOOL_PATH, {"--stream", "6x4", in.string(), (dir / "out.rgb").string()});
     const int writer = ::open(in.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
-    const bytes frame = random_frame(6, 4, 3, 3);
+    const bytes frame = random_frame(6, 4, 3, 3).in;
     ASSERT_EQ(::write(writer, frame.data(), frame.size()), ssize_t(frame.size()));
     const auto temporaries = [&] {
         int n = 0;

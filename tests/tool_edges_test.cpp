@@ -8,18 +8,17 @@
 #include <random>
 #include <string>
 
-#include "codecs.h"
 #include "edge_model.h"
-#include "run_program.h"
-#include "tool_case.h"
+#include "support.h"
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
 using lq2x::edge;
-using testing_support::outcome;
 
 namespace {
 
-class ToolEdges : public tool_case {
+class ToolEdges : public testing_support::tool_case {
 protected:
 
     std::vector<std::uint8_t> bytes_of(const std::string& name)
@@ -28,38 +27,29 @@ protected:
         return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
 
-    void put(const std::string& name, const tool::image& img)
+    void put(const std::string& name, const files::image& img)
     {
-        const std::vector<std::uint8_t> b = tool::encode(img, tool::format::png, {});
+        const std::vector<std::uint8_t> b = files::encode(img, files::format::png, {});
         std::ofstream(dir / name, std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
     }
 
     ref::image8888 get(const std::string& name)
     {
-        const tool::image img = tool::decode(bytes_of(name), {});
+        const files::image img = files::decode(bytes_of(name), {});
         return {img.width, img.height, img.pixels};
     }
 };
 
 // An opaque picture of a few colours (alpha 0xFF in every pixel).
-tool::image opaque_picture(int w, int h, std::uint32_t seed)
+files::image opaque_picture(int w, int h, std::uint32_t seed)
 {
-    std::mt19937 rng(seed);
-    std::uint32_t palette[4];
-    for (std::uint32_t& c : palette)
-        c = (rng() & 0x00FFFFFFu) | 0xFF000000u;
-    tool::image img{w, h, tool::layout::rgb, std::vector<pixel8888>(std::size_t(w) * h)};
-    for (pixel8888& p : img.pixels)
-        p = palette[rng() % 4];
-    return img;
+    return testing_support::picture(w, h, files::layout::rgb, seed);
 }
-
-ref::image8888 as_ref(const tool::image& img) { return {img.width, img.height, img.pixels}; }
 
 TEST_F(ToolEdges, EdgeModesPerAxis)
 {
-    const tool::image in = opaque_picture(13, 9, 1);
+    const files::image in = opaque_picture(13, 9, 1);
     put("in.png", in);
     struct edge_case {
         const char* word;
@@ -85,7 +75,7 @@ bool png_has_alpha(const std::vector<std::uint8_t>& png)
 
 TEST_F(ToolEdges, TransparentEdgesGiveAnOpaquePictureAlpha)
 {
-    const tool::image in = opaque_picture(10, 7, 2);
+    const files::image in = opaque_picture(10, 7, 2);
     put("in.png", in);
     ASSERT_EQ(lq2x({"in.png", "clamp.png"}).status, 0);
     EXPECT_FALSE(png_has_alpha(bytes_of("clamp.png")));
@@ -111,7 +101,7 @@ TEST_F(ToolEdges, TransparentEdgesGiveAnOpaquePictureAlpha)
 // on its own; the turn applies to the whole result.
 TEST_F(ToolEdges, GridKeepsItsCellsThroughEveryPassAndTurn)
 {
-    const tool::image in = opaque_picture(23, 17, 3);
+    const files::image in = opaque_picture(23, 17, 3);
     put("in.png", in);
     const outcome o = lq2x({"--tile", "4x3", "--tile-margin", "1", "--tile-spacing", "2", "--edge", "wrap,clamp",
                             "--scale", "4", "--rotate", "cw", "in.png", "out.png"});
@@ -154,10 +144,11 @@ TEST_F(ToolEdges, BadValuesAreUsageErrors)
         EXPECT_FALSE(fs::exists(dir / "out.png")) << args[0] << ' ' << args[1];
     }
     // A margin that leaves no cell, known once the image is read: one line
-    // naming the file, exit 2, nothing written for it; other files are done.
+    // naming the file in the library's words, exit 2, nothing written for
+    // it; other files are done.
     const outcome o = lq2x({"--tile", "2x2", "--tile-margin", "6", "in.png", "out.png"});
     EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err, "lq2x: in.png: --tile-margin 6 leaves no cell in the 8x6 image\n");
+    EXPECT_EQ(o.err, std::string("lq2x: in.png: ") + lq2x_describe(LQ2X_ERROR_NO_CELL) + "\n");
     EXPECT_FALSE(fs::exists(dir / "out.png"));
     put("wide.png", opaque_picture(20, 20, 5));
     fs::create_directory(dir / "out");

@@ -11,62 +11,13 @@
 #include <iterator>
 #include <random>
 
-#include "codecs.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
+#include "support.h"
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::run_options;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-using testing_support::read_file;
-using testing_support::write_file;
-
-// An RGBA picture as the tool holds it, from R, G, B, A bytes.
-tool::image rgba(int w, int h, tool::layout kind, const std::vector<std::array<std::uint8_t, 4>>& px)
-{
-    tool::image img{w, h, kind, std::vector<pixel8888>(px.size())};
-    std::memcpy(img.bytes(), px.data(), px.size() * 4);
-    return img;
-}
-
-// A few colours, some of them fully transparent with different colour bits.
-tool::image test_picture(int w, int h, tool::layout kind, std::uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<std::array<std::uint8_t, 4>> palette(5);
-    for (auto& c : palette) {
-        c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), 0xFF};
-        if (tool::is_grey(kind))
-            c[1] = c[2] = c[0];
-    }
-    if (tool::has_alpha(kind)) {
-        palette[3][3] = 0;
-        palette[4] = {9, 8, 7, 0}; // invisible, other colour bits
-        palette[2][3] = 0x80;
-    }
-    std::vector<std::array<std::uint8_t, 4>> px(std::size_t(w) * h);
-    for (auto& p : px)
-        p = palette[rng() % palette.size()];
-    return rgba(w, h, kind, px);
-}
-
-// What the tool must make of a picture: invisible pixels made all zero, then the rule.
-ref::image8888 model(tool::image img, lq2x::orientation turn = lq2x::orientation::upright, int passes = 1)
-{
-    if (tool::has_alpha(img.kind))
-        for (std::size_t i = 0; i < img.pixels.size(); ++i)
-            if (img.bytes()[4 * i + 3] == 0)
-                img.pixels[i] = 0;
-    ref::image8888 out{img.width, img.height, img.pixels};
-    for (int i = 0; i < passes; ++i)
-        out = ref::scale(out, i == 0 ? turn : lq2x::orientation::upright);
-    return out;
-}
 
 class Tool : public tool_case {
 protected:
@@ -77,56 +28,56 @@ protected:
         return tool_case::lq2x(args, opt);
     }
 
-    void put(const std::string& name, const tool::image& img, tool::format f)
+    void put(const std::string& name, const files::image& img, files::format f)
     {
-        write_file(dir / name, tool::encode(img, f, {}));
+        write_file(dir / name, files::encode(img, f, {}));
     }
 
-    tool::image get(const std::string& name, tool::decode_options opt = {})
+    files::image get(const std::string& name, files::decode_options opt = {})
     {
-        return tool::decode(read_file(dir / name), opt);
+        return files::decode(read_file(dir / name), opt);
     }
 };
 
 TEST_F(Tool, EveryFormatRoundTripsThroughTheRule)
 {
     struct format_case {
-        tool::format f;
-        tool::layout kind;
+        files::format f;
+        files::layout kind;
         const char* name;
     };
     const format_case cases[] = {
-        {tool::format::png, tool::layout::rgba, "a.png"}, {tool::format::png, tool::layout::rgb, "b.png"},
-        {tool::format::png, tool::layout::grey, "c.png"}, {tool::format::png, tool::layout::grey_alpha, "d.png"},
-        {tool::format::ppm, tool::layout::rgb, "e.ppm"},  {tool::format::pgm, tool::layout::grey, "f.pgm"},
-        {tool::format::pam, tool::layout::rgba, "g.pam"}, {tool::format::pam, tool::layout::grey_alpha, "h.pam"},
+        {files::format::png, files::layout::rgba, "a.png"}, {files::format::png, files::layout::rgb, "b.png"},
+        {files::format::png, files::layout::grey, "c.png"}, {files::format::png, files::layout::grey_alpha, "d.png"},
+        {files::format::ppm, files::layout::rgb, "e.ppm"},  {files::format::pgm, files::layout::grey, "f.pgm"},
+        {files::format::pam, files::layout::rgba, "g.pam"}, {files::format::pam, files::layout::grey_alpha, "h.pam"},
     };
     std::uint32_t seed = 1;
     for (const auto& c : cases) {
-        const tool::image in = test_picture(13, 9, c.kind, seed++);
+        const files::image in = picture(13, 9, c.kind, seed++);
         put(c.name, in, c.f);
         const std::string out = std::string("out_") + c.name;
         const outcome o = lq2x({c.name, out});
         ASSERT_EQ(o.status, 0) << c.name << ": " << o.err;
-        const tool::image got = get(out);
+        const files::image got = get(out);
         // No alpha stays without, and grey stays grey (PNG may store it in a
         // palette, which reads back as colour, with the same pixels).
-        EXPECT_TRUE(tool::has_alpha(c.kind) || !tool::has_alpha(got.kind)) << c.name;
-        if (c.f != tool::format::png) {
+        EXPECT_TRUE(files::has_alpha(c.kind) || !files::has_alpha(got.kind)) << c.name;
+        if (c.f != files::format::png) {
             EXPECT_EQ(got.kind, c.kind) << c.name;
         }
-        EXPECT_EQ(ref::image8888(got.width, got.height, got.pixels), model(in)) << c.name;
+        EXPECT_EQ(ref::image8888(got.width, got.height, got.pixels), scaled(in)) << c.name;
     }
 }
 
 TEST_F(Tool, RawInAndOut)
 {
-    const tool::image in = test_picture(6, 4, tool::layout::rgb, 7);
-    put("in.raw", in, tool::format::raw);
+    const files::image in = picture(6, 4, files::layout::rgb, 7);
+    put("in.raw", in, files::format::raw);
     ASSERT_EQ(lq2x({"--size", "6x4", "in.raw", "out.raw"}).status, 0);
-    tool::decode_options raw;
+    files::decode_options raw;
     raw.raw_size = std::pair{12, 8};
-    EXPECT_EQ(get("out.raw", raw).pixels, model(in).pixels);
+    EXPECT_EQ(get("out.raw", raw).pixels, scaled(in).pixels);
     // A raw file of the wrong length for its size is refused.
     const outcome o = lq2x({"--size", "6x5", "in.raw", "bad.raw"});
     EXPECT_EQ(o.status, 1);
@@ -136,29 +87,29 @@ TEST_F(Tool, RawInAndOut)
 
 TEST_F(Tool, RotationAndRepeatedScaling)
 {
-    const tool::image in = test_picture(11, 7, tool::layout::rgba, 8);
-    put("in.png", in, tool::format::png);
+    const files::image in = picture(11, 7, files::layout::rgba, 8);
+    put("in.png", in, files::format::png);
     ASSERT_EQ(lq2x({"--rotate", "ccw", "in.png", "ccw.png"}).status, 0);
     ASSERT_EQ(lq2x({"--rotate", "cw", "--scale", "4", "in.png", "cw4.png"}).status, 0);
     ASSERT_EQ(lq2x({"--scale", "8", "--threads", "2", "in.png", "x8.png"}).status, 0);
-    const auto as_ref = [](const tool::image& i) { return ref::image8888{i.width, i.height, i.pixels}; };
-    EXPECT_EQ(as_ref(get("ccw.png")), model(in, lq2x::orientation::ccw));
-    EXPECT_EQ(as_ref(get("cw4.png")), model(in, lq2x::orientation::cw, 2));
-    EXPECT_EQ(as_ref(get("x8.png")), model(in, lq2x::orientation::upright, 3));
+    const auto as_ref = [](const files::image& i) { return ref::image8888{i.width, i.height, i.pixels}; };
+    EXPECT_EQ(as_ref(get("ccw.png")), scaled(in, lq2x::orientation::ccw));
+    EXPECT_EQ(as_ref(get("cw4.png")), scaled(in, lq2x::orientation::cw, 2));
+    EXPECT_EQ(as_ref(get("x8.png")), scaled(in, lq2x::orientation::upright, 3));
 }
 
 // Invisible pixels count as equal whatever their colour bits.
 TEST_F(Tool, TransparentColourBitsChangeNothing)
 {
-    tool::image a = test_picture(10, 10, tool::layout::rgba, 9);
-    tool::image b = a;
+    files::image a = picture(10, 10, files::layout::rgba, 9);
+    files::image b = a;
     std::mt19937 rng(3);
     for (std::size_t i = 0; i < b.pixels.size(); ++i)
         if (b.bytes()[4 * i + 3] == 0)
             for (int c = 0; c < 3; ++c)
                 b.bytes()[4 * i + c] = std::uint8_t(rng());
-    put("a.png", a, tool::format::png);
-    put("b.png", b, tool::format::png);
+    put("a.png", a, files::format::png);
+    put("b.png", b, files::format::png);
     ASSERT_EQ(lq2x({"a.png", "a2.png"}).status, 0);
     ASSERT_EQ(lq2x({"b.png", "b2.png"}).status, 0);
     EXPECT_EQ(get("a2.png").pixels, get("b2.png").pixels);
@@ -166,12 +117,12 @@ TEST_F(Tool, TransparentColourBitsChangeNothing)
 
 TEST_F(Tool, StandardInputAndOutput)
 {
-    const tool::image in = test_picture(5, 6, tool::layout::rgb, 10);
-    const bytes png = tool::encode(in, tool::format::png, {});
+    const files::image in = picture(5, 6, files::layout::rgb, 10);
+    const bytes png = files::encode(in, files::format::png, {});
     const outcome o = lq2x({"-", "-"}, std::string(png.begin(), png.end()));
     ASSERT_EQ(o.status, 0) << o.err;
-    const tool::image got = tool::decode(bytes(o.out.begin(), o.out.end()), {});
-    EXPECT_EQ(got.pixels, model(in).pixels);
+    const files::image got = files::decode(bytes(o.out.begin(), o.out.end()), {});
+    EXPECT_EQ(got.pixels, scaled(in).pixels);
     // --format picks the output format on standard output.
     const outcome p = lq2x({"--format", "ppm", "-", "-"}, std::string(png.begin(), png.end()));
     ASSERT_EQ(p.status, 0) << p.err;
@@ -181,9 +132,9 @@ TEST_F(Tool, StandardInputAndOutput)
 TEST_F(Tool, ManyFilesWithOneBad)
 {
     fs::create_directory(dir / "out");
-    put("a.png", test_picture(4, 4, tool::layout::rgb, 11), tool::format::png);
+    put("a.png", picture(4, 4, files::layout::rgb, 11), files::format::png);
     write_file(dir / "bad.png", bytes{'n', 'o', 't'});
-    put("c.pam", test_picture(3, 5, tool::layout::rgba, 12), tool::format::pam);
+    put("c.pam", picture(3, 5, files::layout::rgba, 12), files::format::pam);
     const outcome o = lq2x({"-o", "out", "a.png", "bad.png", "missing.png", "c.pam"});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("lq2x: bad.png: not a PNG, GIF, WebP, PPM, PGM or PAM image\n"), std::string::npos) << o.err;
@@ -208,8 +159,8 @@ TEST_F(Tool, Rgb565MatchesTheTestBench)
 
 TEST_F(Tool, BadInputsAreReportedAndWriteNothing)
 {
-    const tool::image img = test_picture(8, 8, tool::layout::rgba, 13);
-    const bytes good = tool::encode(img, tool::format::png, {});
+    const files::image img = picture(8, 8, files::layout::rgba, 13);
+    const bytes good = files::encode(img, files::format::png, {});
     bytes truncated(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2));
     bytes corrupt = good;
     const std::string idat = "IDAT";
@@ -256,8 +207,8 @@ TEST_F(Tool, BadInputsAreReportedAndWriteNothing)
 
 TEST_F(Tool, OutputsAreReplacedWholeButNeverAnInput)
 {
-    const tool::image img = test_picture(8, 8, tool::layout::rgb, 14);
-    put("in.png", img, tool::format::png);
+    const files::image img = picture(8, 8, files::layout::rgb, 14);
+    put("in.png", img, files::format::png);
     write_file(dir / "out.png", bytes{'o', 'l', 'd'});
     ASSERT_EQ(lq2x({"in.png", "out.png"}).status, 0);
     EXPECT_EQ(get("out.png").width, 16);
@@ -273,7 +224,7 @@ TEST_F(Tool, OutputsAreReplacedWholeButNeverAnInput)
     run_options opt;
     opt.dir = dir;
     opt.max_file_bytes = 100;
-    const outcome full = testing_support::run_program(TOOL_PATH, {"in.png", "out.png"}, opt);
+    const outcome full = tool_case::lq2x({"in.png", "out.png"}, opt);
     EXPECT_EQ(full.status, 1);
     EXPECT_NE(full.err.find("File too large"), std::string::npos) << full.err;
     EXPECT_EQ(read_file(dir / "out.png"), earlier);

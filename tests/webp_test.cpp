@@ -16,57 +16,36 @@
 #include <random>
 #include <sstream>
 
-#include "codecs.h"
-#include "reference.h"
-#include "run_program.h"
-#include "tool_case.h"
+#include "support.h"
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
-using testing_support::outcome;
-using testing_support::read_file;
-using testing_support::write_file;
-using bytes = std::vector<std::uint8_t>;
 
 namespace {
 
 // Random pixels from a few colours; with alpha, some are clear (with
 // colour bits of their own) and some half covered.
-tool::image picture(int w, int h, bool alpha, std::uint32_t seed)
+files::image picture(int w, int h, bool alpha, std::uint32_t seed)
 {
-    std::mt19937 rng(seed);
-    std::vector<std::array<std::uint8_t, 4>> palette(6);
-    for (auto& c : palette)
-        c = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), 0xFF};
-    if (alpha) {
-        palette[3][3] = 0;
-        palette[4] = {9, 200, 7, 0};
-        palette[5][3] = 0x80;
-    }
-    tool::image img{w, h, alpha ? tool::layout::rgba : tool::layout::rgb,
-                    std::vector<pixel8888>(std::size_t(w) * h)};
-    for (std::size_t i = 0; i < img.pixels.size(); ++i)
-        std::memcpy(img.bytes() + 4 * i, palette[rng() % palette.size()].data(), 4);
-    return img;
+    return testing_support::picture(w, h, alpha ? files::layout::rgba : files::layout::rgb, seed);
 }
 
-bool same_pixels(const tool::image& a, const tool::image& b)
+bool same_pixels(const files::image& a, const files::image& b)
 {
     return a.width == b.width && a.height == b.height &&
            std::equal(a.bytes(), a.bytes() + a.pixels.size() * 4, b.bytes());
 }
 
 // What the tool makes of a frame: clear pixels all zero, then the rule.
-tool::image scaled(tool::image img)
+files::image scaled(const files::image& img)
 {
-    for (std::size_t i = 0; i < img.pixels.size(); ++i)
-        if (img.bytes()[4 * i + 3] == 0)
-            img.pixels[i] = 0;
-    const ref::image8888 out = ref::scale(ref::image8888{img.width, img.height, img.pixels}, lq2x::orientation::upright);
-    return {out.width, out.height, tool::layout::rgba, out.pixels};
+    const ref::image8888 out = testing_support::scaled(img);
+    return {out.width, out.height, files::layout::rgba, out.pixels};
 }
 
 // libwebp's simple API, both ways.
-bytes simple_encode(const tool::image& img, bool lossless)
+bytes simple_encode(const files::image& img, bool lossless)
 {
     std::uint8_t* out = nullptr;
     const std::size_t n = lossless ? WebPEncodeLosslessRGBA(img.bytes(), img.width, img.height, img.width * 4, &out)
@@ -76,13 +55,13 @@ bytes simple_encode(const tool::image& img, bool lossless)
     return b;
 }
 
-tool::image simple_decode(const bytes& b)
+files::image simple_decode(const bytes& b)
 {
     int w = 0, h = 0;
     std::uint8_t* p = WebPDecodeRGBA(b.data(), b.size(), &w, &h);
     if (p == nullptr)
         return {};
-    tool::image img{w, h, tool::layout::rgba, std::vector<pixel8888>(std::size_t(w) * h)};
+    files::image img{w, h, files::layout::rgba, std::vector<pixel8888>(std::size_t(w) * h)};
     std::memcpy(img.bytes(), p, img.pixels.size() * 4);
     WebPFree(p);
     return img;
@@ -91,7 +70,7 @@ tool::image simple_decode(const bytes& b)
 // A frame as an animation stores it: a rectangle of the canvas and how it
 // is drawn and taken away.
 struct stored_frame {
-    tool::image pixels; // as the file holds them
+    files::image pixels; // as the file holds them
     int x = 0, y = 0;
     int duration = 0;
     bool blend = false, dispose = false;
@@ -102,14 +81,14 @@ struct stored_frame {
 // ones (half-covered ones mix, within `tolerance` of the exact "over"); a
 // frame disposed to the background is cleared to clear black afterwards.
 struct composited {
-    std::vector<tool::image> frames;
+    std::vector<files::image> frames;
     std::vector<int> partial; // per frame, how many pixels were mixed
 };
 
 composited composite(int w, int h, const std::vector<stored_frame>& stored)
 {
     composited out;
-    tool::image canvas{w, h, tool::layout::rgba, std::vector<pixel8888>(std::size_t(w) * h, 0)};
+    files::image canvas{w, h, files::layout::rgba, std::vector<pixel8888>(std::size_t(w) * h, 0)};
     for (const stored_frame& f : stored) {
         int mixed = 0;
         for (int y = 0; y < f.pixels.height; ++y)
@@ -167,7 +146,7 @@ bytes mux_animation(int w, int h, const std::vector<stored_frame>& frames, int l
 
 // An animation of whole frames through libwebp's own animation encoder,
 // lossless and exact.
-bytes encoder_animation(const std::vector<tool::image>& frames, const std::vector<int>& delays, int loops)
+bytes encoder_animation(const std::vector<files::image>& frames, const std::vector<int>& delays, int loops)
 {
     WebPAnimEncoderOptions options;
     WebPAnimEncoderOptionsInit(&options);
@@ -209,20 +188,20 @@ std::string program(const char* name)
 // lists them and takes each out, dwebp decodes it) composited by the model
 // above, with the delays and loop count webpmux reports.
 struct outside_view {
-    std::vector<tool::image> frames;
+    std::vector<files::image> frames;
     std::vector<int> delays;
     int loops = -1;
     bool animated = false;
     bool lossless = true;
 };
 
-tool::image dwebp(const fs::path& file)
+files::image dwebp(const fs::path& file)
 {
     const fs::path pam = file.string() + ".pam";
     const outcome o = testing_support::run_program(program("dwebp"), {"-quiet", file.string(), "-pam", "-o", pam.string()});
     EXPECT_EQ(o.status, 0) << o.err;
-    tool::image img = tool::decode_pnm(read_file(pam), {});
-    img.kind = tool::layout::rgba;
+    files::image img = files::decode_pnm(read_file(pam), {});
+    img.kind = files::layout::rgba;
     return img;
 }
 
@@ -276,7 +255,7 @@ outside_view outside(const fs::path& file)
     return v;
 }
 
-using Webp = tool_case;
+using Webp = testing_support::tool_case;
 
 // The cases that read the results with Debian's webp programs.
 class WebpOutside : public Webp {
@@ -301,22 +280,22 @@ TEST_F(WebpOutside, StillsFromLibwebpAreScaledToPngAndWebp)
         const bytes file = simple_encode(picture(15, 11, c.alpha, 7), c.lossless);
         write_file(dir / c.name, file);
         // The pixels the file holds, as libwebp's simple decoder gives them.
-        const tool::image held = simple_decode(file);
+        const files::image held = simple_decode(file);
         ASSERT_EQ(held.width, 15);
 
-        const tool::animation read = tool::decode_webp(file, {});
+        const files::animation read = files::decode_webp(file, {});
         ASSERT_EQ(read.frames.size(), 1u);
         EXPECT_FALSE(read.animated);
         EXPECT_TRUE(same_pixels(read.frames[0].picture, held));
         bool any_clear = false;
         for (std::size_t i = 0; i < held.pixels.size(); ++i)
             any_clear = any_clear || held.bytes()[4 * i + 3] != 0xFF;
-        EXPECT_EQ(read.frames[0].picture.kind, any_clear ? tool::layout::rgba : tool::layout::rgb);
+        EXPECT_EQ(read.frames[0].picture.kind, any_clear ? files::layout::rgba : files::layout::rgb);
         EXPECT_EQ(any_clear, c.alpha);
 
-        const tool::image want = scaled(held);
+        const files::image want = scaled(held);
         ASSERT_EQ(lq2x({c.name, "out.png"}).status, 0);
-        EXPECT_TRUE(same_pixels(tool::decode(read_file(dir / "out.png"), {}), want));
+        EXPECT_TRUE(same_pixels(files::decode(read_file(dir / "out.png"), {}), want));
         const outcome o = lq2x({c.name, "out.webp"});
         ASSERT_EQ(o.status, 0) << o.err;
         const outside_view v = outside(dir / "out.webp");
@@ -331,8 +310,8 @@ TEST_F(WebpOutside, StillsFromLibwebpAreScaledToPngAndWebp)
 TEST_F(WebpOutside, PngInWebpOut)
 {
     for (const bool alpha : {false, true}) {
-        const tool::image in = picture(23, 17, alpha, 11 + alpha);
-        write_file(dir / "in.png", tool::encode(in, tool::format::png, {}));
+        const files::image in = picture(23, 17, alpha, 11 + alpha);
+        write_file(dir / "in.png", files::encode(in, files::format::png, {}));
         const outcome o = lq2x({"in.png", "out.webp"});
         ASSERT_EQ(o.status, 0) << o.err;
         const outside_view v = outside(dir / "out.webp");
@@ -364,7 +343,7 @@ TEST_F(Webp, AnimationsAreCompositedAsViewersShowThem)
     write_file(dir / "anim.webp", file);
 
     const composited model = composite(w, h, stored);
-    const tool::animation read = tool::decode_webp(file, {});
+    const files::animation read = files::decode_webp(file, {});
     EXPECT_TRUE(read.animated);
     EXPECT_EQ(read.loops, 7u);
     ASSERT_EQ(read.frames.size(), stored.size());
@@ -372,7 +351,7 @@ TEST_F(Webp, AnimationsAreCompositedAsViewersShowThem)
         SCOPED_TRACE(i);
         EXPECT_EQ(read.frames[i].delay.numerator, std::uint32_t(stored[i].duration));
         EXPECT_EQ(read.frames[i].delay.denominator, 1000u);
-        const tool::image& got = read.frames[i].picture;
+        const files::image& got = read.frames[i].picture;
         ASSERT_EQ(got.width, w);
         ASSERT_EQ(got.height, h);
         // Exact, except that libwebp rounds "over" its own way: within 2.
@@ -384,13 +363,13 @@ TEST_F(Webp, AnimationsAreCompositedAsViewersShowThem)
         }
         EXPECT_LE(worst, model.partial[i] ? 2 : 0);
         EXPECT_LE(off, 4 * model.partial[i]);
-        EXPECT_EQ(got.kind, tool::layout::rgba);
+        EXPECT_EQ(got.kind, files::layout::rgba);
     }
     EXPECT_GT(model.partial[3], 0); // the mixing case was exercised
 
     // An animation of one frame is still an animation.
     const std::vector<stored_frame> one = {stored[1]};
-    const tool::animation single = tool::decode_webp(mux_animation(w, h, one, 0), {});
+    const files::animation single = files::decode_webp(mux_animation(w, h, one, 0), {});
     EXPECT_TRUE(single.animated);
     ASSERT_EQ(single.frames.size(), 1u);
     EXPECT_EQ(single.frames[0].delay.numerator, 50u);
@@ -401,13 +380,13 @@ TEST_F(Webp, AnimationsAreCompositedAsViewersShowThem)
         const std::string out = "frame" + std::to_string(n) + ".png";
         const outcome o = lq2x({"--frame", std::to_string(n), "anim.webp", out});
         ASSERT_EQ(o.status, 0) << o.err;
-        EXPECT_TRUE(same_pixels(tool::decode(read_file(dir / out), {}), scaled(read.frames[n].picture))) << n;
+        EXPECT_TRUE(same_pixels(files::decode(read_file(dir / out), {}), scaled(read.frames[n].picture))) << n;
     }
 }
 
 TEST_F(WebpOutside, AnimationRoundTripsThroughTheTool)
 {
-    std::vector<tool::image> frames;
+    std::vector<files::image> frames;
     for (std::uint32_t i = 0; i < 6; ++i)
         frames.push_back(picture(14, 9, i % 3 != 1, 100 + i));
     // Mostly the same picture, so the encoder stores changed rectangles.
@@ -430,7 +409,7 @@ TEST_F(WebpOutside, AnimationRoundTripsThroughTheTool)
         EXPECT_TRUE(same_pixels(v.frames[i], scaled(frames[i]))) << "frame " << i;
 
     // And read back by the tool's own reader, the same.
-    const tool::animation back = tool::decode_webp(read_file(dir / "out.webp"), {});
+    const files::animation back = files::decode_webp(read_file(dir / "out.webp"), {});
     EXPECT_TRUE(back.animated);
     EXPECT_EQ(back.loops, 5u);
     ASSERT_EQ(back.frames.size(), frames.size());
@@ -442,8 +421,8 @@ TEST_F(WebpOutside, AnimationRoundTripsThroughTheTool)
 
 struct writer_case {
     const char* name;
-    std::vector<tool::image> frames;
-    std::vector<tool::frame_delay> delays;
+    std::vector<files::image> frames;
+    std::vector<files::frame_delay> delays;
     std::vector<int> ms;
     std::uint32_t loops;
     int written_loops;
@@ -452,17 +431,17 @@ struct writer_case {
 // 40 frames: a sprite moving on a background, now and then standing
 // still for a frame, so that the encoder makes key frames as well as
 // changed rectangles and folds repeated frames.
-writer_case long_case(const tool::image& sprite, const tool::image& background)
+writer_case long_case(const files::image& sprite, const files::image& background)
 {
     writer_case w{"long", {}, {}, {}, 9, 9};
-    tool::image canvas{30, 20, tool::layout::rgba, std::vector<pixel8888>(600)};
+    files::image canvas{30, 20, files::layout::rgba, std::vector<pixel8888>(600)};
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 30; ++x)
             canvas.pixels[std::size_t(y) * 30 + x] = background.pixels[std::size_t(y % 8) * 10 + x % 10];
     int at = 0;
     for (int i = 0; i < 40; ++i) {
         at += i % 5 == 4 ? 0 : 1;
-        tool::image f = canvas;
+        files::image f = canvas;
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 10; ++x)
                 f.pixels[std::size_t(y + at % 12) * 30 + (x + at) % 30] = sprite.pixels[std::size_t(y) * 10 + x];
@@ -479,12 +458,12 @@ TEST_F(WebpOutside, LossyAnimationFromImg2webp)
 {
     std::vector<std::string> args = {"-loop", "4", "-lossy", "-q", "60"};
     for (int i = 0; i < 4; ++i) {
-        tool::image f = picture(16, 12, false, 40 + std::uint32_t(i % 2));
+        files::image f = picture(16, 12, false, 40 + std::uint32_t(i % 2));
         for (int y = 0; y < 5; ++y) // a block that moves over the same background
             for (int x = 0; x < 5; ++x)
                 f.pixels[std::size_t(y + 2) * 16 + std::size_t(x + 3 * i)] = f.pixels[0];
         const std::string name = std::string("frame") + char('0' + i) + ".png";
-        write_file(dir / name, tool::encode(f, tool::format::png, {}));
+        write_file(dir / name, files::encode(f, files::format::png, {}));
         args.insert(args.end(), {"-d", std::to_string(30 + 10 * i), (dir / name).string()});
     }
     args.insert(args.end(), {"-o", (dir / "in.webp").string()});
@@ -493,7 +472,7 @@ TEST_F(WebpOutside, LossyAnimationFromImg2webp)
 
     const outside_view in = outside(dir / "in.webp");
     EXPECT_FALSE(in.lossless);
-    const tool::animation read = tool::decode_webp(read_file(dir / "in.webp"), {});
+    const files::animation read = files::decode_webp(read_file(dir / "in.webp"), {});
     ASSERT_EQ(read.frames.size(), in.frames.size());
     ASSERT_EQ(read.frames.size(), 4u);
     EXPECT_EQ(read.loops, 4u);
@@ -517,7 +496,7 @@ TEST_F(WebpOutside, LossyAnimationFromImg2webp)
 // delays in other units.
 TEST_F(WebpOutside, EveryFrameAndDelayIsKeptExactly)
 {
-    const tool::image a = picture(10, 8, true, 1), b = picture(10, 8, false, 2), c = picture(10, 8, true, 3);
+    const files::image a = picture(10, 8, true, 1), b = picture(10, 8, false, 2), c = picture(10, 8, true, 3);
     const writer_case cases[] = {
         {"repeats", {a, a, b, b, b, c, a}, {{10, 1000}, {20, 1000}, {3, 100}, {1, 3}, {0, 1}, {5, 1000}, {7, 1000}},
          {10, 20, 30, 333, 0, 5, 7}, 2, 2},
@@ -527,12 +506,12 @@ TEST_F(WebpOutside, EveryFrameAndDelayIsKeptExactly)
     };
     for (const writer_case& w : cases) {
         SCOPED_TRACE(w.name);
-        tool::animation anim;
+        files::animation anim;
         anim.animated = true;
         anim.loops = w.loops;
         for (std::size_t i = 0; i < w.frames.size(); ++i)
             anim.frames.push_back({w.frames[i], w.delays[i]});
-        const bytes file = tool::encode_webp(anim);
+        const bytes file = files::encode_webp(anim);
         write_file(dir / "w.webp", file);
 
         const outside_view v = outside(dir / "w.webp");
@@ -541,25 +520,25 @@ TEST_F(WebpOutside, EveryFrameAndDelayIsKeptExactly)
         EXPECT_EQ(v.loops, w.written_loops);
         EXPECT_EQ(v.delays, w.ms);
         ASSERT_EQ(v.frames.size(), w.frames.size());
-        const tool::animation back = tool::decode_webp(file, {});
+        const files::animation back = files::decode_webp(file, {});
         ASSERT_EQ(back.frames.size(), w.frames.size());
         EXPECT_EQ(back.loops, std::uint32_t(w.written_loops));
         for (std::size_t i = 0; i < w.frames.size(); ++i) {
             // Invisible colour included: the frames come back byte for byte.
             EXPECT_TRUE(same_pixels(v.frames[i], w.frames[i])) << i;
             EXPECT_TRUE(same_pixels(back.frames[i].picture, w.frames[i])) << i;
-            EXPECT_EQ(back.frames[i].picture.kind, tool::has_alpha(w.frames[i].kind) ? tool::layout::rgba : tool::layout::rgb);
+            EXPECT_EQ(back.frames[i].picture.kind, files::has_alpha(w.frames[i].kind) ? files::layout::rgba : files::layout::rgb);
             EXPECT_EQ(back.frames[i].delay.numerator, std::uint32_t(w.ms[i])) << i;
         }
     }
     // A still keeps its invisible colour too; so does one frame of an
     // animation, written as a still (there is no delay to keep).
     for (const bool animated : {false, true}) {
-        tool::animation still;
+        files::animation still;
         still.animated = animated;
         still.loops = 3;
         still.frames.push_back({a, {250, 1000}});
-        write_file(dir / "s.webp", tool::encode_webp(still));
+        write_file(dir / "s.webp", files::encode_webp(still));
         const outside_view v = outside(dir / "s.webp");
         EXPECT_FALSE(v.animated);
         EXPECT_TRUE(v.lossless);
@@ -607,7 +586,7 @@ TEST_F(Webp, BadFilesAreRefusedInOneLineAndWriteNothing)
     write_file(dir / "huge.webp", huge);
     write_file(dir / "no_frames.webp", no_frames);
     write_file(dir / "anim.webp", anim);
-    write_file(dir / "wide.png", tool::encode(picture(8200, 1, false, 3), tool::format::png, {}));
+    write_file(dir / "wide.png", files::encode(picture(8200, 1, false, 3), files::format::png, {}));
 
     struct bad {
         std::vector<std::string> args;

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# The page end to end: builds the command-line tool and the page (the
-# library in WebAssembly), then the Chromium test compares what the page
-# downloads with the tool's output. Needs the Debian packages the README's
-# section on the page names (.ci/run installs them) and the npm registry for
-# the pinned packages. LQ2X_SCREENSHOT=docs/web.png also saves the README's
-# screenshot.
+# The page end to end: builds the command-line tool and the page (the files
+# library in WebAssembly, with its C libraries built from Debian's sources),
+# then the module's tests under Node.js and the Chromium test, which compare
+# what the page downloads with the tool's output byte for byte. Needs the
+# Debian packages the README's section on the page names (.ci/run installs
+# them: emscripten, node-acorn, chromium, crawl-tiles-data, python3-pil), apt
+# source access for Debian's packages and the npm registry for the pinned
+# packages. LQ2X_SCREENSHOT=docs/web.png also saves the README's screenshot.
 set -euo pipefail
+export CMAKE_BUILD_PARALLEL_LEVEL=2 # small, shared machines
 cd "$(dirname "$0")/.."
 
 (cd web && npm ci --no-audit --no-fund --loglevel=error)
 cmake --preset release >/dev/null
-cmake --build --preset release --target lq2x_tool
-cmake --workflow --preset wasm
+nice cmake --build --preset release --target lq2x_tool -j 2
+# The native side of the scaling-step comparison, against the same library.
+c++ -std=c++20 -O2 -Iinclude -Ibuild/release/include web/test/scale_time.cpp build/release/liblq2x.a -lpthread \
+    -o build/release/web_scale_time
+nice cmake --workflow --preset wasm
 cd web
-node --test --test-reporter=tap test/
+node --test --test-reporter=tap test/module.test.js test/page.test.js

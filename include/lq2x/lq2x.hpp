@@ -152,6 +152,13 @@ LQ2X_API error scale_rows(image_view<const pixel8888> src, image_view<pixel8888>
 // lq2x_kernel_in_use); out is set only when the result is error::none.
 LQ2X_API error kernel_in_use(const options& opt, kernel& out);
 
+// The C interface's options as the typed one takes them, by the C
+// interface's rules: NULL is the defaults, fields past the caller's `size`
+// keep theirs, and a size the library cannot read, or a field it does not
+// know set, is error::bad_options. For libraries and bindings that take
+// lq2x_options from their own callers. The values are not checked here.
+LQ2X_API error read_options(const lq2x_options* given, options& out);
+
 // How a picture's pixels lie (see lq2x_layout).
 enum class layout {
     grey = LQ2X_LAYOUT_GREY,

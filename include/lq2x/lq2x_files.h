@@ -61,10 +61,10 @@ typedef struct lq2x_file_options {
 LQ2X_API lq2x_file_options lq2x_default_file_options(void);
 
 /* A file the library made. On failure `bytes` is NULL and `message` says
- * why in one line, as the tool prints it ("cut short", "not a PNG, GIF,
- * WebP, PPM, PGM or PAM image", ...); on success `message` is empty or one
- * line of warning (a value the format cannot hold, written as the nearest
- * it can). */
+ * why in one line, as the tool prints it ("truncated data", "not a PNG, GIF,
+ * WebP, PPM, PGM or PAM image", ...); on success `message` is empty (a value
+ * the format cannot hold, such as a delay past GIF's 655.35 s, is written as
+ * the nearest it can, as the tool writes it, without a word). */
 typedef struct lq2x_file {
     uint8_t* bytes;
     size_t size;
@@ -89,7 +89,8 @@ typedef struct lq2x_frames {
 /* Reads `data` (a whole file, `size` bytes), scales every frame (or
  * file_options->frame alone) with `options` (NULL: the defaults) and writes
  * the result in file_options->format (NULL: the defaults) into *out, which
- * need not be initialised. Limits come from options->max_pixels: a file
+ * need not be initialised (and must not be NULL). Limits come from
+ * options->max_pixels (0, or more than 2^48: 2^48): a file
  * whose result would have more pixels, for all its frames together, is
  * refused from its header before its pixels are read, and so is an input
  * of more bytes than such an image can take.
@@ -97,7 +98,8 @@ typedef struct lq2x_frames {
  * reads, or no whole one); LQ2X_ERROR_CANNOT_WRITE (the result cannot be
  * written in the format asked); LQ2X_ERROR_TOO_LARGE; LQ2X_ERROR_NO_MEMORY;
  * and the option statuses of lq2x_scale_picture (LQ2X_ERROR_NO_CELL when the
- * grid leaves no cell in the picture). out->message says why in every case. */
+ * grid leaves no cell in the picture; LQ2X_ERROR_BAD_OPTIONS also for a
+ * frame the file does not have). out->message says why in every case. */
 LQ2X_API lq2x_status lq2x_scale_file(const uint8_t* data, size_t size, const lq2x_options* options,
                                      const lq2x_file_options* file_options, lq2x_file* out);
 

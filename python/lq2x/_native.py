@@ -1,7 +1,9 @@
-"""liblq2x's C interface (lq2x/lq2x.h) through ctypes.
+"""The library's C interfaces (lq2x/lq2x.h, lq2x/lq2x_files.h) through ctypes.
 
-ctypes releases the interpreter lock for the length of every call into a
-library loaded with CDLL, so scaling runs while other Python threads work.
+ctypes lets go of the interpreter lock for every call into a library loaded
+with CDLL, so scaling runs while other Python threads work. The structs below
+are checked field by field against the C compiler's layout by the tests
+(tests/test_layout.py), so they cannot drift from the headers unnoticed.
 """
 
 from __future__ import annotations
@@ -9,15 +11,13 @@ from __future__ import annotations
 import ctypes
 import os
 from pathlib import Path
+from typing import Any, Dict, Optional, Tuple
 
-# The shared library's name as installed (its SONAME); the package also
-# carries a copy of its own beside this file.
-SONAME = "liblq2x.so.0.3"
-BUNDLED = Path(__file__).with_name("liblq2x.so")
+HERE = Path(__file__).resolve().parent
 
 
 class Options(ctypes.Structure):
-    """lq2x_options, field for field."""
+    """lq2x_options."""
 
     _fields_ = [
         ("size", ctypes.c_uint32),
@@ -29,40 +29,111 @@ class Options(ctypes.Structure):
         ("tile_height", ctypes.c_int32),
         ("tile_margin", ctypes.c_int32),
         ("tile_spacing", ctypes.c_int32),
+        ("scale", ctypes.c_int32),
+        ("rgb565", ctypes.c_int32),
+        ("kernel", ctypes.c_int32),
+        ("max_pixels", ctypes.c_uint64),
+        ("band_pixels", ctypes.c_uint64),
     ]
 
 
-# lq2x_status values this package names.
+class Picture(ctypes.Structure):
+    """lq2x_picture."""
+
+    _fields_ = [
+        ("pixels", ctypes.c_void_p),
+        ("width", ctypes.c_int32),
+        ("height", ctypes.c_int32),
+        ("pitch", ctypes.c_ssize_t),
+        ("layout", ctypes.c_int32),
+    ]
+
+
+class FileOptions(ctypes.Structure):
+    """lq2x_file_options."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("format", ctypes.c_int32),
+        ("frame", ctypes.c_int64),
+        ("png_level", ctypes.c_int32),
+        ("raw_width", ctypes.c_int32),
+        ("raw_height", ctypes.c_int32),
+    ]
+
+
+class File(ctypes.Structure):
+    """lq2x_file."""
+
+    _fields_ = [
+        ("bytes", ctypes.POINTER(ctypes.c_uint8)),
+        ("size", ctypes.c_size_t),
+        ("message", ctypes.c_char * 320),
+    ]
+
+
+class Frames(ctypes.Structure):
+    """lq2x_frames."""
+
+    _fields_ = [
+        ("width", ctypes.c_int32),
+        ("height", ctypes.c_int32),
+        ("count", ctypes.c_int32),
+        ("layout", ctypes.c_int32),
+        ("animated", ctypes.c_int32),
+        ("loops", ctypes.c_uint32),
+        ("pixels", ctypes.POINTER(ctypes.c_uint8)),
+        ("delays", ctypes.POINTER(ctypes.c_uint32)),
+        ("message", ctypes.c_char * 320),
+    ]
+
+
+# The C field types, for the checks made before a value reaches a struct
+# (ctypes would wrap a value that does not fit).
+FIELD_RANGES: Dict[Any, Tuple[int, int]] = {
+    ctypes.c_int32: (-(2**31), 2**31 - 1),
+    ctypes.c_uint32: (0, 2**32 - 1),
+    ctypes.c_int64: (-(2**63), 2**63 - 1),
+    ctypes.c_uint64: (0, 2**64 - 1),
+}
+
+# Enum values, by their C names less the prefix (checked against the headers by the tests).
 OK = 0
 ERROR_BAD_SIZE = 1
+LAYOUT_GREY, LAYOUT_GREY_ALPHA, LAYOUT_RGB, LAYOUT_RGBA, LAYOUT_RGB565 = 1, 2, 3, 4, 5
+UPRIGHT, CCW, CW = 0, 1, 2
+EDGE_CLAMP, EDGE_WRAP, EDGE_TRANSPARENT = 0, 1, 2
+KERNEL_AUTO, KERNEL_PORTABLE, KERNEL_SSE41, KERNEL_AVX2, KERNEL_AVX512, KERNEL_NEON, KERNEL_SIMD128 = range(7)
+FORMAT_SAME = 0
 
 
-def _load() -> ctypes.CDLL:
-    """The library: $LQ2X_LIBRARY if set, else the package's copy, else the installed one."""
-    path = os.environ.get("LQ2X_LIBRARY") or (str(BUNDLED) if BUNDLED.exists() else SONAME)
+def _bundled(stem: str) -> Optional[Path]:
+    """The package's own copy of a library (named as its SONAME says), if it carries one."""
+    found = sorted(HERE.glob(stem + ".so*"))
+    return found[0] if found else None
+
+
+def _load(stem: str, variable: str) -> ctypes.CDLL:
+    """A library: $variable if set, else the package's copy, else an installed one."""
+    path = os.environ.get(variable) or str(_bundled(stem) or stem + ".so")
     try:
-        return ctypes.CDLL(path)
+        # RTLD_GLOBAL: the files library finds the core library's symbols
+        # already loaded from the same copy.
+        return ctypes.CDLL(path, mode=ctypes.RTLD_GLOBAL)
     except OSError as e:
-        raise ImportError(
-            f"lq2x: cannot load the shared library {path!r} ({e}); build the package with "
-            "`cmake --workflow --preset python` or set LQ2X_LIBRARY to liblq2x.so"
-        ) from e
+        raise ImportError(f"lq2x: cannot load the shared library {path!r} ({e}); install the package with "
+                          f"`pip install .` from the repository, or set {variable} to its path") from e
 
 
-lib = _load()
+lib = _load("liblq2x", "LQ2X_LIBRARY")
 
-_SCALE_ARGS = [
-    ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_ssize_t,  # source
-    ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_ssize_t,  # output
-]
-for _name in ("lq2x_scale565", "lq2x_scale8888"):
-    getattr(lib, _name).argtypes = _SCALE_ARGS + [ctypes.POINTER(Options)]
-    getattr(lib, _name).restype = ctypes.c_int
-for _name in ("lq2x_scale565_rows", "lq2x_scale8888_rows"):
-    getattr(lib, _name).argtypes = _SCALE_ARGS + [ctypes.c_int32, ctypes.c_int32, ctypes.POINTER(Options)]
-    getattr(lib, _name).restype = ctypes.c_int
 lib.lq2x_default_options.argtypes = []
 lib.lq2x_default_options.restype = Options
+lib.lq2x_picture_size.argtypes = [ctypes.c_int32, ctypes.c_int32, ctypes.POINTER(Options),
+                                  ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_int32)]
+lib.lq2x_picture_size.restype = ctypes.c_int
+lib.lq2x_scale_picture.argtypes = [ctypes.POINTER(Picture), ctypes.POINTER(Picture), ctypes.POINTER(Options)]
+lib.lq2x_scale_picture.restype = ctypes.c_int
 lib.lq2x_describe.argtypes = [ctypes.c_int]
 lib.lq2x_describe.restype = ctypes.c_char_p
 lib.lq2x_version.argtypes = []
@@ -70,16 +141,52 @@ lib.lq2x_version.restype = ctypes.c_uint32
 lib.lq2x_version_string.argtypes = []
 lib.lq2x_version_string.restype = ctypes.c_char_p
 
-SCALE = {"565": lib.lq2x_scale565, "8888": lib.lq2x_scale8888}
+_files: Optional[ctypes.CDLL] = None
+
+
+def files() -> ctypes.CDLL:
+    """The files library, loaded at its first use (arrays need only the core one)."""
+    global _files
+    if _files is None:
+        f = _load("liblq2x_files", "LQ2X_FILES_LIBRARY")
+        f.lq2x_default_file_options.argtypes = []
+        f.lq2x_default_file_options.restype = FileOptions
+        f.lq2x_scale_file.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.POINTER(Options),
+                                      ctypes.POINTER(FileOptions), ctypes.POINTER(File)]
+        f.lq2x_scale_file.restype = ctypes.c_int
+        f.lq2x_read_file.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.POINTER(Options),
+                                     ctypes.POINTER(FileOptions), ctypes.POINTER(Frames)]
+        f.lq2x_read_file.restype = ctypes.c_int
+        f.lq2x_write_file.argtypes = [ctypes.POINTER(Frames), ctypes.POINTER(FileOptions), ctypes.POINTER(File)]
+        f.lq2x_write_file.restype = ctypes.c_int
+        f.lq2x_file_free.argtypes = [ctypes.POINTER(File)]
+        f.lq2x_file_free.restype = None
+        f.lq2x_frames_free.argtypes = [ctypes.POINTER(Frames)]
+        f.lq2x_frames_free.restype = None
+        f.lq2x_format_of_name.argtypes = [ctypes.c_char_p]
+        f.lq2x_format_of_name.restype = ctypes.c_int32
+        f.lq2x_format_of_bytes.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
+        f.lq2x_format_of_bytes.restype = ctypes.c_int32
+        f.lq2x_format_name.argtypes = [ctypes.c_int32]
+        f.lq2x_format_name.restype = ctypes.c_char_p
+        _files = f
+    return _files
 
 
 def describe(status: int) -> str:
     """The library's one line of English for a status."""
-    return lib.lq2x_describe(status).decode()
+    return str(lib.lq2x_describe(status).decode())
 
 
 def default_options() -> Options:
     """The library's defaults, sized as this package knows the struct."""
-    o = lib.lq2x_default_options()
+    o: Options = lib.lq2x_default_options()
     o.size = ctypes.sizeof(Options)
+    return o
+
+
+def default_file_options() -> FileOptions:
+    """The files library's defaults, sized as this package knows the struct."""
+    o: FileOptions = files().lq2x_default_file_options()
+    o.size = ctypes.sizeof(FileOptions)
     return o

@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 import lq2x
-from lq2x import _native, _pass_options
+from lq2x import _native
 from conftest import art, to565
 
 EDGES = ["clamp", "wrap", "transparent"]
@@ -143,27 +143,3 @@ def test_negative_margin_or_spacing_is_the_library_bad_grid(margin, spacing):
         lq2x.scale(probe(), tile=(2, 2), tile_margin=margin, tile_spacing=spacing)
     assert caught.value.status == 8
     assert str(caught.value) == _native.describe(8)
-
-
-# What the package asks of the library for each pass; these run whatever the library does.
-
-def test_options_for_each_pass_without_a_grid():
-    opts = _pass_options(turn=1, passes=3, edges=(1, 2), grid=None, threads=2)
-    assert [o.orientation for o in opts] == [1, 0, 0]  # turned on the first, smallest pass
-    # After the turn, the source's vertical edges are the result's horizontal ones.
-    assert [(o.edge_x, o.edge_y) for o in opts] == [(1, 2), (2, 1), (2, 1)]
-    assert all((o.tile_width, o.tile_height, o.tile_margin, o.tile_spacing) == (0, 0, 0, 0) for o in opts)
-    assert all(o.threads == 2 and o.size == _native.ctypes.sizeof(_native.Options) for o in opts)
-
-
-def test_options_for_each_pass_with_a_grid():
-    opts = _pass_options(turn=2, passes=3, edges=(1, 2), grid=(3, 5, 1, 2), threads=0)
-    assert [o.orientation for o in opts] == [0, 0, 2]  # the grid is laid out on the source: turned last
-    assert [(o.edge_x, o.edge_y) for o in opts] == [(1, 2)] * 3
-    assert [(o.tile_width, o.tile_height, o.tile_margin, o.tile_spacing) for o in opts] == [
-        (3, 5, 1, 2), (6, 10, 2, 4), (12, 20, 4, 8)]
-
-
-def test_upright_edges_stay_put():
-    opts = _pass_options(turn=0, passes=2, edges=(2, 0), grid=None, threads=1)
-    assert [(o.orientation, o.edge_x, o.edge_y) for o in opts] == [(0, 2, 0), (0, 2, 0)]

@@ -42,11 +42,20 @@ for kind in static shared; do
         [ -n "$soname" ] && pass "shared: SONAME $soname" || fail "shared: no SONAME"
         # Every exported definition is a public name: the C interface or namespace lq2x, not its detail.
         nm -D --defined-only "$so" | awk '{print $3}' | c++filt >"$work/exports"
-        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|scale_picture|picture_size|pass_options|kernel_in_use|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)\(.*\)|LQ2X_[0-9.]+)$' \
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|scale_picture|picture_size|pass_options|read_options|kernel_in_use|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)\(.*\)|LQ2X_[0-9.]+)$' \
             "$work/exports"; then
             fail "shared: the names above are exported"
         else
             pass "shared: exports only public names ($(wc -l <"$work/exports"))"
+        fi
+        # And the files library: its C interface and its public C++ one.
+        files_so=$(find "$prefix" -name 'liblq2x_files.so.*.*' | head -n 1)
+        nm -D --defined-only "$files_so" | awk '{print $3}' | c++filt >"$work/files_exports"
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale_file|read_file|write_file|format_of_bytes|format_of_name|format_name|file_input_limit|check_file_start)\(.*\)|(typeinfo|typeinfo name|vtable) for lq2x::file_error|LQ2X_[0-9.]+)$' \
+            "$work/files_exports"; then
+            fail "shared: the files library exports the names above"
+        else
+            pass "shared: the files library exports only public names ($(wc -l <"$work/files_exports"))"
         fi
         export LD_LIBRARY_PATH="$prefix/lib"
     fi
@@ -54,6 +63,8 @@ for kind in static shared; do
     cmake -S "$here/installed" -B "$work/$kind/installed" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
     cmake --build "$work/$kind/installed" >/dev/null
     same_result "$kind find_package" "$work/$kind/installed/c_consumer" "$work/$kind/installed/consumer"
+    [ "$("$work/$kind/installed/files_consumer")" = 35 ] && pass "$kind find_package: lq2x::files scales a file" ||
+        fail "$kind find_package: lq2x::files"
 
     pc_dir=$(dirname "$(find "$prefix" -name lq2x.pc)")
     [ "$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=prefix lq2x)" -ef "$prefix" ] &&

@@ -1,85 +1,94 @@
-// Scales pictures off the page's thread: decodes a PNG, scales it with the
-// library in WebAssembly pass by pass, and encodes the result. Each message
-// is one picture; the reply carries the PNG and the times taken.
+// Scales files off the page's thread with the files library in WebAssembly:
+// the bytes of a file and the options in, the bytes the tool would write
+// out, then the frames of both files for the preview. Every reason a file
+// fails is the library's own line.
 import create_lq2x from 'lq2x-module';
-import { decode, encode } from './png.js';
-import { plan_passes, scaled_size } from './passes.js';
 
-const lq2x = create_lq2x();
-const MAX_PIXELS = 2 ** 28;
-// The first word from a worker that has started: the library's version.
-lq2x.then((m) => postMessage({ version: m.UTF8ToString(m._lq2x_version_string()) }));
+const lq2x = create_lq2x().ready;
+// The first word from a worker that has started: the library's version;
+// the second once it has warmed up (lq2x_web_warm_up), unless a file came
+// first, which then waits for it.
+lq2x.then((m) => {
+    postMessage({ version: m.UTF8ToString(m._lq2x_version_string()), kernel: m.UTF8ToString(m._lq2x_web_kernel()) });
+    setTimeout(() => {
+        m._lq2x_web_warm_up();
+        postMessage({ warm: true });
+    });
+});
 
-// The library's buffers live in the module's memory; this side takes and
-// frees them, and copies the result out before freeing it.
-function scale_pixels(m, width, height, rgba, passes) {
-    const take = (bytes) => {
-        const p = m._malloc(bytes);
-        if (p === 0) throw new Error('not enough memory for a picture this large');
-        return p;
-    };
-    let src = take(rgba.length);
-    m.HEAPU8.set(rgba, src);
+const no_memory = (m) => m.UTF8ToString(m._lq2x_web_no_memory());
+
+// Copies `bytes` into the module's memory for the length of `use`.
+function with_bytes(m, bytes, use) {
+    const p = m._malloc(Math.max(1, bytes.length));
+    if (p === 0) throw new Error(no_memory(m));
+    m.HEAPU8.set(bytes, p);
     try {
-        for (const p of passes) {
-            const [w, h] = scaled_size(width, height, p.orientation);
-            const dst = take(w * h * 4);
-            const status = m._lq2x_web_scale(src, width, height, dst, w, h, p.orientation, p.edge_x, p.edge_y,
-                                             p.tile_width, p.tile_height, p.tile_margin, p.tile_spacing);
-            m._free(src);
-            src = dst;
-            if (status !== 0) throw new Error(m.UTF8ToString(m._lq2x_web_describe(status)));
-            [width, height] = [w, h];
-        }
-        return { width, height, rgba: m.HEAPU8.slice(src, src + width * height * 4) };
+        return use(p);
     } finally {
-        m._free(src);
+        m._free(p);
     }
 }
 
-const has_alpha = (kind) => kind === 'grey_alpha' || kind === 'rgba';
-
-function opaque(rgba) {
-    for (let i = 3; i < rgba.length; i += 4) if (rgba[i] !== 255) return false;
-    return true;
+function scale_file(m, input, s) {
+    return with_bytes(m, input, (p) => {
+        const r = m._lq2x_web_scale_file(p, input.length, s.scale, s.orientation, s.edge_x, s.edge_y, s.tile_width,
+                                         s.tile_height, s.tile_margin, s.tile_spacing, s.format);
+        if (r === 0) throw new Error(no_memory(m));
+        try {
+            const message = m.UTF8ToString(m._lq2x_web_file_message(r));
+            if (m._lq2x_web_file_status(r) !== 0) return { error: message };
+            const at = m._lq2x_web_file_bytes(r), size = m._lq2x_web_file_size(r);
+            return { bytes: m.HEAPU8.slice(at, at + size), warning: message,
+                     extension: m.UTF8ToString(m._lq2x_web_extension(p, input.length, s.format)) };
+        } finally {
+            m._lq2x_web_file_free(r);
+        }
+    });
 }
+
+// Frames as the library composites them: RGBA, and each frame's delay in
+// milliseconds.
+function read_file(m, bytes, scale, scaled) {
+    return with_bytes(m, bytes, (p) => {
+        const r = m._lq2x_web_read_file(p, bytes.length, scale, scaled ? 1 : 0);
+        if (r === 0) throw new Error(no_memory(m));
+        try {
+            if (m._lq2x_web_frames_status(r) !== 0) return { error: m.UTF8ToString(m._lq2x_web_frames_message(r)) };
+            const width = m._lq2x_web_frames_width(r), height = m._lq2x_web_frames_height(r);
+            const count = m._lq2x_web_frames_count(r);
+            const at = m._lq2x_web_frames_pixels(r), d = m._lq2x_web_frames_delays(r) >>> 2;
+            const delays = [];
+            for (let i = 0; i < count; ++i)
+                delays.push((1000 * m.HEAPU32[d + 2 * i]) / Math.max(1, m.HEAPU32[d + 2 * i + 1]));
+            return { width, height, count, delays, loops: m._lq2x_web_frames_loops(r),
+                     animated: m._lq2x_web_frames_animated(r) !== 0,
+                     pixels: m.HEAPU8.slice(at, at + width * height * 4 * count) };
+        } finally {
+            m._lq2x_web_frames_free(r);
+        }
+    });
+}
+
+const transferable = (...frames) => frames.filter((f) => f && f.pixels).map((f) => f.pixels.buffer);
 
 onmessage = async ({ data: { id, bytes, settings } }) => {
     try {
         const m = await lq2x;
+        const input = new Uint8Array(bytes);
         const t0 = performance.now();
-        const file = new Uint8Array(bytes);
-        // The tool's default limit on output pixels, checked from the header
-        // before any pixel memory is taken.
-        if (file.length >= 24) {
-            const header = new DataView(bytes);
-            const width = header.getUint32(16), height = header.getUint32(20);
-            if (width * height * settings.factor ** 2 > MAX_PIXELS)
-                throw new Error(`${width} × ${height} scaled ${settings.factor}× is more than ${MAX_PIXELS.toLocaleString('en')} pixels`);
-        }
-        const picture = decode(file);
-        // Pixels nobody can see are equal whatever their colour bits.
-        if (has_alpha(picture.kind)) {
-            const words = new Uint32Array(picture.rgba.buffer, picture.rgba.byteOffset, picture.rgba.length / 4);
-            for (let i = 0; i < words.length; ++i) if (picture.rgba[4 * i + 3] === 0) words[i] = 0;
-        }
+        const file = scale_file(m, input, settings);
         const t1 = performance.now();
-        // As the tool says of a grid whose margin leaves no room for a cell.
-        if (settings.tile_width > 0 && (settings.tile_margin > picture.width || settings.tile_margin > picture.height))
-            throw new Error(`the tile margin (${settings.tile_margin}) is larger than the picture (${picture.width} × ${picture.height})`);
-        const out = scale_pixels(m, picture.width, picture.height, picture.rgba, plan_passes(settings));
-        const t2 = performance.now();
-        // Transparent edges can give an opaque picture alpha: keep it then.
-        let kind = picture.kind;
-        if (!has_alpha(kind) && !opaque(out.rgba))
-            kind = kind === 'grey' ? 'grey_alpha' : 'rgba';
-        const png = encode({ ...out, kind });
-        const t3 = performance.now();
-        postMessage(
-            { id, width: out.width, height: out.height, source_width: picture.width, source_height: picture.height,
-              png, times: { decode: t1 - t0, scale: t2 - t1, encode: t3 - t2 } },
-            [png.buffer]);
+        postMessage({ id, kind: 'file', ...file, ms: t1 - t0 }); // a copy: the preview reads these bytes next
+        // The preview: the result as its file holds it, and the original.
+        const result = file.bytes ? read_file(m, file.bytes, settings.scale, true) : null;
+        const original = read_file(m, input, settings.scale, false);
+        postMessage({ id, kind: 'preview', result, original }, transferable(result, original));
     } catch (e) {
-        postMessage({ id, error: String(e && e.message ? e.message : e) });
+        // Only the module's memory running out comes here; the library says
+        // everything else in its results.
+        const error = String(e && e.message ? e.message : e);
+        postMessage({ id, kind: 'file', error });
+        postMessage({ id, kind: 'preview', result: null, original: { error } });
     }
 };

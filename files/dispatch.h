@@ -1,0 +1,60 @@
+// Which format a file is, and the reader or writer that takes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "animation.h"
+#include "image.h"
+#include "file_limits.h"
+
+namespace lq2x::files {
+
+using lq2x::format;
+
+struct decode_options {
+    // Width x height of a raw 24-bit RGB input; raw files have no header, so
+    // this is the only way to read one.
+    std::optional<std::pair<int, int>> raw_size;
+    size_limit limit;
+};
+
+struct encode_options {
+    // Deflate level of PNG output, 0 to 12. On scaled pixel art (Debian's
+    // crawl-tiles sheet at 2x, whole and as 1,024 tiles, and tiled 4 x 4)
+    // 6 is the knee: 2.4 to 4.9 % smaller than 5 for about a sixth more
+    // time, where 7 saves 3 % more for a further eighth and 9 to 12 cost
+    // two to thirty times as much (bench/png_bench.cpp measures).
+    int png_level = 6;
+    int threads = 1; // a large PNG is compressed on this many threads
+};
+
+// The format of a file's bytes, from its signature (png, gif, webp, pgm, ppm
+// or pam); raw whenever a raw size is given; format::same for none.
+format sniff(std::span<const std::uint8_t> data, const decode_options& opt = {});
+
+// Throws the reason when the first bytes of an input (16, or all of a
+// shorter one) are no image the library reads.
+void check_signature(std::span<const std::uint8_t> head, const decode_options& opt);
+
+// The format an output name's extension asks for (any case), and a
+// format's name; format::same and "" for none.
+format format_named(std::string_view name);
+const char* name_of(format f);
+
+// The whole file, every frame read, composited and checked against the
+// limit for the whole animation. Throws failure.
+animation decode_animation(std::span<const std::uint8_t> data, const decode_options& opt);
+// The first frame, for callers that want a still.
+image decode(std::span<const std::uint8_t> data, const decode_options& opt);
+
+// An animated input goes to an animated output only in a format that holds
+// animations; otherwise only a still (one frame, not animated) is written.
+std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt);
+std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt);
+
+} // namespace lq2x::files

@@ -1,0 +1,47 @@
+// Every format's reader and writer, one pair a format, each in files of its
+// own: what the dispatcher (dispatch.h) chooses among. All work in memory
+// and throw failure with the reason.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "animation.h"
+#include "image.h"
+#include "file_limits.h"
+
+namespace lq2x::files {
+
+// PNG, still: every colour type and depth read into 8-bit RGBA (png_read);
+// its animation chunks, if any, skipped.
+image decode_png(std::span<const std::uint8_t> data, size_limit limit);
+// PNG with its animation when it has one, otherwise as decode_png (apng_read).
+animation decode_png_animation(std::span<const std::uint8_t> data, size_limit limit);
+// PNG in the smallest exact colour type and depth the pixels allow, its rows
+// compressed on `threads` threads at a deflate level of 0 to 12 (png_write).
+std::vector<std::uint8_t> encode_png(const image& img, int level, int threads = 1);
+// Animated PNG: every frame whole, the first also the image that viewers
+// without animation show (png_write).
+std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level, int threads = 1);
+
+// GIF (gif_read, gif_write). Written exact or refused: a frame of more than
+// 256 colours, or partly transparent, is never quantised.
+animation decode_gif(std::span<const std::uint8_t> data, size_limit limit);
+std::vector<std::uint8_t> encode_gif(const animation& anim);
+
+// WebP, lossy or lossless in, lossless out, still or animated (webp_read,
+// webp_write).
+animation decode_webp(std::span<const std::uint8_t> data, size_limit limit);
+std::vector<std::uint8_t> encode_webp(const animation& anim);
+
+// Binary PGM, PPM and PAM (pnm_read, pnm_write); `f` is ppm, pgm, pam or
+// pnm (PGM for grey, PPM otherwise).
+image decode_pnm(std::span<const std::uint8_t> data, size_limit limit);
+std::vector<std::uint8_t> encode_pnm(const image& img, format f);
+
+// Raw 24-bit RGB, which has no header: its size comes from the caller (raw).
+image decode_raw(std::span<const std::uint8_t> data, int width, int height, size_limit limit);
+std::vector<std::uint8_t> encode_raw(const image& img);
+
+} // namespace lq2x::files

@@ -1,0 +1,140 @@
+// PNG read through libpng. Every colour type and bit depth is read into 8-bit
+// RGBA: palettes and low-bit grey are expanded, 16-bit samples are scaled
+// to 8 bits, and a tRNS chunk becomes alpha. Gamma, chromaticity and colour
+// profile chunks are neither applied nor written: sample values pass
+// through as they are stored.
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "formats.h"
+#include "large_buffer.h"
+#include "file_limits.h"
+
+namespace lq2x::files {
+namespace {
+
+constexpr png_alloc_size_t MAX_CHUNK_BYTES = 4 << 20;
+constexpr png_uint_32 MAX_CHUNKS = 100;
+
+struct png_io {
+    std::span<const std::uint8_t> in;
+    std::size_t at = 0;
+    std::vector<std::uint8_t>* out = nullptr;
+    char message[200] = "corrupt data";
+};
+
+png_io& io_of(png_structp png) { return *static_cast<png_io*>(png_get_error_ptr(png)); }
+
+void on_error(png_structp png, png_const_charp message)
+{
+    std::snprintf(io_of(png).message, sizeof io_of(png).message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void on_warning(png_structp, png_const_charp) {} // a warning does not stop the image
+
+void read_data(png_structp png, png_bytep data, std::size_t length)
+{
+    png_io& io = io_of(png);
+    if (io.in.size() - io.at < length)
+        png_error(png, "truncated data");
+    std::memcpy(data, io.in.data() + io.at, length);
+    io.at += length;
+}
+
+// Runs `step`, which calls libpng and nothing else, with libpng's errors
+// landing here: false when one came (its words are then in the png_io).
+// libpng reports an error by longjmp, which must land in a frame that holds
+// no C++ object with a destructor: a jump past one is undefined in C++, and
+// in WebAssembly (Debian's emscripten, LLVM 14) such a frame lets the jump
+// escape it altogether.
+template <class Step>
+[[gnu::noinline]] bool guarded(png_structp png, Step& step)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    step();
+    return true;
+}
+
+// Frees libpng's structures on every way out.
+struct reader {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~reader() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+} // namespace
+
+image decode_png(std::span<const std::uint8_t> data, size_limit limit)
+{
+    png_io io{data};
+    image img;
+    std::vector<png_bytep> rows;
+    reader r;
+    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
+    if (r.png == nullptr || (r.info = png_create_info_struct(r.png)) == nullptr)
+        throw std::bad_alloc();
+    const std::uint64_t most = std::min<std::uint64_t>(limit.max_input_pixels(), PNG_UINT_31_MAX);
+    auto header = [&] {
+        png_set_read_fn(r.png, &io, read_data);
+        // Only IHDR, PLTE, tRNS, IDAT and IEND are used. Every other chunk (text,
+        // profiles, suggested palettes, unknown ones) is skipped unread and costs
+        // no memory, whatever length it claims or text it would inflate to.
+        png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+        // And should one be kept after all, it stays small and few.
+        png_set_chunk_malloc_max(r.png, MAX_CHUNK_BYTES);
+        png_set_chunk_cache_max(r.png, MAX_CHUNKS);
+        // Any width or height an image within the pixel limit can have (libpng's
+        // own default stops at a million).
+        png_set_user_limits(r.png, png_uint_32(most), png_uint_32(most));
+        png_read_info(r.png, r.info);
+    };
+    if (!guarded(r.png, header))
+        throw failure(io.message);
+    const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
+    check_size(width, height, limit); // before any pixel memory is taken
+
+    const int type = png_get_color_type(r.png, r.info);
+    const bool transparency = png_get_valid(r.png, r.info, PNG_INFO_tRNS) != 0;
+    const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || transparency;
+    const bool grey = (type & PNG_COLOR_MASK_COLOR) == 0;
+    img.kind = grey ? (alpha ? layout::grey_alpha : layout::grey) : (alpha ? layout::rgba : layout::rgb);
+
+    auto transforms = [&] {
+        png_set_expand(r.png);
+        png_set_scale_16(r.png);
+        if (grey)
+            png_set_gray_to_rgb(r.png);
+        if (!alpha)
+            png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
+        png_set_interlace_handling(r.png);
+        png_read_update_info(r.png, r.info);
+    };
+    if (!guarded(r.png, transforms))
+        throw failure(io.message);
+    if (png_get_rowbytes(r.png, r.info) != std::size_t(width) * 4)
+        throw failure("unexpected pixel layout");
+
+    img.width = int(width);
+    img.height = int(height);
+    reserve_large(img.pixels, std::size_t(width) * height, filling::whole);
+    img.pixels.resize(std::size_t(width) * height);
+    rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = img.bytes() + std::size_t(y) * width * 4;
+    auto pixels = [&] {
+        png_read_image(r.png, rows.data());
+        png_read_end(r.png, nullptr);
+    };
+    if (!guarded(r.png, pixels))
+        throw failure(io.message);
+    return img;
+}
+
+} // namespace lq2x::files

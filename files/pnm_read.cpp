@@ -1,0 +1,132 @@
+// Binary PGM (P5), PPM (P6) and PAM (P7) read, 8 or 16 bits a sample.
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "formats.h"
+
+namespace lq2x::files {
+namespace {
+
+// Reads header tokens: numbers and words separated by white space, with
+// comments from '#' to the end of the line.
+struct header_reader {
+    std::span<const std::uint8_t> data;
+    std::size_t at = 0;
+
+    void skip_space()
+    {
+        while (at < data.size()) {
+            if (data[at] == '#') {
+                while (at < data.size() && data[at] != '\n')
+                    ++at;
+            } else if (std::isspace(data[at])) {
+                ++at;
+            } else {
+                break;
+            }
+        }
+    }
+
+    std::string word()
+    {
+        skip_space();
+        std::string w;
+        while (at < data.size() && !std::isspace(data[at]) && data[at] != '#' && w.size() < 64)
+            w += char(data[at++]);
+        if (w.empty())
+            throw failure("truncated header");
+        return w;
+    }
+
+    std::int64_t number()
+    {
+        const std::string w = word();
+        std::int64_t v = 0;
+        for (const char c : w) {
+            if (!std::isdigit(static_cast<unsigned char>(c)) || v > (std::int64_t{1} << 40))
+                throw failure("bad number '" + w + "' in header");
+            v = v * 10 + (c - '0');
+        }
+        return v;
+    }
+};
+
+} // namespace
+
+image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
+{
+    header_reader h{data};
+    const std::string magic = h.word();
+    std::int64_t width = 0, height = 0, depth = 0, maxval = 0;
+    std::string tuple;
+    if (magic == "P5" || magic == "P6") {
+        width = h.number();
+        height = h.number();
+        maxval = h.number();
+        depth = magic == "P5" ? 1 : 3;
+        // Exactly one white space character ends the header.
+        if (h.at >= data.size() || !std::isspace(data[h.at]))
+            throw failure("truncated header");
+        ++h.at;
+    } else if (magic == "P7") {
+        for (std::string key = h.word(); key != "ENDHDR"; key = h.word()) {
+            if (key == "WIDTH")
+                width = h.number();
+            else if (key == "HEIGHT")
+                height = h.number();
+            else if (key == "DEPTH")
+                depth = h.number();
+            else if (key == "MAXVAL")
+                maxval = h.number();
+            else if (key == "TUPLTYPE")
+                tuple = h.word();
+            else
+                throw failure("unknown PAM header field '" + key + "'");
+        }
+        while (h.at < data.size() && data[h.at] != '\n')
+            ++h.at;
+        ++h.at;
+    } else {
+        throw failure("not a binary PGM, PPM or PAM image");
+    }
+    if (depth < 1 || depth > 4)
+        throw failure("unsupported depth " + std::to_string(depth));
+    if (maxval < 1 || maxval > 65535)
+        throw failure("bad maximum sample value " + std::to_string(maxval));
+    check_size(width, height, limit);
+
+    const layout kind = depth == 1 ? layout::grey : depth == 2 ? layout::grey_alpha : depth == 3 ? layout::rgb : layout::rgba;
+    const int sample = maxval > 255 ? 2 : 1;
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    const std::size_t need = pixels * std::size_t(depth) * std::size_t(sample);
+    const std::size_t have = h.at <= data.size() ? data.size() - h.at : 0;
+    if (have < need)
+        throw failure("truncated: " + std::to_string(need) + " bytes of pixels expected, " + std::to_string(have) +
+                      " found");
+
+    image img{int(width), int(height), kind, std::vector<pixel8888>(pixels)};
+    const std::uint8_t* in = data.data() + h.at;
+    std::uint8_t* out = img.bytes();
+    const auto to8 = [maxval](unsigned v) {
+        if (v > unsigned(maxval))
+            v = unsigned(maxval);
+        return std::uint8_t(maxval == 255 ? v : (v * 255u + unsigned(maxval) / 2) / unsigned(maxval));
+    };
+    for (std::size_t i = 0; i < pixels; ++i) {
+        unsigned s[4] = {0, 0, 0, unsigned(maxval)};
+        for (int c = 0; c < depth; ++c, in += sample)
+            s[c] = sample == 2 ? unsigned(in[0]) << 8 | in[1] : in[0];
+        std::uint8_t* p = out + 4 * i;
+        if (is_grey(kind)) {
+            p[0] = p[1] = p[2] = to8(s[0]);
+            p[3] = depth == 2 ? to8(s[1]) : 0xFF;
+        } else {
+            p[0] = to8(s[0]), p[1] = to8(s[1]), p[2] = to8(s[2]);
+            p[3] = depth == 4 ? to8(s[3]) : 0xFF;
+        }
+    }
+    return img;
+}
+
+} // namespace lq2x::files

@@ -1,0 +1,17 @@
+// The tool's work: every file of a batch, or one frame stream.
+#pragma once
+
+#include "command_line.h"
+
+namespace tool {
+
+// Every job, several at once on the cores given (a single file gets them
+// all); exit status 0, 1 when some input failed, 2 when some file was a
+// usage error (a grid that leaves no cell in it).
+int run_batch(const settings& s);
+
+// The one job as a stream of frames: read, scaled and written one at a
+// time, each as soon as it is done. Exit status 0 or 1.
+int run_stream(const settings& s);
+
+} // namespace tool

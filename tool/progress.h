@@ -1,0 +1,31 @@
+// What the tool says on standard error: a line for each file that failed,
+// and for a batch on a terminal a progress line that the messages share.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+namespace tool {
+
+class progress {
+public:
+    progress(std::size_t total, bool show) : total_(total), show_(show) {}
+    ~progress();
+    progress(const progress&) = delete;
+    progress& operator=(const progress&) = delete;
+
+    // "lq2x: FILE: WHY", where "-" is named standard input or output.
+    void failed(const std::string& file, const std::string& why, bool output);
+    void finished();
+
+private:
+    void clear();
+    void draw();
+
+    std::mutex mutex_;
+    std::size_t total_, done_ = 0;
+    bool show_;
+};
+
+} // namespace tool

@@ -1,0 +1,186 @@
+/* What the page's worker calls in the WebAssembly module: the files
+ * library's C interface with the options passed as plain numbers and its
+ * results read through small accessors, so that the script never restates
+ * the layout of a C struct. Results live in the module's memory until the
+ * script frees them; the script copies out what it keeps. */
+#include <emscripten.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <lq2x/lq2x.h>
+#include <lq2x/lq2x.hpp>
+#include <lq2x/lq2x_files.h>
+
+extern "C" {
+
+/* The page's choices, named as the tool's options name them. */
+static lq2x_options options(int32_t scale, int32_t orientation, int32_t edge_x, int32_t edge_y, int32_t tile_width,
+                            int32_t tile_height, int32_t tile_margin, int32_t tile_spacing)
+{
+    lq2x_options o = lq2x_default_options();
+    o.scale = scale;
+    o.orientation = orientation;
+    o.edge_x = edge_x;
+    o.edge_y = edge_y;
+    o.tile_width = tile_width;
+    o.tile_height = tile_height;
+    o.tile_margin = tile_margin;
+    o.tile_spacing = tile_spacing;
+    return o;
+}
+
+/* The file the tool writes for these bytes and options, in `format` (an
+ * lq2x_format); never NULL. Its status is lq2x_web_file_status. */
+typedef struct web_file {
+    lq2x_status status;
+    lq2x_file file;
+} web_file;
+
+EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t size, int32_t scale,
+                                                   int32_t orientation, int32_t edge_x, int32_t edge_y,
+                                                   int32_t tile_width, int32_t tile_height, int32_t tile_margin,
+                                                   int32_t tile_spacing, int32_t format)
+{
+    web_file* r = static_cast<web_file*>(std::calloc(1, sizeof(web_file)));
+    if (r == NULL)
+        return NULL;
+    const lq2x_options o =
+        options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
+    lq2x_file_options f = lq2x_default_file_options();
+    f.format = format;
+    r->status = lq2x_scale_file(data, size, &o, &f, &r->file);
+    return r;
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_file_status(const web_file* r) { return r->status; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_file_bytes(const web_file* r) { return r->file.bytes; }
+EMSCRIPTEN_KEEPALIVE size_t lq2x_web_file_size(const web_file* r) { return r->file.size; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_message(const web_file* r) { return r->file.message; }
+EMSCRIPTEN_KEEPALIVE void lq2x_web_file_free(web_file* r)
+{
+    if (r != NULL)
+        lq2x_file_free(&r->file);
+    std::free(r);
+}
+
+/* The frames a file holds, composited, as lq2x_read_file gives them. With
+ * `scaled` the bytes are a result of lq2x_web_scale_file, already held to
+ * the pixel limit when they were made, and are read without one; otherwise
+ * they are an input, read under the limit the scale sets, as the tool reads
+ * it. */
+typedef struct web_frames {
+    lq2x_status status;
+    lq2x_frames frames;
+} web_frames;
+
+EMSCRIPTEN_KEEPALIVE web_frames* lq2x_web_read_file(const uint8_t* data, size_t size, int32_t scale, int32_t scaled)
+{
+    web_frames* r = static_cast<web_frames*>(std::calloc(1, sizeof(web_frames)));
+    if (r == NULL)
+        return NULL;
+    lq2x_options o = options(scale, LQ2X_UPRIGHT, LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP, 0, 0, 0, 0);
+    if (scaled != 0)
+        o.max_pixels = 0;
+    const lq2x_file_options f = lq2x_default_file_options();
+    r->status = lq2x_read_file(data, size, &o, &f, &r->frames);
+    return r;
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_status(const web_frames* r) { return r->status; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_width(const web_frames* r) { return r->frames.width; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_height(const web_frames* r) { return r->frames.height; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_count(const web_frames* r) { return r->frames.count; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_frames_animated(const web_frames* r) { return r->frames.animated; }
+EMSCRIPTEN_KEEPALIVE uint32_t lq2x_web_frames_loops(const web_frames* r) { return r->frames.loops; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_frames_pixels(const web_frames* r) { return r->frames.pixels; }
+EMSCRIPTEN_KEEPALIVE const uint32_t* lq2x_web_frames_delays(const web_frames* r) { return r->frames.delays; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_frames_message(const web_frames* r) { return r->frames.message; }
+EMSCRIPTEN_KEEPALIVE void lq2x_web_frames_free(web_frames* r)
+{
+    if (r != NULL)
+        lq2x_frames_free(&r->frames);
+    std::free(r);
+}
+
+/* The extension of the file lq2x_web_scale_file writes for these bytes in
+ * `format`: the format's name, or the input's own for LQ2X_FORMAT_SAME;
+ * NULL when the bytes name no format. */
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_extension(const uint8_t* data, size_t size, int32_t format)
+{
+    return lq2x_format_name(format != LQ2X_FORMAT_SAME ? format : lq2x_format_of_bytes(data, size));
+}
+
+/* A whole picture of RGBA pixels scaled into dst (which holds the result):
+ * what the page times as its scaling step, on frames read by
+ * lq2x_web_read_file. */
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_scale_rgba(const uint8_t* src, int32_t width, int32_t height, uint8_t* dst,
+                                                 int32_t scale, int32_t orientation)
+{
+    const lq2x_options o = options(scale, orientation, LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP, 0, 0, 0, 0);
+    int32_t w = 0, h = 0;
+    const lq2x_status s = lq2x_picture_size(width, height, &o, &w, &h);
+    if (s != LQ2X_OK)
+        return s;
+    const lq2x_picture in = {const_cast<uint8_t*>(src), width, height, ptrdiff_t(width) * 4, LQ2X_LAYOUT_RGBA};
+    const lq2x_picture out = {dst, w, h, ptrdiff_t(w) * 4, LQ2X_LAYOUT_RGBA};
+    return lq2x_scale_picture(&in, &out, &o);
+}
+
+/* What the worker does once it has started, while the page waits for a
+ * file: a picture made here goes through the library's PNG reading, scaling
+ * and writing a few times, so that the engine has compiled the code they run
+ * at its best before the first real file; then the module's memory is
+ * grown to, and written over, what a sheet of a million pixels takes at 2x,
+ * since the first write to each new page of WebAssembly memory costs a page
+ * fault that a later file then does not pay. */
+EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up()
+{
+    enum { side = 400, runs = 3, memory = 48 << 20 };
+    static const uint32_t delay[2] = {0, 1};
+    uint8_t* pixels = static_cast<uint8_t*>(std::malloc(side * side * 4));
+    if (pixels == NULL)
+        return;
+    /* Tiles of a few colours, some half or wholly clear, as sprite sheets have. */
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const int tile = (x / 16) * 7 + (y / 16) * 3 + ((x ^ y) & 4);
+            uint8_t* p = pixels + 4 * (y * side + x);
+            p[0] = (uint8_t)(tile * 37);
+            p[1] = (uint8_t)(tile * 91 + (x & 8) * 8);
+            p[2] = (uint8_t)(tile * 53);
+            p[3] = (uint8_t)(tile % 5 == 0 ? 0 : tile % 5 == 1 ? 128 : 255);
+        }
+    lq2x_frames frames = {side, side, 1, LQ2X_LAYOUT_RGBA, 0, 0, pixels, const_cast<uint32_t*>(delay), ""};
+    lq2x_file_options f = lq2x_default_file_options();
+    f.format = LQ2X_FORMAT_PNG;
+    lq2x_file png;
+    if (lq2x_write_file(&frames, &f, &png) == LQ2X_OK) {
+        const lq2x_options o = lq2x_default_options();
+        for (int i = 0; i < runs; ++i) {
+            lq2x_file out;
+            lq2x_scale_file(png.bytes, png.size, &o, &f, &out);
+            lq2x_file_free(&out);
+        }
+    }
+    lq2x_file_free(&png);
+    std::free(pixels);
+    void* room = std::malloc(memory);
+    if (room != NULL)
+        std::memset(room, 1, memory);
+    std::free(room);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe(lq2x_status(status)); }
+/* What to say when the module's memory has no room for a call at all. */
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_no_memory() { return lq2x_describe(LQ2X_ERROR_NO_MEMORY); }
+
+/* The name of the kernel the page's calls run ("simd128" where the browser
+ * has WebAssembly's SIMD, which every module built here needs). */
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_kernel()
+{
+    int32_t k = LQ2X_KERNEL_AUTO;
+    return lq2x_kernel_in_use(nullptr, &k) == LQ2X_OK ? lq2x::kernel_name(lq2x::kernel(k)) : "none";
+}
+
+} // extern "C"
