@@ -186,7 +186,11 @@ output_file::output_file(const std::string& path) : path_(path)
     }
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    // A folder, or a link to one, is never replaced by a file (rename would
+    // put the file in a link's place).
+    if (exists && S_ISDIR(st.st_mode))
+        fail_output(EISDIR);
+    if (exists && !S_ISREG(st.st_mode)) {
         // A FIFO, device or socket: whoever made it reads from it, so it is
         // written as it is, never replaced by a file.
         fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);

@@ -66,8 +66,8 @@ struct output_failure : failure {
 // write never leaves a partial file and a reader never sees one; an existing
 // file is replaced and keeps its permission bits. Any other existing file is
 // never replaced: a FIFO or device is written to directly (a socket cannot be
-// opened, and fails). "-" writes to
-// standard output. Throws output_failure.
+// opened, and fails), and a folder, or a link to one, is refused untouched.
+// "-" writes to standard output. Throws output_failure.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // An output written in pieces as they are made (a frame stream), by
