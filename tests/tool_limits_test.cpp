@@ -232,7 +232,8 @@ TEST_F(ToolLimits, CommandLineNumbersAreReadExactly)
         {{"--png-level", "13"}, "lq2x: --png-level: wants a whole number from 0 to 12, not '13'\n"},
         {{"--png-level", "+5"}, nullptr},
         {{"--png-level", ""}, nullptr},
-        {{"--scale", "3"}, nullptr},
+        {{"--scale", "3"}, "lq2x: --scale: wants 2, 4 or 8, not '3'\n"},
+        {{"--scale", "016"}, nullptr},
         {{"--scale", "4.0"}, nullptr},
     };
     for (const auto& [args, message] : refused) {
@@ -247,12 +248,43 @@ TEST_F(ToolLimits, CommandLineNumbersAreReadExactly)
             EXPECT_EQ(o.err, message);
         }
     }
-    // The largest accepted values work.
+    // Nothing after '=' is no value, not a cue to take the next argument.
+    for (const char* name : {"--scale", "--max-pixels", "--frame", "--threads", "--format"}) {
+        const outcome o = lq2x({std::string(name) + "=", "4", "in.raw", "out.raw"});
+        EXPECT_EQ(o.status, 2) << name;
+        EXPECT_EQ(o.err, "lq2x: " + std::string(name) + ": no value after '='\n");
+    }
+    // The largest accepted values work, leading zeros as anywhere else.
     write_file(dir / "in.raw", bytes(12, 7));
     const outcome ok = lq2x({"--size", "2x2", "--threads", "1024", "--png-level", "12", "--max-pixels",
-                             "281474976710656", "--scale", "8", "in.raw", "out.raw"});
+                             "281474976710656", "--scale", "08", "in.raw", "out.raw"});
     EXPECT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(read_file(dir / "out.raw"), bytes(16 * 16 * 3, 7));
+}
+
+// A name with a newline or other control characters stays on its one line,
+// in failures and usage errors alike.
+TEST_F(ToolLimits, NamesWithControlCharactersStayOnOneLine)
+{
+    write_file(dir / "in\tx.png", grey_png(2, bytes(4, 9)));
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"a\nb\x01.png", "out.png"}, 1, "lq2x: a\\nb\\x01.png: No such file or directory\n"},
+        {{"in\tx.png", "out\n.what"}, 2, "lq2x: cannot tell the output format from 'out\\n.what' (name it .png .gif "
+                                        ".webp .ppm .pgm .pam .pnm or .raw, or give --format)\n"},
+        {{"-o", "o", "in\tx.png", "./in\tx.png"}, 2, "lq2x: in\\tx.png and ./in\\tx.png would both be written to o/in\\tx.png\n"},
+        {{"--scale", "4\n", "in\tx.png", "out.png"}, 2, "lq2x: --scale: wants a whole number from 2 to 8, not '4\\n'\n"},
+        {{"--no\nsuch", "in\tx.png", "out.png"}, 2, "lq2x: The following argument was not expected: --no\\nsuch\n"},
+    };
+    for (const auto& c : cases) {
+        const outcome o = lq2x(c.args);
+        EXPECT_EQ(o.status, c.status) << c.err;
+        EXPECT_EQ(o.err, c.err);
+    }
+    EXPECT_EQ(listing(dir), std::set<std::string>{"in\tx.png"});
 }
 
 // Standard input that is a file counts as an input, and is never the output.
