@@ -182,6 +182,10 @@ TEST_F(Stream, WrongUseIsRefusedAndLeavesNothing)
     const outcome big = lq2x({"--stream", "100000x100000", "in.rgb", "out.rgb"});
     EXPECT_EQ(big.status, 1);
     EXPECT_EQ(std::count(big.err.begin(), big.err.end(), '\n'), 1) << big.err;
+    // A grid that leaves no cell in a frame is a usage error, as for files.
+    const outcome no_cell = lq2x({"--stream", "4x4", "--tile", "2x2", "--tile-margin", "4", "in.rgb", "out.rgb"});
+    EXPECT_EQ(no_cell.status, 2);
+    EXPECT_EQ(no_cell.err, "lq2x: in.rgb: tile margin leaves no cell in the picture\n");
     const outcome self = lq2x({"--stream", "4x4", "in.rgb", "in.rgb"});
     EXPECT_EQ(self.status, 1);
     EXPECT_EQ(read_file(dir / "in.rgb"), frame);
