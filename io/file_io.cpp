@@ -93,6 +93,18 @@ mode_t new_file_mode()
 
 } // namespace
 
+standard_streams hold_standard_streams()
+{
+    bool closed[3] = {};
+    for (int fd = 0; fd < 3; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            closed[fd] = true;
+            // open() takes the lowest free descriptor, which is this one.
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    return {closed[0], closed[1]};
+}
+
 void widen_pipe(int fd)
 {
     struct stat st {};
@@ -226,11 +238,8 @@ output_file::~output_file()
 
 void output_file::write(std::span<const std::uint8_t> bytes)
 {
-    if (write_all(fd_, bytes))
-        return;
-    if (path_ == "-")
-        throw output_failure("cannot write to standard output: " + reason(errno));
-    fail_output(errno);
+    if (!write_all(fd_, bytes))
+        fail_output(errno); // the caller names the output, "-" as standard output
 }
 
 void output_file::finish()

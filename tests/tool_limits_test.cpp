@@ -312,7 +312,7 @@ TEST_F(ToolLimits, SpecialOutputsAreWrittenInPlace)
     std::thread reader([&] {
         // Opened without waiting for a writer, and read until the writer has
         // come and gone, or for 20 s should none come.
-        const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // not the tool's too
         std::uint8_t buffer[4096];
         for (pollfd p{fd, POLLIN, 0}; fd >= 0 && ::poll(&p, 1, 20'000) > 0;) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -339,6 +339,55 @@ TEST_F(ToolLimits, SpecialOutputsAreWrittenInPlace)
     EXPECT_EQ(d.status, 0) << d.err;
     EXPECT_TRUE(fs::is_character_file(null));
     EXPECT_EQ(listing(dir), (std::set<std::string>{"in.png", "pipe", "null"}));
+}
+
+// Reads one byte from a FIFO and closes it, as `head -c 1` does: the writer's
+// next write past the pipe's buffer fails. Gives up after 60 s without a writer.
+std::thread first_byte_then_close(const fs::path& fifo)
+{
+    return std::thread([fifo] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // not the tool's too
+        std::uint8_t byte;
+        for (pollfd p{fd, POLLIN, 0}; fd >= 0 && ::poll(&p, 1, 60'000) > 0;)
+            if (::read(fd, &byte, 1) != -1 || errno != EAGAIN)
+                break;
+        if (fd >= 0)
+            ::close(fd);
+    });
+}
+
+// An output whose reader goes away early fails on its own, in one line: the
+// other files are done, no temporary file is left, and the tool is not ended
+// by SIGPIPE.
+TEST_F(ToolLimits, AnOutputWhoseReaderLeavesFailsAlone)
+{
+    // 600 x 600 scaled: a 4.3 MB PPM, far past a pipe's buffer of 1 MiB.
+    bytes ppm = {'P', '6', '\n', '6', '0', '0', ' ', '6', '0', '0', '\n', '2', '5', '5', '\n'};
+    for (int i = 0; i < 600 * 600 * 3; ++i)
+        ppm.push_back(std::uint8_t(i / 3 % 7 * 40));
+    for (const char* name : {"a.ppm", "b.ppm", "c.ppm"})
+        write_file(dir / name, ppm);
+    const std::uintmax_t whole = 17 + 1200 * 1200 * 3; // "P6\n1200 1200\n255\n" and the pixels
+    fs::create_directory(dir / "out");
+    ASSERT_EQ(::mkfifo((dir / "out/a.ppm").c_str(), 0600), 0);
+    std::thread reader = first_byte_then_close(dir / "out/a.ppm");
+    const outcome batch = lq2x({"--threads", "2", "-o", "out", "a.ppm", "b.ppm", "c.ppm"});
+    reader.join();
+    EXPECT_EQ(batch.status, 1);
+    EXPECT_EQ(batch.err, "lq2x: out/a.ppm: cannot write: Broken pipe\n");
+    EXPECT_EQ(listing(dir / "out"), (std::set<std::string>{"a.ppm", "b.ppm", "c.ppm"}));
+    EXPECT_EQ(fs::file_size(dir / "out/b.ppm"), whole);
+    EXPECT_EQ(read_file(dir / "out/c.ppm"), read_file(dir / "out/b.ppm"));
+
+    // One file to standard output, a pipe read the same way.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    reader = first_byte_then_close(dir / "pipe");
+    run_options opt;
+    opt.output_to = dir / "pipe";
+    const outcome single = lq2x({"a.ppm", "-"}, opt);
+    reader.join();
+    EXPECT_EQ(single.status, 1);
+    EXPECT_EQ(single.err, "lq2x: standard output: cannot write: Broken pipe\n");
 }
 
 // Starts the tool, stops it the moment its temporary output appears, sends
