@@ -48,7 +48,9 @@ lq2x_status scale_rows(const P* src, std::int32_t width, std::int32_t height, st
 
 } // namespace
 
-lq2x::error lq2x::read_options(const lq2x_options* given, lq2x::options& out)
+namespace lq2x {
+
+error read_options(const lq2x_options* given, options& out)
 {
     lq2x_options o = lq2x_default_options();
     if (given) {
@@ -73,6 +75,8 @@ lq2x::error lq2x::read_options(const lq2x_options* given, lq2x::options& out)
     out.band_pixels = o.band_pixels;
     return lq2x::error::none;
 }
+
+} // namespace lq2x
 
 extern "C" {
 
