@@ -3,7 +3,8 @@
 // delays) and keeps the results for download, one file or all in one zip.
 // The result on screen is scaled by the shader in WebGL 2 from the
 // original's frames, at once when an option changes; where the browser has
-// no WebGL 2 it is the download's own frames, read back in WebAssembly.
+// no WebGL 2, or the result is larger than its textures, it is the
+// download's own frames, read back in WebAssembly.
 import { zipSync } from 'fflate';
 import worker_source from 'lq2x-worker';
 import { gpu_preview } from './preview.js';
@@ -16,14 +17,18 @@ const $ = (id) => document.getElementById(id);
 // page's, so the worker may connect nowhere either.
 const worker = new Worker(URL.createObjectURL(new Blob([worker_source], { type: 'text/javascript' })));
 
-// The preview's canvas for WebGL 2 takes the result canvas's place when the
-// shader builds there; otherwise the result canvas stays a 2D one.
+// The result is shown on one of two canvases, a 2D one and the preview's
+// for WebGL 2 (a canvas keeps the kind of its first context); the one in use
+// takes the place, the id and the attributes of the other.
+const canvas_2d = $('result');
 const gpu = gpu_preview(document.createElement('canvas'));
-if (gpu.draw) {
-    const canvas = gpu.canvas, old = $('result');
+function use_result_canvas(canvas) {
+    const old = $('result');
+    if (old === canvas) return;
     for (const name of old.getAttributeNames()) canvas.setAttribute(name, old.getAttribute(name));
     old.replaceWith(canvas);
 }
+if (gpu.draw) use_result_canvas(gpu.canvas);
 document.body.dataset.preview = gpu.draw ? 'webgl2' : 'wasm';
 
 // One entry per file: { name, bytes, file: { bytes, extension, warning, ms } | null, error, preview,
@@ -60,8 +65,8 @@ function scale_one(picture, s, on_file) {
     const id = next_id++;
     return new Promise((resolve) => {
         pending.set(id, { resolve, on_file });
-        // The download's frames are read back only for a preview without WebGL 2.
-        worker.postMessage({ id, bytes: picture.bytes, settings: s, result_frames: !gpu.draw });
+        // The download's frames are read back only where the shader cannot show them.
+        worker.postMessage({ id, bytes: picture.bytes, settings: s, shader_limit: gpu.draw ? gpu.max_size : 0 });
     });
 }
 
@@ -233,22 +238,24 @@ function frame_at(delays, loops, t) {
 
 // What the result shows for a picture: the shader's passes on the original's
 // frames where WebGL 2 is here and they fit, else the download's frames read
-// back (without WebGL 2), else nothing, with the reason in `why`.
+// back, else nothing; `why` says why not the shader.
 function view_of(p) {
     if (p.error) return null;
     const source = p.source && !p.source.error ? p.source : null;
     const plan = p.plan && p.plan.status === 0 ? p.plan : null;
+    let why = gpu.reason;
     if (gpu.draw) {
         if (!source || !plan) return null;
         const last = plan.passes[plan.passes.length - 1];
         const base = { width: last.width, height: last.height, count: source.count, animated: source.animated,
                        delays: source.delays, loops: source.loops, ...plan.settings };
-        const why = p.gpu_failed || gpu.fits(plan);
-        return why ? { ...base, by: 'none', why } : { ...base, by: 'webgl2', draw: (k) => gpu.draw(source, k, plan) };
+        why = p.gpu_failed || gpu.fits(plan);
+        if (!why) return { ...base, by: 'webgl2', draw: (k) => gpu.draw(source, k, plan) };
+        if (!p.preview?.result) return { ...base, by: 'none', why };
     }
     const r = p.preview?.result;
     if (!r || r.error || !p.file) return null;
-    return { ...r, scale: p.file.scale, orientation: p.file.orientation, by: 'wasm', frames: r };
+    return { ...r, scale: p.file.scale, orientation: p.file.orientation, by: 'wasm', frames: r, why };
 }
 
 function play(p, view, original) {
@@ -305,8 +312,9 @@ function show(i) {
     $('preview-by').textContent = !view ? ''
         : view.by === 'webgl2' ? `Shown by the lq2x shader in WebGL 2 (${gpu.renderer}), from the original's frames; ` +
                                  'the download, made in WebAssembly, has these pixels.'
-        : view.by === 'wasm' ? `Shown from the download's own pixels, read back in WebAssembly: ${gpu.reason}.`
+        : view.by === 'wasm' ? `Shown from the download's own pixels, read back in WebAssembly: ${view.why}.`
         : `Not shown: ${view.why}; the download has it.`;
+    if (gpu.draw) use_result_canvas(result?.by === 'wasm' ? canvas_2d : gpu.canvas);
     $('result').dataset.by = result ? result.by : '';
     // A reason in place of what could not be made; no empty frame is left.
     const original_reason = p.source?.error;

@@ -1,7 +1,8 @@
 // Scales files off the page's thread with the files library in WebAssembly:
 // the bytes of a file and the options in, the bytes the tool would write
 // out, then for the preview the original's frames and the shader's passes
-// on them (and the result's frames, where the page has no WebGL 2). Every
+// on them (and the result's frames, where the page cannot run those passes
+// in WebGL 2). Every
 // reason a file fails is the library's own line.
 import create_lq2x from 'lq2x-module';
 
@@ -86,7 +87,8 @@ function shader_plan(m, width, height, s) {
 
 const transferable = (...frames) => frames.filter((f) => f && f.pixels).map((f) => f.pixels.buffer);
 
-onmessage = async ({ data: { id, bytes, settings, result_frames, frame } }) => {
+// shader_limit: the largest texture the page's WebGL 2 takes, 0 without it.
+onmessage = async ({ data: { id, bytes, settings, shader_limit, frame } }) => {
     if (frame) {
         const m = await lq2x;
         let plan;
@@ -106,10 +108,11 @@ onmessage = async ({ data: { id, bytes, settings, result_frames, frame } }) => {
         const t1 = performance.now();
         postMessage({ id, kind: 'file', ...file, ms: t1 - t0 }); // a copy: the preview reads these bytes next
         // The preview: the original, the shader's passes on it, and the
-        // result as its file holds it when the page asks for it.
-        const result = file.bytes && result_frames ? read_file(m, file.bytes, settings.scale, true) : null;
+        // result as its file holds it where the page cannot run them.
         const original = read_file(m, input, settings.scale, false);
         const plan = original.error ? null : shader_plan(m, original.width, original.height, settings);
+        const runs = plan && plan.passes.every((p) => p.width <= shader_limit && p.height <= shader_limit);
+        const result = file.bytes && !runs ? read_file(m, file.bytes, settings.scale, true) : null;
         postMessage({ id, kind: 'preview', result, original, plan }, transferable(result, original));
     } catch (e) {
         // Only the module's memory running out comes here; the library says

@@ -251,7 +251,7 @@ async function check_one(file, o, extension, how = {}) {
     const what = `${path.basename(file)} ${tool_args(o).join(' ')}`;
     assert.equal(got.name, `${stem}-lq2x-${o.scale ?? 2}x.${extension}`);
     assert_same_bytes(got.bytes, tool_output(file, o, got.name), what);
-    await expect_preview_is(page, got.bytes, how.without_webgl2 ? 'wasm' : 'webgl2', what);
+    await expect_preview_is(page, got.bytes, how.by ?? (how.without_webgl2 ? 'wasm' : 'webgl2'), what);
     return { page, bytes: got.bytes };
 }
 
@@ -736,6 +736,35 @@ test('without WebGL 2 the page shows the download\'s own frames, and says so', T
     await page.close();
     // (Opaque pictures: a 2D canvas keeps no colour under partial alpha.)
     (await check_one(SAMPLE, { scale: 4, rotate: 'ccw', edge: 'wrap' }, 'png', how)).page.close();
+});
+
+test('a result larger than WebGL 2\'s textures here is shown from the download\'s own frames, and says why', TIMEOUT, async () => {
+    const probe = await context.newPage();
+    const max = await probe.evaluate(() => {
+        const gl = document.createElement('canvas').getContext('webgl2');
+        return Math.min(gl.getParameter(gl.MAX_TEXTURE_SIZE), ...gl.getParameter(gl.MAX_VIEWPORT_DIMS));
+    });
+    await probe.close();
+    // One pixel wider than 8x fits, opaque (as a 2D canvas keeps it), from
+    // a real tile's colours.
+    const art = read_frames(fs.readFileSync(tile('main.png')));
+    const width = Math.floor(max / 8) + 1, height = 3;
+    const data = new Uint8Array(width * height * 3);
+    for (let i = 0; i < width * height; ++i) data.set(art.pixels.subarray(4 * (i * 7 % (art.width * art.height))).subarray(0, 3), 3 * i);
+    const wide = path.join(scratch, 'wide.png');
+    fs.writeFileSync(wide, encode_png({ width, height, depth: 8, channels: 3, data }));
+    const { page } = await check_one(wide, { scale: 8 }, 'png', { by: 'wasm' });
+    assert.equal(await page.getAttribute('body', 'data-preview'), 'webgl2');
+    assert.equal(await page.textContent('#preview-by'), 'Shown from the download\'s own pixels, read back in WebAssembly: ' +
+                 `the result, ${8 * width} × ${8 * height}, is larger than this browser's WebGL 2 textures (${max}).`);
+    // The next picture, small enough, is the shader's again.
+    await page.setInputFiles('#files', [tile('logosmall.png')]);
+    await page.waitForFunction(() => document.body.dataset.state === 'done' &&
+                               /logosmall\.png: \d+ × \d+/.test(document.getElementById('list').textContent),
+                               null, { timeout: 120_000 });
+    await page.click('#list button:has-text("logosmall.png")');
+    await expect_preview_is(page, (await download(page, '#download')).bytes, 'webgl2', 'logosmall.png after wide.png');
+    await page.close();
 });
 
 test('the page\'s shaders are the native build\'s, byte for byte: the generator\'s lq2x.frag and lq2x.vert', TIMEOUT, async () => {
