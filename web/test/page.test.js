@@ -256,7 +256,7 @@ async function check_one(file, o, extension, how = {}) {
 }
 
 const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
-let preview_frames_checked = 0;
+const preview_frames_checked = { webgl2: 0, wasm: 0 };
 
 // Reads what the result shows at every frame the page draws, until each of
 // the download's frames has been seen (the animation plays on its delays),
@@ -310,7 +310,7 @@ async function expect_preview_is(page, bytes, by, what) {
             assert.fail(`${what}: frame ${f.k} of ${expected.count} shown by ${by} differs from the download's, first at ` +
                         `(${at % expected.width}, ${Math.floor(at / expected.width)}): shown ${px(f.pixels)}, download ${px(want)}`);
         }
-        preview_frames_checked++;
+        preview_frames_checked[by]++;
     }
 }
 
@@ -889,5 +889,6 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
 
 test('no request left the machine', () => {
     assert.deepEqual(stray_requests, []);
-    console.log(`preview: ${preview_frames_checked} frames shown equal to the download's, read back from the page`);
+    const { webgl2, wasm } = preview_frames_checked;
+    console.log(`preview: frames shown equal to the download's, read back from the page: ${webgl2} from WebGL 2, ${wasm} from the 2D canvas`);
 });
