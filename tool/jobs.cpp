@@ -155,7 +155,7 @@ int run_stream(const settings& s)
         f = attempt([&] { scale_stream(j, s); });
     if (f)
         progress(1, false).failed(f->output ? j.output : j.input, f->why, f->output);
-    return f ? 1 : 0;
+    return !f ? 0 : f->usage ? 2 : 1;
 }
 
 } // namespace tool
