@@ -1,14 +1,17 @@
 // Speed of the scaler against the cost of merely writing its output.
 //
-// For every frame size: memset of the output (the write-bandwidth floor), a
-// plain turned 2x pixel doubling, and the scaler: RGB565 turned
-// counter-clockwise (the test bench's path) on pixel art, four-colour noise
+// For every frame size: memset of the output (the write-bandwidth floor),
+// the floor of a turned 2x (floor.h: each pixel copied into its block, the
+// least a turned kernel can do), and the scaler: RGB565 turned
+// counter-clockwise (the test bench's path) on generated pixel art, real art
+// (a mosaic of crawl-tiles-data's tiles, where installed), four-colour noise
 // and a flat colour, and 32-bit pixels upright (the tool's path) on art and
-// noise, with the fastest implementation this processor has; pixel art in two
-// threads at the large sizes; and every other implementation it has on art
-// and noise. Each case reports source megapixels per second (`Mpix/s`) and
-// its time over that of a memset of the same output (`x_memset`), the memset
-// timed inside the same case, so the ratio holds under --benchmark_filter.
+// noise, with the fastest implementation this processor has; art in two
+// threads at the large sizes; and every other implementation it has. Each
+// case reports source megapixels per second (`Mpix/s`) and its time over
+// that of a memset of the same output (`x_memset`) and, for RGB565 turned,
+// over the floor's on the same frame (`x_floor`), both timed inside the same
+// case, so the ratios hold under --benchmark_filter.
 // The threaded case times one thread beside each iteration for its
 // `speedup`. Times are the thread's processor time, wall-clock time for the
 // threaded case. Every scaler case first checks its output against the
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "content.h"
+#include "floor.h"
 #include <lq2x/lq2x.hpp>
 
 using lq2x::pixel8888;
@@ -54,12 +58,32 @@ double seconds_of(bool wall_clock, int repeats, Body body)
     return (now() - start) / repeats;
 }
 
+// The floor's time for a frame: the faster of its two ways of storing, each
+// run for a twentieth of a second, into `out`.
+double floor_seconds(bool wall_clock, const std::vector<pixel565>& src, int w, int h, pixel565* out)
+{
+    const int repeats = std::max(1, 1'000'000 / (w * h));
+    double best = 1e30;
+    for (const auto how : {floor_case::stores::ordinary, floor_case::stores::streamed}) {
+        double total = 0;
+        int runs = 0;
+        for (; total * repeats < 0.05; ++runs)
+            total += seconds_of(wall_clock, repeats, [&] {
+                floor_case::turned_double(src.data(), w, h, std::ptrdiff_t(2) * w, out, std::ptrdiff_t(4) * h, how);
+            });
+        best = std::min(best, total / runs);
+    }
+    return best;
+}
+
 // Times `body` per iteration (and with THREADED, `one_thread`, the same work
 // on one thread, beside it) and sets the counters; the memset of `out_bytes`
 // bytes it is measured against is timed in the same case, first, for a
-// twentieth of a second.
+// twentieth of a second, and so is the floor of `floor_of` (RGB565, turned)
+// where there is one.
 template <bool THREADED = false, typename Body, typename OneThread = void (*)()>
-void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body body, OneThread one_thread = nullptr)
+void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body body, OneThread one_thread = nullptr,
+           const std::vector<pixel565>* floor_of = nullptr)
 {
     const int repeats = std::max(1, 1'000'000 / (w * h));
     std::vector<unsigned char> floor(out_bytes);
@@ -67,6 +91,8 @@ void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body bo
     int memsets = 0;
     for (; memset_total * repeats < 0.05; ++memsets)
         memset_total += seconds_of(THREADED, repeats, [&] { std::memset(floor.data(), memsets & 0xFF, out_bytes); });
+    const double floor_time =
+        floor_of != nullptr ? floor_seconds(THREADED, *floor_of, w, h, reinterpret_cast<pixel565*>(floor.data())) : 0;
 
     double total = 0, one_thread_total = 0;
     for (auto _ : state) {
@@ -80,6 +106,8 @@ void timed(benchmark::State& state, int w, int h, std::size_t out_bytes, Body bo
     state.counters["us/frame"] = per_frame * 1e6;
     state.counters["Mpix/s"] = double(w) * h / per_frame / 1e6;
     state.counters["x_memset"] = per_frame / (memset_total / memsets);
+    if (floor_of != nullptr)
+        state.counters["x_floor"] = per_frame / floor_time;
     if constexpr (THREADED)
         state.counters["speedup"] = one_thread_total / total;
 }
@@ -91,21 +119,15 @@ void bm_memset(benchmark::State& state, int w, int h)
     timed(state, w, h, bytes, [&] { std::memset(dst.data(), 0, bytes); });
 }
 
-// Each source pixel copied into its 2x2 block at the turned place.
-void bm_double(benchmark::State& state, int w, int h)
+// The floor alone, with each of its ways of storing.
+void bm_floor(benchmark::State& state, int w, int h, floor_case::stores how)
 {
     const std::vector<pixel565> src = make_frame(content::pixel_art, w, h);
     std::vector<pixel565> dst(std::size_t(4) * w * h);
-    const std::size_t out_w = 2 * std::size_t(h);
     const auto run = [&] {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const pixel565 p = src[std::size_t(y) * w + x];
-                pixel565* d = &dst[2 * std::size_t(w - 1 - x) * out_w + 2 * std::size_t(y)];
-                d[0] = d[1] = d[out_w] = d[out_w + 1] = p;
-            }
+        floor_case::turned_double(src.data(), w, h, std::ptrdiff_t(2) * w, dst.data(), std::ptrdiff_t(4) * h, how);
     };
-    timed(state, w, h, dst.size() * sizeof(pixel565), run);
+    timed(state, w, h, dst.size() * sizeof(pixel565), run, nullptr, &src);
 }
 
 // The same frame as 32-bit pixels, each channel widened to 8 bits.
@@ -145,10 +167,12 @@ void bm_scale(benchmark::State& state, lq2x::kernel k, content kind, int w, int 
     }
     const auto run = [&] { scale_using(k, src, dst, w, h, turn, threads); };
     const std::size_t bytes = dst.size() * sizeof(P);
+    // The floor is a turned RGB565 one.
+    const std::vector<pixel565>* floor_of = sizeof(P) == 2 && turn == lq2x::orientation::ccw ? &frame : nullptr;
     if (threads == 1)
-        timed(state, w, h, bytes, run);
+        timed(state, w, h, bytes, run, nullptr, floor_of);
     else
-        timed<true>(state, w, h, bytes, run, [&] { scale_using(k, src, dst, w, h, turn, 1); });
+        timed<true>(state, w, h, bytes, run, [&] { scale_using(k, src, dst, w, h, turn, 1); }, floor_of);
 }
 
 const int registered = [] {
@@ -161,15 +185,24 @@ const int registered = [] {
     };
     for (const auto& [w, h] : SIZES) {
         const std::string size = std::string("/").append(std::to_string(w)).append("x").append(std::to_string(h));
+        const bool real = available(content::real_art);
         add("memset", size, bm_memset, w, h);
-        add("double", size, bm_double, w, h);
+        add("floor_ordinary", size, bm_floor, w, h, floor_case::stores::ordinary);
+        add("floor_streamed", size, bm_floor, w, h, floor_case::stores::streamed);
         add("lq2x_art", size, bm_scale<pixel565>, best, content::pixel_art, w, h, CCW, 1);
+        if (real)
+            add("lq2x_real_art", size, bm_scale<pixel565>, best, content::real_art, w, h, CCW, 1);
         add("lq2x_noise", size, bm_scale<pixel565>, best, content::noise, w, h, CCW, 1);
         add("lq2x_flat", size, bm_scale<pixel565>, best, content::flat, w, h, CCW, 1);
         add("lq2x32_upright_art", size, bm_scale<pixel8888>, best, content::pixel_art, w, h, UPRIGHT, 1);
+        if (real)
+            add("lq2x32_upright_real_art", size, bm_scale<pixel8888>, best, content::real_art, w, h, UPRIGHT, 1);
         add("lq2x32_upright_noise", size, bm_scale<pixel8888>, best, content::noise, w, h, UPRIGHT, 1);
-        if (w >= 1920) // bands of rows on both cores
+        if (w >= 1920) { // bands of rows on both cores
             add("lq2x_art_2threads", size, bm_scale<pixel565>, best, content::pixel_art, w, h, CCW, 2);
+            if (real)
+                add("lq2x_real_art_2threads", size, bm_scale<pixel565>, best, content::real_art, w, h, CCW, 2);
+        }
         // What processors with fewer instruction sets get, and the portable path.
         for (const lq2x::kernel k : {lq2x::kernel::avx2, lq2x::kernel::sse41, lq2x::kernel::neon,
                                      lq2x::kernel::simd128, lq2x::kernel::portable}) {
@@ -177,7 +210,10 @@ const int registered = [] {
             if (k != best && lq2x::kernel_in_use({.use = k}, runs) == lq2x::error::none) {
                 const std::string name = lq2x::kernel_name(k);
                 add(name + "_art", size, bm_scale<pixel565>, k, content::pixel_art, w, h, CCW, 1);
+                if (real)
+                    add(name + "_real_art", size, bm_scale<pixel565>, k, content::real_art, w, h, CCW, 1);
                 add(name + "_noise", size, bm_scale<pixel565>, k, content::noise, w, h, CCW, 1);
+                add(name + "_flat", size, bm_scale<pixel565>, k, content::flat, w, h, CCW, 1);
                 add(name + "32_upright_art", size, bm_scale<pixel8888>, k, content::pixel_art, w, h, UPRIGHT, 1);
             }
         }
