@@ -13,7 +13,8 @@
 // pixels upright (the tool's path) on real art; then real art in two threads
 // against one. In each round every case times memset, the floor (the faster
 // of its ordinary and streamed stores), before and after, in turn, the two
-// builds in alternating order; a case's figure is the median of its rounds.
+// builds in alternating order, each after one untimed run of its own; a
+// case's figure is the median of its rounds.
 // One thread is timed in the thread's processor time, two threads against
 // one in wall-clock time. Both builds' outputs are checked against each
 // other first.
@@ -312,7 +313,10 @@ int main(int argc, char** argv)
                 std::size_t(4) * std::size_t(c.width) * std::size_t(c.height) * (c.upright32 ? 4 : 2);
             const int repeats = std::max(1, 2'000'000 / (c.width * c.height));
             const clockid_t clock = c.threads > 1 ? CLOCK_MONOTONIC : CLOCK_THREAD_CPUTIME_ID;
+            // Each thing timed is first run once untimed, so that it meets
+            // the memory as its own last run left it, not as the one before.
             const auto timed = [&](const std::function<void()>& body) {
+                body();
                 const double t0 = now(clock);
                 for (int i = 0; i < repeats; ++i)
                     body();
