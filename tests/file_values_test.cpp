@@ -175,15 +175,41 @@ TEST_F(Values, TimingAFormatCannotHoldIsSaidInOneLine)
     }
 }
 
-// Image data that inflates on past the picture is refused, in a still PNG
-// and in an animation's frame, before it is inflated; a stream's few
-// closing bytes after the last row are not.
+// Adam7's seven passes of 8-bit grey samples, rows unfiltered.
+bytes adam7_rows(std::uint32_t width, std::uint32_t height, const bytes& samples)
+{
+    constexpr int PASSES[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                  {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    bytes out;
+    for (const auto& [x0, y0, dx, dy] : PASSES)
+        for (std::uint32_t y = std::uint32_t(y0); y < height && std::uint32_t(x0) < width; y += std::uint32_t(dy)) {
+            out.push_back(0);
+            for (std::uint32_t x = std::uint32_t(x0); x < width; x += std::uint32_t(dx))
+                out.push_back(samples[y * width + x]);
+        }
+    return out;
+}
+
+// Image data that inflates on past the picture is refused, in a still PNG,
+// an interlaced one and an animation's frame, before it is inflated; a
+// stream's few closing bytes after the last row are not, nor is a picture
+// whose own data is large.
 TEST_F(Values, ImageDataRunningOnPastThePictureIsRefused)
 {
     const bytes rows = unfiltered_rows(3, {1, 2, 3, 4, 5, 6});
     const bytes run_on = deflated(join({rows, bytes(64 << 20, 0)})), closing = deflated(join({rows, bytes(40, 0)}));
     const auto still = [](const bytes& data) {
         return png_file({{"IHDR", png_header(3, 2)}, {"IDAT", data}, {"IEND", {}}});
+    };
+    // 161 x 97 samples of noise, which deflate cannot shrink: far more data than the closing bytes.
+    bytes noise(161 * 97);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& v : noise)
+        v = std::uint8_t((state = state * 1103515245 + 12345) >> 23);
+    const auto interlaced = [&](const bytes& after) {
+        return png_file({{"IHDR", png_header(161, 97, 8, 0, true)},
+                         {"IDAT", deflated(join({adam7_rows(161, 97, noise), after}))},
+                         {"IEND", {}}});
     };
     const auto animated = [](const bytes& data) {
         return png_file({{"IHDR", png_header(3, 2)}, {"acTL", actl(2, 0)}, {"fcTL", fctl(0, 3, 2, 1, 10)},
@@ -200,6 +226,8 @@ TEST_F(Values, ImageDataRunningOnPastThePictureIsRefused)
         {"frame.png", animated(run_on), "lq2x: frame.png: frame 1: the image data runs on past the picture ("},
         {"closing.png", still(closing), nullptr},
         {"closing_frame.png", animated(closing), nullptr},
+        {"interlaced.png", interlaced(bytes(64 << 20, 0)), "lq2x: interlaced.png: the image data runs on past the picture ("},
+        {"noise.png", interlaced({}), nullptr},
     };
     for (const run_on_case& c : cases) {
         SCOPED_TRACE(c.name);
