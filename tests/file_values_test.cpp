@@ -11,8 +11,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
-#include <regex>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,13 +72,17 @@ std::string printed(const std::string& program, const std::vector<std::string>& 
     return o.out;
 }
 
-// Every number after `label` in `text`.
+// Every number after `label` (and a colon) in `text`.
 std::vector<std::uint64_t> numbers_after(const std::string& text, const std::string& label)
 {
     std::vector<std::uint64_t> out;
-    const std::regex r(label + " *:? *([0-9]+)");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), r); it != std::sregex_iterator(); ++it)
-        out.push_back(std::stoull((*it)[1]));
+    for (std::size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1)) {
+        std::size_t i = at + label.size();
+        while (i < text.size() && (text[i] == ' ' || text[i] == ':'))
+            ++i;
+        if (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+            out.push_back(std::stoull(text.substr(i)));
+    }
     return out;
 }
 
@@ -104,9 +110,14 @@ timing read_timing(const std::filesystem::path& file)
     } else if (ext == ".webp") {
         const std::string info = printed("/usr/bin/webpmux", {"-info", file.string()});
         t.plays = numbers_after(info, "Loop Count").at(0);
-        const std::regex row(" *[0-9]+: +[0-9]+ +[0-9]+ +[a-z]+ +[0-9]+ +[0-9]+ +([0-9]+) ");
-        for (auto it = std::sregex_iterator(info.begin(), info.end(), row); it != std::sregex_iterator(); ++it)
-            t.delays.push_back(std::stoull((*it)[1]));
+        // Frame rows: "N: width height alpha x_offset y_offset duration ...".
+        std::istringstream lines(info);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+            if (w.size() > 6 && w[0].size() > 1 && w[0].back() == ':' && std::isdigit(static_cast<unsigned char>(w[0][0])))
+                t.delays.push_back(std::stoull(w[6]));
+        }
     } else {
         const bytes png = read_file(file);
         for (std::size_t at = 8; at + 12 <= png.size();) {
