@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#if __has_include(<linux/securebits.h>) // not in WebAssembly, which starts no programs
 #include <linux/securebits.h>
+#endif
 #include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -34,6 +36,20 @@ void write_file(const std::filesystem::path& p, const std::vector<std::uint8_t>&
 }
 
 namespace {
+
+// Root's capabilities given up for good, in this process and what it runs;
+// false where that cannot be done.
+bool give_up_capabilities()
+{
+#ifdef SECBIT_NOROOT
+    const unsigned powerless = SECBIT_NOROOT | SECBIT_NOROOT_LOCKED | SECBIT_NO_SETUID_FIXUP |
+                               SECBIT_NO_SETUID_FIXUP_LOCKED | SECBIT_NO_CAP_AMBIENT_RAISE |
+                               SECBIT_NO_CAP_AMBIENT_RAISE_LOCKED;
+    return prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 && prctl(PR_SET_SECUREBITS, powerless) == 0;
+#else
+    return false;
+#endif
+}
 
 // Standard input, output and error go through files, so that nothing can
 // block however much the program writes.
@@ -107,13 +123,7 @@ started_program::started_program(const std::string& program, const std::vector<s
         // and its libraries stay reachable wherever the build is (a clone in
         // root's own 0700 home, where the user nobody could not reach them).
         // Where capabilities cannot be given up, the user nobody.
-        const unsigned powerless = SECBIT_NOROOT | SECBIT_NOROOT_LOCKED | SECBIT_NO_SETUID_FIXUP |
-                                   SECBIT_NO_SETUID_FIXUP_LOCKED | SECBIT_NO_CAP_AMBIENT_RAISE |
-                                   SECBIT_NO_CAP_AMBIENT_RAISE_LOCKED;
-        if (opt.unprivileged && geteuid() == 0 &&
-            (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 ||
-             prctl(PR_SET_SECUREBITS, powerless) != 0) &&
-            (setgid(65534) != 0 || setuid(65534) != 0))
+        if (opt.unprivileged && geteuid() == 0 && !give_up_capabilities() && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(126);
         if (opt.unprivileged && getuid() == 65534 && access(program.c_str(), X_OK) != 0) {
             dprintf(2, "run_program: cannot give up root's capabilities, and the user nobody cannot reach %s\n",
