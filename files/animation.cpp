@@ -77,6 +77,98 @@ std::pair<std::uint32_t, std::uint32_t> in_16_bits(frame_delay d)
     return {std::uint32_t(h1), std::uint32_t(k1)}; // not reached: the reduced fraction did not fit
 }
 
+namespace {
+
+constexpr std::uint32_t GIF_MOST_PLAYS = 0x10000, WEBP_MOST_PLAYS = 0xFFFF, PNG_MOST_PLAYS = 0x7FFFFFFF;
+constexpr std::uint32_t GIF_MOST_DELAY = 0xFFFF, WEBP_MOST_DELAY_MS = (1u << 24) - 1;
+
+bool same_time(frame_delay a, frame_delay b)
+{
+    const std::uint64_t da = a.denominator == 0 ? 100 : a.denominator, db = b.denominator == 0 ? 100 : b.denominator;
+    return std::uint64_t(a.numerator) * db == std::uint64_t(b.numerator) * da;
+}
+
+// A delay in seconds as a person reads it: "655.35 s", "1/3 s".
+std::string seconds(frame_delay d)
+{
+    const std::uint64_t den = d.denominator == 0 ? 100 : d.denominator;
+    if (std::uint64_t(d.numerator) * 1000 % den != 0)
+        return std::to_string(d.numerator) + "/" + std::to_string(den) + " s";
+    const std::uint64_t ms = std::uint64_t(d.numerator) * 1000 / den;
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.pop_back();
+    return std::to_string(ms / 1000) + (fraction.empty() ? "" : "." + fraction) + " s";
+}
+
+const char* animated_name(format f) { return f == format::gif ? "GIF" : f == format::webp ? "WebP" : "animated PNG"; }
+
+bool keeps(const animation& anim, format f, bool delays)
+{
+    if (!delays)
+        return held_loops(f, anim.loops) == anim.loops;
+    return std::all_of(anim.frames.begin(), anim.frames.end(),
+                       [&](const frame& fr) { return same_time(held_delay(f, fr.delay), fr.delay); });
+}
+
+// The animated formats that hold these values, for the warning to name.
+std::string holders(const animation& anim, format f, bool delays)
+{
+    std::string names;
+    for (const format other : {format::png, format::webp, format::gif})
+        if (other != f && keeps(anim, other, delays))
+            names += std::string(names.empty() ? "" : " and ") + animated_name(other);
+    return names.empty() ? "" : " (" + names + " hold" + (names.find(" and ") == std::string::npos ? "s" : "") + " " +
+                                    (delays ? "them" : "it") + ")";
+}
+
+} // namespace
+
+frame_delay held_delay(format f, frame_delay d)
+{
+    switch (f) {
+    case format::gif: return {in_units(d, 100, GIF_MOST_DELAY), 100};
+    case format::webp: return {in_units(d, 1000, WEBP_MOST_DELAY_MS), 1000};
+    default: {
+        const auto [num, den] = in_16_bits(d);
+        return {num, den};
+    }
+    }
+}
+
+std::uint32_t held_loops(format f, std::uint32_t loops)
+{
+    return std::min(loops, f == format::gif ? GIF_MOST_PLAYS : f == format::webp ? WEBP_MOST_PLAYS : PNG_MOST_PLAYS);
+}
+
+bool writes_timing(const animation& anim, format f)
+{
+    switch (f) {
+    case format::gif: return anim.animated || anim.frames.size() > 1;
+    case format::webp: return anim.frames.size() > 1;
+    case format::png: return anim.animated;
+    default: return false;
+    }
+}
+
+std::string timing_changes(const animation& anim, format f)
+{
+    if (!writes_timing(anim, f))
+        return {};
+    std::string said;
+    std::size_t changed = 0;
+    for (const frame& fr : anim.frames)
+        if (const frame_delay held = held_delay(f, fr.delay); !same_time(held, fr.delay) && changed++ == 0)
+            said = seconds(fr.delay) + " written as " + seconds(held);
+    if (changed > 0)
+        said = std::to_string(changed) + (changed == 1 ? " delay" : " delays") + " that " + animated_name(f) +
+               " cannot hold written as the nearest it holds (" + said + ")" + holders(anim, f, true);
+    if (const std::uint32_t held = held_loops(f, anim.loops); held != anim.loops)
+        said += (said.empty() ? "" : "; ") + std::to_string(anim.loops) + " plays written as " + std::to_string(held) +
+                ", the most " + animated_name(f) + " holds" + holders(anim, f, false);
+    return said;
+}
+
 animation still(image img)
 {
     animation a;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -39,7 +40,22 @@ struct animation {
     // Read from an animation (a GIF or WebP of any number of frames, a PNG
     // with animation chunks), and so written as one where the format allows.
     bool animated = false;
+    // What the reader could not keep and said instead of failing, in one
+    // line (an animated PNG whose animation is broken, read as its still).
+    std::string warning;
 };
+
+// A delay and a play count as an animated format stores them: the nearest
+// it holds (GIF: hundredths to 655.35 s, plays to 65536; WebP: thousandths
+// to 16777.215 s, plays to 65535; animated PNG: 16-bit fractions, plays to
+// 2^31 - 1). The writers write these.
+frame_delay held_delay(format f, frame_delay d);
+std::uint32_t held_loops(format f, std::uint32_t loops);
+// Whether `f` writes `anim` as an animation, with delays and plays.
+bool writes_timing(const animation& anim, format f);
+// One line on the delays and play count that `f` would change, naming a
+// format that holds them; empty when it keeps them all.
+std::string timing_changes(const animation& anim, format f);
 
 // A still image as the one frame of an animation that is not animated.
 animation still(image img);

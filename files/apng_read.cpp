@@ -41,6 +41,13 @@ bool announces_animation(std::span<const std::uint8_t> file)
     return false;
 }
 
+// A fault in the animation chunks alone. Viewers then show the default
+// image, as the format says they should, and so does this reader, with a
+// warning; a fault in the picture itself is refused.
+struct broken_animation : failure {
+    using failure::failure;
+};
+
 // One frame as the file describes it.
 struct frame_control {
     std::uint32_t width = 0, height = 0, x = 0, y = 0;
@@ -71,17 +78,17 @@ frame_control read_fctl(std::span<const std::uint8_t> d, std::size_t index, cons
     f.from_idat = over_idat;
     const std::string which = "frame " + std::to_string(index);
     if (f.width == 0 || f.height == 0)
-        throw failure(which + " has no pixels (" + std::to_string(f.width) + " x " + std::to_string(f.height) + ")");
+        throw broken_animation(which + " has no pixels (" + std::to_string(f.width) + " x " + std::to_string(f.height) + ")");
     if (std::uint64_t(f.x) + f.width > png.width || std::uint64_t(f.y) + f.height > png.height)
-        throw failure(which + " (" + std::to_string(f.width) + " x " + std::to_string(f.height) + " at " +
+        throw broken_animation(which + " (" + std::to_string(f.width) + " x " + std::to_string(f.height) + " at " +
                       std::to_string(f.x) + ", " + std::to_string(f.y) + ") reaches outside the " +
                       std::to_string(png.width) + " x " + std::to_string(png.height) + " image");
     if (over_idat && (f.x != 0 || f.y != 0 || f.width != png.width || f.height != png.height))
-        throw failure(which + " is the default image but does not cover the whole image");
+        throw broken_animation(which + " is the default image but does not cover the whole image");
     if (f.dispose > DISPOSE_PREVIOUS)
-        throw failure(which + " has an unknown dispose_op " + std::to_string(f.dispose));
+        throw broken_animation(which + " has an unknown dispose_op " + std::to_string(f.dispose));
     if (f.blend > BLEND_OVER)
-        throw failure(which + " has an unknown blend_op " + std::to_string(f.blend));
+        throw broken_animation(which + " has an unknown blend_op " + std::to_string(f.blend));
     // Nothing comes before the first frame to go back to: its canvas was clear.
     if (index == 0 && f.dispose == DISPOSE_PREVIOUS)
         f.dispose = DISPOSE_BACKGROUND;
@@ -106,15 +113,15 @@ animated_png read_chunks(std::span<const std::uint8_t> file, size_limit limit)
     std::uint32_t sequence = 0;
     const auto check_sequence = [&](const chunk& c) {
         if (c.data.size() < 4)
-            throw failure("chunk " + c.name() + " is too short for its sequence number");
+            throw broken_animation("chunk " + c.name() + " is too short for its sequence number");
         if (const std::uint32_t n = get32(c.data.data()); n != sequence)
-            throw failure("animation chunks out of sequence: " + c.name() + " numbered " + std::to_string(n) +
+            throw broken_animation("animation chunks out of sequence: " + c.name() + " numbered " + std::to_string(n) +
                           " where " + std::to_string(sequence) + " was due");
         ++sequence;
     };
     const auto check_has_data = [&] {
         if (!png.frames.empty() && png.frames.back().data.empty())
-            throw failure("frame " + std::to_string(png.frames.size() - 1) + " has no image data");
+            throw broken_animation("frame " + std::to_string(png.frames.size() - 1) + " has no image data");
     };
     for (;;) {
         const chunk c = next_chunk(file, at);
@@ -134,31 +141,29 @@ animated_png read_chunks(std::span<const std::uint8_t> file, size_limit limit)
         }
         if (c.type == tag("acTL")) {
             if (seen_actl || after_idat || c.data.size() != 8)
-                throw failure(seen_actl ? "a second acTL chunk" : "a misplaced or malformed acTL chunk");
+                throw broken_animation(seen_actl ? "a second acTL chunk" : "a misplaced or malformed acTL chunk");
             seen_actl = true;
             announced = get32(&c.data[0]);
             png.plays = get32(&c.data[4]);
             if (announced == 0)
-                throw failure("animation of no frames (acTL says 0)");
+                throw broken_animation("animation of no frames (acTL says 0)");
             if (announced > MOST || png.plays > MOST)
-                throw failure("acTL holds an impossible number");
+                throw broken_animation("acTL holds an impossible number");
             check_frames(announced, png.width, png.height, limit); // before any frame is kept
         } else if (c.type == tag("fcTL")) {
-            if (!seen_actl)
-                throw failure("fcTL chunk without an acTL before the image data");
             if (c.data.size() != 26)
-                throw failure("fcTL chunk of the wrong length");
+                throw broken_animation("fcTL chunk of the wrong length");
             check_sequence(c);
             if (!png.frames.empty() && !after_idat)
-                throw failure("a second fcTL chunk before the image data");
+                throw broken_animation("a second fcTL chunk before the image data");
             check_has_data();
-            if (png.frames.size() == announced)
-                throw failure("more frames than the " + std::to_string(announced) + " acTL announces");
+            if (seen_actl && png.frames.size() == announced)
+                throw broken_animation("more frames than the " + std::to_string(announced) + " acTL announces");
             png.frames.push_back(read_fctl(c.data, png.frames.size(), png, !after_idat));
         } else if (c.type == tag("fdAT")) {
             check_sequence(c);
             if (png.frames.empty() || png.frames.back().from_idat)
-                throw failure("fdAT chunk without an fcTL before it");
+                throw broken_animation("fdAT chunk without an fcTL before it");
             png.frames.back().data.push_back(c.data.subspan(4));
         } else if (c.type == tag("PLTE") || c.type == tag("tRNS")) {
             if (!after_idat)
@@ -173,7 +178,7 @@ animated_png read_chunks(std::span<const std::uint8_t> file, size_limit limit)
         throw failure("no image data (IDAT)");
     check_has_data();
     if (png.frames.size() != announced)
-        throw failure("acTL announces " + std::to_string(announced) + " frames, the file has " +
+        throw broken_animation("acTL announces " + std::to_string(announced) + " frames, the file has " +
                       std::to_string(png.frames.size()));
     return png;
 }
@@ -214,7 +219,14 @@ animation decode_png_animation(std::span<const std::uint8_t> data, size_limit li
 {
     if (!announces_animation(data))
         return still(decode_png(data, limit));
-    const animated_png png = read_chunks(data, limit);
+    animated_png png;
+    try {
+        png = read_chunks(data, limit);
+    } catch (const broken_animation& e) {
+        animation a = still(decode_png(data, limit));
+        a.warning = std::string("broken animation (") + e.what() + "): only its default image was read, as a still";
+        return a;
+    }
     animation a;
     a.animated = true;
     a.loops = png.plays;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -80,10 +81,12 @@ T* copy_out(const std::vector<T>& v)
     return p;
 }
 
-lq2x_status give(const std::vector<std::uint8_t>& bytes, lq2x_file* out)
+// A result, with what it could not keep as its message.
+lq2x_status give(const std::vector<std::uint8_t>& bytes, const std::string& warning, lq2x_file* out)
 {
     out->bytes = copy_out(bytes);
     out->size = bytes.size();
+    std::snprintf(out->message, sizeof out->message, "%s", warning.c_str());
     return LQ2X_OK;
 }
 
@@ -110,7 +113,9 @@ lq2x_status lq2x_scale_file(const std::uint8_t* data, std::size_t size, const lq
     if (data == nullptr && size > 0)
         return fail(out->message, LQ2X_ERROR_NULL_PIXELS, lq2x_describe(LQ2X_ERROR_NULL_PIXELS));
     return run(options, file_options, out->message, [&](const lq2x::options& opt, const lq2x::file_options& file) {
-        return give(lq2x::scale_file({data, size}, opt, file), out);
+        std::string warning;
+        const std::vector<std::uint8_t> bytes = lq2x::scale_file({data, size}, opt, file, &warning);
+        return give(bytes, warning, out);
     });
 }
 
@@ -140,6 +145,7 @@ lq2x_status lq2x_read_file(const std::uint8_t* data, std::size_t size, const lq2
         out->layout = std::int32_t(f.kind);
         out->animated = f.animated;
         out->loops = f.loops;
+        std::snprintf(out->message, sizeof out->message, "%s", f.warning.c_str());
         return LQ2X_OK;
     });
 }
@@ -157,11 +163,13 @@ lq2x_status lq2x_write_file(const lq2x_frames* frames, const lq2x_file_options* 
         return fail(out->message, LQ2X_ERROR_NULL_PIXELS, lq2x_describe(LQ2X_ERROR_NULL_PIXELS));
     return run(nullptr, file_options, out->message, [&](const lq2x::options&, const lq2x::file_options& file) {
         lq2x::frames in{frames->width, frames->height, lq2x::layout(frames->layout), frames->animated != 0,
-                        frames->loops, {}, {}};
+                        frames->loops, {}, {}, {}};
         in.pixels.assign(frames->pixels, frames->pixels + bytes);
         for (std::size_t i = 0; i < count; ++i)
             in.delays.push_back({frames->delays[2 * i], frames->delays[2 * i + 1]});
-        return give(lq2x::write_file(in, file), out);
+        std::string warning;
+        const std::vector<std::uint8_t> bytes = lq2x::write_file(in, file, &warning);
+        return give(bytes, warning, out);
     });
 }
 

@@ -18,12 +18,14 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit)
 void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, size_limit limit)
 {
     check_size(width, height, limit);
-    const std::uint64_t most = limit.max_input_pixels() / (std::uint64_t(width) * std::uint64_t(height));
+    const std::uint64_t growth = limit.growth > 0 ? limit.growth : 1;
+    const std::uint64_t most = limit.max_pixels / (std::uint64_t(width) * std::uint64_t(height) * growth + FRAME_COST_PIXELS);
     if (count > most)
         throw failure(error::too_large, "animation too large: " + std::to_string(count) + " frames of " +
                                             std::to_string(width) + " x " + std::to_string(height) +
                                             " pixels, over the limit of " + std::to_string(limit.max_pixels) +
-                                            " output pixels for all frames together (--max-pixels raises it)");
+                                            " output pixels for all frames together, " +
+                                            std::to_string(FRAME_COST_PIXELS) + " more counted a frame (--max-pixels raises it)");
 }
 
 read_limit input_limit(std::optional<std::pair<int, int>> raw_size, size_limit limit)

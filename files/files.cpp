@@ -77,29 +77,41 @@ files::animation read(std::span<const std::uint8_t> data, const options& opt, co
         throw files::failure(error::bad_options,
                              "no frame " + std::to_string(file.frame) + ": the input has " + std::to_string(count) +
                                  (count == 1 ? " frame (0)" : " frames (0 to " + std::to_string(count - 1) + ")"));
-    return files::still(std::move(a.frames[std::size_t(file.frame)].picture));
+    files::animation one = files::still(std::move(a.frames[std::size_t(file.frame)].picture));
+    one.warning = std::move(a.warning);
+    return one;
 }
 
-// Whatever a writer refuses is a result the format cannot hold.
-std::vector<std::uint8_t> write(const files::animation& a, format f, const files::encode_options& opt)
+// Whatever a writer refuses is a result the format cannot hold. What the
+// reader and the writer could not keep goes to `warning`, in one line.
+std::vector<std::uint8_t> write(const files::animation& a, format f, const files::encode_options& opt,
+                                std::string* warning)
 {
+    f = f == format::same ? format::png : f;
+    std::vector<std::uint8_t> out;
     try {
-        return files::encode_animation(a, f == format::same ? format::png : f, opt);
+        out = files::encode_animation(a, f, opt);
     } catch (const files::failure& e) {
         throw files::failure(e.status == error::bad_file ? error::cannot_write : e.status, e.what());
     }
+    if (warning != nullptr) {
+        const std::string timing = files::timing_changes(a, f);
+        *warning = a.warning + (a.warning.empty() || timing.empty() ? "" : "; ") + timing;
+    }
+    return out;
 }
 
 } // namespace
 
-std::vector<std::uint8_t> scale_file(std::span<const std::uint8_t> data, const options& opt, const file_options& file)
+std::vector<std::uint8_t> scale_file(std::span<const std::uint8_t> data, const options& opt, const file_options& file,
+                                     std::string* warning)
 {
     return guarded([&] {
         files::animation a = read(data, opt, file);
         for (files::frame& f : a.frames)
             f.picture = files::scale(f.picture, opt); // one frame's source and result at a time
         const format out = file.out != format::same ? file.out : files::sniff(data, decoding(opt, file));
-        return write(a, out, encoding(opt, file));
+        return write(a, out, encoding(opt, file), warning);
     });
 }
 
@@ -108,7 +120,7 @@ frames read_file(std::span<const std::uint8_t> data, const options& opt, const f
     return guarded([&] {
         const files::animation a = read(data, opt, file);
         const files::image& first = a.frames.front().picture;
-        frames out{first.width, first.height, first.kind, a.animated, a.loops, {}, {}};
+        frames out{first.width, first.height, first.kind, a.animated, a.loops, {}, {}, a.warning};
         out.pixels.reserve(a.frames.size() * first.pixels.size() * 4);
         for (const files::frame& f : a.frames) {
             out.pixels.insert(out.pixels.end(), f.picture.bytes(), f.picture.bytes() + f.picture.pixels.size() * 4);
@@ -121,7 +133,7 @@ frames read_file(std::span<const std::uint8_t> data, const options& opt, const f
     });
 }
 
-std::vector<std::uint8_t> write_file(const frames& in, const file_options& file)
+std::vector<std::uint8_t> write_file(const frames& in, const file_options& file, std::string* warning)
 {
     return guarded([&] {
         check({}, file);
@@ -138,7 +150,7 @@ std::vector<std::uint8_t> write_file(const frames& in, const file_options& file)
             std::memcpy(img.bytes(), in.pixels.data() + 4 * per_frame * i, 4 * per_frame);
             a.frames.push_back({std::move(img), in.delays[i]});
         }
-        return write(a, file.out, encoding({}, file));
+        return write(a, file.out, encoding({}, file), warning);
     });
 }
 

@@ -5,7 +5,9 @@
 // leaving the screen as it was), and its disposal then applies: 0 and 1
 // (and the undefined 4 to 7) leave it, 2 clears the frame's rectangle to
 // transparent, 3 restores what the rectangle held before the frame. Delays stay in hundredths; a frame
-// without a delay keeps 0 (viewers choose how long to show such a frame).
+// without a delay keeps 0 (viewers choose how long to show such a frame). A
+// frame past the screen is cut to it and one without a palette is black,
+// as browsers show them.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -149,19 +151,23 @@ void walk(gif_reader& r, OnImage on_image, OnExtension on_extension)
     }
 }
 
-// A frame's rectangle must lie within the logical screen: this reader does
-// not grow the screen or cut frames as some viewers do.
-void check_rectangle(const GifFileType& gif, std::uint64_t number)
+// A frame that reaches past the logical screen is cut to it, as browsers
+// show it (the screen does not grow); all its pixels are still decoded, so
+// the frame itself must be within the pixel limit.
+rectangle on_screen(const GifFileType& gif, std::uint64_t number, size_limit limit)
 {
     const GifImageDesc& d = gif.Image;
     const std::string where = "frame " + std::to_string(number) + " (" + std::to_string(d.Width) + " x " +
                               std::to_string(d.Height) + " at " + std::to_string(d.Left) + "," +
                               std::to_string(d.Top) + ")";
-    if (d.Width <= 0 || d.Height <= 0)
+    if (d.Width <= 0 || d.Height <= 0 || d.Left < 0 || d.Top < 0)
         throw failure(where + " has no pixels");
-    if (d.Left < 0 || d.Top < 0 || d.Left + d.Width > gif.SWidth || d.Top + d.Height > gif.SHeight)
-        throw failure(where + " reaches outside the screen (" + std::to_string(gif.SWidth) + " x " +
-                      std::to_string(gif.SHeight) + ")");
+    if (std::uint64_t(d.Width) * std::uint64_t(d.Height) > limit.max_input_pixels())
+        throw failure(error::too_large, where + " is over the limit of " + std::to_string(limit.max_pixels) +
+                                            " output pixels (--max-pixels raises it)");
+    const auto cut = [](int at, int size, int screen) { return std::size_t(std::clamp(screen - at, 0, size)); };
+    return {std::size_t(std::min(d.Left, gif.SWidth)), std::size_t(std::min(d.Top, gif.SHeight)),
+            cut(d.Left, d.Width, gif.SWidth), cut(d.Top, d.Height, gif.SHeight)};
 }
 
 // How a frame is shown: from the graphics control extension before it.
@@ -173,24 +179,26 @@ struct frame_control {
 
 // A frame's pixels drawn onto the screen: each row read (in the stored
 // order, so interlaced rows go to their place) and its colours looked up.
-void draw(gif_reader& r, std::uint64_t number, const frame_control& control, std::span<pixel8888> screen,
-          std::vector<GifPixelType>& line)
+void draw(gif_reader& r, std::uint64_t number, const frame_control& control, rectangle place,
+          std::span<pixel8888> screen, std::vector<GifPixelType>& line)
 {
     const GifFileType& gif = *r.gif;
     const GifImageDesc& d = gif.Image;
     const ColorMapObject* map = d.ColorMap != nullptr ? d.ColorMap : gif.SColorMap;
-    if (map == nullptr)
-        throw failure("frame " + std::to_string(number) + " has no palette, neither its own nor a global one");
-    std::array<pixel8888, MOST_COLOURS> colours{};
-    const int count = std::clamp(map->ColorCount, 0, MOST_COLOURS);
-    for (int i = 0; i < count; ++i)
+    // Without any palette, browsers draw every colour black; so does this reader.
+    std::array<pixel8888, MOST_COLOURS> colours;
+    colours.fill(rgba(0, 0, 0, 0xFF));
+    const int count = map == nullptr ? MOST_COLOURS : std::clamp(map->ColorCount, 0, MOST_COLOURS);
+    for (int i = 0; map != nullptr && i < count; ++i)
         colours[std::size_t(i)] = rgba(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue, 0xFF);
 
     line.resize(std::size_t(d.Width));
     const auto draw_row = [&](int y) {
         r.check(DGifGetLine(r.gif, line.data(), d.Width));
-        pixel8888* out = screen.data() + std::size_t(d.Top + y) * std::size_t(gif.SWidth) + std::size_t(d.Left);
-        for (int x = 0; x < d.Width; ++x) {
+        if (std::size_t(y) >= place.height)
+            return;
+        pixel8888* out = screen.data() + (place.y + std::size_t(y)) * std::size_t(gif.SWidth) + place.x;
+        for (int x = 0; std::size_t(x) < place.width; ++x) {
             const int index = line[std::size_t(x)];
             if (index == control.transparent)
                 continue;
@@ -225,7 +233,7 @@ animation decode_gif(std::span<const std::uint8_t> data, size_limit limit)
         walk(
             r,
             [&](std::uint64_t number) {
-                check_rectangle(*r.gif, number);
+                on_screen(*r.gif, number, limit);
                 ++count;
                 return false;
             },
@@ -249,11 +257,9 @@ animation decode_gif(std::span<const std::uint8_t> data, size_limit limit)
     walk(
         r,
         [&](std::uint64_t number) {
-            check_rectangle(*r.gif, number);
-            const GifImageDesc& d = r.gif->Image;
-            const rectangle place{std::size_t(d.Left), std::size_t(d.Top), std::size_t(d.Width), std::size_t(d.Height)};
+            const rectangle place = on_screen(*r.gif, number, limit);
             screen.begin(place, disposal_of(control.disposal, DISPOSE_BACKGROUND, DISPOSE_PREVIOUS));
-            draw(r, number, control, screen.pixels(), line);
+            draw(r, number, control, place, screen.pixels(), line);
             anim.frames.push_back({screen.snapshot(width, height), {control.delay, 100}});
             screen.end();
             control = {}; // a control extension is for the one image after it

@@ -184,7 +184,7 @@ std::vector<std::uint8_t> encode_gif(const animation& anim)
     const bool animated = anim.animated || frames > 1;
     if (animated && anim.loops != 1) {
         // Plays after the first, as browsers read it (see decode_gif).
-        const std::uint32_t repeats = anim.loops == gif::FOREVER ? 0 : std::min<std::uint32_t>(anim.loops - 1, 0xFFFF);
+        const std::uint32_t repeats = anim.loops == gif::FOREVER ? 0 : held_loops(format::gif, anim.loops) - 1;
         const std::uint8_t loop[3] = {1, std::uint8_t(repeats & 0xFF), std::uint8_t(repeats >> 8)};
         w.check(EGifPutExtensionLeader(w.gif, APPLICATION_EXT_FUNC_CODE));
         w.check(EGifPutExtensionBlock(w.gif, int(gif::LOOP_EXTENSIONS[0].size()), gif::LOOP_EXTENSIONS[0].data()));
@@ -197,7 +197,7 @@ std::vector<std::uint8_t> encode_gif(const animation& anim)
         // Frames are whole: one drawn over a frame without transparency
         // covers it; one with transparency needs the screen cleared first.
         const std::size_t next = (i + 1) % frames;
-        const int delay = int(in_units(anim.frames[i].delay, 100, 0xFFFF));
+        const int delay = int(held_delay(format::gif, anim.frames[i].delay).numerator);
         if (animated || any_transparent || delay != 0) {
             GraphicsControlBlock control{};
             control.DisposalMode = frames > 1 && transparent[next] ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;

@@ -20,11 +20,18 @@ namespace {
 
 constexpr png_alloc_size_t MAX_CHUNK_BYTES = 4 << 20;
 constexpr png_uint_32 MAX_CHUNKS = 100;
+// Once it has the last row, libpng inflates whatever image data is left, to
+// its end, before it goes on: a stream that runs on for a gigabyte past the
+// picture would cost seconds and then be accepted. A stream's closing bytes
+// are far fewer than this; more is refused before libpng reads it. (What
+// libpng already holds is at most its read buffer, 8 KiB.)
+constexpr std::size_t MOST_DATA_AFTER_PICTURE = 4096;
 
 struct png_io {
     std::span<const std::uint8_t> in;
     std::size_t at = 0;
     std::vector<std::uint8_t>* out = nullptr;
+    std::uint64_t rows_left = 0; // rows of image data still to come, every pass counted
     char message[200] = "corrupt data";
 };
 
@@ -45,6 +52,48 @@ void read_data(png_structp png, png_bytep data, std::size_t length)
         png_error(png, "truncated data");
     std::memcpy(data, io.in.data() + io.at, length);
     io.at += length;
+}
+
+// The image data (IDAT chunks' contents) in the file past `at`.
+std::size_t image_data_after(std::span<const std::uint8_t> file, std::size_t at)
+{
+    std::size_t left = 0;
+    for (std::size_t c = 8; file.size() - c >= 12;) {
+        const std::size_t length = std::size_t(file[c]) << 24 | std::size_t(file[c + 1]) << 16 |
+                                   std::size_t(file[c + 2]) << 8 | file[c + 3];
+        if (length > file.size() - c - 12)
+            break;
+        if (std::equal(file.begin() + std::ptrdiff_t(c + 4), file.begin() + std::ptrdiff_t(c + 8), "IDAT"))
+            left += c + 8 + length > at ? c + 8 + length - std::max(at, c + 8) : 0;
+        c += length + 12;
+    }
+    return left;
+}
+
+// Called by libpng for every row of data it has inflated; at the last, what
+// the file still holds of the image data is measured.
+void on_row(png_structp png, png_row_infop, png_bytep)
+{
+    png_io& io = io_of(png);
+    if (--io.rows_left != 0)
+        return;
+    if (const std::size_t left = image_data_after(io.in, io.at); left > MOST_DATA_AFTER_PICTURE) {
+        std::snprintf(io.message, sizeof io.message, "the image data runs on past the picture (%zu bytes more)", left);
+        png_longjmp(png, 1);
+    }
+}
+
+// Rows of image data in a picture of width x height: with Adam7, those of
+// each pass that has pixels.
+std::uint64_t data_rows(png_uint_32 width, png_uint_32 height, bool interlaced)
+{
+    if (!interlaced)
+        return height;
+    std::uint64_t rows = 0;
+    for (int pass = 0; pass < 7; ++pass)
+        if (PNG_PASS_COLS(std::uint64_t(width), pass) > 0)
+            rows += PNG_PASS_ROWS(std::uint64_t(height), pass);
+    return rows;
 }
 
 // Runs `step`, which calls libpng and nothing else, with libpng's errors
@@ -114,6 +163,7 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
         if (!alpha)
             png_set_add_alpha(r.png, 0xFF, PNG_FILLER_AFTER);
         png_set_interlace_handling(r.png);
+        png_set_read_user_transform_fn(r.png, on_row);
         png_read_update_info(r.png, r.info);
     };
     if (!guarded(r.png, transforms))
@@ -121,6 +171,7 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
     if (png_get_rowbytes(r.png, r.info) != std::size_t(width) * 4)
         throw failure("unexpected pixel layout");
 
+    io.rows_left = data_rows(width, height, png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE);
     img.width = int(width);
     img.height = int(height);
     reserve_large(img.pixels, std::size_t(width) * height, filling::whole);

@@ -122,7 +122,7 @@ std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level,
     std::uint32_t sequence = 0;
     std::vector<std::uint8_t> fields;
     const auto put_fctl = [&](const frame& f) {
-        const auto [num, den] = in_16_bits(f.delay);
+        const auto [num, den] = held_delay(format::png, f.delay);
         fields.clear();
         for (const std::uint32_t v : {sequence++, std::uint32_t(first.width), std::uint32_t(first.height), 0u, 0u})
             put32(fields, v);
@@ -149,7 +149,7 @@ std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level,
                 if (c.type == tag("IHDR")) {
                     fields.clear();
                     put32(fields, std::uint32_t(anim.frames.size()));
-                    put32(fields, std::min(anim.loops, MOST));
+                    put32(fields, held_loops(format::png, anim.loops));
                     put_chunk(out, "acTL", fields);
                 }
             } else if (c.type == tag("IDAT")) {

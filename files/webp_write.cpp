@@ -42,11 +42,6 @@ namespace {
 constexpr int METHOD = 2;
 constexpr float QUALITY = 50;
 
-// The longest frame a WebP animation stores, in milliseconds (24 bits).
-constexpr std::uint32_t MAX_DELAY_MS = (1u << 24) - 1;
-// Loop counts are 16 bits; 0 is without end.
-constexpr std::uint32_t MAX_LOOPS = 0xFFFF;
-
 // Key frames (whole frames, drawn without the ones before, so that a
 // player can start there) at least KEYFRAME_MIN and at most KEYFRAME_MAX
 // frames apart, as libwebp's gif2webp makes lossless animations. On the
@@ -195,14 +190,14 @@ std::vector<std::uint8_t> encode_animated(const animation& anim)
         if (copies == 0 || copies > anim.frames.size() - next)
             throw failure("WebP animation could not be assembled");
         for (std::size_t c = 0; c < copies; ++c, ++next) {
-            info.duration = int(in_units(anim.frames[next].delay, 1000, MAX_DELAY_MS));
+            info.duration = int(held_delay(format::webp, anim.frames[next].delay).numerator);
             info.dispose_method = c + 1 == copies ? last_dispose : WEBP_MUX_DISPOSE_NONE;
             check_mux(WebPMuxPushFrame(out.get(), &info, 1));
         }
     }
     if (next != anim.frames.size())
         throw failure("WebP animation could not be assembled");
-    const WebPMuxAnimParams params{0, int(std::min(anim.loops, MAX_LOOPS))};
+    const WebPMuxAnimParams params{0, int(held_loops(format::webp, anim.loops))};
     check_mux(WebPMuxSetAnimationParams(out.get(), &params));
     check_mux(WebPMuxSetCanvasSize(out.get(), width, height));
     owned_data result;

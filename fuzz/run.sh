@@ -25,14 +25,32 @@ CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Rel
     -DLQ2X_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_webp fuzz_apng fuzz_gif fuzz_kernels
 mkdir -p "$build/crashes"
-for reader in png pnm raw png_write webp apng gif kernels; do
-    work="$build/corpus-$reader"
+# Two fuzzers at a time, one a core, each to its own log; the first to fail
+# shows its log's end and fails the run.
+fuzz_one() {
+    local reader=$1 work="$build/corpus-$1"
     rm -rf "$work"
     mkdir -p "$work"
     cp "$src/fuzz/corpus/$reader/"* "$work/"
-    echo "fuzzing fuzz_$reader for ${seconds}s"
-    "$build/fuzz_$reader" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-        -artifact_prefix="$build/crashes/$reader-" "$work" "$src/fuzz/regressions/$reader" 2>"$build/$reader.log" ||
-        { tail -n 40 "$build/$reader.log"; exit 1; }
-    grep -E '^Done|stat::number_of_executed_units' "$build/$reader.log" | tail -n 1
+    if "$build/fuzz_$reader" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+        -artifact_prefix="$build/crashes/$reader-" "$work" "$src/fuzz/regressions/$reader" 2>"$build/$reader.log"; then
+        echo "fuzz_$reader, ${seconds}s: $(grep -E '^Done|stat::number_of_executed_units' "$build/$reader.log" | tail -n 1)"
+    else
+        echo "fuzz_$reader failed:"
+        tail -n 40 "$build/$reader.log"
+        return 1
+    fi
+}
+running=0
+for reader in png pnm raw png_write webp apng gif kernels; do
+    if ((running == ${LQ2X_FUZZ_JOBS:-2})); then
+        wait -n
+        running=$((running - 1))
+    fi
+    fuzz_one "$reader" &
+    running=$((running + 1))
+done
+while ((running > 0)); do
+    wait -n
+    running=$((running - 1))
 done

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "shaders/passes.h"
+
 extern const char LQ2X_FRAGMENT_SHADER[], LQ2X_VERTEX_SHADER[]; // written by shaders/make_shader.cpp
 
 namespace {
@@ -36,9 +38,9 @@ struct gl_functions {
     PFNGLDELETEPROGRAMPROC DeleteProgram;
     PFNGLUSEPROGRAMPROC UseProgram;
     PFNGLGETUNIFORMLOCATIONPROC GetUniformLocation;
-    PFNGLUNIFORM1IPROC Uniform1i;
-    PFNGLUNIFORM2IPROC Uniform2i;
-    PFNGLUNIFORM4IPROC Uniform4i;
+    PFNGLUNIFORM1IVPROC Uniform1iv;
+    PFNGLUNIFORM2IVPROC Uniform2iv;
+    PFNGLUNIFORM4IVPROC Uniform4iv;
     PFNGLGENVERTEXARRAYSPROC GenVertexArrays;
     PFNGLBINDVERTEXARRAYPROC BindVertexArray;
     PFNGLDELETEVERTEXARRAYSPROC DeleteVertexArrays;
@@ -78,8 +80,8 @@ bool load_all(gl_functions& g)
            load(g.AttachShader, "glAttachShader") && load(g.LinkProgram, "glLinkProgram") &&
            load(g.GetProgramiv, "glGetProgramiv") && load(g.DeleteProgram, "glDeleteProgram") &&
            load(g.UseProgram, "glUseProgram") && load(g.GetUniformLocation, "glGetUniformLocation") &&
-           load(g.Uniform1i, "glUniform1i") && load(g.Uniform2i, "glUniform2i") &&
-           load(g.Uniform4i, "glUniform4i") && load(g.GenVertexArrays, "glGenVertexArrays") &&
+           load(g.Uniform1iv, "glUniform1iv") && load(g.Uniform2iv, "glUniform2iv") &&
+           load(g.Uniform4iv, "glUniform4iv") && load(g.GenVertexArrays, "glGenVertexArrays") &&
            load(g.BindVertexArray, "glBindVertexArray") && load(g.DeleteVertexArrays, "glDeleteVertexArrays") &&
            load(g.ActiveTexture, "glActiveTexture") && load(g.GenTextures, "glGenTextures") &&
            load(g.BindTexture, "glBindTexture") && load(g.DeleteTextures, "glDeleteTextures") &&
@@ -120,29 +122,12 @@ struct size {
     bool operator==(const size&) const = default;
 };
 
-// The library's passes for a frame: each one's options, and the size of the
-// frame before the first and after each.
+// The library's passes for a frame (shaders/passes.h), with the size of
+// the frame before the first and after each.
 struct plan {
-    int passes = 0;
-    lq2x_options pass[3];
+    lq2x::shader::plan shader;
     size sizes[4];
 };
-
-plan plan_of(const lq2x_options* options, int width, int height)
-{
-    plan p;
-    p.sizes[0] = {width, height};
-    for (; p.passes < 3; ++p.passes) {
-        lq2x_options& o = p.pass[p.passes];
-        o = lq2x_default_options();
-        if (lq2x_pass_options(options, p.passes, &o) != LQ2X_OK)
-            break;
-        const size in = p.sizes[p.passes];
-        p.sizes[p.passes + 1] = o.orientation == LQ2X_UPRIGHT ? size{2 * in.width, 2 * in.height}
-                                                               : size{2 * in.height, 2 * in.width};
-    }
-    return p;
-}
 
 // The textures of a plan's frames, and a framebuffer on each pass's output.
 struct frames {
@@ -162,7 +147,7 @@ struct lq2x_gpu {
     gl_functions gl{};
     std::string renderer;
     GLuint program = 0, vertex_array = 0;
-    GLint u_source = -1, u_size = -1, u_rgb565 = -1, u_turn = -1, u_edge = -1, u_grid = -1;
+    GLint uniforms[lq2x::shader::pass::UNIFORMS] = {}; // where the plan's uniforms are, in its order
     GLint max_size = 0;
     frames kept;
 };
@@ -245,12 +230,10 @@ lq2x_gpu_status build_program(lq2x_gpu& g)
         gl.DeleteShader(fs);
     if (linked != GL_TRUE)
         return LQ2X_GPU_ERROR_SHADER;
-    g.u_source = gl.GetUniformLocation(g.program, "u_source");
-    g.u_size = gl.GetUniformLocation(g.program, "u_size");
-    g.u_rgb565 = gl.GetUniformLocation(g.program, "u_rgb565");
-    g.u_turn = gl.GetUniformLocation(g.program, "u_turn");
-    g.u_edge = gl.GetUniformLocation(g.program, "u_edge");
-    g.u_grid = gl.GetUniformLocation(g.program, "u_grid");
+    lq2x::shader::plan any;
+    lq2x::shader::plan_of(nullptr, 1, 1, false, lq2x::shader::reading::every_bit, any);
+    for (int i = 0; i < lq2x::shader::pass::UNIFORMS; ++i)
+        g.uniforms[i] = gl.GetUniformLocation(g.program, any.passes[0].uniforms[i].name);
     gl.GenVertexArrays(1, &g.vertex_array);
     gl.Disable(GL_DITHER);
     return gl.GetError() == GL_NO_ERROR ? LQ2X_GPU_OK : LQ2X_GPU_ERROR_DRIVER;
@@ -281,7 +264,7 @@ lq2x_gpu_status prepare(lq2x_gpu& g, const plan& p)
 {
     frames& f = g.kept;
     const GLenum internal = pixel_format<P>::internal;
-    const int passes = p.passes;
+    const int passes = p.shader.count;
     if (f.format == internal && f.passes == passes && std::equal(p.sizes, p.sizes + passes + 1, f.sizes))
         return LQ2X_GPU_OK;
     drop_frames(g);
@@ -379,7 +362,7 @@ lq2x_options given_options(const lq2x_options* options)
 template <typename P>
 lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch,
                       P* dst, std::int32_t dst_width, std::int32_t dst_height, std::ptrdiff_t dst_pitch,
-                      const lq2x_options* options)
+                      const lq2x_options* options, lq2x::shader::reading how)
 {
     if (!g)
         return LQ2X_GPU_ERROR_NULL;
@@ -394,6 +377,10 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
         checked = lq2x_pass_options(options, 0, &first);
     if (checked == LQ2X_OK && given_options(options).rgb565 != 0) // a frame keeps its own pixels
         checked = LQ2X_ERROR_BAD_OPTIONS;
+    // The check's pass turns as the last one does, so that its output, half
+    // the whole result's size on each axis, lies in dst as that does (an
+    // upright first pass of a turned 4x of a tall frame would not).
+    first.orientation = given_options(options).orientation;
     if (checked == LQ2X_OK)
         checked = check_frame(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, &first);
     if (checked == LQ2X_OK && (width == 0 || height == 0))
@@ -404,7 +391,11 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
         return lq2x_gpu_status(checked);
     if (out_w > g->max_size || out_h > g->max_size)
         return LQ2X_GPU_ERROR_TEXTURE_SIZE;
-    const plan p = plan_of(options, width, height);
+    plan p;
+    lq2x::shader::plan_of(options, width, height, sizeof(P) == 2, how, p.shader);
+    p.sizes[0] = {width, height};
+    for (int i = 0; i < p.shader.count; ++i)
+        p.sizes[i + 1] = {p.shader.passes[i].width, p.shader.passes[i].height};
 
     const current made(*g);
     if (!made.ok())
@@ -423,23 +414,20 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
 
     gl.UseProgram(g->program);
     gl.BindVertexArray(g->vertex_array);
-    gl.Uniform1i(g->u_source, 0);
-    gl.Uniform1i(g->u_rgb565, sizeof(P) == 2);
-    for (int i = 0; i < p.passes; ++i) {
-        const lq2x_options& pass = p.pass[i];
-        const size in = p.sizes[i], out = p.sizes[i + 1];
+    for (int i = 0; i < p.shader.count; ++i) {
+        const lq2x::shader::pass& pass = p.shader.passes[i];
         gl.BindFramebuffer(GL_FRAMEBUFFER, f.framebuffers[i + 1]);
-        gl.Viewport(0, 0, out.width, out.height);
+        gl.Viewport(0, 0, pass.width, pass.height);
         gl.BindTexture(GL_TEXTURE_2D, f.textures[i]);
-        gl.Uniform2i(g->u_size, in.width, in.height);
-        gl.Uniform1i(g->u_turn, pass.orientation);
-        gl.Uniform2i(g->u_edge, pass.edge_x, pass.edge_y);
-        gl.Uniform4i(g->u_grid, pass.tile_width, pass.tile_height, pass.tile_margin, pass.tile_spacing);
+        for (int u = 0; u < lq2x::shader::pass::UNIFORMS; ++u) {
+            const lq2x::shader::uniform& v = pass.uniforms[u];
+            (v.count == 1 ? gl.Uniform1iv : v.count == 2 ? gl.Uniform2iv : gl.Uniform4iv)(g->uniforms[u], 1, v.value);
+        }
         gl.DrawArrays(GL_TRIANGLES, 0, 3);
     }
     if (gl.GetError() != GL_NO_ERROR)
         return LQ2X_GPU_ERROR_DRIVER;
-    return read_back(*g, p.sizes[p.passes], dst, dst_pitch);
+    return read_back(*g, p.sizes[p.shader.count], dst, dst_pitch);
 }
 
 } // namespace
@@ -521,14 +509,24 @@ lq2x_gpu_status lq2x_gpu_scale565(lq2x_gpu* g, const std::uint16_t* src, std::in
                                   std::ptrdiff_t src_pitch, std::uint16_t* dst, std::int32_t dst_width,
                                   std::int32_t dst_height, std::ptrdiff_t dst_pitch, const lq2x_options* options)
 {
-    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options);
+    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options,
+                 lq2x::shader::reading::every_bit);
 }
 
 lq2x_gpu_status lq2x_gpu_scale8888(lq2x_gpu* g, const std::uint32_t* src, std::int32_t width, std::int32_t height,
                                    std::ptrdiff_t src_pitch, std::uint32_t* dst, std::int32_t dst_width,
                                    std::int32_t dst_height, std::ptrdiff_t dst_pitch, const lq2x_options* options)
 {
-    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options);
+    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options,
+                 lq2x::shader::reading::every_bit);
+}
+
+lq2x_gpu_status lq2x_gpu_scale_rgba(lq2x_gpu* g, const std::uint32_t* src, std::int32_t width, std::int32_t height,
+                                    std::ptrdiff_t src_pitch, std::uint32_t* dst, std::int32_t dst_width,
+                                    std::int32_t dst_height, std::ptrdiff_t dst_pitch, const lq2x_options* options)
+{
+    return scale(g, src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, options,
+                 lq2x::shader::reading::picture);
 }
 
 const char* lq2x_gpu_fragment_shader(void) { return LQ2X_FRAGMENT_SHADER; }

@@ -46,6 +46,7 @@ std::vector<std::uint8_t> read_input()
 
 int main()
 {
+    io::hold_standard_streams(); // a closed standard error would otherwise be the next file opened
     // A write past a file-size limit fails with EFBIG, and is handled as the write error it is.
     std::signal(SIGXFSZ, SIG_IGN);
     io::remove_temporaries_on_signals();

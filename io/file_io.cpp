@@ -93,6 +93,18 @@ mode_t new_file_mode()
 
 } // namespace
 
+standard_streams hold_standard_streams()
+{
+    bool closed[3] = {};
+    for (int fd = 0; fd < 3; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            closed[fd] = true;
+            // open() takes the lowest free descriptor, which is this one.
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    return {closed[0], closed[1]};
+}
+
 void widen_pipe(int fd)
 {
     struct stat st {};
@@ -186,7 +198,11 @@ output_file::output_file(const std::string& path) : path_(path)
     }
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    // A folder, or a link to one, is never replaced by a file (rename would
+    // put the file in a link's place).
+    if (exists && S_ISDIR(st.st_mode))
+        fail_output(EISDIR);
+    if (exists && !S_ISREG(st.st_mode)) {
         // A FIFO, device or socket: whoever made it reads from it, so it is
         // written as it is, never replaced by a file.
         fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -222,11 +238,8 @@ output_file::~output_file()
 
 void output_file::write(std::span<const std::uint8_t> bytes)
 {
-    if (write_all(fd_, bytes))
-        return;
-    if (path_ == "-")
-        throw output_failure("cannot write to standard output: " + reason(errno));
-    fail_output(errno);
+    if (!write_all(fd_, bytes))
+        fail_output(errno); // the caller names the output, "-" as standard output
 }
 
 void output_file::finish()

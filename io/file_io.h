@@ -27,6 +27,17 @@ struct read_limit {
     std::string too_large;
 };
 
+// Descriptors 0, 1 and 2 that are closed when a program starts (`<&-`) are
+// opened on /dev/null, so that no descriptor the program opens later takes
+// their place: a signal descriptor read as standard input, an output file
+// that messages to standard error would land in. Call first, before any
+// file is opened. Says which of standard input and output were closed: "-"
+// then reads nothing or writes nowhere, which the caller should refuse.
+struct standard_streams {
+    bool input = false, output = false;
+};
+standard_streams hold_standard_streams();
+
 // An input opened for reading; "-" is standard input, which stays open.
 // Throws failure with the reason (a folder is refused).
 class input_file {
@@ -66,8 +77,8 @@ struct output_failure : failure {
 // write never leaves a partial file and a reader never sees one; an existing
 // file is replaced and keeps its permission bits. Any other existing file is
 // never replaced: a FIFO or device is written to directly (a socket cannot be
-// opened, and fails). "-" writes to
-// standard output. Throws output_failure.
+// opened, and fails), and a folder, or a link to one, is refused untouched.
+// "-" writes to standard output. Throws output_failure.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // An output written in pieces as they are made (a frame stream), by

@@ -27,7 +27,7 @@ for path in (lq2x.__file__, lq2x._native.lib._name):
 print("lq2x", lq2x.__version__, "and its library from", sys.argv[1])
 PY
     )
-    (cd "$work" && LQ2X_BUILD_DIR="$tool_build" "$1/bin/python" -m pytest -q -p no:cacheprovider src/python/tests)
+    (cd "$work" && LQ2X_BUILD_DIR="$tool_build" "$1/bin/python" -m pytest -q -rP -p no:cacheprovider src/python/tests)
 }
 
 echo "== pip install from source"

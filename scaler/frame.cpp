@@ -97,8 +97,9 @@ void run(const target& t, image_view<const P> src, image_view<P> dst, std::int32
     const detail::frame_walk<P> walk = detail::walk_of<P>(t);
     const int threads = opt.threads > 0 ? opt.threads : int(std::max(1u, std::thread::hardware_concurrency()));
     // Bands of whole 32-row strips, so the vector kernels lose no lanes.
-    const int band = (y1 - y0 + threads - 1) / threads;
-    const int rows = std::max(32, (band + 31) / 32 * 32);
+    // In 64 bits: `threads` may be as large as an int goes.
+    const std::int64_t band = (std::int64_t(y1) - y0 + threads - 1) / threads;
+    const int rows = int(std::max<std::int64_t>(32, (band + 31) / 32 * 32));
     std::vector<std::thread> helpers;
     int y = y0;
     if (threads > 1) {

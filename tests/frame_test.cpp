@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -149,12 +150,14 @@ TEST_F(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
 TEST_F(FrameWalk, EveryEqualityStructureMatchesModel565) { every_equality_structure<pixel565>(); }
 TEST_F(FrameWalk, EveryEqualityStructureMatchesModel8888) { every_equality_structure<pixel8888>(); }
 
-// Bands of rows on several threads write exactly what one thread writes.
+// Bands of rows on several threads write exactly what one thread writes;
+// any number of threads may be asked for, up to the largest int (a band of
+// rows then still being 32 rows, no more threads than bands are started).
 TEST_F(FrameWalk, ThreadsChangeNothing)
 {
     const auto art = ref::random_image<pixel565>(70, 200, 3, 5);
     const auto art32 = ref::random_image<pixel8888>(41, 150, 3, 6);
-    for (const int threads : {2, 3, 7, 0})
+    for (const int threads : {2, 3, 7, 0, std::numeric_limits<int>::max()})
         for (const lq2x::orientation turn : TURNS) {
             check_frame(art, turn, {1, 0, 3, 1}, threads);
             check_frame(art32, turn, {}, threads);

@@ -39,6 +39,9 @@ struct test_frame {
     int transparent = -1;
     int delay = 0;
     std::vector<std::uint8_t> indices; // width x height, row after row
+    // Without transparency, the extension's index byte all the same: files
+    // hold any value there, which only the flag makes transparent.
+    std::uint8_t unflagged_index = 255;
 };
 
 struct test_gif {
@@ -96,6 +99,8 @@ bytes write_gif(const test_gif& g)
             const GraphicsControlBlock gcb{f.disposal, false, f.delay, f.transparent};
             GifByteType ext[4];
             EGifGCBToExtension(&gcb, ext);
+            if (f.transparent < 0)
+                ext[3] = f.unflagged_index;
             ok(EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext));
         }
         const colour_map local(f.palette);
@@ -149,17 +154,19 @@ std::vector<ref::image8888> composite(const test_gif& g)
     for (const test_frame& f : g.frames) {
         const ref::image8888 before = screen;
         const std::vector<rgb>& palette = f.palette.empty() ? g.global : f.palette;
+        // As browsers show them: cut to the screen, black without any palette.
+        const auto on_screen = [&](int x, int y) { return f.left + x < g.width && f.top + y < g.height; };
         for (int y = 0; y < f.height; ++y)
             for (int x = 0; x < f.width; ++x) {
                 const int i = f.indices[std::size_t(y) * f.width + x];
-                if (f.control && i == f.transparent)
+                if ((f.control && i == f.transparent) || !on_screen(x, y))
                     continue;
-                const rgb c = palette.at(std::size_t(i));
+                const rgb c = palette.empty() ? rgb{0, 0, 0} : palette.at(std::size_t(i));
                 screen.at(f.left + x, f.top + y) = pixel(c[0], c[1], c[2], 0xFF);
             }
         shown.push_back(screen);
         for (int y = 0; y < f.height; ++y)
-            for (int x = 0; x < f.width; ++x) {
+            for (int x = 0; x < f.width && on_screen(x, y); ++x) {
                 if (f.control && f.disposal == 2)
                     screen.at(f.left + x, f.top + y) = 0;
                 if (f.control && f.disposal == 3)
@@ -222,6 +229,7 @@ test_gif random_gif(std::uint32_t seed, bool opaque = false)
         // Opaque: the first frame stays, the others are kept or put back.
         f.disposal = opaque ? (k == 0 ? 1 : int(seed + unsigned(k)) % 2 * 3) : int(seed + unsigned(k)) % 4;
         f.transparent = rng() % 3 == 0 || whole ? -1 : pick(0, colours - 1);
+        f.unflagged_index = std::uint8_t((seed + unsigned(k)) % unsigned(colours));
         f.delay = pick(0, 300);
         f.indices.resize(std::size_t(f.width) * f.height);
         for (auto& i : f.indices)
@@ -508,6 +516,35 @@ TEST_F(Gif, FramesAndStills)
     EXPECT_EQ(imagemagick_frames("out/second.gif"), want);
 }
 
+// Files every browser shows though they break the format's rules: a frame
+// reaching past the screen is cut to it, and without any palette colours
+// are black. ImageMagick agrees on the first; on the second it is the model.
+TEST_F(Gif, BrowsersCasesAreShownAsBrowsersShowThem)
+{
+    test_gif past{4, 4, {{0, 0, 0}, {9, 9, 9}, {200, 0, 0}}, std::nullopt, {}};
+    past.frames.push_back({0, 0, 4, 4, {}, false, true, 1, -1, 10, std::vector<std::uint8_t>(16, 1)});
+    past.frames.push_back({2, 1, 3, 5, {}, false, true, 2, -1, 10, {2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2}});
+    past.frames.push_back({3, 3, 1, 1, {}, false, true, 0, -1, 10, {0}});
+    write_file(dir / "past.gif", write_gif(past));
+    EXPECT_EQ(imagemagick_frames("past.gif"), composite(past));
+    test_gif bare_model = past;
+    bare_model.global.clear();
+    // giflib's encoder writes no GIF without a palette: the global one is cut out.
+    bytes bare = write_gif(past);
+    ASSERT_EQ(bare.at(10), 0xF1); // a global palette of 4 colours
+    bare[10] = 0x71;
+    bare.erase(bare.begin() + 13, bare.begin() + 25);
+    write_file(dir / "bare.gif", bare);
+    for (const auto& [name, model] : {std::pair{"past.gif", composite(past)}, std::pair{"bare.gif", composite(bare_model)}})
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            SCOPED_TRACE(std::string(name) + " frame " + std::to_string(i));
+            const outcome o = lq2x({"--frame", std::to_string(i), name, "out.png"});
+            ASSERT_EQ(o.status, 0) << o.err;
+            EXPECT_EQ(o.err, "");
+            EXPECT_EQ(as_ref(files::decode_png(read_file(dir / "out.png"), {})), scaled(model[i]));
+        }
+}
+
 TEST_F(Gif, BadFilesAreRefused)
 {
     const bytes good = write_gif(random_gif(8));
@@ -531,7 +568,6 @@ TEST_F(Gif, BadFilesAreRefused)
         g.frames.push_back(f);
         return g;
     };
-    refused(write_gif(one(2, 1, 3, 3)), "frame 0 (3 x 3 at 2,1) reaches outside the screen (4 x 4)");
     refused(write_gif(test_gif{4, 4, {{0, 0, 0}, {9, 9, 9}}, 0, {}}), "GIF without frames");
     test_gif wide = one(0, 0, 1, 1);
     wide.width = wide.height = 65535;
@@ -546,7 +582,7 @@ TEST_F(Gif, BadFilesAreRefused)
     const outcome o = lq2x({"many.gif", "out.gif"}, measured);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "lq2x: many.gif: animation too large: 100 frames of 4000 x 4000 pixels, over the limit of "
-                     "268435456 output pixels for all frames together (--max-pixels raises it)\n");
+                     "268435456 output pixels for all frames together, 64 more counted a frame (--max-pixels raises it)\n");
     EXPECT_GT(o.max_rss_kb, 0);
     EXPECT_LT(o.max_rss_kb, SMALL_MEMORY_KB);
 
@@ -554,12 +590,12 @@ TEST_F(Gif, BadFilesAreRefused)
     test_gif beyond = one(0, 0, 2, 2);
     beyond.frames[0].indices = {1, 0, 3, 1};
     refused(write_gif(beyond), "frame 0 uses colour 3 of a palette of 2");
-    // No palette at all (giflib's encoder refuses to write one: the global palette is cut out).
-    bytes bare = write_gif(one(0, 0, 2, 2));
-    ASSERT_EQ(bare.at(10), 0xF0); // a global palette of 2 colours
-    bare[10] = 0x70;
-    bare.erase(bare.begin() + 13, bare.begin() + 19);
-    refused(bare, "frame 0 has no palette");
+    // A frame over the pixel limit is refused from its descriptor, even where the screen would cut it.
+    bytes huge_frame = write_gif(one(1, 1, 2, 2));
+    ASSERT_EQ(huge_frame.at(27), 0x2C); // header 13, palette 6, control extension 8, then the image
+    for (const std::size_t at : {32, 34}) // width and height, 60,000 each
+        huge_frame[at] = 0x60, huge_frame[at + 1] = 0xEA;
+    refused(huge_frame, "frame 0 (60000 x 60000 at 1,1) is over the limit");
     // An LZW code size over 8 would name colours beyond 255.
     bytes wide_codes = write_gif(one(0, 0, 4, 4));
     ASSERT_EQ(wide_codes.at(27), 0x2C); // header 13, palette 6, control extension 8, then the image

@@ -1,8 +1,8 @@
 // The shader against the library, bit for bit, run by the GPU host under
 // whatever driver EGL finds (in CI Mesa's llvmpipe software rasteriser):
 // every equality structure of a neighbourhood for both rules, random frames of
-// awkward sizes in every orientation, edge mode and tile grid, 4x and 8x, and
-// real pixel art. No context is a failure unless LQ2X_ALLOW_NO_GPU=1 allows
+// awkward sizes in every orientation, edge mode and tile grid, 4x and 8x,
+// frames with colour under alpha 0 read as pictures, and real pixel art. No context is a failure unless LQ2X_ALLOW_NO_GPU=1 allows
 // the gap, which is then printed.
 #include <gtest/gtest.h>
 
@@ -31,6 +31,7 @@ constexpr const char* ART_DIR = "/usr/share/crawl/dat/tiles"; // Debian's crawl-
 
 struct tally {
     long structures = 0, frames = 0, art = 0;
+    long hidden = 0, hidden_matters = 0; // frames read as pictures; of them, those the reading changes
 } counted;
 
 lq2x_gpu* contexts[2] = {};
@@ -67,23 +68,37 @@ lq2x_status library_pass(const ref::image<P>& src, ref::image<P>& out, const lq2
                               out.height, pitch(out), &o);
 }
 
-// The library's result: 2x by its frame call, 4x and 8x by its whole-picture call.
 template <typename P>
-ref::image<P> by_library(const ref::image<P>& src, const lq2x_options& o)
+ref::image<P> sized_for(const ref::image<P>& src, const lq2x_options& o)
 {
     const bool turned = o.orientation != LQ2X_UPRIGHT;
     ref::image<P> out{o.scale * (turned ? src.height : src.width), o.scale * (turned ? src.width : src.height), {}};
     out.pixels.resize(std::size_t(out.width) * out.height);
-    if (o.scale == 2) {
-        EXPECT_EQ(library_pass(src, out, o), LQ2X_OK);
-        return out;
-    }
+    return out;
+}
+
+// The library's whole-picture call, on RGBA (or RGB565) pixels.
+template <typename P>
+ref::image<P> by_picture(const ref::image<P>& src, const lq2x_options& o)
+{
+    ref::image<P> out = sized_for(src, o);
     const int layout = sizeof(P) == 2 ? LQ2X_LAYOUT_RGB565 : LQ2X_LAYOUT_RGBA;
     const lq2x_picture in{const_cast<P*>(src.pixels.data()), src.width, src.height,
                           std::ptrdiff_t(src.width) * std::ptrdiff_t(sizeof(P)), layout};
     const lq2x_picture to{out.pixels.data(), out.width, out.height, std::ptrdiff_t(out.width) * std::ptrdiff_t(sizeof(P)),
                           layout};
     EXPECT_EQ(lq2x_scale_picture(&in, &to, &o), LQ2X_OK);
+    return out;
+}
+
+// The library's result: 2x by its frame call, 4x and 8x by its whole-picture call.
+template <typename P>
+ref::image<P> by_library(const ref::image<P>& src, const lq2x_options& o)
+{
+    if (o.scale != 2)
+        return by_picture(src, o);
+    ref::image<P> out = sized_for(src, o);
+    EXPECT_EQ(library_pass(src, out, o), LQ2X_OK);
     return out;
 }
 
@@ -103,9 +118,10 @@ ref::image<P> without_hidden_colour(ref::image<P> img)
 }
 
 // The GPU host's result, through rows with room after them on both sides; the
-// room in the output must come back untouched.
+// room in the output must come back untouched. `picture`: 32-bit pixels read
+// as lq2x_scale_picture reads RGBA (lq2x_gpu_scale_rgba).
 template <typename P>
-ref::image<P> by_gpu(lq2x_gpu* g, const ref::image<P>& src, const lq2x_options& o)
+ref::image<P> by_gpu(lq2x_gpu* g, const ref::image<P>& src, const lq2x_options& o, bool picture = false)
 {
     constexpr int ROOM = 3;
     constexpr P UNTOUCHED = P(0x5A5A5A5A);
@@ -122,8 +138,8 @@ ref::image<P> by_gpu(lq2x_gpu* g, const ref::image<P>& src, const lq2x_options& 
     if constexpr (sizeof(P) == 2)
         s = lq2x_gpu_scale565(g, in.data(), src.width, src.height, sp * 2, dst.data(), out.width, out.height, dp * 2, &o);
     else
-        s = lq2x_gpu_scale8888(g, in.data(), src.width, src.height, sp * 4, dst.data(), out.width, out.height,
-                               dp * 4, &o);
+        s = (picture ? lq2x_gpu_scale_rgba : lq2x_gpu_scale8888)(g, in.data(), src.width, src.height, sp * 4,
+                                                                 dst.data(), out.width, out.height, dp * 4, &o);
     EXPECT_EQ(s, LQ2X_GPU_OK) << lq2x_gpu_describe(s);
     out.pixels.resize(std::size_t(out.width) * out.height);
     for (int y = 0; y < out.height; ++y) {
@@ -161,6 +177,28 @@ void expect_same(lq2x_gpu_api api, const ref::image<P>& frame, int scale, lq2x_o
         << what << ", " << API_NAMES[api] << ", " << src.width << " x " << src.height << ", " << 8 * sizeof(P)
         << "-bit, " << scale << "x, turn " << o.orientation << ", edges " << o.edge_x << "/" << o.edge_y << ", grid "
         << o.tile_width << "x" << o.tile_height << " +" << o.tile_margin << " +" << o.tile_spacing;
+}
+
+std::string described(lq2x_gpu_api api, const ref::image8888& src, const lq2x_options& o, const std::string& what)
+{
+    char s[160];
+    std::snprintf(s, sizeof s, "%s, %s, %d x %d, %dx, turn %d, edges %d/%d, grid %dx%d +%d +%d", what.c_str(),
+                  API_NAMES[api], src.width, src.height, o.scale, o.orientation, o.edge_x, o.edge_y, o.tile_width,
+                  o.tile_height, o.tile_margin, o.tile_spacing);
+    return s;
+}
+
+// An RGBA frame read as a picture, colour under alpha 0 and all: the host's
+// picture reading against lq2x_scale_picture. Counts whether reading every
+// bit (the frame call's way) would have given another result.
+void expect_same_picture(lq2x_gpu_api api, const ref::image8888& src, int scale, lq2x_options o, const std::string& what)
+{
+    o.scale = scale;
+    const ref::image8888 expected = by_picture(src, o);
+    EXPECT_EQ(first_difference(by_gpu(gpu(api), src, o, true), expected), "") << described(api, src, o, what);
+    ++counted.hidden;
+    if (by_gpu(gpu(api), src, o) != expected)
+        ++counted.hidden_matters;
 }
 
 lq2x_options options(int turn, int edge_x = LQ2X_EDGE_CLAMP, int edge_y = LQ2X_EDGE_CLAMP, lq2x::grid g = {})
@@ -246,6 +284,46 @@ void check_passes(lq2x_gpu_api api)
             }
 }
 
+// A frame of few colours where many pixels hide colour under alpha 0 (of as
+// many colours again, so hidden pixels differ from each other and from zero)
+// and some have alpha 1, which a blend with a hidden neighbour on the first
+// pass takes to 0 under colour that the next pass must see as it is.
+ref::image8888 hiding(int width, int height, std::uint32_t seed)
+{
+    ref::image8888 img = ref::random_image<pixel8888>(width, height, 3, seed);
+    const ref::image8888 alphas = ref::random_image<pixel8888>(width, height, 5, seed ^ 0x9E3779B9u);
+    for (std::size_t i = 0; i < img.pixels.size(); ++i) {
+        unsigned char b[4], a[4];
+        std::memcpy(b, &img.pixels[i], 4);
+        std::memcpy(a, &alphas.pixels[i], 4);
+        const unsigned pick = (a[0] ^ a[1] ^ a[2]) % 5; // five classes from the second frame's colours
+        b[3] = pick < 2 ? 0 : pick == 2 ? 1 : 255;
+        if (pick == 1)
+            b[0] ^= a[1], b[1] ^= a[2]; // more colours under alpha 0 than in sight
+        std::memcpy(&img.pixels[i], b, 4);
+    }
+    return img;
+}
+
+// Frames with colour under alpha 0, read as pictures: awkward sizes in every
+// orientation and edge mode, grids, 4x and 8x.
+void check_hidden(lq2x_gpu_api api)
+{
+    constexpr int SIZES[][2] = {{1, 1}, {2, 2}, {1, 7}, {7, 1}, {5, 3}, {13, 11}, {31, 17}};
+    std::uint32_t seed = 1300;
+    for (const auto& s : SIZES)
+        for (int turn = 0; turn < 3; ++turn)
+            for (int e = 0; e < 3; ++e)
+                for (int scale : {2, 4, 8})
+                    if (scale < 8 || s[0] * s[1] <= 35)
+                        expect_same_picture(api, hiding(s[0], s[1], seed++), scale, options(turn, e, (e + 2) % 3),
+                                            "hidden colour");
+    for (const lq2x::grid g : GRIDS)
+        for (int turn = 0; turn < 3; ++turn)
+            expect_same_picture(api, hiding(37, 29, seed++), 2 << (turn % 2), options(turn, turn, 2 - turn, g),
+                                "hidden colour, grid");
+}
+
 // A PNG as 32-bit pixels, bytes R, G, B, A in memory.
 ref::image8888 read_png(const std::string& path)
 {
@@ -302,7 +380,20 @@ void check_art(lq2x_gpu_api api)
         const ref::image8888 small = ref::crop(art, art.width / 3, art.height / 3, std::min(art.width / 3, 40),
                                                std::min(art.height / 3, 36));
         expect_same(api, small, 4 << (i % 2), options(turn, int(i / 3 % 3), int(i / 9 % 3)), name);
-        counted.art += 3;
+        // The piece read as a picture as it is, and with colour put under
+        // its clear pixels, as an editor may leave it there.
+        ref::image8888 hidden = piece;
+        for (std::size_t k = 0; k < hidden.pixels.size(); ++k) {
+            unsigned char b[4];
+            std::memcpy(b, &hidden.pixels[k], 4);
+            if (b[3] == 0)
+                b[0] = static_cast<unsigned char>(k * 37), b[1] = static_cast<unsigned char>(k / 7), b[2] = 200;
+            std::memcpy(&hidden.pixels[k], b, 4);
+        }
+        expect_same_picture(api, piece, 2, options(turn, int(i % 3), int(i / 3 % 3)), name);
+        expect_same_picture(api, hidden, 2 << (i % 2), options(2 - turn, int(i / 3 % 3), int(i % 3)),
+                            name + ", colour under alpha 0");
+        counted.art += 5;
     }
 }
 
@@ -312,8 +403,10 @@ struct summary : ::testing::Environment {
         for (lq2x_gpu*& g : contexts)
             lq2x_gpu_destroy(std::exchange(g, nullptr));
         std::printf("gpu exactness: %zu structures (every one; %ld neighbourhoods over rules, turns, palettes and "
-                    "APIs), %ld frames, %ld real-art cases checked\n",
-                    ref::partitions().size(), counted.structures, counted.frames, counted.art);
+                    "APIs), %ld frames, %ld real-art cases checked; %ld read as pictures with colour under alpha 0 "
+                    "(%ld of them scaled otherwise when every bit counts)\n",
+                    ref::partitions().size(), counted.structures, counted.frames, counted.art, counted.hidden,
+                    counted.hidden_matters);
     }
 };
 [[maybe_unused]] const auto* const SUMMARY = ::testing::AddGlobalTestEnvironment(new summary);
@@ -363,6 +456,14 @@ TEST_P(Gpu, FourAndEightTimes)
 {
     check_passes<pixel565>(GetParam());
     check_passes<pixel8888>(GetParam());
+}
+TEST_P(Gpu, ColourUnderAlphaZeroReadAsPictures)
+{
+    const long before = counted.hidden, mattered = counted.hidden_matters;
+    check_hidden(GetParam());
+    // The frames are made to hide colour that counts: most must come out
+    // otherwise when every bit counts, or the test shows nothing.
+    EXPECT_GE(2 * (counted.hidden_matters - mattered), counted.hidden - before);
 }
 TEST_P(Gpu, RealPixelArt)
 {

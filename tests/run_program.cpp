@@ -3,16 +3,24 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#if __has_include(<linux/securebits.h>) // not in WebAssembly, which starts no programs
+#include <linux/securebits.h>
+#endif
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <thread>
 
 namespace testing_support {
 
@@ -28,6 +36,20 @@ void write_file(const std::filesystem::path& p, const std::vector<std::uint8_t>&
 }
 
 namespace {
+
+// Root's capabilities given up for good, in this process and what it runs;
+// false where that cannot be done.
+bool give_up_capabilities()
+{
+#ifdef SECBIT_NOROOT
+    const unsigned powerless = SECBIT_NOROOT | SECBIT_NOROOT_LOCKED | SECBIT_NO_SETUID_FIXUP |
+                               SECBIT_NO_SETUID_FIXUP_LOCKED | SECBIT_NO_CAP_AMBIENT_RAISE |
+                               SECBIT_NO_CAP_AMBIENT_RAISE_LOCKED;
+    return prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0 && prctl(PR_SET_SECUREBITS, powerless) == 0;
+#else
+    return false;
+#endif
+}
 
 // Standard input, output and error go through files, so that nothing can
 // block however much the program writes.
@@ -67,17 +89,26 @@ scratch_dir::~scratch_dir()
 
 started_program::started_program(const std::string& program, const std::vector<std::string>& args,
                                  const run_options& opt)
-    : in_(scratch_file()), out_(scratch_file()), err_(scratch_file()), rss_(scratch_file())
+    : in_(scratch_file()), out_(scratch_file()), err_(scratch_file()), rss_(scratch_file()),
+      timeout_seconds_(opt.timeout_seconds)
 {
     std::ofstream(in_, std::ios::binary) << opt.input;
     const std::filesystem::path input = opt.input_from.empty() ? in_ : opt.input_from;
     pid_ = fork();
     if (pid_ == 0) {
-        const int fds[3] = {open(input.c_str(), O_RDONLY), open(out_.c_str(), O_WRONLY | O_TRUNC),
+        const std::filesystem::path output = opt.output_to.empty() ? out_ : opt.output_to;
+        const int fds[3] = {open(input.c_str(), O_RDONLY), open(output.c_str(), O_WRONLY | O_TRUNC),
                             open(err_.c_str(), O_WRONLY | O_TRUNC)};
         for (int i = 0; i < 3; ++i)
             if (fds[i] < 0 || dup2(fds[i], i) < 0)
                 _exit(126);
+        for (const int fd : fds)
+            if (fd > 2)
+                close(fd);
+        if (opt.close_input)
+            close(0);
+        if (opt.close_output)
+            close(1);
         if (chdir(opt.dir.c_str()) != 0)
             _exit(126);
         signal(SIGPIPE, SIG_DFL); // a test may ignore it for itself
@@ -87,8 +118,18 @@ started_program::started_program(const std::string& program, const std::vector<s
             const rlimit rl{rlim_t(opt.max_file_bytes), rlim_t(opt.max_file_bytes)};
             setrlimit(RLIMIT_FSIZE, &rl);
         }
-        if (opt.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        // Root without its capabilities, from here on and in what it runs:
+        // permissions then apply to it as to anyone else, while the program
+        // and its libraries stay reachable wherever the build is (a clone in
+        // root's own 0700 home, where the user nobody could not reach them).
+        // Where capabilities cannot be given up, the user nobody.
+        if (opt.unprivileged && geteuid() == 0 && !give_up_capabilities() && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(126);
+        if (opt.unprivileged && getuid() == 65534 && access(program.c_str(), X_OK) != 0) {
+            dprintf(2, "run_program: cannot give up root's capabilities, and the user nobody cannot reach %s\n",
+                    program.c_str());
+            _exit(126);
+        }
         if (opt.preload)
             setenv("LD_PRELOAD", opt.preload, 1);
         std::vector<char*> argv;
@@ -123,7 +164,20 @@ started_program::~started_program()
 outcome started_program::wait()
 {
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    // Polled, so that a program that hangs is killed at its time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds_);
+    for (auto pause = std::chrono::microseconds(200);;) {
+        const pid_t got = waitpid(pid_, &status, WNOHANG);
+        if (got == pid_ || (got < 0 && errno != EINTR))
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(2 * pause, std::chrono::microseconds(20000));
     }
     pid_ = -1;
     const std::string rss = contents(rss_);

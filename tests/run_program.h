@@ -15,7 +15,7 @@ std::vector<std::uint8_t> read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::vector<std::uint8_t>& b);
 
 struct outcome {
-    int status = -1; // exit status, or 128 + signal
+    int status = -1; // exit status, or 128 + signal (128 + SIGKILL when it ran past its time)
     std::string out, err;
     long max_rss_kb = 0; // with run_options::measure_memory: the program's peak resident memory in KiB
 };
@@ -24,15 +24,19 @@ struct run_options {
     std::filesystem::path dir = ".";  // working directory
     std::string input;                // standard input
     std::filesystem::path input_from; // or standard input opened from this path (a device, a FIFO)
+    std::filesystem::path output_to;  // standard output opened on this path (a FIFO) rather than kept
+    bool close_input = false;         // start it with standard input closed (<&-)
+    bool close_output = false;        // with standard output closed (>&-)
+    int timeout_seconds = 300;        // then killed (SIGKILL): a hang fails its test instead of stalling the suite
     long max_file_bytes = -1;         // RLIMIT_FSIZE, with SIGXFSZ ignored
     bool default_sigxfsz = false;     // with max_file_bytes: leave SIGXFSZ at its default (end the process)
-    bool unprivileged = false;        // as root, run as nobody so permissions apply
+    bool unprivileged = false;        // as root, run without root's powers so that permissions apply
     const char* preload = nullptr;    // LD_PRELOAD
     bool measure_memory = false;      // start it through PEAK_RSS_PATH, which measures its peak memory alone
 };
 
 // A fresh folder under the system's temporary one, removed with everything
-// in it at the end; readable by the unprivileged user some cases run as.
+// in it at the end; readable by everyone.
 class scratch_dir {
 public:
     scratch_dir();
@@ -55,12 +59,14 @@ public:
     started_program& operator=(const started_program&) = delete;
 
     pid_t pid() const { return pid_; }
+    // Waits for it to end, at most `timeout_seconds` (then it is killed).
     outcome wait();
 
 private:
     std::filesystem::path in_, out_, err_; // standard input, output and error go through files
     std::filesystem::path rss_;            // the peak memory, when measured
     pid_t pid_ = -1;
+    int timeout_seconds_ = 300;
 };
 
 // Watches a folder for new files, to catch a program in the act of writing.

@@ -28,6 +28,15 @@ namespace {
 
 std::string text(const bytes& b) { return std::string(b.begin(), b.end()); }
 
+std::vector<std::string> listing(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A picture's pixels in `channels` bytes each: 3 RGB, 4 RGBA.
 bytes packed(const ref::image8888& img, int channels)
 {
@@ -182,6 +191,10 @@ TEST_F(Stream, WrongUseIsRefusedAndLeavesNothing)
     const outcome big = lq2x({"--stream", "100000x100000", "in.rgb", "out.rgb"});
     EXPECT_EQ(big.status, 1);
     EXPECT_EQ(std::count(big.err.begin(), big.err.end(), '\n'), 1) << big.err;
+    // A grid that leaves no cell in a frame is a usage error, as for files.
+    const outcome no_cell = lq2x({"--stream", "4x4", "--tile", "2x2", "--tile-margin", "4", "in.rgb", "out.rgb"});
+    EXPECT_EQ(no_cell.status, 2);
+    EXPECT_EQ(no_cell.err, "lq2x: in.rgb: tile margin leaves no cell in the picture\n");
     const outcome self = lq2x({"--stream", "4x4", "in.rgb", "in.rgb"});
     EXPECT_EQ(self.status, 1);
     EXPECT_EQ(read_file(dir / "in.rgb"), frame);
@@ -271,13 +284,11 @@ TEST_F(Stream, MemoryDoesNotGrowWithTheStream)
 
 namespace {
 
-// A stream to a file that a signal ends leaves no file behind: the frames
-// go to a temporary file, renamed into place only when the stream is done.
-TEST_F(Stream, ASignalMidStreamLeavesNothing)
+// Starts a stream from the FIFO `in` to a file, feeds it a frame, waits for
+// its temporary output and ends it by SIGTERM: nothing may be left but `in`.
+void signal_mid_stream(const fs::path& dir, const fs::path& in, run_options opt)
 {
-    const fs::path in = dir / "in.fifo";
-    ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
-    testing_support::started_program tool(TOOL_PATH, {"--stream", "6x4", in.string(), (dir / "out.rgb").string()});
+    testing_support::started_program tool(TOOL_PATH, {"--stream", "6x4", in.string(), (dir / "out.rgb").string()}, opt);
     const int writer = ::open(in.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
     const bytes frame = random_frame(6, 4, 3, 3).in;
@@ -295,10 +306,59 @@ TEST_F(Stream, ASignalMidStreamLeavesNothing)
     const outcome o = tool.wait();
     ::close(writer);
     EXPECT_EQ(o.status, 128 + SIGTERM) << o.err;
-    std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(dir))
-        left.push_back(e.path().filename());
-    EXPECT_EQ(left, std::vector<std::string>{"in.fifo"});
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"in.fifo"});
+}
+
+// A closed standard input or output as "-" is refused at once, in one line,
+// leaving nothing; the tool started with them closed otherwise works as ever.
+TEST_F(Stream, ClosedStandardStreamsAreRefusedAtOnce)
+{
+    const bytes frame = random_frame(4, 4, 3, 2).in;
+    write_file(dir / "in.rgb", frame);
+    struct closed_case {
+        std::vector<std::string> args;
+        bool input, output;
+        const char* err;
+    };
+    const closed_case cases[] = {
+        {{"--stream", "4x4", "-", "out.rgb"}, true, false, "lq2x: standard input: closed\n"},
+        {{"--stream", "4x4", "in.rgb", "-"}, false, true, "lq2x: standard output: closed\n"},
+        {{"--size", "4x4", "-", "out.raw"}, true, false, "lq2x: standard input: closed\n"},
+        {{"--size", "4x4", "in.rgb", "-"}, false, true, "lq2x: standard output: closed\n"},
+    };
+    for (const closed_case& c : cases) {
+        run_options opt;
+        opt.dir = dir;
+        opt.close_input = c.input;
+        opt.close_output = c.output;
+        opt.timeout_seconds = 30; // it hung, reading its own signal descriptor
+        const outcome o = tool_case::lq2x(c.args, opt);
+        EXPECT_EQ(o.status, 1) << c.err;
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(listing(dir), std::vector<std::string>{"in.rgb"});
+    }
+    run_options closed;
+    closed.dir = dir;
+    closed.close_input = closed.close_output = true;
+    const outcome o = tool_case::lq2x({"--stream", "4x4", "in.rgb", "out.rgb"}, closed);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(read_file(dir / "out.rgb"), random_frame(4, 4, 3, 2).out);
+}
+
+// A stream to a file that a signal ends leaves no file behind: the frames
+// go to a temporary file, renamed into place only when the stream is done;
+// with standard input closed too.
+TEST_F(Stream, ASignalMidStreamLeavesNothing)
+{
+    const fs::path in = dir / "in.fifo";
+    ASSERT_EQ(::mkfifo(in.c_str(), 0600), 0);
+    for (const bool closed_input : {false, true}) {
+        SCOPED_TRACE(closed_input ? "standard input closed" : "standard input open");
+        run_options opt;
+        opt.close_input = closed_input;
+        opt.timeout_seconds = 60;
+        signal_mid_stream(dir, in, opt);
+    }
 }
 
 } // namespace

@@ -236,6 +236,19 @@ TEST_F(Tool, OutputsAreReplacedWholeButNeverAnInput)
     const outcome missing_dir = lq2x({"in.png", "no/such/dir/out.png"});
     EXPECT_EQ(missing_dir.status, 1);
     EXPECT_NE(missing_dir.err.find("cannot write: No such file or directory"), std::string::npos) << missing_dir.err;
+
+    // A folder, or a link to one, is refused before anything is written: the
+    // link stays a link, the folder stays empty.
+    fs::create_directory(dir / "folder.png");
+    fs::create_directory_symlink("folder.png", dir / "link.png");
+    for (const char* name : {"folder.png", "link.png"}) {
+        const outcome o = lq2x({"in.png", name});
+        EXPECT_EQ(o.status, 1) << name;
+        EXPECT_EQ(o.err, std::string("lq2x: ") + name + ": cannot write: Is a directory\n");
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    EXPECT_TRUE(fs::is_empty(dir / "folder.png"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
 }
 
 TEST_F(Tool, UsageErrorsExitWithTwo)

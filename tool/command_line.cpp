@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "numbers.h"
+#include "progress.h"
 
 namespace tool {
 namespace {
@@ -140,8 +141,7 @@ void describe_options(CLI::App& app, settings& s, words& w)
                                   {"ccw", lq2x::orientation::ccw},
                                   {"cw", lq2x::orientation::cw}})
         ->default_str("none");
-    add_number(app, "--scale", s.scale.scale, 2, 8, "2, 4 or 8 (4 and 8 apply the 2x rule again to its own result)")
-        ->check(CLI::IsMember({"2", "4", "8"}));
+    add_number(app, "--scale", s.scale.scale, 2, 8, "2, 4 or 8 (4 and 8 apply the 2x rule again to its own result)");
     app.add_flag("--rgb565", s.scale.rgb565, "Scale in RGB565 like the test bench: low bits dropped, alpha dropped");
     add_number(app, "--threads", w.threads, 0, MAX_THREADS, "Threads to use (0: one per core)");
     add_dimensions(app, "--size", w.raw_size, "160x102", "WxH of raw 24-bit RGB inputs (raw files have no header)");
@@ -185,9 +185,10 @@ void describe_options(CLI::App& app, settings& s, words& w)
     app.footer(FOOTER);
 }
 
+// One line, whatever names and arguments it quotes.
 int usage(const std::string& why)
 {
-    std::fprintf(stderr, "lq2x: %s\n", why.c_str());
+    std::fprintf(stderr, "lq2x: %s\n", printable(why).c_str());
     return 2;
 }
 
@@ -225,6 +226,8 @@ std::optional<int> plan_jobs(const words& w, settings& s)
 // The options that only make sense together, and the stream's own rules.
 std::optional<int> check(CLI::App& app, const words& w, settings& s)
 {
+    if (s.scale.scale != 2 && s.scale.scale != 4 && s.scale.scale != 8)
+        return usage("--scale: wants 2, 4 or 8, not '" + app["--scale"]->as<std::string>() + "'");
     if (w.tile)
         s.scale.tile = {w.tile->first, w.tile->second, s.scale.tile.margin, s.scale.tile.spacing};
     else if (s.scale.tile.margin != 0 || s.scale.tile.spacing != 0)
@@ -253,6 +256,13 @@ std::optional<int> check(CLI::App& app, const words& w, settings& s)
 
 std::optional<int> read_command_line(int argc, char** argv, settings& s)
 {
+    // CLI11 would take the next argument as the value of "--name=" with
+    // nothing after the '='.
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.starts_with("--") && arg.find('=') == arg.size() - 1)
+            return usage(std::string(arg.substr(0, arg.size() - 1)) + ": no value after '='");
+    }
     CLI::App app{DESCRIPTION, "lq2x"};
     words w;
     describe_options(app, s, w);

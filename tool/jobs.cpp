@@ -42,8 +42,10 @@ std::optional<fault> attempt(F work)
 }
 
 // One file, start to end: read within the library's limit, scaled and
-// written by the library, the result put in place.
-std::optional<fault> run(const job& j, const settings& s, const lq2x::options& opt, const std::set<io::file_id>& inputs)
+// written by the library, the result put in place; what the result could
+// not keep is said in one line.
+std::optional<fault> run(const job& j, const settings& s, const lq2x::options& opt, const std::set<io::file_id>& inputs,
+                         progress& report)
 {
     if (const auto id = io::identify(j.output, STDOUT_FILENO); id && inputs.count(*id))
         return fault{"refusing to overwrite an input file", true};
@@ -52,14 +54,17 @@ std::optional<fault> run(const job& j, const settings& s, const lq2x::options& o
         if (file.out == lq2x::format::same && j.output != "-")
             file.out = lq2x::format_of_name(j.output); // none known: the input's own, as for "-"
         std::vector<std::uint8_t> result;
+        std::string warning;
         {
             lq2x::input_limit limit = lq2x::file_input_limit(opt, file);
             const std::vector<std::uint8_t> data =
                 io::read_file(j.input, {limit.max_bytes, std::move(limit.too_large)},
                               [&](std::span<const std::uint8_t> head) { lq2x::check_file_start(head, file); });
-            result = lq2x::scale_file(data, opt, file);
+            result = lq2x::scale_file(data, opt, file, &warning);
         }
         io::write_file(j.output, result);
+        if (!warning.empty())
+            report.failed(j.input, "warning: " + warning, false);
     });
 }
 
@@ -128,7 +133,7 @@ int run_batch(const settings& s)
     std::atomic<bool> any_failed = false, any_usage = false;
     const auto work = [&] {
         for (std::size_t i; (i = next++) < jobs.size();) {
-            if (const auto f = run(jobs[i], s, opt, inputs)) {
+            if (const auto f = run(jobs[i], s, opt, inputs, report)) {
                 (f->usage ? any_usage : any_failed) = true;
                 report.failed(f->output ? jobs[i].output : jobs[i].input, f->why, f->output);
             }
@@ -155,7 +160,7 @@ int run_stream(const settings& s)
         f = attempt([&] { scale_stream(j, s); });
     if (f)
         progress(1, false).failed(f->output ? j.output : j.input, f->why, f->output);
-    return f ? 1 : 0;
+    return !f ? 0 : f->usage ? 2 : 1;
 }
 
 } // namespace tool

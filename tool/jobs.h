@@ -11,7 +11,8 @@ namespace tool {
 int run_batch(const settings& s);
 
 // The one job as a stream of frames: read, scaled and written one at a
-// time, each as soon as it is done. Exit status 0 or 1.
+// time, each as soon as it is done. Exit status 0, 1, or 2 for a grid that
+// leaves no cell in a frame.
 int run_stream(const settings& s);
 
 } // namespace tool

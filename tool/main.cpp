@@ -11,14 +11,24 @@
 #include "command_line.h"
 #include "file_io.h"
 #include "jobs.h"
+#include "progress.h"
 
 int main(int argc, char** argv)
 {
+    const io::standard_streams closed = io::hold_standard_streams();
     tool::settings s;
     if (const std::optional<int> status = tool::read_command_line(argc, argv, s))
         return *status;
-    // A write past a file-size limit fails (EFBIG) like any other, instead of ending the process.
+    // "-" for a stream the tool was started without: refused before any work.
+    for (const tool::job& j : s.jobs)
+        if ((j.input == "-" && closed.input) || (j.output == "-" && closed.output)) {
+            tool::progress(1, false).failed("-", "closed", j.output == "-" && closed.output);
+            return 1;
+        }
+    // A write past a file-size limit, or to a pipe whose reader has gone,
+    // fails (EFBIG, EPIPE) like any other, instead of ending the process.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     io::remove_temporaries_on_signals();
     return s.stream ? tool::run_stream(s) : tool::run_batch(s);
 }

@@ -5,14 +5,33 @@
 
 namespace tool {
 
+std::string printable(const std::string& name)
+{
+    std::string out;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (u < 0x20 || u == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            out += hex;
+        } else
+            out += c;
+    }
+    return out;
+}
+
 progress::~progress() { clear(); }
 
 void progress::failed(const std::string& file, const std::string& why, bool output)
 {
     const std::lock_guard lock(mutex_);
     clear();
-    const char* name = file != "-" ? file.c_str() : output ? "standard output" : "standard input";
-    std::fprintf(stderr, "lq2x: %s: %s\n", name, why.c_str());
+    const std::string name = file != "-" ? printable(file) : output ? "standard output" : "standard input";
+    std::fprintf(stderr, "lq2x: %s: %s\n", name.c_str(), printable(why).c_str());
     draw();
 }
 

@@ -8,6 +8,11 @@
 
 namespace tool {
 
+// A file name, or a message quoting one, as shown: control characters (a
+// newline in a name would split the one-line message) written as C escapes,
+// \n, \t or \xNN; everything else as it is.
+std::string printable(const std::string& text);
+
 class progress {
 public:
     progress(std::size_t total, bool show) : total_(total), show_(show) {}

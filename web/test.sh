@@ -6,14 +6,16 @@
 # Debian packages the README's section on the page names (.ci/run installs
 # them: emscripten, node-acorn, chromium, crawl-tiles-data, python3-pil), apt
 # source access for Debian's packages and the npm registry for the pinned
-# packages. LQ2X_SCREENSHOT=docs/web.png also saves the README's screenshot.
+# packages. LQ2X_SCREENSHOT=docs/web.png and LQ2X_PREVIEW_SCREENSHOT=docs/web-preview.png
+# also save the README's screenshots. Chromium's WebGL 2 here is ANGLE on
+# SwiftShader (software); the test fails without a WebGL 2 context.
 set -euo pipefail
 export CMAKE_BUILD_PARALLEL_LEVEL=2 # small, shared machines
 cd "$(dirname "$0")/.."
 
 (cd web && npm ci --no-audit --no-fund --loglevel=error)
 cmake --preset release >/dev/null
-nice cmake --build --preset release --target lq2x_tool -j 2
+nice cmake --build --preset release --target lq2x_tool lq2x_shaders -j 2
 # The native side of the scaling-step comparison, against the same library.
 c++ -std=c++20 -O2 -Iinclude -Ibuild/release/include web/test/scale_time.cpp build/release/liblq2x.a -lpthread \
     -o build/release/web_scale_time

@@ -61,6 +61,7 @@ struct frames {
     std::uint32_t loops = 0;         // 0: without end
     std::vector<std::uint8_t> pixels; // delays.size() frames of RGBA rows, packed
     std::vector<frame_delay> delays;  // one a frame
+    std::string warning;              // what reading could not keep, in one line; empty when nothing
 };
 
 // Why a call failed: the status, and what() the one-line reason.
@@ -75,10 +76,14 @@ private:
 
 // lq2x_scale_file, lq2x_read_file and lq2x_write_file; each throws
 // file_error (std::bad_alloc never: out of memory is error::no_memory).
+// `warning`, when given, is set to the one line the C interface gives in
+// its message on success: what the result could not keep (a delay the
+// output format cannot hold, written as the nearest it holds), or empty.
 LQ2X_API std::vector<std::uint8_t> scale_file(std::span<const std::uint8_t> data, const options& opt = {},
-                                              const file_options& file = {});
+                                              const file_options& file = {}, std::string* warning = nullptr);
 LQ2X_API frames read_file(std::span<const std::uint8_t> data, const options& opt = {}, const file_options& file = {});
-LQ2X_API std::vector<std::uint8_t> write_file(const frames& in, const file_options& file = {});
+LQ2X_API std::vector<std::uint8_t> write_file(const frames& in, const file_options& file = {},
+                                              std::string* warning = nullptr);
 
 // The format a file's first bytes say it is, the format an output name's
 // extension asks for (format::same for none), and a format's name as the

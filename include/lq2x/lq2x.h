@@ -103,7 +103,9 @@ typedef enum lq2x_layout {
 
 /* How to scale. Start from lq2x_default_options(), which sets `size`; later
  * versions add fields at the end, and `size` tells the library how much of
- * the struct its caller knows. */
+ * the struct its caller knows. The library reads no more than `size` bytes;
+ * fields it does not know must be zero, and a `size` above 256 is refused
+ * (LQ2X_ERROR_BAD_OPTIONS) unread. */
 typedef struct lq2x_options {
     uint32_t size;        /* sizeof(lq2x_options) of the caller's header */
     int32_t orientation;  /* an lq2x_orientation; default LQ2X_UPRIGHT */

@@ -62,9 +62,10 @@ LQ2X_API lq2x_file_options lq2x_default_file_options(void);
 
 /* A file the library made. On failure `bytes` is NULL and `message` says
  * why in one line, as the tool prints it ("truncated data", "not a PNG, GIF,
- * WebP, PPM, PGM or PAM image", ...); on success `message` is empty (a value
- * the format cannot hold, such as a delay past GIF's 655.35 s, is written as
- * the nearest it can, as the tool writes it, without a word). */
+ * WebP, PPM, PGM or PAM image", ...); on success `message` is empty, or a
+ * warning in one line that the tool prints as well: what the result could
+ * not keep, such as a delay past GIF's 655.35 s written as the nearest it
+ * holds, or an animated PNG whose broken animation was read as its still. */
 typedef struct lq2x_file {
     uint8_t* bytes;
     size_t size;
@@ -83,7 +84,7 @@ typedef struct lq2x_frames {
     uint8_t* pixels;          /* count frames of height rows of width RGBA pixels, 4 bytes each, packed */
     uint32_t* delays;         /* count pairs: each frame's time on screen, numerator then
                                * denominator, in seconds (GIF hundredths, WebP thousandths) */
-    char message[320];        /* on failure, why */
+    char message[320];        /* on failure, why; on success empty, or a warning (as lq2x_file's) */
 } lq2x_frames;
 
 /* Reads `data` (a whole file, `size` bytes), scales every frame (or

@@ -71,15 +71,23 @@ LQ2X_API const char* lq2x_gpu_renderer(const lq2x_gpu* gpu);
  * lq2x_picture_size; the rest of dst is left alone. The same bits as
  * lq2x_scale565 and lq2x_scale8888 give, pass by pass as lq2x_pass_options
  * plans them (for 32-bit pixels every bit counts, alpha 0 or not, as in the
- * frame functions). threads, kernel and band_pixels change nothing here;
- * rgb565 is refused. Every argument is checked before anything is written.
- * The frame's textures are kept for the next call of the same size. */
+ * frame functions; lq2x_gpu_scale_rgba below reads them as pictures).
+ * threads, kernel and band_pixels change nothing here; rgb565 is refused.
+ * Every argument is checked before anything is written. The frame's
+ * textures are kept for the next call of the same size. */
 LQ2X_API lq2x_gpu_status lq2x_gpu_scale565(lq2x_gpu* gpu, const uint16_t* src, int32_t width, int32_t height,
                                            ptrdiff_t src_pitch, uint16_t* dst, int32_t dst_width,
                                            int32_t dst_height, ptrdiff_t dst_pitch, const lq2x_options* options);
 LQ2X_API lq2x_gpu_status lq2x_gpu_scale8888(lq2x_gpu* gpu, const uint32_t* src, int32_t width, int32_t height,
                                             ptrdiff_t src_pitch, uint32_t* dst, int32_t dst_width,
                                             int32_t dst_height, ptrdiff_t dst_pitch, const lq2x_options* options);
+/* The same for RGBA pixels (bytes R, G, B, A in memory) read as
+ * lq2x_scale_picture reads an RGBA picture: a pixel whose alpha is 0 counts
+ * as all zero, whatever its colour, so the result is lq2x_scale_picture's for
+ * the same pixels and options. (The shader's u_hidden on the first pass.) */
+LQ2X_API lq2x_gpu_status lq2x_gpu_scale_rgba(lq2x_gpu* gpu, const uint32_t* src, int32_t width, int32_t height,
+                                             ptrdiff_t src_pitch, uint32_t* dst, int32_t dst_width,
+                                             int32_t dst_height, ptrdiff_t dst_pitch, const lq2x_options* options);
 
 /* The shaders' text, as installed in share/lq2x/shaders/: GLSL ES 3.00, first
  * line "#version 300 es". */

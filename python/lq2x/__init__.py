@@ -305,6 +305,8 @@ def _scale_animation(image: "Image.Image", options: _native.Options) -> "Image.I
         status = files.lq2x_read_file(data.ctypes.data, data.size, options, file_options, frames)
         if status != _native.OK:
             raise Error(status, frames.message.decode(errors="replace"))
+        if frames.message:
+            warnings.warn(frames.message.decode(errors="replace"), stacklevel=3)
         mode = _MODES[frames.layout]
         width, height, frame_bytes = frames.width, frames.height, 4 * frames.width * frames.height
         base = ctypes.cast(frames.pixels, ctypes.c_void_p).value or 0

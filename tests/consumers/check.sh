@@ -10,7 +10,9 @@ src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/consumers"
 work=$(mktemp -d)
 chmod 755 "$work" # some tests run a program as an unprivileged user, who must reach the build
-trap 'rm -rf "$work"' EXIT
+# The builds sit beside the presets' (build/NAME), where a compiler cache
+# (CI's) finds the same relative paths and so the same compilations.
+trap 'rm -rf "$work" "$src/build/consumers-static" "$src/build/consumers-shared"' EXIT
 passed=0
 failed=0
 pass() { echo "ok: $*"; passed=$((passed + 1)); }
@@ -25,7 +27,7 @@ same_result() {
 for kind in static shared; do
     shared=OFF
     [ "$kind" = shared ] && shared=ON
-    build="$work/$kind/build" prefix="$work/$kind/prefix"
+    build="$src/build/consumers-$kind" prefix="$work/$kind/prefix"
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLQ2X_WERROR=ON -DBUILD_SHARED_LIBS=$shared \
         -DLQ2X_BUILD_TESTS=OFF -DLQ2X_BUILD_BENCH=OFF >/dev/null
     cmake --build "$build" >/dev/null
@@ -88,11 +90,12 @@ for kind in static shared; do
     unset LD_LIBRARY_PATH
 done
 
-# An embedding project may ask for the project's tests, and they build and pass there.
-cmake -S "$here/subdirectory" -B "$work/with_tests" -G Ninja -DLQ2X_SOURCE_DIR="$src" -DLQ2X_BUILD_TESTS=ON \
+# An embedding project may ask for the project's tests, and they build and pass
+# there (the static embedding above, asked again: only the tests are new).
+cmake -S "$here/subdirectory" -B "$work/static/sub" -G Ninja -DLQ2X_SOURCE_DIR="$src" -DLQ2X_BUILD_TESTS=ON \
     -DLQ2X_BUILD_TOOL=OFF >/dev/null
-cmake --build "$work/with_tests" >/dev/null
-ctest --test-dir "$work/with_tests/lq2x" -j2 >"$work/ctest.log" 2>&1 && pass "embedded with LQ2X_BUILD_TESTS=ON: $(grep 'tests passed' "$work/ctest.log")" ||
+cmake --build "$work/static/sub" >/dev/null
+ctest --test-dir "$work/static/sub/lq2x" -j2 >"$work/ctest.log" 2>&1 && pass "embedded with LQ2X_BUILD_TESTS=ON: $(grep 'tests passed' "$work/ctest.log")" ||
     { cat "$work/ctest.log" >&2; fail "embedded with LQ2X_BUILD_TESTS=ON"; }
 
 echo "consumers: $passed passed, $failed failed"

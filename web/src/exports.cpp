@@ -7,10 +7,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x.hpp>
 #include <lq2x/lq2x_files.h>
+
+#include "shaders/passes.h"
 
 extern "C" {
 
@@ -169,6 +172,45 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_warm_up()
     if (room != NULL)
         std::memset(room, 1, memory);
     std::free(room);
+}
+
+/* The passes the page's WebGL preview runs on a width x height frame of the
+ * file's RGBA pixels, read as lq2x_scale_picture reads them, as JSON: the
+ * status and its line, and for each pass the size it renders and its
+ * uniforms by name, each a list of integers:
+ *   {"status":0,"message":"no error","passes":[{"width":64,"height":64,
+ *    "uniforms":{"u_source":[0],"u_size":[32,32],...}},...]}
+ * The page sets them as they come, knowing nothing of what they mean. The
+ * caller frees the text; NULL when there is no memory for it. */
+EMSCRIPTEN_KEEPALIVE char* lq2x_web_shader_plan(int32_t width, int32_t height, int32_t scale, int32_t orientation,
+                                                int32_t edge_x, int32_t edge_y, int32_t tile_width,
+                                                int32_t tile_height, int32_t tile_margin, int32_t tile_spacing)
+{
+    const lq2x_options o =
+        options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
+    lq2x::shader::plan plan;
+    const lq2x_status status =
+        lq2x::shader::plan_of(&o, width, height, false, lq2x::shader::reading::picture, plan);
+    std::string json = "{\"status\":" + std::to_string(int(status)) + ",\"message\":\"" + lq2x_describe(status) +
+                       "\",\"passes\":[";
+    for (int i = 0; i < plan.count; ++i) {
+        const lq2x::shader::pass& pass = plan.passes[i];
+        json += std::string(i ? "," : "") + "{\"width\":" + std::to_string(pass.width) +
+                ",\"height\":" + std::to_string(pass.height) + ",\"uniforms\":{";
+        for (int u = 0; u < lq2x::shader::pass::UNIFORMS; ++u) {
+            const lq2x::shader::uniform& v = pass.uniforms[u];
+            json += std::string(u ? "," : "") + "\"" + v.name + "\":[";
+            for (int k = 0; k < v.count; ++k)
+                json += std::string(k ? "," : "") + std::to_string(v.value[k]);
+            json += "]";
+        }
+        json += "}}";
+    }
+    json += "]}";
+    char* text = static_cast<char*>(std::malloc(json.size() + 1));
+    if (text != NULL)
+        std::memcpy(text, json.c_str(), json.size() + 1);
+    return text;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe(lq2x_status(status)); }

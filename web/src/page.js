@@ -1,8 +1,13 @@
 // The page: picks up image files, has the worker scale them with the chosen
 // options, plays the original beside the result (animations with their own
 // delays) and keeps the results for download, one file or all in one zip.
+// The result on screen is scaled by the shader in WebGL 2 from the
+// original's frames, at once when an option changes; where the browser has
+// no WebGL 2, or the result is larger than its textures, it is the
+// download's own frames, read back in WebAssembly.
 import { zipSync } from 'fflate';
 import worker_source from 'lq2x-worker';
+import { gpu_preview } from './preview.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -12,7 +17,22 @@ const $ = (id) => document.getElementById(id);
 // page's, so the worker may connect nowhere either.
 const worker = new Worker(URL.createObjectURL(new Blob([worker_source], { type: 'text/javascript' })));
 
-// One entry per file: { name, bytes, file: { bytes, extension, warning, ms } | null, error, preview }
+// The result is shown on one of two canvases, a 2D one and the preview's
+// for WebGL 2 (a canvas keeps the kind of its first context); the one in use
+// takes the place, the id and the attributes of the other.
+const canvas_2d = $('result');
+const gpu = gpu_preview(document.createElement('canvas'));
+function use_result_canvas(canvas) {
+    const old = $('result');
+    if (old === canvas) return;
+    for (const name of old.getAttributeNames()) canvas.setAttribute(name, old.getAttribute(name));
+    old.replaceWith(canvas);
+}
+if (gpu.draw) use_result_canvas(gpu.canvas);
+document.body.dataset.preview = gpu.draw ? 'webgl2' : 'wasm';
+
+// One entry per file: { name, bytes, file: { bytes, extension, warning, ms } | null, error, preview,
+// source: the original's frames (kept while options change), plan: the shader's passes for the options }
 let pictures = [];
 let selected = -1;
 let batch = 0; // which run of the options the worker's replies belong to
@@ -45,7 +65,17 @@ function scale_one(picture, s, on_file) {
     const id = next_id++;
     return new Promise((resolve) => {
         pending.set(id, { resolve, on_file });
-        worker.postMessage({ id, bytes: picture.bytes, settings: s });
+        // The download's frames are read back only where the shader cannot show them.
+        worker.postMessage({ id, bytes: picture.bytes, settings: s, shader_limit: gpu.draw ? gpu.max_size : 0 });
+    });
+}
+
+// The library's passes for the shader on frames of this size, with the options.
+function ask_plan(frames, s) {
+    const id = next_id++;
+    return new Promise((resolve) => {
+        pending.set(id, { resolve, on_file: () => {} });
+        worker.postMessage({ id, frame: { width: frames.width, height: frames.height }, settings: s });
     });
 }
 worker.onmessage = ({ data }) => {
@@ -91,6 +121,15 @@ async function run_batch() {
     render_list();
     if (selected >= 0) show(selected);
     if (unreadable_fields()) return set_status('Tile sizes, margin and spacing are whole numbers, 0 or more.', 'invalid');
+    // The picture on screen, scaled again by the shader as soon as the
+    // worker has planned its passes (ahead of the files it makes next).
+    const shown = pictures[selected];
+    if (gpu.draw && shown?.source && !shown.source.error)
+        ask_plan(shown.source, s).then((reply) => {
+            if (run !== batch || !reply.plan || shown.plan) return;
+            shown.plan = { ...reply.plan, settings: s };
+            if (pictures[selected] === shown) show(selected);
+        });
     const progress = $('progress');
     progress.max = pictures.length;
     progress.value = 0;
@@ -108,6 +147,8 @@ async function run_batch() {
         });
         if (run !== batch) return;
         p.preview = reply;
+        if (reply.original) p.source = reply.original;
+        p.plan = reply.plan ? { ...reply.plan, settings: s } : null;
         progress.value = i + 1;
         set_status(`Scaled ${i + 1} of ${pictures.length}…`);
         render_list();
@@ -124,6 +165,8 @@ function forget_result(p) {
     p.file = null;
     p.error = null;
     p.preview = null;
+    p.plan = null;
+    p.gpu_failed = '';
     p.picked_at = undefined;
 }
 
@@ -138,9 +181,9 @@ function render_list() {
         const b = document.createElement('button');
         b.type = 'button';
         b.setAttribute('aria-pressed', String(i === selected));
-        const r = p.preview?.result;
+        const r = p.file && view_of(p);
         const state = p.error ? `failed: ${p.error}`
-                    : r && !r.error ? `${r.width} × ${r.height}${r.animated ? `, ${r.count} frames` : ''}`
+                    : r?.width ? `${r.width} × ${r.height}${r.animated ? `, ${r.count} frames` : ''}`
                     : p.file ? 'scaled' : 'waiting';
         b.textContent = `${p.name}: ${state}`;
         if (p.error) b.classList.add('error');
@@ -193,23 +236,56 @@ function frame_at(delays, loops, t) {
     return delays.length - 1;
 }
 
-function play(result, original) {
+// What the result shows for a picture: the shader's passes on the original's
+// frames where WebGL 2 is here and they fit, else the download's frames read
+// back, else nothing; `why` says why not the shader.
+function view_of(p) {
+    if (p.error) return null;
+    const source = p.source && !p.source.error ? p.source : null;
+    const plan = p.plan && p.plan.status === 0 ? p.plan : null;
+    let why = gpu.reason;
+    if (gpu.draw) {
+        if (!source || !plan) return null;
+        const last = plan.passes[plan.passes.length - 1];
+        const base = { width: last.width, height: last.height, count: source.count, animated: source.animated,
+                       delays: source.delays, loops: source.loops, ...plan.settings };
+        why = p.gpu_failed || gpu.fits(plan);
+        if (!why) return { ...base, by: 'webgl2', draw: (k) => gpu.draw(source, k, plan) };
+        if (!p.preview?.result) return { ...base, by: 'none', why };
+    }
+    const r = p.preview?.result;
+    if (!r || r.error || !p.file) return null;
+    return { ...r, scale: p.file.scale, orientation: p.file.orientation, by: 'wasm', frames: r, why };
+}
+
+function play(p, view, original) {
     stop_player();
-    const canvases = [['result', result], ['compare-result', result], ['original', original],
-                      ['compare-original', original]].filter(([, f]) => f);
-    for (const [id, f] of canvases) Object.assign($(id), { width: f.width, height: f.height });
-    const contexts = canvases.map(([id, f]) => [$(id).getContext('2d'), f]);
+    const canvases = [['compare-result', view], ['original', original], ['compare-original', original]];
+    if (view.by === 'wasm') canvases.push(['result', view]);
+    for (const [id, f] of canvases.filter(([, f]) => f)) Object.assign($(id), { width: f.width, height: f.height });
+    const put = (id, f, k) => $(id).getContext('2d').putImageData(frame_image(f, Math.min(k, f.count - 1)), 0, 0);
     const draw = (k) => {
-        for (const [c, f] of contexts) c.putImageData(frame_image(f, Math.min(k, f.count - 1)), 0, 0);
+        if (original) for (const id of ['original', 'compare-original']) put(id, original, k);
+        if (view.by === 'wasm') {
+            for (const id of ['result', 'compare-result']) put(id, view.frames, k);
+        } else if (view.draw(k)) {
+            // The comparison copies the canvas while it still holds this frame.
+            const c = $('compare-result').getContext('2d');
+            c.clearRect(0, 0, view.width, view.height);
+            c.drawImage(gpu.canvas, 0, 0);
+        } else {
+            p.gpu_failed = 'WebGL 2 failed to draw it here';
+            return show(selected);
+        }
         $('result').dataset.frame = String(k);
-        $('frame-caption').textContent = result.count > 1
-            ? `Frame ${k + 1} of ${result.count} (${Math.round(result.delays[k])} ms)` : '';
+        $('frame-caption').textContent = view.count > 1
+            ? `Frame ${k + 1} of ${view.count} (${Math.round(view.delays[k])} ms)` : '';
     };
     draw(0);
-    if (result.count < 2) return;
+    if (view.count < 2) return;
     player = { shown: 0, start: performance.now(), request: 0 };
     const tick = (now) => {
-        const k = frame_at(result.delays, result.loops, now - player.start);
+        const k = frame_at(view.delays, view.loops, now - player.start);
         if (k !== player.shown) {
             player.shown = k;
             draw(k);
@@ -226,13 +302,22 @@ function show(i) {
     }
     const p = pictures[i];
     $('view').hidden = false;
-    const result = p.preview?.result && !p.preview.result.error ? p.preview.result : null;
-    const original = p.preview?.original && !p.preview.original.error ? p.preview.original : null;
+    const view = view_of(p);
+    const result = view && view.by !== 'none' ? view : null;
+    const original = p.source && !p.source.error ? p.source : null;
     $('original-caption').textContent = `Original: ${p.name}`;
-    $('result-caption').textContent = result ? `Result: ${result.width} × ${result.height} (${p.file.scale}×)`
+    $('result-caption').textContent = view ? `Result: ${view.width} × ${view.height} (${view.scale}×)`
                                     : p.error ? 'Result' : 'Result: scaling…';
+    // Which preview this is, in words.
+    $('preview-by').textContent = !view ? ''
+        : view.by === 'webgl2' ? `Shown by the lq2x shader in WebGL 2 (${gpu.renderer}), from the original's frames; ` +
+                                 'the download, made in WebAssembly, has these pixels.'
+        : view.by === 'wasm' ? `Shown from the download's own pixels, read back in WebAssembly: ${view.why}.`
+        : `Not shown: ${view.why}; the download has it.`;
+    if (gpu.draw) use_result_canvas(result?.by === 'wasm' ? canvas_2d : gpu.canvas);
+    $('result').dataset.by = result ? result.by : '';
     // A reason in place of what could not be made; no empty frame is left.
-    const original_reason = p.preview?.original?.error;
+    const original_reason = p.source?.error;
     $('original').hidden = !original;
     $('original-reason').hidden = !original_reason;
     $('original-reason').textContent = original_reason ?? '';
@@ -240,7 +325,7 @@ function show(i) {
     $('result-reason').hidden = !p.error;
     $('result-reason').textContent = p.error ? `Not scaled: ${p.error}` : '';
     $('comparison').hidden = !(result && original);
-    if (result) play(result, original);
+    if (result) play(p, result, original);
     else stop_player();
     lay_out();
     update_buttons();
@@ -248,19 +333,21 @@ function show(i) {
 
 function lay_out() {
     const p = pictures[selected];
-    const result = p?.preview?.result, original = p?.preview?.original;
+    if (!p) return;
+    const view = view_of(p), original = p.source;
+    const result = view && view.by !== 'none' ? view : null;
     const zoom = Number($('zoom').value);
     const px = (v) => `${v}px`;
     if (original && !original.error) {
-        const k = (p.file ? p.file.scale : 1) * zoom;
+        const k = (view ? view.scale : 1) * zoom;
         Object.assign($('original').style, { width: px(original.width * k), height: px(original.height * k) });
     }
-    if (!result || result.error || !original || original.error) return;
-    const k = p.file.scale * zoom;
+    if (!result || !original || original.error) return;
+    const k = result.scale * zoom;
     for (const id of ['result', 'compare-result', 'compare'])
         Object.assign($(id).style, { width: px(result.width * zoom), height: px(result.height * zoom) });
     // The original laid over the result, turned as the result is.
-    const turn = ['', ' rotate(-90deg)', ' rotate(90deg)'][p.file.orientation];
+    const turn = ['', ' rotate(-90deg)', ' rotate(90deg)'][result.orientation];
     Object.assign($('compare-original').style, {
         width: px(original.width * k), height: px(original.height * k), transform: `translate(-50%, -50%)${turn}`,
     });

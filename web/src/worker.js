@@ -1,7 +1,9 @@
 // Scales files off the page's thread with the files library in WebAssembly:
 // the bytes of a file and the options in, the bytes the tool would write
-// out, then the frames of both files for the preview. Every reason a file
-// fails is the library's own line.
+// out, then for the preview the original's frames and the shader's passes
+// on them (and the result's frames, where the page cannot run those passes
+// in WebGL 2). Every
+// reason a file fails is the library's own line.
 import create_lq2x from 'lq2x-module';
 
 const lq2x = create_lq2x().ready;
@@ -70,9 +72,34 @@ function read_file(m, bytes, scale, scaled) {
     });
 }
 
+// The library's plan of the shader's passes over frames of this size, the
+// uniforms and all (lq2x_web_shader_plan), or null for none.
+function shader_plan(m, width, height, s) {
+    const text = m._lq2x_web_shader_plan(width, height, s.scale, s.orientation, s.edge_x, s.edge_y, s.tile_width,
+                                         s.tile_height, s.tile_margin, s.tile_spacing);
+    if (text === 0) throw new Error(no_memory(m));
+    try {
+        return JSON.parse(m.UTF8ToString(text));
+    } finally {
+        m._free(text);
+    }
+}
+
 const transferable = (...frames) => frames.filter((f) => f && f.pixels).map((f) => f.pixels.buffer);
 
-onmessage = async ({ data: { id, bytes, settings } }) => {
+// shader_limit: the largest texture the page's WebGL 2 takes, 0 without it.
+onmessage = async ({ data: { id, bytes, settings, shader_limit, frame } }) => {
+    if (frame) {
+        const m = await lq2x;
+        let plan;
+        try {
+            plan = shader_plan(m, frame.width, frame.height, settings);
+        } catch (e) {
+            plan = null;
+        }
+        postMessage({ id, kind: 'plan', plan });
+        return;
+    }
     try {
         const m = await lq2x;
         const input = new Uint8Array(bytes);
@@ -80,10 +107,13 @@ onmessage = async ({ data: { id, bytes, settings } }) => {
         const file = scale_file(m, input, settings);
         const t1 = performance.now();
         postMessage({ id, kind: 'file', ...file, ms: t1 - t0 }); // a copy: the preview reads these bytes next
-        // The preview: the result as its file holds it, and the original.
-        const result = file.bytes ? read_file(m, file.bytes, settings.scale, true) : null;
+        // The preview: the original, the shader's passes on it, and the
+        // result as its file holds it where the page cannot run them.
         const original = read_file(m, input, settings.scale, false);
-        postMessage({ id, kind: 'preview', result, original }, transferable(result, original));
+        const plan = original.error ? null : shader_plan(m, original.width, original.height, settings);
+        const runs = plan && plan.passes.every((p) => p.width <= shader_limit && p.height <= shader_limit);
+        const result = file.bytes && !runs ? read_file(m, file.bytes, settings.scale, true) : null;
+        postMessage({ id, kind: 'preview', result, original, plan }, transferable(result, original));
     } catch (e) {
         // Only the module's memory running out comes here; the library says
         // everything else in its results.

@@ -5,7 +5,10 @@
 // byte for byte the command-line tool's output for the same input and
 // options. Bad files must say the tool's reason, the preview must play an
 // animation's frames for their delays, and no request may leave the page or
-// its worker.
+// its worker. The result on screen is the shader's, in WebGL 2 (SwiftShader
+// here, through ANGLE): it is read back from its integer target and must be
+// the download's pixels, frame by frame; a page without WebGL 2 must show the
+// download's own frames instead and say so.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
@@ -14,6 +17,7 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
+import crypto from 'node:crypto';
 import { createRequire } from 'node:module';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -26,6 +30,9 @@ const BUILD = process.env.LQ2X_WEB_BUILD ?? path.join(PROJECT, 'build/wasm/web')
 const SITE = path.join(BUILD, 'page');
 const TOOL = process.env.LQ2X_TOOL ?? path.join(PROJECT, 'build/release/lq2x');
 const SCALE_TIME = process.env.LQ2X_SCALE_TIME ?? path.join(PROJECT, 'build/release/web_scale_time');
+// The shaders as the native build writes them, and as the page's own build does.
+const NATIVE_SHADERS = process.env.LQ2X_SHADER_DIR ?? path.join(PROJECT, 'build/release/shaders');
+const PAGE_SHADERS = path.join(BUILD, '../shaders');
 const TILES = '/usr/share/crawl/dat/tiles';
 const SAMPLE = path.join(PROJECT, 'docs/sample.png');
 const tile = (name) => path.join(TILES, name);
@@ -82,9 +89,44 @@ before(async () => {
         headless: true,
         acceptDownloads: true,
         viewport: { width: 1280, height: 960 },
-        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-               '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+        // WebGL 2 without a GPU: ANGLE on SwiftShader, Chromium's software
+        // Vulkan. The test fails where the page gets no WebGL 2 (below).
+        args: ['--headless', '--no-sandbox', '--use-gl=angle', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+               '--disable-quic', '--no-first-run', '--disable-background-networking', '--disable-component-update',
+               '--disable-sync'],
     });
+    // In every page: the shaders' text as the page gives it to WebGL, and a
+    // reader of what the result canvas shows, as the page's integer target
+    // holds it (WebGL 2) or from the 2D canvas (without).
+    await context.addInitScript(() => {
+        const source = WebGL2RenderingContext.prototype.shaderSource;
+        window.lq2x_test_shaders = [];
+        WebGL2RenderingContext.prototype.shaderSource = function (shader, text) {
+            window.lq2x_test_shaders.push(text);
+            return source.call(this, shader, text);
+        };
+        window.lq2x_test_read_result = () => {
+            const c = document.getElementById('result');
+            const gl = c.dataset.by === 'webgl2' ? c.getContext('webgl2') : null;
+            if (!gl) return { by: c.dataset.by, pixels: c.getContext('2d').getImageData(0, 0, c.width, c.height).data };
+            const type = gl.getFramebufferAttachmentParameter(gl.READ_FRAMEBUFFER, gl.COLOR_ATTACHMENT0,
+                                                              gl.FRAMEBUFFER_ATTACHMENT_COMPONENT_TYPE);
+            const pixels = new Uint8Array(c.width * c.height * 4);
+            gl.readPixels(0, 0, c.width, c.height, gl.RGBA_INTEGER, gl.UNSIGNED_BYTE, pixels);
+            return { by: 'webgl2', integer: type === gl.UNSIGNED_INT, error: gl.getError(), pixels };
+        };
+    });
+    // WebGL 2 must be there: without it every preview check below would only
+    // test the fallback.
+    const probe = await context.newPage();
+    const gl = await probe.evaluate(() => {
+        const c = document.createElement('canvas').getContext('webgl2');
+        const d = c && c.getExtension('WEBGL_debug_renderer_info');
+        return c ? `${c.getParameter(c.VERSION)}; ${c.getParameter(d ? d.UNMASKED_RENDERER_WEBGL : c.RENDERER)}` : null;
+    });
+    await probe.close();
+    assert.ok(gl, 'headless Chromium gave no WebGL 2 context: the preview cannot be tested');
+    console.log(`webgl: ${gl}`);
     // The local server, and the other local origin (whose hits are counted
     // there); everything else is refused and counted.
     await context.route('**/*', (route) => {
@@ -141,8 +183,16 @@ function tool_reason(input, o, name) {
     return line.slice(line.indexOf(`${input}: `) + input.length + 2);
 }
 
-async function open_page() {
+// without_webgl2: as a browser that gives the page no WebGL 2 context.
+async function open_page({ without_webgl2 = false } = {}) {
     const page = await context.newPage();
+    if (without_webgl2)
+        await page.addInitScript(() => {
+            const get = HTMLCanvasElement.prototype.getContext;
+            HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
+                return kind === 'webgl2' ? null : get.call(this, kind, ...rest);
+            };
+        });
     const errors = [];
     page.on('pageerror', (e) => errors.push(String(e)));
     page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
@@ -170,8 +220,8 @@ async function set_options(page, o) {
 const finished = 'body[data-state="done"], body[data-state="error"], body[data-state="invalid"]';
 
 // Opens the page, sets its controls, feeds the files and waits for the batch.
-async function scale_in_page(files, o, state = 'done') {
-    const { page, errors } = await open_page();
+async function scale_in_page(files, o, state = 'done', how = {}) {
+    const { page, errors } = await open_page(how);
     await set_options(page, o);
     await page.setInputFiles('#files', files);
     await page.waitForSelector(finished, { timeout: 120_000 });
@@ -192,14 +242,76 @@ function assert_same_bytes(got, expected, what) {
 }
 
 // One file through the page and the tool: the same bytes, and the download
-// named as the format chosen says.
-async function check_one(file, o, extension) {
-    const page = await scale_in_page([file], o);
+// named as the format chosen says; and what the preview shows, every frame,
+// is the download's pixels.
+async function check_one(file, o, extension, how = {}) {
+    const page = await scale_in_page([file], o, 'done', how);
     const got = await download(page, '#download');
     const stem = path.basename(file).replace(/\.[^.]*$/, '');
+    const what = `${path.basename(file)} ${tool_args(o).join(' ')}`;
     assert.equal(got.name, `${stem}-lq2x-${o.scale ?? 2}x.${extension}`);
-    assert_same_bytes(got.bytes, tool_output(file, o, got.name), `${path.basename(file)} ${tool_args(o).join(' ')}`);
+    assert_same_bytes(got.bytes, tool_output(file, o, got.name), what);
+    await expect_preview_is(page, got.bytes, how.by ?? (how.without_webgl2 ? 'wasm' : 'webgl2'), what);
     return { page, bytes: got.bytes };
+}
+
+const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
+const preview_frames_checked = { webgl2: 0, wasm: 0 };
+
+// Reads what the result shows at every frame the page draws, until each of
+// the download's frames has been seen (the animation plays on its delays),
+// and requires each to be that frame of the download, byte for byte: from
+// the shader's integer target in WebGL 2 (`by` 'webgl2'), or from the 2D
+// canvas without it ('wasm').
+async function expect_preview_is(page, bytes, by, what) {
+    const expected = read_frames(bytes);
+    const size = expected.width * expected.height * 4;
+    const hashes = Array.from({ length: expected.count }, (_, k) => sha256(expected.pixels.subarray(k * size, (k + 1) * size)));
+    await page.waitForSelector(`#result[data-by="${by}"]`, { timeout: 30_000 });
+    const seen = await page.evaluate(async ({ hashes }) => {
+        const c = document.getElementById('result');
+        const hex = async (b) => Array.from(new Uint8Array(await crypto.subtle.digest('SHA-256', b)), (x) => x.toString(16).padStart(2, '0')).join('');
+        const frames = new Map();
+        const t0 = performance.now();
+        await new Promise((done) => {
+            const tick = () => {
+                const k = Number(c.dataset.frame);
+                if (!frames.has(k)) frames.set(k, { size: [c.width, c.height], ...window.lq2x_test_read_result() });
+                if (frames.size >= hashes.length || performance.now() - t0 > 20_000) done();
+                else requestAnimationFrame(tick);
+            };
+            tick();
+        });
+        const out = [];
+        for (const [k, f] of frames) {
+            const h = await hex(f.pixels);
+            // The pixels themselves only for a frame that differs, to say where.
+            out.push({ k, by: f.by, integer: f.integer, error: f.error, size: f.size, hash: h,
+                       pixels: h === hashes[k] ? null : Array.from(f.pixels),
+                       text: document.getElementById('preview-by').textContent });
+        }
+        return out;
+    }, { hashes });
+    assert.equal(seen.length, expected.count, `${what}: frames seen ${seen.map((f) => f.k).join(', ')}`);
+    for (const f of seen) {
+        assert.equal(f.by, by, `${what}: the preview is ${f.by}`);
+        assert.deepEqual(f.size, [expected.width, expected.height], `${what}: frame ${f.k}'s size`);
+        if (by === 'webgl2') {
+            assert.equal(f.integer, true, `${what}: the result's target is not an integer one`);
+            assert.equal(f.error, 0, `${what}: readPixels failed`);
+            assert.match(f.text, /^Shown by the lq2x shader in WebGL 2 \(/);
+        } else {
+            assert.match(f.text, /^Shown from the download's own pixels, read back in WebAssembly: /);
+        }
+        if (f.hash !== hashes[f.k]) {
+            const want = expected.pixels.subarray(f.k * size, (f.k + 1) * size);
+            const at = f.pixels.findIndex((v, i) => v !== want[i]) >> 2;
+            const px = (a) => Array.from(a.slice(4 * at, 4 * at + 4)).join(', ');
+            assert.fail(`${what}: frame ${f.k} of ${expected.count} shown by ${by} differs from the download's, first at ` +
+                        `(${at % expected.width}, ${Math.floor(at / expected.width)}): shown ${px(f.pixels)}, download ${px(want)}`);
+        }
+        preview_frames_checked[by]++;
+    }
 }
 
 // The frames of a file as the library reads them: RGBA, delays in ms.
@@ -239,14 +351,14 @@ test('an animated GIF plays in the preview, each frame for its delay and with th
     // Every animation frame of the browser for three cycles: the frame shown
     // and, at each change, the canvas's pixels (opaque, so exact).
     const ticks = await page.evaluate(async (ms) => {
-        const c = document.getElementById('result'), ctx = c.getContext('2d');
+        const c = document.getElementById('result');
         const seen = [];
         let last = null;
         const t0 = performance.now();
         await new Promise((done) => {
             const tick = (now) => {
                 const frame = Number(c.dataset.frame);
-                seen.push({ t: now, frame, pixels: frame !== last ? Array.from(ctx.getImageData(0, 0, c.width, c.height).data) : null });
+                seen.push({ t: now, frame, pixels: frame !== last ? Array.from(window.lq2x_test_read_result().pixels) : null });
                 last = frame;
                 if (now - t0 < ms) requestAnimationFrame(tick);
                 else done();
@@ -261,7 +373,7 @@ test('an animated GIF plays in the preview, each frame for its delay and with th
         if (ticks[i].pixels === null) continue;
         const k = ticks[i].frame;
         assert.ok(Buffer.from(ticks[i].pixels).equals(Buffer.from(expected.pixels.subarray(k * size, (k + 1) * size))),
-                  `frame ${k} on the canvas differs from the download's`);
+                  `frame ${k} shown differs from the download's`);
         // A whole showing of frame k between its neighbours: as long as its
         // delay, give or take the browser's frames around its two ends.
         const next = ticks.findIndex((x, j) => j > i && x.frame !== k);
@@ -294,6 +406,11 @@ test('an animated PNG, 4x turned clockwise, stays an animated PNG; shown with it
     assert.ok(Math.abs(Number(await page.inputValue('#split')) - 40) <= 1, await page.inputValue('#split'));
     await page.evaluate(() => window.scrollTo(0, 0));
     if (process.env.LQ2X_SCREENSHOT) await page.screenshot({ path: process.env.LQ2X_SCREENSHOT, fullPage: true });
+    // The preview alone while it plays, at a frame after the first.
+    if (process.env.LQ2X_PREVIEW_SCREENSHOT) {
+        await page.waitForFunction(() => Number(document.getElementById('result').dataset.frame) >= 2);
+        await page.locator('#view').screenshot({ path: process.env.LQ2X_PREVIEW_SCREENSHOT });
+    }
     await page.close();
 });
 
@@ -566,6 +683,106 @@ test('edge modes and tile grids with margin and spacing, cut-short cells at 4x t
     for (const [file, o] of cases) (await check_one(file, o, 'png')).page.close();
 });
 
+test('colour under alpha 0, as files may hold it: the shader reads it as the download\'s scaling does', TIMEOUT, async () => {
+    // Crawl's logo hides colour under its clear pixels; the sprite made here
+    // hides more, of many colours, and has pixels of alpha 1, whose blends
+    // with a clear neighbour leave colour under alpha 0 for the next pass.
+    const art = read_frames(fs.readFileSync(tile('stone_soup_icon-48x48.png')));
+    const data = Uint8Array.from(art.pixels);
+    for (let i = 0; i < data.length; i += 4) {
+        const x = (i >> 2) % art.width, y = Math.floor((i >> 2) / art.width);
+        if (data[i + 3] === 0) data.set([x * 5, y * 5, (x * y) & 255], i);
+        else if ((x + y) % 7 === 0) data[i + 3] = 1;
+    }
+    const hidden = path.join(scratch, 'hidden.png');
+    fs.writeFileSync(hidden, encode_png({ width: art.width, height: art.height, depth: 8, channels: 4, data }));
+    const cases = [
+        [tile('logosmall.png'), { scale: 2 }],
+        [tile('logosmall.png'), { scale: 4, rotate: 'ccw', edge: 'transparent,wrap' }],
+        [hidden, { scale: 8, edge: 'wrap' }],
+        [hidden, { scale: 4, rotate: 'cw', tile: '16x16', margin: 1, spacing: 1 }],
+    ];
+    for (const [file, o] of cases) (await check_one(file, o, 'png')).page.close();
+});
+
+test('options changed: the shader shows the new result before the download is made, and it is the download\'s', TIMEOUT, async () => {
+    const file = tile('main.png');
+    const page = await scale_in_page([file], {});
+    await expect_preview_is(page, (await download(page, '#download')).bytes, 'webgl2', 'main.png 2x');
+    // What the body's state was when the caption first named the new size.
+    await page.evaluate(() => {
+        window.lq2x_test_state_at_caption = null;
+        new MutationObserver(() => {
+            if (window.lq2x_test_state_at_caption === null &&
+                document.getElementById('result-caption').textContent === 'Result: 2000 × 2048 (2×)')
+                window.lq2x_test_state_at_caption = document.body.dataset.state;
+        }).observe(document.getElementById('result-caption'), { childList: true, characterData: true, subtree: true });
+    });
+    await page.selectOption('#rotate', ROTATE.cw);
+    await page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+    assert.equal(await page.evaluate(() => window.lq2x_test_state_at_caption), 'busy',
+                 'the new result was not shown while the download was being made');
+    const got = await download(page, '#download');
+    assert_same_bytes(got.bytes, tool_output(file, { rotate: 'cw' }, got.name), 'main.png turned');
+    await expect_preview_is(page, got.bytes, 'webgl2', 'main.png 2x turned clockwise');
+    await page.close();
+});
+
+test('without WebGL 2 the page shows the download\'s own frames, and says so', TIMEOUT, async () => {
+    const how = { without_webgl2: true };
+    const { page } = await check_one(path.join(inputs, 'flat.gif'), { scale: 2 }, 'gif', how);
+    assert.equal(await page.getAttribute('body', 'data-preview'), 'wasm');
+    assert.match(await page.textContent('#preview-by'), /read back in WebAssembly: this browser gives no WebGL 2\.$/);
+    await page.close();
+    // (Opaque pictures: a 2D canvas keeps no colour under partial alpha.)
+    (await check_one(SAMPLE, { scale: 4, rotate: 'ccw', edge: 'wrap' }, 'png', how)).page.close();
+});
+
+test('a result larger than WebGL 2\'s textures here is shown from the download\'s own frames, and says why', TIMEOUT, async () => {
+    const probe = await context.newPage();
+    const max = await probe.evaluate(() => {
+        const gl = document.createElement('canvas').getContext('webgl2');
+        return Math.min(gl.getParameter(gl.MAX_TEXTURE_SIZE), ...gl.getParameter(gl.MAX_VIEWPORT_DIMS));
+    });
+    await probe.close();
+    // One pixel wider than 8x fits, opaque (as a 2D canvas keeps it), from
+    // a real tile's colours.
+    const art = read_frames(fs.readFileSync(tile('main.png')));
+    const width = Math.floor(max / 8) + 1, height = 3;
+    const data = new Uint8Array(width * height * 3);
+    for (let i = 0; i < width * height; ++i) data.set(art.pixels.subarray(4 * (i * 7 % (art.width * art.height))).subarray(0, 3), 3 * i);
+    const wide = path.join(scratch, 'wide.png');
+    fs.writeFileSync(wide, encode_png({ width, height, depth: 8, channels: 3, data }));
+    const { page } = await check_one(wide, { scale: 8 }, 'png', { by: 'wasm' });
+    assert.equal(await page.getAttribute('body', 'data-preview'), 'webgl2');
+    assert.equal(await page.textContent('#preview-by'), 'Shown from the download\'s own pixels, read back in WebAssembly: ' +
+                 `the result, ${8 * width} × ${8 * height}, is larger than this browser's WebGL 2 textures (${max}).`);
+    // The next picture, small enough, is the shader's again.
+    await page.setInputFiles('#files', [tile('logosmall.png')]);
+    await page.waitForFunction(() => document.body.dataset.state === 'done' &&
+                               /logosmall\.png: \d+ × \d+/.test(document.getElementById('list').textContent),
+                               null, { timeout: 120_000 });
+    await page.click('#list button:has-text("logosmall.png")');
+    await expect_preview_is(page, (await download(page, '#download')).bytes, 'webgl2', 'logosmall.png after wide.png');
+    await page.close();
+});
+
+test('the page\'s shaders are the native build\'s, byte for byte: the generator\'s lq2x.frag and lq2x.vert', TIMEOUT, async () => {
+    const native = (name) => fs.readFileSync(path.join(NATIVE_SHADERS, name), 'utf8');
+    // The page's build ran the same generator (in WebAssembly, under Node.js).
+    for (const name of ['lq2x.frag', 'lq2x.vert'])
+        assert.equal(fs.readFileSync(path.join(PAGE_SHADERS, name), 'utf8'), native(name), `${PAGE_SHADERS}/${name}`);
+    // And what the page gave WebGL is that text.
+    const { page } = await open_page();
+    await page.waitForFunction(() => document.body.dataset.preview);
+    assert.equal(await page.getAttribute('body', 'data-preview'), 'webgl2');
+    const given = await page.evaluate(() => window.lq2x_test_shaders);
+    assert.ok(given.includes(native('lq2x.frag')), 'the page\'s fragment shader is not the native lq2x.frag');
+    assert.ok(given.includes(native('lq2x.vert')), 'the page\'s vertex shader is not the native lq2x.vert');
+    assert.match(native('lq2x.frag'), /const uint CODES\[256\]/);
+    await page.close();
+});
+
 test('no request leaves the worker: the page\'s policy holds in it and refuses every connection', TIMEOUT, async () => {
     const { page } = await open_page();
     await page.waitForFunction(() => document.getElementById('version').textContent.startsWith('lq2x '));
@@ -672,4 +889,6 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
 
 test('no request left the machine', () => {
     assert.deepEqual(stray_requests, []);
+    const { webgl2, wasm } = preview_frames_checked;
+    console.log(`preview: frames shown equal to the download's, read back from the page: ${webgl2} from WebGL 2, ${wasm} from the 2D canvas`);
 });
