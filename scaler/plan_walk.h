@@ -312,7 +312,7 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
     }
 }
 
-template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES>
+template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
 void turned(const frame_args<P>& frame)
 {
     constexpr int BAND = N<P> - 2, GROUP = 16;
@@ -320,11 +320,12 @@ void turned(const frame_args<P>& frame)
     const auto tables = code_tables<P>();
     strip<P> strips[GROUP];
     // A band's output rows, streamed where their pieces lie as streamed_row
-    // needs (which every strip's do when the first one's do).
-    streamed_row<P> rows[2 * BAND];
+    // needs (which every strip's do when the first one's do). Without
+    // STREAM, a constant null: the stores are the plain ones.
+    streamed_row<P> rows[STREAM ? 2 * BAND : 1];
     const P* first = offset_bytes(f.dst, block_offset<CLOCKWISE ? orientation::cw : orientation::ccw>(
                                              f, f.width - 1, CLOCKWISE ? f.y_end - 1 : f.y_begin));
-    streamed_row<P>* const streamed = f.stream && streamable(first, f.dst_pitch) ? rows : nullptr;
+    streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
     const int total = f.y_end - f.y_begin;
     for (int g0 = 0; g0 < total; g0 += GROUP * N<P>) {
         const int count = min_of(GROUP, (total - g0 + N<P> - 1) / N<P>);
@@ -340,7 +341,7 @@ void turned(const frame_args<P>& frame)
             flush_rows(streamed, 2 * BAND);
         }
     }
-    if (streamed != nullptr)
+    if (STREAM && streamed != nullptr)
         stream_fence(); // the caller, or another thread, may read the output next
 }
 
@@ -402,14 +403,14 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 
 // A vector with lanes at wrapped cell ends, out of the row's loop: the
 // fetches would crowd the loop's registers for every other vector.
-template <typename P, bool HIDES, typename Tables>
+template <typename P, bool HIDES, bool STREAM, typename Tables>
 [[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
                                        streamed_row<P>* rows)
 {
-    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, rows);
+    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, STREAM ? rows : nullptr);
 }
 
-template <typename P, bool CELLS, edge MODE, bool HIDES>
+template <typename P, bool CELLS, edge MODE, bool HIDES, bool STREAM>
 void upright(const frame_args<P>& frame)
 {
     const frame_args<P> f = frame;
@@ -418,9 +419,9 @@ void upright(const frame_args<P>& frame)
     const int w = f.width, h = f.height;
     // The two output rows of a source row, streamed where they lie as
     // streamed_row needs.
-    streamed_row<P> rows[2];
+    streamed_row<P> rows[STREAM ? 2 : 1];
     const P* first = offset_bytes(f.dst, block_offset<orientation::upright>(f, 0, f.y_begin));
-    streamed_row<P>* const streamed = f.stream && streamable(first, f.dst_pitch) ? rows : nullptr;
+    streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
     row_vector<P> a{{}, {}, {}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
     // What the row's end pixels see beyond them (-1: zero), where they are
     // in cells.
@@ -471,7 +472,7 @@ void upright(const frame_args<P>& frame)
                 a.count = min_of(N<P>, w - a.x0);
                 a.lanes = CELLS ? lanes[k] : lane_bits{0, 0, 0};
                 if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
-                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch, streamed);
+                    upright_wrapped<P, HIDES, STREAM>(tables, a, out, f.dst_pitch, streamed);
                 else if (zero_row)
                     upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch, streamed);
                 else
@@ -480,26 +481,35 @@ void upright(const frame_args<P>& frame)
             flush_rows(streamed, 2);
         }
     }
-    if (streamed != nullptr)
+    if (STREAM && streamed != nullptr)
         stream_fence();
 }
 
 // The walk for a frame's cells and pixels: a frame without cells (one per
 // axis, clamped) takes a leaner one, and so does upright the edge mode across
 // as a constant.
-template <typename P, bool CELLS, bool HIDES>
-void walk_cells(const frame_args<P>& f)
+template <typename P, bool CELLS, bool HIDES, bool STREAM>
+void walk_placed(const frame_args<P>& f)
 {
     switch (f.turn) {
     case orientation::upright:
         if (!CELLS || f.across.mode == edge::clamp)
-            return upright<P, CELLS, edge::clamp, HIDES>(f);
+            return upright<P, CELLS, edge::clamp, HIDES, STREAM>(f);
         if (f.across.mode == edge::wrap)
-            return upright<P, true, edge::wrap, HIDES>(f);
-        return upright<P, true, edge::transparent, HIDES>(f);
-    case orientation::ccw: return turned<P, false, CELLS, HIDES>(f);
-    case orientation::cw: return turned<P, true, CELLS, HIDES>(f);
+            return upright<P, true, edge::wrap, HIDES, STREAM>(f);
+        return upright<P, true, edge::transparent, HIDES, STREAM>(f);
+    case orientation::ccw: return turned<P, false, CELLS, HIDES, STREAM>(f);
+    case orientation::cw: return turned<P, true, CELLS, HIDES, STREAM>(f);
     }
+}
+
+// Streaming as a constant too: a frame too small to stream runs the walk
+// with none of its bookkeeping, which at 160 x 102 cost up to 8% as a test
+// in the loop.
+template <typename P, bool CELLS, bool HIDES>
+void walk_cells(const frame_args<P>& f)
+{
+    return f.stream ? walk_placed<P, CELLS, HIDES, true>(f) : walk_placed<P, CELLS, HIDES, false>(f);
 }
 
 // The target's frame walk (see targets.h).
