@@ -34,5 +34,5 @@ void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_
 
 namespace lq2x::detail {
 extern const target NEON_TARGET{kernel::neon, [] { return true; }, neon::walk_frame<pixel565>,
-                                neon::walk_frame<pixel8888>};
+                                neon::walk_frame<pixel8888>, neon::hides_colour};
 } // namespace lq2x::detail

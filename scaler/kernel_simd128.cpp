@@ -38,5 +38,5 @@ void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_
 
 namespace lq2x::detail {
 extern const target SIMD128_TARGET{kernel::simd128, [] { return true; }, simd128::walk_frame<pixel565>,
-                                   simd128::walk_frame<pixel8888>};
+                                   simd128::walk_frame<pixel8888>, simd128::hides_colour};
 } // namespace lq2x::detail
