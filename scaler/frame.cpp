@@ -180,6 +180,11 @@ void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int3
     run(*target_for(opt.use), src, dst, y0, y1, opt, alpha_hides);
 }
 
+bool hides_colour(image_view<const pixel8888> src, const options& opt)
+{
+    return target_for(opt.use)->hides_colour(src.pixels, src.pitch, src.width, src.height);
+}
+
 template void walk(image_view<const pixel565>, image_view<pixel565>, std::int32_t, std::int32_t, const options&,
                    bool);
 template void walk(image_view<const pixel8888>, image_view<pixel8888>, std::int32_t, std::int32_t, const options&,

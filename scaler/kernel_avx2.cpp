@@ -50,5 +50,5 @@ inline void stream_fence() { _mm_sfence(); }
 
 namespace lq2x::detail {
 extern const target AVX2_TARGET{kernel::avx2, [] { return __builtin_cpu_supports("avx2") != 0; },
-                                avx2::walk_frame<pixel565>, avx2::walk_frame<pixel8888>};
+                                avx2::walk_frame<pixel565>, avx2::walk_frame<pixel8888>, avx2::hides_colour};
 } // namespace lq2x::detail

@@ -28,5 +28,5 @@ extern const target AVX512_TARGET{kernel::avx512,
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
     },
-    avx512::walk_frame<pixel565>, avx512::walk_frame<pixel8888>};
+    avx512::walk_frame<pixel565>, avx512::walk_frame<pixel8888>, avx512::hides_colour};
 } // namespace lq2x::detail

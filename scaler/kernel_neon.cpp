@@ -40,5 +40,5 @@ inline void stream_fence() {}
 
 namespace lq2x::detail {
 extern const target NEON_TARGET{kernel::neon, [] { return true; }, neon::walk_frame<pixel565>,
-                                neon::walk_frame<pixel8888>};
+                                neon::walk_frame<pixel8888>, neon::hides_colour};
 } // namespace lq2x::detail

@@ -129,11 +129,22 @@ void portable(const frame_args<P>& f)
     walk_turned<false>(f);
 }
 
+bool hides_colour(const pixel8888* first, std::ptrdiff_t pitch, int width, int height)
+{
+    for (int y = 0; y < height; ++y) {
+        const pixel8888* row = offset_bytes(first, y * pitch);
+        for (int x = 0; x < width; ++x)
+            if (seen<true>(row[x]) != row[x])
+                return true;
+    }
+    return false;
+}
+
 } // namespace
 
 namespace detail {
 extern const target PORTABLE_TARGET{kernel::portable, [] { return true; }, portable<pixel565>,
-                                    portable<pixel8888>};
+                                    portable<pixel8888>, hides_colour};
 } // namespace detail
 
 void lq2x_row(pixel565* dst0, pixel565* dst1,

@@ -43,5 +43,5 @@ inline void stream_fence() {}
 
 namespace lq2x::detail {
 extern const target SIMD128_TARGET{kernel::simd128, [] { return true; }, simd128::walk_frame<pixel565>,
-                                   simd128::walk_frame<pixel8888>};
+                                   simd128::walk_frame<pixel8888>, simd128::hides_colour};
 } // namespace lq2x::detail

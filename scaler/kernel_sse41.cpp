@@ -42,5 +42,5 @@ inline void stream_fence() { _mm_sfence(); }
 
 namespace lq2x::detail {
 extern const target SSE41_TARGET{kernel::sse41, [] { return __builtin_cpu_supports("sse4.1") != 0; },
-                                 sse41::walk_frame<pixel565>, sse41::walk_frame<pixel8888>};
+                                 sse41::walk_frame<pixel565>, sse41::walk_frame<pixel8888>, sse41::hides_colour};
 } // namespace lq2x::detail

@@ -512,6 +512,23 @@ void walk_cells(const frame_args<P>& f)
     return f.stream ? walk_placed<P, CELLS, HIDES, true>(f) : walk_placed<P, CELLS, HIDES, false>(f);
 }
 
+// Whether any pixel of a 32-bit frame's rows has colour under alpha 0 (alpha
+// byte 0, another byte set): only then must a walk hide it (see targets.h).
+inline bool hides_colour(const pixel8888* first, std::ptrdiff_t pitch, int width, int height)
+{
+    using P = pixel8888;
+    const vec<P> alpha = splat(P(0xFF000000u)), colour = splat(P(0x00FFFFFFu));
+    for (int y = 0; y < height; ++y) {
+        const P* row = offset_bytes(first, y * pitch);
+        for (int x = 0; x < width; x += N<P>) {
+            const vec<P> v = load(row + x, min_of(N<P>, width - x));
+            if (any(and_not(test(v, colour), test(v, alpha))))
+                return true;
+        }
+    }
+    return false;
+}
+
 // The target's frame walk (see targets.h).
 template <typename P>
 void walk_frame(const frame_args<P>& f)

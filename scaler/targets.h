@@ -18,6 +18,9 @@ struct target {
     bool (*available)(); // whether this processor runs it
     frame_walk<pixel565> walk565;
     frame_walk<pixel8888> walk8888;
+    // Whether any pixel of the rows (width pixels each, pitch bytes apart)
+    // has colour under alpha 0, which the walk must then be told to hide.
+    bool (*hides_colour)(const pixel8888* first, std::ptrdiff_t pitch, int width, int height);
 };
 
 template <typename P>

@@ -25,4 +25,8 @@ template <typename P>
 void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt,
           bool alpha_hides = false);
 
+// Whether some pixel of a 32-bit frame has colour under alpha 0, which the
+// walk must then hide; looked for with the kernel opt.use names.
+bool hides_colour(image_view<const pixel8888> src, const options& opt);
+
 } // namespace lq2x::detail

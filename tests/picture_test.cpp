@@ -263,6 +263,28 @@ TEST(Picture, HiddenColourReadInPlaceMatchesTheModel)
                     }
 }
 
+// A single pixel of colour under alpha 0, in every place of rows that end
+// before, on and after a vector's lanes: the look for such colour must find
+// it wherever it lies, or the walk would scale it as colour.
+TEST(Picture, OneHiddenPixelIsFoundWhereverItLies)
+{
+    for (const int w : {1, 7, 16, 17, 33})
+        for (const int h : {1, 3})
+            for (int at = 0; at < w * h; ++at) {
+                picture in{w, h, 4 * (w + w % 2), layout::rgba, {}};
+                in.bytes.resize(std::size_t(in.pitch) * h);
+                for (int i = 0; i < w * h; ++i) {
+                    const std::array<std::uint8_t, 4> c =
+                        i == at ? std::array<std::uint8_t, 4>{200, 100, 50, 0} : std::array<std::uint8_t, 4>{10, 20, 30, 255};
+                    std::memcpy(in.bytes.data() + (i / w) * in.pitch + (i % w) * 4, c.data(), 4);
+                }
+                lq2x_options c = lq2x_default_options();
+                c.threads = 1;
+                check<pixel8888>(in, layout::rgba, c, {},
+                                 std::to_string(w) + "x" + std::to_string(h) + ", hidden at " + std::to_string(at));
+            }
+}
+
 // What the picture entry refuses, with nothing written, and what the frame
 // functions refuse of it alike.
 TEST(Picture, RefusalsWriteNothing)

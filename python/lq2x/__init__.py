@@ -86,10 +86,38 @@ def _choice(name: str, value: Any, choices: Dict[str, int]) -> int:
     return choices[value]
 
 
+# Options already made, by their keywords: a program that scales many small
+# frames passes the same ones each time, and making them costs as much as a
+# fiftieth of scaling a 256 x 224 frame. The key holds each value's type
+# beside it (2.0 and True must not pass for 2) and the maker of the defaults;
+# calls with a grid or a pair of edge modes, whose parts' types the key would
+# not hold, are made afresh. The library only reads options, so they are shared.
+_MADE: Dict[Tuple[Any, ...], _native.Options] = {}
+_MADE_MAX = 64
+
+
 def _options(rotate: Any = "none", scale: Any = 2, edge: Any = "clamp", tile: Any = None, tile_margin: Any = 0,
              tile_spacing: Any = 0, threads: Any = 0, rgb565: Any = False,
              max_pixels: Any = None) -> _native.Options:
     """The keyword options as lq2x_options, each value as given: the library judges them."""
+    given = (rotate, scale, edge, tile, tile_margin, tile_spacing, threads, rgb565, max_pixels)
+    if tile is not None or type(edge) is not str:
+        return _made(*given)
+    key = (_native.default_options,) + given + tuple(map(type, given))
+    try:
+        o = _MADE.get(key)
+    except TypeError:  # an unhashable value, refused by _made
+        return _made(*given)
+    if o is None:
+        o = _made(*given)
+        if len(_MADE) >= _MADE_MAX:
+            _MADE.clear()
+        _MADE[key] = o
+    return o
+
+
+def _made(rotate: Any, scale: Any, edge: Any, tile: Any, tile_margin: Any, tile_spacing: Any, threads: Any,
+          rgb565: Any, max_pixels: Any) -> _native.Options:
     o = _native.default_options()
     o.orientation = _choice("rotate", rotate, _TURNS)
     pair = (edge, edge) if isinstance(edge, str) else edge
@@ -142,6 +170,16 @@ def _described(array: Any) -> Tuple[NDArray[Any], int, int]:
                     f"(RGB565), not {array.dtype}")
 
 
+def _address(array: NDArray[Any]) -> int:
+    """Where an array's first pixel lies: through the buffer protocol where
+    the array allows it (writable and in one piece; a third of the cost of
+    numpy's `ctypes.data`, which is the rest's way)."""
+    try:
+        return ctypes.addressof(ctypes.c_char.from_buffer(array))
+    except (TypeError, ValueError, BufferError):
+        return int(array.ctypes.data)
+
+
 def _side(name: str, value: int) -> int:
     if value > 2**31 - 1:
         raise ValueError(f"the image's {name} must be below 2^31 pixels for the library, not {value}")
@@ -161,7 +199,7 @@ def _scaled(width: int, height: int, source: Callable[[], Tuple[Any, _native.Pic
     owner, picture = source()
     out = np.empty((out_h.value, out_w.value) + out_shape, dtype)
     row = out.nbytes // out_h.value if out_h.value else 0
-    status = _native.lib.lq2x_scale_picture(picture, _native.Picture(out.ctypes.data, out_w.value, out_h.value, row,
+    status = _native.lib.lq2x_scale_picture(picture, _native.Picture(_address(out), out_w.value, out_h.value, row,
                                                                      out_layout), options)
     del owner
     if status != _native.OK:
@@ -224,11 +262,11 @@ def _scale_array(array: Any, options: _native.Options) -> NDArray[Any]:
     height, width = _side("height", array.shape[0]), _side("width", array.shape[1])
     native = array.dtype.newbyteorder("=")  # the library reads native words
 
-    def source() -> Tuple[Any, _native.Picture]:
+    def source() -> "Tuple[Any, _native.Picture]":  # a string: not evaluated at every call
         pixels = array if array.dtype.isnative and _readable(array, pixel_bytes) else \
             np.ascontiguousarray(array, dtype=native)
         pitch = pixels.strides[0] if height > 1 else width * pixel_bytes  # one row: whatever stride numpy gives it
-        return pixels, _native.Picture(pixels.ctypes.data, width, height, pitch, layout)
+        return pixels, _native.Picture(_address(pixels), width, height, pitch, layout)
 
     return _scaled(width, height, source, layout, array.shape[2:], native, options)
 

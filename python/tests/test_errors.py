@@ -74,6 +74,16 @@ def test_wrong_options(options, error, message):
     assert np.array_equal(RGBA, before)
 
 
+def test_options_made_once_never_pass_for_their_lookalikes():
+    # The package keeps options it has made, by their keywords; 4.0 == 4 and
+    # True == 1 as keys of a dict, so the kept ones must not answer for them.
+    for good, twin in (({"scale": 4}, {"scale": 4.0}), ({"threads": 1}, {"threads": True}),
+                       ({"rgb565": False}, {"rgb565": 0}), ({"max_pixels": 0}, {"max_pixels": 0.0})):
+        lq2x.scale(RGBA, **good)
+        with pytest.raises(TypeError):
+            lq2x.scale(RGBA, **twin)
+
+
 # What the library refuses, as it says it: Python judges none of these itself.
 @pytest.mark.parametrize("options, status", [
     ({"scale": 3}, 6), ({"scale": 1}, 6), ({"scale": 16}, 6),
