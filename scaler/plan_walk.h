@@ -50,15 +50,16 @@ struct tile {
     vec<P> column[N<P>];
     alignas(64) P before[N<P>], after[N<P>]; // the rows just before and after the strip
 
-    // `row(k)` is the strip's k-th source row (k = -1 and N: its neighbours).
-    template <typename RowOf>
-    tile(RowOf row, int first, int columns)
+    // `pixels(k)`: the tile's pixels of the strip's k-th row (k = -1 and N:
+    // its neighbours), as the walk sees them.
+    template <typename Pixels>
+    explicit tile(Pixels pixels)
     {
 #pragma GCC unroll 32
         for (int j = 0; j < N<P>; ++j)
-            column[j] = load_seen<HIDES>(row(tile_row<P>(j)) + first, columns);
-        store(before, load_seen<HIDES>(row(-1) + first, columns), N<P>);
-        store(after, load_seen<HIDES>(row(N<P>) + first, columns), N<P>);
+            column[j] = pixels(tile_row<P>(j));
+        store(before, pixels(-1), N<P>);
+        store(after, pixels(N<P>), N<P>);
         transpose(column);
     }
 
@@ -210,7 +211,9 @@ struct strip_columns {
 
     [[gnu::always_inline]] strip_columns(const frame_args<P>& f_, const strip<P>& st_, int first_, int columns_)
         : f(f_), st(st_), lanes(CELLS ? st_.lanes : lane_bits{0, 0, 0}), first(first_), columns(columns_),
-          t([&f_, top = st_.top](int k) { return clamped_row(f_, top + STEP * k); }, first_, columns_)
+          t([&f_, top = st_.top, first_, columns_](int k) {
+              return load_seen<HIDES>(clamped_row(f_, top + STEP * k) + first_, columns_);
+          })
     {
     }
 
@@ -312,6 +315,83 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
     }
 }
 
+// A last strip of a few rows fills only those of its lanes, yet costs a whole
+// strip's steps along the columns: at 160 x 102, its 6 rows took a sixth of
+// the frame's time. Folded, its lanes hold 2 or 4 groups, each for its own
+// stretch of `span` columns: so it takes a half or a quarter of the steps.
+// A group's lanes are the strip's rows, then rows after them (clamped to the
+// frame), and last the row before the strip for the next group's columns,
+// so that no group's rows see another's; the first group's comes in as the
+// tile's row before. Each group's blocks then start a half or a whole
+// interleaved output vector, which join_halves moves to the front. Frames
+// with cells take whole strips (their bookkeeping is by lane).
+
+// Pixels a .. a + N - 1 of a row of w pixels as the walk sees them, each
+// column clamped to the row (a >= -1).
+template <bool HIDES, typename P>
+[[gnu::always_inline]] inline vec<P> clamped_columns(const P* row, int a, int w)
+{
+    const vec<P> last = splat(seen<HIDES>(row[w - 1]));
+    if (a >= w)
+        return last;
+    if (a < 0) { // column -1 is column 0
+        const int n = min_of(N<P> - 1, w);
+        const vec<P> v = from_previous(load_seen<HIDES>(row, n), seen<HIDES>(row[0]));
+        return n + 1 < N<P> ? select(lanes_below<P>(n + 1), last, v) : v;
+    }
+    const int n = min_of(N<P>, w - a);
+    const vec<P> v = load_seen<HIDES>(row + a, n);
+    return n < N<P> ? select(lanes_below<P>(n), last, v) : v;
+}
+
+// The lanes of a group for a strip of `rows` rows: a quarter or half of the
+// vector with room for the rows, a row after them and the row before, or N
+// when neither has.
+template <typename P>
+constexpr int fold_group(int rows)
+{
+    return rows + 2 <= N<P> / 4 ? N<P> / 4 : rows + 2 <= N<P> / 2 ? N<P> / 2 : N<P>;
+}
+
+// The strip of `rows` rows whose row 0 is source row `top`, folded.
+template <typename P, bool CLOCKWISE, bool HIDES, typename Tables>
+void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int rows)
+{
+    constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = N<P> - 2;
+    constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
+    constexpr auto& at = QUARTER_AT[int(TURN)];
+    const int group = fold_group<P>(rows), folds = N<P> / group, w = f.width, span = (w + folds - 1) / folds;
+    for (int x0 = 0; x0 < span; x0 += BAND) {
+        const int x1 = min_of(x0 + BAND, span);
+        // Tile column c is column x0 - 1 + c of each group's stretch.
+        const tile<P, HIDES> t([&f, top, group, folds, span, x0, w](int k) {
+            const bool before = (k + 1) % group == 0; // (k = -1 too)
+            const int g = min_of((before ? k + 1 : k) / group, folds - 1);
+            const int y = before ? top - STEP : top + STEP * (k - g * group);
+            return clamped_columns<HIDES>(clamped_row(f, y), x0 - 1 + g * span, w);
+        });
+        vec<P> left[3], mid[3], right[3];
+        t.get(0, left);
+        t.get(1, mid);
+        for (int x = x0; x < x1; ++x) {
+            t.get(x - x0 + 2, right);
+            vec<P> q[4];
+            column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
+            for (int r = 0; r < 2; ++r) { // the block's two output rows
+                vec<P> first, second;
+                zip<true>(q[at[r][0]], q[at[r][1]], first, second);
+                for (int g = 0; g < folds && x + g * span < w; ++g) {
+                    const vec<P> half = 2 * g < folds ? first : second;
+                    store(offset_bytes(f.dst, block_offset<TURN>(f, x + g * span, top) + r * f.dst_pitch),
+                          g % (folds / 2) == 0 ? half : join_halves(half, second), 2 * rows);
+                }
+            }
+            for (int i = 0; i < 3; ++i)
+                left[i] = mid[i], mid[i] = right[i];
+        }
+    }
+}
+
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
 void turned(const frame_args<P>& frame)
 {
@@ -326,7 +406,10 @@ void turned(const frame_args<P>& frame)
     const P* first = offset_bytes(f.dst, block_offset<CLOCKWISE ? orientation::cw : orientation::ccw>(
                                              f, f.width - 1, CLOCKWISE ? f.y_end - 1 : f.y_begin));
     streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
-    const int total = f.y_end - f.y_begin;
+    // Whole strips, and a last one folded where that fits.
+    const int rest = (f.y_end - f.y_begin) % N<P>;
+    const bool fold = !CELLS && rest != 0 && fold_group<P>(rest) < N<P>;
+    const int total = f.y_end - f.y_begin - (fold ? rest : 0);
     for (int g0 = 0; g0 < total; g0 += GROUP * N<P>) {
         const int count = min_of(GROUP, (total - g0 + N<P> - 1) / N<P>);
         for (int s = 0; s < count; ++s)
@@ -341,6 +424,8 @@ void turned(const frame_args<P>& frame)
             flush_rows(streamed, 2 * BAND);
         }
     }
+    if (fold)
+        folded_strip<P, CLOCKWISE, HIDES>(tables, f, CLOCKWISE ? f.y_end - total - 1 : f.y_begin + total, rest);
     if (STREAM && streamed != nullptr)
         stream_fence(); // the caller, or another thread, may read the output next
 }
