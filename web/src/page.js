@@ -322,6 +322,9 @@ function show(i) {
     $('original-reason').hidden = !original_reason;
     $('original-reason').textContent = original_reason ?? '';
     $('result').hidden = !result;
+    // What the file could not keep, as the tool warns of it.
+    $('result-note').hidden = !p.file?.warning;
+    $('result-note').textContent = p.file?.warning ? `Note: ${p.file.warning}` : '';
     $('result-reason').hidden = !p.error;
     $('result-reason').textContent = p.error ? `Not scaled: ${p.error}` : '';
     $('comparison').hidden = !(result && original);

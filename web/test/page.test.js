@@ -252,6 +252,7 @@ async function check_one(file, o, extension, how = {}) {
     assert.equal(got.name, `${stem}-lq2x-${o.scale ?? 2}x.${extension}`);
     assert_same_bytes(got.bytes, tool_output(file, o, got.name), what);
     await expect_preview_is(page, got.bytes, how.by ?? (how.without_webgl2 ? 'wasm' : 'webgl2'), what);
+    if (!how.warned) assert.equal(await page.isVisible('#result-note'), false, `${what}: a note with nothing to warn of`);
     return { page, bytes: got.bytes };
 }
 
@@ -425,6 +426,16 @@ test('PPM, PGM and PAM in; PNM and PAM out', TIMEOUT, async () => {
     (await check_one(path.join(inputs, 'sprite.pgm'), { scale: 4, format: 'pnm' }, 'pnm')).page.close();
     (await check_one(path.join(inputs, 'sprite.pam'), { scale: 2, rotate: 'cw' }, 'pam')).page.close();
     (await check_one(tile('icons.png'), { scale: 2, format: 'pam' }, 'pam')).page.close();
+});
+
+test('what the file could not keep is noted under the result in the tool\'s words', TIMEOUT, async () => {
+    const file = path.join(inputs, 'flat-odd.png');
+    const { page } = await check_one(file, { scale: 2, format: 'gif' }, 'gif', { warned: true });
+    const line = run_tool(file, { scale: 2 }, 'flat-odd-lq2x-2x.gif').stderr.trim();
+    const words = line.slice(line.indexOf(': warning: ') + ': warning: '.length);
+    assert.match(words, /delays that GIF cannot hold/);
+    assert.equal(await page.textContent('#result-note'), `Note: ${words}`);
+    await page.close();
 });
 
 test('a GIF whose scaled frames a GIF cannot hold is refused with the tool\'s reason; the original still shows', TIMEOUT, async () => {
