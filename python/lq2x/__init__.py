@@ -87,8 +87,8 @@ def _choice(name: str, value: Any, choices: Dict[str, int]) -> int:
 
 
 # Options already made, by their keywords: a program that scales many small
-# frames passes the same ones each time, and making them costs as much as a
-# fiftieth of scaling a 256 x 224 frame. The key holds each value's type
+# frames passes the same ones each time, and making them costs about a
+# thirtieth of scaling a 256 x 224 frame. The key holds each value's type
 # beside it (2.0 and True must not pass for 2) and the maker of the defaults;
 # calls with a grid or a pair of edge modes, whose parts' types the key would
 # not hold, are made afresh. The library only reads options, so they are shared.
@@ -175,7 +175,8 @@ def _address(array: NDArray[Any]) -> int:
     the array allows it (writable and in one piece; a third of the cost of
     numpy's `ctypes.data`, which is the rest's way)."""
     try:
-        return ctypes.addressof(ctypes.c_char.from_buffer(array))
+        # (Debian's numpy declares no buffer protocol to type checkers.)
+        return ctypes.addressof(ctypes.c_char.from_buffer(array))  # type: ignore[arg-type]
     except (TypeError, ValueError, BufferError):
         return int(array.ctypes.data)
 

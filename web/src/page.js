@@ -70,6 +70,20 @@ function scale_one(picture, s, on_file) {
     });
 }
 
+// The download's own frames, read back by the library, for a picture the
+// shader failed to draw after it was sent without them.
+function read_back(p) {
+    const id = next_id++, file = p.file;
+    new Promise((resolve) => {
+        pending.set(id, { resolve, on_file: () => {} });
+        worker.postMessage({ id, read_back: { bytes: file.bytes, scale: file.scale } });
+    }).then(({ result }) => {
+        if (p.file !== file || !p.preview) return; // scaled again meanwhile
+        p.preview = { ...p.preview, result };
+        if (pictures[selected] === p) show(selected);
+    });
+}
+
 // The library's passes for the shader on frames of this size, with the options.
 function ask_plan(frames, s) {
     const id = next_id++;
@@ -275,6 +289,7 @@ function play(p, view, original) {
             c.drawImage(gpu.canvas, 0, 0);
         } else {
             p.gpu_failed = 'WebGL 2 failed to draw it here';
+            if (p.file && !p.preview?.result) read_back(p);
             return show(selected);
         }
         $('result').dataset.frame = String(k);
@@ -322,6 +337,9 @@ function show(i) {
     $('original-reason').hidden = !original_reason;
     $('original-reason').textContent = original_reason ?? '';
     $('result').hidden = !result;
+    // What the file could not keep, as the tool warns of it.
+    $('result-note').hidden = !p.file?.warning;
+    $('result-note').textContent = p.file?.warning ? `Note: ${p.file.warning}` : '';
     $('result-reason').hidden = !p.error;
     $('result-reason').textContent = p.error ? `Not scaled: ${p.error}` : '';
     $('comparison').hidden = !(result && original);

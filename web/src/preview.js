@@ -85,8 +85,10 @@ export function gpu_preview(canvas) {
     };
 
     // Frame k of `frames` (RGBA, from lq2x_read_file) through the plan's
-    // passes, then on the canvas. False where the driver failed.
+    // passes, then on the canvas. False where the driver failed, or the
+    // context is lost (whose calls do nothing and report no error).
     const draw = (frames, k, plan) => {
+        if (gl.isContextLost()) return false;
         const sizes = [[frames.width, frames.height], ...plan.passes.map((p) => [p.width, p.height])];
         if (!prepare(sizes)) return false;
         const bytes = frames.width * frames.height * 4;
@@ -114,7 +116,7 @@ export function gpu_preview(canvas) {
         gl.uniform1i(gl.getUniformLocation(show, 'u_result'), 0);
         gl.drawArrays(gl.TRIANGLES, 0, 3);
         gl.bindFramebuffer(gl.READ_FRAMEBUFFER, kept.framebuffers[kept.framebuffers.length - 1]);
-        return gl.getError() === gl.NO_ERROR;
+        return gl.getError() === gl.NO_ERROR && !gl.isContextLost();
     };
     return { canvas, renderer, max_size, fits, draw };
 }

@@ -88,7 +88,13 @@ function shader_plan(m, width, height, s) {
 const transferable = (...frames) => frames.filter((f) => f && f.pixels).map((f) => f.pixels.buffer);
 
 // shader_limit: the largest texture the page's WebGL 2 takes, 0 without it.
-onmessage = async ({ data: { id, bytes, settings, shader_limit, frame } }) => {
+onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back } }) => {
+    if (read_back) { // a result's frames, where the shader failed after all
+        const m = await lq2x;
+        const result = read_file(m, new Uint8Array(read_back.bytes), read_back.scale, true);
+        postMessage({ id, kind: 'preview', result }, transferable(result));
+        return;
+    }
     if (frame) {
         const m = await lq2x;
         let plan;

@@ -46,6 +46,11 @@ gif_frames[0].save(out / "walk.gif", save_all=True, append_images=gif_frames[1:]
 flat = [Image.alpha_composite(Image.new("RGBA", f.size, (40, 60, 90, 255)), f).convert("RGB")
         .quantize(colors=16, dither=Image.Dither.NONE) for f in frames]
 flat[0].save(out / "flat.gif", save_all=True, append_images=flat[1:], duration=delays, loop=0, optimize=False)
+# Those again as an animated PNG with delays GIF cannot hold (its hundredths):
+# written as a GIF, they come with the tool's warning.
+flat_rgb = [f.convert("RGB") for f in flat]
+flat_rgb[0].save(out / "flat-odd.png", save_all=True, append_images=flat_rgb[1:], duration=[d + 5 for d in delays],
+                 loop=0)
 frames[0].save(out / "walk.png", save_all=True, append_images=frames[1:], duration=delays, loop=0, disposal=1)
 frames[0].save(out / "walk.webp", save_all=True, append_images=frames[1:], duration=delays, loop=0, lossless=True)
 sprite = Image.open(tiles / "stone_soup_icon-48x48.png").convert("RGBA")

@@ -252,6 +252,7 @@ async function check_one(file, o, extension, how = {}) {
     assert.equal(got.name, `${stem}-lq2x-${o.scale ?? 2}x.${extension}`);
     assert_same_bytes(got.bytes, tool_output(file, o, got.name), what);
     await expect_preview_is(page, got.bytes, how.by ?? (how.without_webgl2 ? 'wasm' : 'webgl2'), what);
+    if (!how.warned) assert.equal(await page.isVisible('#result-note'), false, `${what}: a note with nothing to warn of`);
     return { page, bytes: got.bytes };
 }
 
@@ -425,6 +426,16 @@ test('PPM, PGM and PAM in; PNM and PAM out', TIMEOUT, async () => {
     (await check_one(path.join(inputs, 'sprite.pgm'), { scale: 4, format: 'pnm' }, 'pnm')).page.close();
     (await check_one(path.join(inputs, 'sprite.pam'), { scale: 2, rotate: 'cw' }, 'pam')).page.close();
     (await check_one(tile('icons.png'), { scale: 2, format: 'pam' }, 'pam')).page.close();
+});
+
+test('what the file could not keep is noted under the result in the tool\'s words', TIMEOUT, async () => {
+    const file = path.join(inputs, 'flat-odd.png');
+    const { page } = await check_one(file, { scale: 2, format: 'gif' }, 'gif', { warned: true });
+    const line = run_tool(file, { scale: 2 }, 'flat-odd-lq2x-2x.gif').stderr.trim();
+    const words = line.slice(line.indexOf(': warning: ') + ': warning: '.length);
+    assert.match(words, /delays that GIF cannot hold/);
+    assert.equal(await page.textContent('#result-note'), `Note: ${words}`);
+    await page.close();
 });
 
 test('a GIF whose scaled frames a GIF cannot hold is refused with the tool\'s reason; the original still shows', TIMEOUT, async () => {
@@ -738,6 +749,16 @@ test('without WebGL 2 the page shows the download\'s own frames, and says so', T
     (await check_one(SAMPLE, { scale: 4, rotate: 'ccw', edge: 'wrap' }, 'png', how)).page.close();
 });
 
+test('WebGL 2 lost while an animation plays: the download\'s own frames take its place, and the page says why', TIMEOUT, async () => {
+    // (Opaque frames, as above: a 2D canvas keeps no colour under partial alpha.)
+    const { page, bytes } = await check_one(path.join(inputs, 'flat.gif'), { scale: 2 }, 'gif');
+    await page.evaluate(() => document.getElementById('result').getContext('webgl2')
+        .getExtension('WEBGL_lose_context').loseContext());
+    await expect_preview_is(page, bytes, 'wasm', 'flat.gif once WebGL 2 was lost');
+    assert.match(await page.textContent('#preview-by'), /read back in WebAssembly: WebGL 2 failed to draw it here\.$/);
+    await page.close();
+});
+
 test('a result larger than WebGL 2\'s textures here is shown from the download\'s own frames, and says why', TIMEOUT, async () => {
     const probe = await context.newPage();
     const max = await probe.evaluate(() => {
@@ -861,6 +882,11 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
     assert.equal(native.status, 0, `${SCALE_TIME}: ${native.stderr}`);
     const [native_kernel, ...native_runs] = native.stdout.trim().split(' ');
     const native_ms = native_runs.map(Number);
+    // Natively again with SSE4.1, where there is one: the vector width SIMD128 has.
+    const narrow = spawnSync(SCALE_TIME, [raw, '1024', '1000', '7', path.join(scratch, 'main-sse41.rgba')],
+                             { encoding: 'utf8', env: { ...process.env, LQ2X_KERNEL: 'sse41' } });
+    const [narrow_kernel, ...narrow_runs] = narrow.status === 0 ? narrow.stdout.trim().split(' ') : ['none'];
+    const narrow_ms = narrow_runs.map(Number);
     const bench = await context.newPage();
     await bench.goto(`${origin}/bench/`);
     const wasm = await bench.evaluate(async () => {
@@ -882,7 +908,8 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
     const ms = (v) => v.map((x) => x.toFixed(1)).join(', ');
     const min = (v) => Math.min(...v).toFixed(1);
     const line = `picked to ready ${ms(page_ms)} ms (best ${min(page_ms)}); the tool's wall time ${ms(tool_ms)} ms (best ${min(tool_ms)}); ` +
-                 `scaling step in WebAssembly (${wasm.kernel}) ${ms(wasm.times)} ms (best ${min(wasm.times)}), natively on one thread (${native_kernel}) ${ms(native_ms)} ms (best ${min(native_ms)})`;
+                 `scaling step in WebAssembly (${wasm.kernel}) ${ms(wasm.times)} ms (best ${min(wasm.times)}), natively on one thread (${native_kernel}) ${ms(native_ms)} ms (best ${min(native_ms)})` +
+                 (narrow_kernel === 'sse41' ? `, and with ${narrow_kernel} ${ms(narrow_ms)} ms (best ${min(narrow_ms)})` : '');
     t.diagnostic(`main.png: ${line}`);
     console.log(`timing: main.png 1024x1000 2x: ${line}`);
 });
