@@ -91,8 +91,9 @@ void run(const target& t, image_view<const P> src, image_view<P> dst, std::int32
     const grid& g = opt.tile;
     const detail::axis_cells across{g.width == 0 ? src.width : g.width, g.margin, g.spacing, opt.edge_x},
         down{g.width == 0 ? src.height : g.height, g.margin, g.spacing, opt.edge_y};
+    const std::uint64_t out_bytes = std::uint64_t(y1 - y0) * std::uint64_t(src.width) * 4 * sizeof(P);
     frame_args<P> f{src.pixels, src.pitch, dst.pixels, dst.pitch, src.width, src.height, opt.turn, y0, y1,
-                    across, down, alpha_hides};
+                    across, down, alpha_hides, out_bytes > detail::STREAM_BYTES};
     const detail::frame_walk<P> walk = detail::walk_of<P>(t);
     const int threads = opt.threads > 0 ? opt.threads : int(std::max(1u, std::thread::hardware_concurrency()));
     // Bands of whole 32-row strips, so the vector kernels lose no lanes.

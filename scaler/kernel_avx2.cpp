@@ -39,6 +39,10 @@ void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries)
     }
 }
 
+template <typename P>
+void stream(P* p, vec<P> v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), __m256i(v.v)); }
+inline void stream_fence() { _mm_sfence(); }
+
 #include "operations.h"
 #include "plan_rule.h"
 #include "plan_walk.h"

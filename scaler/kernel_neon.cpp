@@ -27,6 +27,12 @@ bool all(mask<P> m) { return vminvq_u32(uint32x4_t(m.m)) == 0xFFFFFFFF; }
 template <typename P, typename E>
 void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_lane(t, pattern, entries); }
 
+// No store past the caches for single vectors (STNP stores pairs of
+// registers, and only as a hint): an ordinary store.
+template <typename P>
+void stream(P* p, vec<P> v) { store(p, v, LANES<P>); }
+inline void stream_fence() {}
+
 #include "operations.h"
 #include "plan_rule.h"
 #include "plan_walk.h"

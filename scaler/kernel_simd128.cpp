@@ -31,6 +31,11 @@ bool all(mask<P> m) { return wasm_i8x16_all_true(v128_t(m.m)); }
 template <typename P, typename E>
 void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_lane(t, pattern, entries); }
 
+// WebAssembly has no store past the caches: an ordinary store.
+template <typename P>
+void stream(P* p, vec<P> v) { store(p, v, LANES<P>); }
+inline void stream_fence() {}
+
 #include "operations.h"
 #include "plan_rule.h"
 #include "plan_walk.h"

@@ -31,6 +31,10 @@ bool all(mask<P> m) { return _mm_movemask_epi8(__m128i(m.m)) == 0xFFFF; }
 template <typename P, typename E>
 void fetch_codes(const std::uint32_t* t, vec<P> pattern, E& entries) { fetch_by_lane(t, pattern, entries); }
 
+template <typename P>
+void stream(P* p, vec<P> v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), __m128i(v.v)); }
+inline void stream_fence() { _mm_sfence(); }
+
 #include "operations.h"
 #include "plan_rule.h"
 #include "plan_walk.h"

@@ -13,6 +13,10 @@
 //   load(in, n)                the first n pixels at `in` (1 <= n <= LANES) in
 //                              the first n lanes, the rest 0; reads nothing past them
 //   store(out, v, n)           the first n lanes to `out`; writes nothing past them
+//   stream(out, v)             the whole vector to `out`, aligned to the vector's size, past the
+//                              caches where the target can (a non-temporal store), else as store does
+//   stream_fence()             streamed stores made visible in order with the ordinary ones before
+//                              anything after it (a store fence where streaming has one)
 //   lanes_below<P>(n)          the mask of the first n lanes
 //   lanes_of<P>(bits)          the mask of the lanes whose bits are set (lane i: bit i)
 // Tests and choices
@@ -35,6 +39,7 @@
 //   from_previous(v, p)        v one lane later in natural order, lane 0 taking p
 //   zip<TILE>(a, b, x, y)      a and b interleaved lane by lane (in tile_row order
 //                              with TILE, else natural order) into x then y
+//   join_halves(a, b)          the second half of a's lanes, then the first half of b's
 // The rule's table
 //   code_tables<P>()           the codes as the target reads them (codes.h)
 //   codes(tables, pattern)     each lane's codes, from its pattern (0-255)
@@ -46,6 +51,8 @@ concept operations = requires(vec<P> v, mask<P> m, const P* in, P* out, P p, int
     { splat(p) } -> std::same_as<vec<P>>;
     { load(in, n) } -> std::same_as<vec<P>>;
     store(out, v, n);
+    stream(out, v);
+    stream_fence();
     { lanes_below<P>(n) } -> std::same_as<mask<P>>;
     { lanes_of<P>(bits) } -> std::same_as<mask<P>>;
     { eq(v, v) } -> std::same_as<mask<P>>;
@@ -68,6 +75,7 @@ concept operations = requires(vec<P> v, mask<P> m, const P* in, P* out, P p, int
     { from_previous(v, p) } -> std::same_as<vec<P>>;
     zip<true>(v, v, x, x);
     zip<false>(v, v, x, x);
+    { join_halves(v, v) } -> std::same_as<vec<P>>;
     { code_of(codes(code_tables<P>(), v), n) } -> std::same_as<vec<P>>;
 };
 

@@ -56,6 +56,10 @@ void store(P* p, vec<P> v, int n)
         _mm512_mask_storeu_epi32(p, lanes_below<P>(n).k, v.v);
 }
 
+template <typename P>
+void stream(P* p, vec<P> v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v.v); }
+inline void stream_fence() { _mm_sfence(); }
+
 // The rule's constants (one bit of a byte, or 255) splatted in memory, read
 // as instruction operands: splatted in registers they crowd out the walk's
 // own vectors, and GCC rebuilds most of them from an immediate at every
@@ -270,6 +274,10 @@ void zip(vec<P> a, vec<P> b, vec<P>& first, vec<P>& second)
         first = permute(a, INDEX<P>.zip_first, b), second = permute(a, INDEX<P>.zip_second, b);
     }
 }
+
+// The second half of a's lanes, then the first half of b's: 256-bit halves.
+template <typename P>
+vec<P> join_halves(vec<P> a, vec<P> b) { return {_mm512_shuffle_i64x2(a.v, b.v, 0x4E)}; }
 
 // Each lane's four quarter codes, looked up by its pattern (in the lane's low
 // byte) in the four 256-byte tables, straight from memory: holding them in

@@ -176,6 +176,12 @@ void zip(vec<P> a, vec<P> b, vec<P>& first, vec<P>& second)
     second = shuffle<P, zip_lane<P, false>>(a, b);
 }
 
+// The second half of a's lanes, then the first half of b's.
+template <typename P>
+constexpr int half_on(int i) { return i + LANES<P> / 2; }
+template <typename P>
+vec<P> join_halves(vec<P> a, vec<P> b) { return shuffle<P, half_on<P>>(a, b); }
+
 // Each lane's four quarter codes (see VECTOR_CODES) from its pattern, in the
 // lane's low byte (the other bytes junk: every use tests the low byte only),
 // all four at once; code_of gives quarter q's. The target's fetch_codes

@@ -50,15 +50,16 @@ struct tile {
     vec<P> column[N<P>];
     alignas(64) P before[N<P>], after[N<P>]; // the rows just before and after the strip
 
-    // `row(k)` is the strip's k-th source row (k = -1 and N: its neighbours).
-    template <typename RowOf>
-    tile(RowOf row, int first, int columns)
+    // `pixels(k)`: the tile's pixels of the strip's k-th row (k = -1 and N:
+    // its neighbours), as the walk sees them.
+    template <typename Pixels>
+    explicit tile(Pixels pixels)
     {
 #pragma GCC unroll 32
         for (int j = 0; j < N<P>; ++j)
-            column[j] = load_seen<HIDES>(row(tile_row<P>(j)) + first, columns);
-        store(before, load_seen<HIDES>(row(-1) + first, columns), N<P>);
-        store(after, load_seen<HIDES>(row(N<P>) + first, columns), N<P>);
+            column[j] = pixels(tile_row<P>(j));
+        store(before, pixels(-1), N<P>);
+        store(after, pixels(N<P>), N<P>);
         transpose(column);
     }
 
@@ -210,7 +211,9 @@ struct strip_columns {
 
     [[gnu::always_inline]] strip_columns(const frame_args<P>& f_, const strip<P>& st_, int first_, int columns_)
         : f(f_), st(st_), lanes(CELLS ? st_.lanes : lane_bits{0, 0, 0}), first(first_), columns(columns_),
-          t([&f_, top = st_.top](int k) { return clamped_row(f_, top + STEP * k); }, first_, columns_)
+          t([&f_, top = st_.top, first_, columns_](int k) {
+              return load_seen<HIDES>(clamped_row(f_, top + STEP * k) + first_, columns_);
+          })
     {
     }
 
@@ -259,20 +262,21 @@ struct strip_columns {
 // The blocks of one column of a strip from the columns before it (l), itself
 // (mid) and after it (r), each with its rows earlier and later.
 template <typename P, bool CLOCKWISE, typename Tables>
-[[gnu::always_inline]] inline void column_blocks(const Tables& tables, const vec<P> (&l)[3], const vec<P> (&mid)[3],
+[[gnu::always_inline]] inline bool column_blocks(const Tables& tables, const vec<P> (&l)[3], const vec<P> (&mid)[3],
                                                  const vec<P> (&r)[3], vec<P> (&q)[4])
 {
     constexpr int ABOVE = CLOCKWISE ? 2 : 0; // which of earlier and later is the row above
-    blocks(tables,
+    return blocks(tables,
            {l[ABOVE], mid[ABOVE], r[ABOVE], l[1], mid[1], r[1], l[2 - ABOVE], mid[2 - ABOVE], r[2 - ABOVE]}, q);
 }
 
 // One strip across one band [x0, x1): its blocks, column by column, each
-// column's neighbours passed on from the one before.
+// column's neighbours passed on from the one before; column x's two output
+// rows through out_rows[2 (x - x0)] and the next, when they are streamed.
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void turned_strip(const Tables& tables, const frame_args<P>& f, const strip<P>& st,
                                                 int x0, int x1, const int (&before)[N<P>],
-                                                const int (&after)[N<P>])
+                                                const int (&after)[N<P>], streamed_row<P>* out_rows)
 {
     constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
     const int w = f.width, first = max_of(x0 - 1, 0);
@@ -287,31 +291,125 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
         if (!CELLS || x + 1 < w)
             s.column(min_of(x + 1, w - 1), right);
         vec<P> q[4];
+        bool flat = true; // (a column in no cell is its own blocks)
         if (!CELLS) {
-            column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
+            flat = column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
         } else if (before[x - x0] == -2) { // a column in no cell
             q[0] = q[1] = q[2] = q[3] = mid[1];
         } else {
             vec<P> l[3], r[3];
             s.side(x, before[x - x0], -1, left, mid, l);
             s.side(x, after[x - x0], 1, right, mid, r);
-            column_blocks<P, CLOCKWISE>(tables, l, mid, r, q);
+            flat = column_blocks<P, CLOCKWISE>(tables, l, mid, r, q);
             keep_outside(q, s.lanes.outside, mid[1]);
         }
-        store_blocks<true, TURN>(offset_bytes(f.dst, block_offset<TURN>(f, x, st.top)), f.dst_pitch, q, 2 * rows);
+        P* const out = offset_bytes(f.dst, block_offset<TURN>(f, x, st.top));
+        // (Two calls, so that the blended blocks' stores are as plain as
+        // without streaming.)
+        if (flat && out_rows != nullptr)
+            store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, out_rows + 2 * (x - x0));
+        else
+            store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, static_cast<streamed_row<P>*>(nullptr));
         for (int i = 0; i < 3; ++i)
             left[i] = mid[i], mid[i] = right[i];
     }
 }
 
-template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES>
+// A last strip of a few rows fills only those of its lanes, yet costs a whole
+// strip's steps along the columns: at 160 x 102, its 6 rows took a sixth of
+// the frame's time. Folded, its lanes hold 2 or 4 groups, each for its own
+// stretch of `span` columns: so it takes a half or a quarter of the steps.
+// A group's lanes are the strip's rows, then rows after them (clamped to the
+// frame), and last the row before the strip for the next group's columns,
+// so that no group's rows see another's; the first group's comes in as the
+// tile's row before. Each group's blocks then start a half or a whole
+// interleaved output vector, which join_halves moves to the front. Frames
+// with cells take whole strips (their bookkeeping is by lane).
+
+// Pixels a .. a + N - 1 of a row of w pixels as the walk sees them, each
+// column clamped to the row (a >= -1).
+template <bool HIDES, typename P>
+[[gnu::always_inline]] inline vec<P> clamped_columns(const P* row, int a, int w)
+{
+    const vec<P> last = splat(seen<HIDES>(row[w - 1]));
+    if (a >= w)
+        return last;
+    if (a < 0) { // column -1 is column 0
+        const int n = min_of(N<P> - 1, w);
+        const vec<P> v = from_previous(load_seen<HIDES>(row, n), seen<HIDES>(row[0]));
+        return n + 1 < N<P> ? select(lanes_below<P>(n + 1), last, v) : v;
+    }
+    const int n = min_of(N<P>, w - a);
+    const vec<P> v = load_seen<HIDES>(row + a, n);
+    return n < N<P> ? select(lanes_below<P>(n), last, v) : v;
+}
+
+// The lanes of a group for a strip of `rows` rows: a quarter or half of the
+// vector with room for the rows, a row after them and the row before, or N
+// when neither has.
+template <typename P>
+constexpr int fold_group(int rows)
+{
+    return rows + 2 <= N<P> / 4 ? N<P> / 4 : rows + 2 <= N<P> / 2 ? N<P> / 2 : N<P>;
+}
+
+// The strip of `rows` rows whose row 0 is source row `top`, folded.
+template <typename P, bool CLOCKWISE, bool HIDES, typename Tables>
+void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int rows)
+{
+    constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = N<P> - 2;
+    constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
+    constexpr auto& at = QUARTER_AT[int(TURN)];
+    const int group = fold_group<P>(rows), folds = N<P> / group, w = f.width, span = (w + folds - 1) / folds;
+    for (int x0 = 0; x0 < span; x0 += BAND) {
+        const int x1 = min_of(x0 + BAND, span);
+        // Tile column c is column x0 - 1 + c of each group's stretch.
+        const tile<P, HIDES> t([&f, top, group, folds, span, x0, w](int k) {
+            const bool before = (k + 1) % group == 0; // (k = -1 too)
+            const int g = min_of((before ? k + 1 : k) / group, folds - 1);
+            const int y = before ? top - STEP : top + STEP * (k - g * group);
+            return clamped_columns<HIDES>(clamped_row(f, y), x0 - 1 + g * span, w);
+        });
+        vec<P> left[3], mid[3], right[3];
+        t.get(0, left);
+        t.get(1, mid);
+        for (int x = x0; x < x1; ++x) {
+            t.get(x - x0 + 2, right);
+            vec<P> q[4];
+            column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
+            for (int r = 0; r < 2; ++r) { // the block's two output rows
+                vec<P> first, second;
+                zip<true>(q[at[r][0]], q[at[r][1]], first, second);
+                for (int g = 0; g < folds && x + g * span < w; ++g) {
+                    const vec<P> half = 2 * g < folds ? first : second;
+                    store(offset_bytes(f.dst, block_offset<TURN>(f, x + g * span, top) + r * f.dst_pitch),
+                          g % (folds / 2) == 0 ? half : join_halves(half, second), 2 * rows);
+                }
+            }
+            for (int i = 0; i < 3; ++i)
+                left[i] = mid[i], mid[i] = right[i];
+        }
+    }
+}
+
+template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
 void turned(const frame_args<P>& frame)
 {
     constexpr int BAND = N<P> - 2, GROUP = 16;
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
     const auto tables = code_tables<P>();
     strip<P> strips[GROUP];
-    const int total = f.y_end - f.y_begin;
+    // A band's output rows, streamed where their pieces lie as streamed_row
+    // needs (which every strip's do when the first one's do). Without
+    // STREAM, a constant null: the stores are the plain ones.
+    streamed_row<P> rows[STREAM ? 2 * BAND : 1];
+    const P* first = offset_bytes(f.dst, block_offset<CLOCKWISE ? orientation::cw : orientation::ccw>(
+                                             f, f.width - 1, CLOCKWISE ? f.y_end - 1 : f.y_begin));
+    streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
+    // Whole strips, and a last one folded where that fits.
+    const int rest = (f.y_end - f.y_begin) % N<P>;
+    const bool fold = !CELLS && rest != 0 && fold_group<P>(rest) < N<P>;
+    const int total = f.y_end - f.y_begin - (fold ? rest : 0);
     for (int g0 = 0; g0 < total; g0 += GROUP * N<P>) {
         const int count = min_of(GROUP, (total - g0 + N<P> - 1) / N<P>);
         for (int s = 0; s < count; ++s)
@@ -322,9 +420,14 @@ void turned(const frame_args<P>& frame)
             int before[N<P>], after[N<P>];
             plan_band<P, CELLS>(f, x0, x1, before, after);
             for (int s = 0; s < count; ++s)
-                turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after);
+                turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after, streamed);
+            flush_rows(streamed, 2 * BAND);
         }
     }
+    if (fold)
+        folded_strip<P, CLOCKWISE, HIDES>(tables, f, CLOCKWISE ? f.y_end - total - 1 : f.y_begin + total, rest);
+    if (STREAM && streamed != nullptr)
+        stream_fence(); // the caller, or another thread, may read the output next
 }
 
 // Upright placement: N pixels of a source row at a time, lanes along the
@@ -348,7 +451,7 @@ struct row_vector {
 
 template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void upright_vector(const Tables& tables, const row_vector<P>& a, P* out,
-                                                  std::ptrdiff_t pitch)
+                                                  std::ptrdiff_t pitch, streamed_row<P>* rows)
 {
     const int x0 = a.x0, count = a.count, w = a.width;
     vec<P> v[9]; // TL T TR L C R BL B BR
@@ -374,26 +477,36 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
         });
     }
     vec<P> q[4];
-    blocks(tables, v, q);
+    const bool flat = blocks(tables, v, q);
     keep_outside(q, a.lanes.outside, v[4]);
-    store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count);
+    if (flat && rows != nullptr) // (two calls: see turned_strip)
+        store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count, rows);
+    else
+        store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count,
+                                                  static_cast<streamed_row<P>*>(nullptr));
 }
 
 // A vector with lanes at wrapped cell ends, out of the row's loop: the
 // fetches would crowd the loop's registers for every other vector.
-template <typename P, bool HIDES, typename Tables>
-[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch)
+template <typename P, bool HIDES, bool STREAM, typename Tables>
+[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
+                                       streamed_row<P>* rows)
 {
-    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch);
+    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, STREAM ? rows : nullptr);
 }
 
-template <typename P, bool CELLS, edge MODE, bool HIDES>
+template <typename P, bool CELLS, edge MODE, bool HIDES, bool STREAM>
 void upright(const frame_args<P>& frame)
 {
     const frame_args<P> f = frame;
     constexpr int STRIPE = CELLS ? 256 : 1; // vectors
     const auto tables = code_tables<P>();
     const int w = f.width, h = f.height;
+    // The two output rows of a source row, streamed where they lie as
+    // streamed_row needs.
+    streamed_row<P> rows[STREAM ? 2 : 1];
+    const P* first = offset_bytes(f.dst, block_offset<orientation::upright>(f, 0, f.y_begin));
+    streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
     row_vector<P> a{{}, {}, {}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
     // What the row's end pixels see beyond them (-1: zero), where they are
     // in cells.
@@ -421,8 +534,10 @@ void upright(const frame_args<P>& frame)
                 for (int x0 = s0; x0 < s0 + vectors * N<P>; x0 += N<P>) {
                     const int count = min_of(N<P>, w - x0);
                     const vec<P> v = load_seen<HIDES>(row + x0, count);
-                    store_blocks<false, orientation::upright>(out + 2 * x0, f.dst_pitch, {v, v, v, v}, 2 * count);
+                    store_blocks<false, orientation::upright>(out + 2 * x0, f.dst_pitch, {v, v, v, v}, 2 * count,
+                                                              streamed);
                 }
+                flush_rows(streamed, 2);
                 continue;
             }
             const int above = neighbour(f.down, c, y, -1), below = neighbour(f.down, c, y, 1);
@@ -442,32 +557,44 @@ void upright(const frame_args<P>& frame)
                 a.count = min_of(N<P>, w - a.x0);
                 a.lanes = CELLS ? lanes[k] : lane_bits{0, 0, 0};
                 if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
-                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_wrapped<P, HIDES, STREAM>(tables, a, out, f.dst_pitch, streamed);
                 else if (zero_row)
-                    upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch, streamed);
                 else
-                    upright_vector<P, LOCAL, false, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_vector<P, LOCAL, false, HIDES>(tables, a, out, f.dst_pitch, streamed);
             }
+            flush_rows(streamed, 2);
         }
     }
+    if (STREAM && streamed != nullptr)
+        stream_fence();
 }
 
 // The walk for a frame's cells and pixels: a frame without cells (one per
 // axis, clamped) takes a leaner one, and so does upright the edge mode across
 // as a constant.
-template <typename P, bool CELLS, bool HIDES>
-void walk_cells(const frame_args<P>& f)
+template <typename P, bool CELLS, bool HIDES, bool STREAM>
+void walk_placed(const frame_args<P>& f)
 {
     switch (f.turn) {
     case orientation::upright:
         if (!CELLS || f.across.mode == edge::clamp)
-            return upright<P, CELLS, edge::clamp, HIDES>(f);
+            return upright<P, CELLS, edge::clamp, HIDES, STREAM>(f);
         if (f.across.mode == edge::wrap)
-            return upright<P, true, edge::wrap, HIDES>(f);
-        return upright<P, true, edge::transparent, HIDES>(f);
-    case orientation::ccw: return turned<P, false, CELLS, HIDES>(f);
-    case orientation::cw: return turned<P, true, CELLS, HIDES>(f);
+            return upright<P, true, edge::wrap, HIDES, STREAM>(f);
+        return upright<P, true, edge::transparent, HIDES, STREAM>(f);
+    case orientation::ccw: return turned<P, false, CELLS, HIDES, STREAM>(f);
+    case orientation::cw: return turned<P, true, CELLS, HIDES, STREAM>(f);
     }
+}
+
+// Streaming as a constant too: a frame too small to stream runs the walk
+// with none of its bookkeeping (as a test in the loop, it cost 160 x 102
+// frames 1 to 8 %).
+template <typename P, bool CELLS, bool HIDES>
+void walk_cells(const frame_args<P>& f)
+{
+    return f.stream ? walk_placed<P, CELLS, HIDES, true>(f) : walk_placed<P, CELLS, HIDES, false>(f);
 }
 
 // Whether any pixel of a 32-bit frame's rows has colour under alpha 0 (alpha
