@@ -599,17 +599,20 @@ void walk_cells(const frame_args<P>& f)
 
 // Whether any pixel of a 32-bit frame's rows has colour under alpha 0 (alpha
 // byte 0, another byte set): only then must a walk hide it (see targets.h).
+// A row's lanes are gathered without a branch, and tested once.
 inline bool hides_colour(const pixel8888* first, std::ptrdiff_t pitch, int width, int height)
 {
     using P = pixel8888;
-    const vec<P> alpha = splat(P(0xFF000000u)), colour = splat(P(0x00FFFFFFu));
+    const vec<P> alpha = splat(P(0xFF000000u)), colour = splat(P(0x00FFFFFFu)), one = splat(P(1));
     for (int y = 0; y < height; ++y) {
         const P* row = offset_bytes(first, y * pitch);
+        vec<P> found = splat(P(0)); // 1 in each lane that has met such a pixel
         for (int x = 0; x < width; x += N<P>) {
             const vec<P> v = load(row + x, min_of(N<P>, width - x));
-            if (any(and_not(test(v, colour), test(v, alpha))))
-                return true;
+            found = select(and_not(test(v, colour), test(v, alpha)), found, one);
         }
+        if (any(test(found, one)))
+            return true;
     }
     return false;
 }
