@@ -74,7 +74,8 @@ struct frame_args {
     // with colour under alpha 0 is read in place rather than copied first.
     bool alpha_hides = false;
     // Whether the vector walks stream the output past the caches in whole
-    // lines (see STREAM_BYTES).
+    // lines (see STREAM_BYTES), where the frame has no cells and no colour
+    // to hide.
     bool stream = false;
 };
 

@@ -590,11 +590,16 @@ void walk_placed(const frame_args<P>& f)
 
 // Streaming as a constant too: a frame too small to stream runs the walk
 // with none of its bookkeeping (as a test in the loop, it cost 160 x 102
-// frames 1 to 8 %).
+// frames 1 to 8 %). Only plain frames stream (no cells, no colour to hide:
+// the frames of video and emulators, where outputs are large): a streamed
+// walk for every kind of frame doubled the kernels' code and build time.
 template <typename P, bool CELLS, bool HIDES>
 void walk_cells(const frame_args<P>& f)
 {
-    return f.stream ? walk_placed<P, CELLS, HIDES, true>(f) : walk_placed<P, CELLS, HIDES, false>(f);
+    if constexpr (!CELLS && !HIDES)
+        if (f.stream)
+            return walk_placed<P, false, false, true>(f);
+    return walk_placed<P, CELLS, HIDES, false>(f);
 }
 
 // Whether any pixel of a 32-bit frame's rows has colour under alpha 0 (alpha

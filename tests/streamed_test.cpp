@@ -5,7 +5,7 @@
 // into one (alternately, or all of them) or elsewhere; runs of flat blocks
 // (the streamed ones) broken by blended ones; strips cut short at the frame's
 // end; bands of rows on threads and row ranges whose first strip starts
-// half-way into a line; cells. Every pixel of a padded buffer is checked
+// half-way into a line; cells, which take ordinary stores. Every pixel of a padded buffer is checked
 // against the model, around the frame against the guard, with two guards.
 // Runs once per kernel (kernel_main.cpp).
 #include <gtest/gtest.h>
@@ -123,7 +123,7 @@ TEST(StreamedOutput, AroundTheSizeAndEveryRowPlacement8888) { around_the_size<pi
 
 // Flat throughout (every piece streamed); cells with wrapped edges, whose
 // lanes the walks fetch one by one and whose columns and rows in no cell are
-// their own blocks; and rows from 8 (where an RGB565 turned strip starts
+// their own blocks (a large output that is not streamed); and rows from 8 (where an RGB565 turned strip starts
 // half-way into a line) to short of the end.
 TEST(StreamedOutput, FlatFramesCellsAndRowRanges)
 {
