@@ -487,12 +487,12 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 }
 
 // A vector with lanes at wrapped cell ends, out of the row's loop: the
-// fetches would crowd the loop's registers for every other vector.
-template <typename P, bool HIDES, bool STREAM, typename Tables>
-[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
-                                       streamed_row<P>* rows)
+// fetches would crowd the loop's registers for every other vector. (Frames
+// with cells are never streamed.)
+template <typename P, bool HIDES, typename Tables>
+[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch)
 {
-    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, STREAM ? rows : nullptr);
+    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, nullptr);
 }
 
 template <typename P, bool CELLS, edge MODE, bool HIDES, bool STREAM>
@@ -557,7 +557,7 @@ void upright(const frame_args<P>& frame)
                 a.count = min_of(N<P>, w - a.x0);
                 a.lanes = CELLS ? lanes[k] : lane_bits{0, 0, 0};
                 if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
-                    upright_wrapped<P, HIDES, STREAM>(tables, a, out, f.dst_pitch, streamed);
+                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch);
                 else if (zero_row)
                     upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch, streamed);
                 else
