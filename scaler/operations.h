@@ -36,7 +36,8 @@
 //   tile_row<P>(lane)          which row of a strip a tile's lane holds (a constant expression)
 //   tile_previous(v, fills, c) tile column v one row earlier in the strip, the first taking fills[c];
 //   tile_next(v, fills, c)     one row later, the last taking fills[c]
-//   from_previous(v, p)        v one lane later in natural order, lane 0 taking p
+//   from_previous(a, v)        v one lane later in natural order, lane 0 taking a's last lane
+//   from_next(v, b)            v one lane earlier in natural order, the last lane taking b's lane 0
 //   zip<TILE>(a, b, x, y)      a and b interleaved lane by lane (in tile_row order
 //                              with TILE, else natural order) into x then y
 //   join_halves(a, b)          the second half of a's lanes, then the first half of b's
@@ -72,7 +73,8 @@ concept operations = requires(vec<P> v, mask<P> m, const P* in, P* out, P p, int
     typename std::integral_constant<int, tile_row<P>(LANES<P> - 1)>;
     { tile_previous(v, fills, n) } -> std::same_as<vec<P>>;
     { tile_next(v, fills, n) } -> std::same_as<vec<P>>;
-    { from_previous(v, p) } -> std::same_as<vec<P>>;
+    { from_previous(v, v) } -> std::same_as<vec<P>>;
+    { from_next(v, v) } -> std::same_as<vec<P>>;
     zip<true>(v, v, x, x);
     zip<false>(v, v, x, x);
     { join_halves(v, v) } -> std::same_as<vec<P>>;

@@ -210,16 +210,17 @@ void transpose_blocks(vec<P> (&v)[LANES<P>])
 
 // Two-source permute indices, kept in memory as instruction operands: a
 // tile's lanes moved one row earlier or later, the lane left free taking lane
-// c of the second source; lanes moved one later in natural order, the first
-// taking lane 0 of the second source; and interleaves of two vectors' first
+// c of the second source; lanes moved one later (earlier) in natural order,
+// the first (last) taking the last (first) lane of the second source; and
+// interleaves of two vectors' first
 // and second halves in natural order.
 template <typename P>
 struct index_tables {
     using word = std::conditional_t<WORDS<P>, std::int16_t, std::int32_t>;
     static constexpr int n = LANES<P>;
-    alignas(64) word previous[n][n], next[n][n], later[n], zip_first[n], zip_second[n];
+    alignas(64) word previous[n][n], next[n][n], later[n], earlier[n], zip_first[n], zip_second[n];
 
-    constexpr index_tables() : previous{}, next{}, later{}, zip_first{}, zip_second{}
+    constexpr index_tables() : previous{}, next{}, later{}, earlier{}, zip_first{}, zip_second{}
     {
         for (int c = 0; c < n; ++c)
             for (int j = 0; j < n; ++j)
@@ -229,8 +230,10 @@ struct index_tables {
                     if (tile_row<P>(i) == tile_row<P>(j) + 1 || (tile_row<P>(j) == n - 1 && i == 0))
                         next[c][j] = word(tile_row<P>(j) == n - 1 ? n + c : i);
                 }
-        for (int i = 0; i < n; ++i)
-            later[i] = word(i == 0 ? n : i - 1);
+        for (int i = 0; i < n; ++i) {
+            later[i] = word(i == 0 ? 2 * n - 1 : i - 1);
+            earlier[i] = word(i == n - 1 ? n : i + 1);
+        }
         for (int i = 0; i < n / 2; ++i) {
             zip_first[2 * i] = word(i), zip_first[2 * i + 1] = word(n + i);
             zip_second[2 * i] = word(n / 2 + i), zip_second[2 * i + 1] = word(n + n / 2 + i);
@@ -249,7 +252,8 @@ vec<P> permute(vec<P> a, const void* index, vec<P> b)
 
 // A tile column moved one row later (each lane taking the previous row's
 // pixel, the first row fills[c]) or earlier; v moved one lane later in
-// natural order, the first lane taking `fill`.
+// natural order, the first lane taking a's last, or earlier, the last lane
+// taking b's first (32-bit lanes by one align, no index to load).
 template <typename P>
 vec<P> tile_previous(vec<P> v, const P (&fills)[LANES<P>], int c)
 {
@@ -261,7 +265,21 @@ vec<P> tile_next(vec<P> v, const P (&fills)[LANES<P>], int c)
     return permute(v, INDEX<P>.next[c], vec<P>{_mm512_load_si512(fills)});
 }
 template <typename P>
-vec<P> from_previous(vec<P> v, P fill) { return permute(v, INDEX<P>.later, splat(fill)); }
+vec<P> from_previous(vec<P> a, vec<P> v)
+{
+    if constexpr (WORDS<P>)
+        return permute(v, INDEX<P>.later, a);
+    else
+        return {_mm512_alignr_epi32(v.v, a.v, LANES<P> - 1)};
+}
+template <typename P>
+vec<P> from_next(vec<P> v, vec<P> b)
+{
+    if constexpr (WORDS<P>)
+        return permute(v, INDEX<P>.earlier, b);
+    else
+        return {_mm512_alignr_epi32(b.v, v.v, 1)};
+}
 
 // a and b interleaved lane by lane (a0 b0 a1 b1 ... in the lanes' order),
 // in two vectors.

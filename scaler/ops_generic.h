@@ -152,19 +152,21 @@ void transpose_blocks(vec<P> (&v)[LANES<P>])
         }
 }
 
-// v one lane later, the first lane taking `fill`. Tiles are in natural
-// order, so a tile column moved one row later or earlier is the same, with
-// fills[c] coming in.
+// v one lane later, the first lane taking a's last; or one lane earlier, the
+// last taking b's first. Tiles are in natural order, so a tile column moved
+// one row later or earlier is the same, with fills[c] coming in.
 template <typename P>
 constexpr int previous_lane(int i) { return i + LANES<P> - 1; }
 template <typename P>
 constexpr int next_lane(int i) { return i + 1; }
 template <typename P>
-vec<P> from_previous(vec<P> v, P fill) { return shuffle<P, previous_lane<P>>(splat(fill), v); }
+vec<P> from_previous(vec<P> a, vec<P> v) { return shuffle<P, previous_lane<P>>(a, v); }
 template <typename P>
-vec<P> tile_previous(vec<P> v, const P (&fills)[LANES<P>], int c) { return from_previous(v, fills[c]); }
+vec<P> from_next(vec<P> v, vec<P> b) { return shuffle<P, next_lane<P>>(v, b); }
 template <typename P>
-vec<P> tile_next(vec<P> v, const P (&fills)[LANES<P>], int c) { return shuffle<P, next_lane<P>>(v, splat(fills[c])); }
+vec<P> tile_previous(vec<P> v, const P (&fills)[LANES<P>], int c) { return from_previous(splat(fills[c]), v); }
+template <typename P>
+vec<P> tile_next(vec<P> v, const P (&fills)[LANES<P>], int c) { return from_next(v, splat(fills[c])); }
 
 // a and b interleaved lane by lane in two vectors.
 template <typename P, bool FIRST>

@@ -336,7 +336,7 @@ template <bool HIDES, typename P>
         return last;
     if (a < 0) { // column -1 is column 0
         const int n = min_of(N<P> - 1, w);
-        const vec<P> v = from_previous(load_seen<HIDES>(row, n), seen<HIDES>(row[0]));
+        const vec<P> v = from_previous(splat(seen<HIDES>(row[0])), load_seen<HIDES>(row, n));
         return n + 1 < N<P> ? select(lanes_below<P>(n + 1), last, v) : v;
     }
     const int n = min_of(N<P>, w - a);
@@ -447,11 +447,21 @@ struct row_vector {
     lane_bits lanes; // without the row's own ends
     int last_start; // the first pixel of the cell at the row's end
     std::int64_t cell;
+    bool follows; // whether the vector before was the last one walked (see hidden_rows)
+};
+
+// Under HIDES, each row's pixels are hidden once, not three times: a vector's
+// sides are its centre's lanes moved one along, with a lane of the centre
+// before or after it. Carried from vector to vector: each row's centre
+// (`previous`) and the next vector's (`next`), already hidden.
+template <typename P>
+struct hidden_rows {
+    vec<P> previous[3], next[3];
 };
 
 template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void upright_vector(const Tables& tables, const row_vector<P>& a, P* out,
-                                                  std::ptrdiff_t pitch, streamed_row<P>* rows)
+                                                  std::ptrdiff_t pitch, streamed_row<P>* rows, hidden_rows<P>& hidden)
 {
     const int x0 = a.x0, count = a.count, w = a.width;
     vec<P> v[9]; // TL T TR L C R BL B BR
@@ -461,11 +471,26 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
             v[3 * i] = v[3 * i + 1] = v[3 * i + 2] = splat(P(0));
             continue;
         }
-        const vec<P> centre = load_seen<HIDES>(p + x0, count);
-        const vec<P> l = x0 > 0 ? load_seen<HIDES>(p + x0 - 1, count) : from_previous(centre, a.before[i]);
-        const vec<P> r = x0 + N<P> < w ? load_seen<HIDES>(p + x0 + 1, count)
-                                       : select(lanes_below<P>(count - 1), splat(a.after[i]),
-                                                load_seen<HIDES>(p + x0 + 1, count - 1));
+        vec<P> centre, l, r;
+        const vec<P> after = splat(a.after[i]);
+        if constexpr (HIDES) {
+            centre = a.follows ? hidden.next[i] : load_seen<HIDES>(p + x0, count);
+            l = x0 == 0 ? from_previous(splat(a.before[i]), centre)
+                : a.follows ? from_previous(hidden.previous[i], centre)
+                            : load_seen<HIDES>(p + x0 - 1, count);
+            if (x0 + N<P> < w) {
+                hidden.next[i] = load_seen<HIDES>(p + x0 + N<P>, min_of(N<P>, w - x0 - N<P>));
+                r = from_next(centre, hidden.next[i]);
+            } else {
+                r = select(lanes_below<P>(count - 1), after, from_next(centre, after));
+            }
+            hidden.previous[i] = centre;
+        } else {
+            centre = load(p + x0, count);
+            l = x0 > 0 ? load(p + x0 - 1, count) : from_previous(splat(a.before[i]), centre);
+            r = x0 + N<P> < w ? load(p + x0 + 1, count)
+                              : select(lanes_below<P>(count - 1), after, load(p + x0 + 1, count - 1));
+        }
         v[3 * i] = past_cell(l, a.lanes.first, MODE, centre, [&](int j) {
             const int x = x0 + j;
             return seen<HIDES>(p[x == a.last_start ? w - 1 : x + int(a.cell) - 1]);
@@ -490,9 +515,10 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 // fetches would crowd the loop's registers for every other vector. (Frames
 // with cells are never streamed.)
 template <typename P, bool HIDES, typename Tables>
-[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch)
+[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
+                                       hidden_rows<P>& hidden)
 {
-    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, nullptr);
+    upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, nullptr, hidden);
 }
 
 template <typename P, bool CELLS, edge MODE, bool HIDES, bool STREAM>
@@ -507,7 +533,8 @@ void upright(const frame_args<P>& frame)
     streamed_row<P> rows[STREAM ? 2 : 1];
     const P* first = offset_bytes(f.dst, block_offset<orientation::upright>(f, 0, f.y_begin));
     streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
-    row_vector<P> a{{}, {}, {}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell};
+    row_vector<P> a{{}, {}, {}, 0, 0, w, {}, span_at(f.across, w, w - 1).first, f.across.cell, false};
+    hidden_rows<P> hidden;
     // What the row's end pixels see beyond them (-1: zero), where they are
     // in cells.
     const cell_span start = span_at(f.across, w, 0), end = span_at(f.across, w, w - 1);
@@ -556,12 +583,13 @@ void upright(const frame_args<P>& frame)
                 a.x0 = s0 + k * N<P>;
                 a.count = min_of(N<P>, w - a.x0);
                 a.lanes = CELLS ? lanes[k] : lane_bits{0, 0, 0};
+                a.follows = k > 0;
                 if (MODE == edge::wrap && (a.lanes.first | a.lanes.last) != 0)
-                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch);
+                    upright_wrapped<P, HIDES>(tables, a, out, f.dst_pitch, hidden);
                 else if (zero_row)
-                    upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch, streamed);
+                    upright_vector<P, LOCAL, true, HIDES>(tables, a, out, f.dst_pitch, streamed, hidden);
                 else
-                    upright_vector<P, LOCAL, false, HIDES>(tables, a, out, f.dst_pitch, streamed);
+                    upright_vector<P, LOCAL, false, HIDES>(tables, a, out, f.dst_pitch, streamed, hidden);
             }
             flush_rows(streamed, 2);
         }

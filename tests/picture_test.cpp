@@ -238,6 +238,15 @@ TEST(Picture, DefaultBandsOfAWidePictureMatchTheModel)
         }
 }
 
+// The RGBA picture p with rows 4-byte aligned, so that it is read in place.
+picture packed(const picture& p)
+{
+    picture in{p.width, p.height, 4 * p.width, layout::rgba, std::vector<std::uint8_t>(std::size_t(4) * p.width * p.height)};
+    for (int y = 0; y < p.height; ++y)
+        std::memcpy(in.bytes.data() + y * in.pitch, p.at(0, y), std::size_t(4) * p.width);
+    return in;
+}
+
 // RGBA on 4-byte boundaries is read in place, colour under alpha 0
 // included: the walk reads such pixels as zero as it loads them, in every
 // turn, edge mode and grid, at 2x and through the passes of 4x.
@@ -250,10 +259,7 @@ TEST(Picture, HiddenColourReadInPlaceMatchesTheModel)
             for (int turn = 0; turn < 3; ++turn)
                 for (int e = 0; e < 3; ++e)
                     for (const int scale : {2, 4}) {
-                        const picture loose = random_picture(w, h, layout::rgba, rng);
-                        picture in{w, h, 4 * w, layout::rgba, std::vector<std::uint8_t>(std::size_t(4) * w * h)};
-                        for (int y = 0; y < h; ++y)
-                            std::memcpy(in.bytes.data() + y * in.pitch, loose.at(0, y), std::size_t(4) * w);
+                        const picture in = packed(random_picture(w, h, layout::rgba, rng));
                         lq2x_options c = lq2x_default_options();
                         c.scale = scale, c.orientation = turn, c.edge_x = c.edge_y = e, c.threads = 1 + turn % 2;
                         c.tile_width = g.width, c.tile_height = g.height, c.tile_margin = g.margin,
@@ -265,6 +271,17 @@ TEST(Picture, HiddenColourReadInPlaceMatchesTheModel)
                                              std::to_string(turn) + " edges " + std::to_string(e) + " tile " +
                                              std::to_string(g.width) + " scale " + std::to_string(scale));
                     }
+    // Wider than the upright walk takes a grid's columns at once (256 vectors
+    // of up to 16 pixels), so a row's vectors start again past the first.
+    for (const lq2x::grid& g : {grids[1], grids[2]})
+        for (int e = 0; e < 3; ++e) {
+            const picture in = packed(random_picture(4100, 3, layout::rgba, rng));
+            lq2x_options c = lq2x_default_options();
+            c.edge_x = c.edge_y = e, c.threads = 1;
+            c.tile_width = g.width, c.tile_height = g.height, c.tile_margin = g.margin, c.tile_spacing = g.spacing;
+            check<pixel8888>(in, layout::rgba, c, {.edge_x = edge(e), .edge_y = edge(e), .tile = g},
+                             "4100x3 edges " + std::to_string(e) + " tile " + std::to_string(g.width));
+        }
 }
 
 // A single pixel of colour under alpha 0, in every place of rows that end
