@@ -91,7 +91,12 @@ const transferable = (...frames) => frames.filter((f) => f && f.pixels).map((f) 
 onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back } }) => {
     if (read_back) { // a result's frames, where the shader failed after all
         const m = await lq2x;
-        const result = read_file(m, new Uint8Array(read_back.bytes), read_back.scale, true);
+        let result;
+        try {
+            result = read_file(m, new Uint8Array(read_back.bytes), read_back.scale, true);
+        } catch (e) { // the module's memory ran out, as below: the page keeps its note
+            result = { error: String(e && e.message ? e.message : e) };
+        }
         postMessage({ id, kind: 'preview', result }, transferable(result));
         return;
     }
