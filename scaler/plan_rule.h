@@ -21,18 +21,13 @@ constexpr int min_of(int a, int b) { return a < b ? a : b; }
 constexpr int max_of(int a, int b) { return a < b ? b : a; }
 
 // One quarter, from its code (see VECTOR_CODES), the bits of which pairs hold
-// and its two candidate neighbours. Vectors of 256 bits and more skip the
-// blend when no lane needs it (about half the quarters of real art at
-// 160 x 102); on 128-bit ones, whose few lanes agree far less predictably,
-// the branch costs more than it saves (on noise, twice the time). Once some
-// lane blends, the deeper blends are worked out without a branch: where a
-// 32-lane vector blends at all, nearly every one has a lane of kind Q, W or
-// E too (97 % on real art), so testing for them only cost (AVX-512 on AMD
-// EPYC: real art at 1920 x 1080 about 20 % faster without the tests,
-// 160 x 102 about 4 %). The blend is laid out as the path that falls through:
-// on noise nearly every 32-lane vector has a lane that blends, and jumping
-// out to the blend and back cost AVX-512 about 5 % there, with no gain on
-// pixel art.
+// and its two candidate neighbours. Most blends are halves (H) and E is rare,
+// so vectors of 256 bits and more blend only when some lane needs it; on
+// 128-bit ones, whose few lanes agree far less predictably, the branches
+// cost more than they save (on noise, twice the time). The blend is laid out
+// as the path that falls through: on noise nearly every 32-lane vector has a
+// lane that blends, and jumping out to the blend and back cost AVX-512 about
+// 5 % there, with no gain on pixel art.
 template <typename P>
 [[gnu::always_inline]] inline vec<P> quarter(vec<P> code, vec<P> pairs, vec<P> c, vec<P> vertical, vec<P> horizontal)
 {
@@ -42,12 +37,15 @@ template <typename P>
         return c;
     const vec<P> x = select(has(code, splat(P(CODE_HORIZONTAL))), vertical, horizontal);
     vec<P> r = average(c, x);
-    // Q and E average C into the half once more, W averages X into it.
     const mask<P> deeper = and_not(on, has(code, splat(P(CODE_H))));
-    const vec<P> toward = select(has(code, splat(P(CODE_W))), c, x);
-    r = select(deeper, r, average(toward, r));
-    const mask<P> e = and_(on, has(code, splat(P(CODE_E))));
-    r = select(e, r, average(c, r));
+    if (!SKIP || any(deeper)) {
+        // Q and E average C into the half once more, W averages X into it.
+        const vec<P> toward = select(has(code, splat(P(CODE_W))), c, x);
+        r = select(deeper, r, average(toward, r));
+        const mask<P> e = and_(on, has(code, splat(P(CODE_E))));
+        if (!SKIP || any(e))
+            r = select(e, r, average(c, r));
+    }
     return select(on, c, r);
 }
 
