@@ -392,6 +392,17 @@ void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int row
     }
 }
 
+// The source lines that a strip's tile in the next band reads first (its
+// last columns, up to column x), asked for ahead: in a frame too large for
+// the caches, the tiles' loads otherwise wait for them.
+template <typename P, bool CLOCKWISE>
+void prefetch_columns(const frame_args<P>& f, int top, int x)
+{
+    constexpr int STEP = CLOCKWISE ? -1 : 1;
+    for (int k = -1; k <= N<P>; ++k)
+        __builtin_prefetch(clamped_row(f, top + STEP * k) + x);
+}
+
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
 void turned(const frame_args<P>& frame)
 {
@@ -419,8 +430,16 @@ void turned(const frame_args<P>& frame)
             const int x1 = min_of(x0 + BAND, f.width);
             int before[N<P>], after[N<P>];
             plan_band<P, CELLS>(f, x0, x1, before, after);
-            for (int s = 0; s < count; ++s)
+            // Only where the next band's last column lies on a line that
+            // this band's did not (taking rows to start on a line): tiles of
+            // 16 pixels reach a new one every second or third band.
+            const int ahead = min_of(x1 + N<P> - 2, f.width - 1);
+            const bool new_line = ahead * int(sizeof(P)) / LINE != (ahead - BAND) * int(sizeof(P)) / LINE;
+            for (int s = 0; s < count; ++s) {
+                if (STREAM && x1 < f.width && new_line) // (streamed frames are the large ones)
+                    prefetch_columns<P, CLOCKWISE>(f, strips[s].top, ahead);
                 turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after, streamed);
+            }
             flush_rows(streamed, 2 * BAND);
         }
     }
