@@ -212,8 +212,7 @@ void transpose_blocks(vec<P> (&v)[LANES<P>])
 // tile's lanes moved one row earlier or later, the lane left free taking lane
 // c of the second source; lanes moved one later (earlier) in natural order,
 // the first (last) taking the last (first) lane of the second source; and
-// interleaves of two vectors' first
-// and second halves in natural order.
+// interleaves of two vectors' first and second halves in natural order.
 template <typename P>
 struct index_tables {
     using word = std::conditional_t<WORDS<P>, std::int16_t, std::int32_t>;

@@ -241,7 +241,8 @@ TEST(Picture, DefaultBandsOfAWidePictureMatchTheModel)
 // The RGBA picture p with rows 4-byte aligned, so that it is read in place.
 picture packed(const picture& p)
 {
-    picture in{p.width, p.height, 4 * p.width, layout::rgba, std::vector<std::uint8_t>(std::size_t(4) * p.width * p.height)};
+    picture in{p.width, p.height, 4 * p.width, layout::rgba, {}};
+    in.bytes.resize(std::size_t(in.pitch) * p.height);
     for (int y = 0; y < p.height; ++y)
         std::memcpy(in.bytes.data() + y * in.pitch, p.at(0, y), std::size_t(4) * p.width);
     return in;
