@@ -86,6 +86,8 @@ function shader_plan(m, width, height, s) {
 }
 
 const transferable = (...frames) => frames.filter((f) => f && f.pixels).map((f) => f.pixels.buffer);
+// What a thrown error says, for the page's note.
+const reason = (e) => String(e && e.message ? e.message : e);
 
 // shader_limit: the largest texture the page's WebGL 2 takes, 0 without it.
 onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back } }) => {
@@ -95,7 +97,7 @@ onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back
         try {
             result = read_file(m, new Uint8Array(read_back.bytes), read_back.scale, true);
         } catch (e) { // the module's memory ran out, as below: the page keeps its note
-            result = { error: String(e && e.message ? e.message : e) };
+            result = { error: reason(e) };
         }
         postMessage({ id, kind: 'preview', result }, transferable(result));
         return;
@@ -128,7 +130,7 @@ onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back
     } catch (e) {
         // Only the module's memory running out comes here; the library says
         // everything else in its results.
-        const error = String(e && e.message ? e.message : e);
+        const error = reason(e);
         postMessage({ id, kind: 'file', error });
         postMessage({ id, kind: 'preview', result: null, original: { error } });
     }
