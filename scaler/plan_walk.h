@@ -353,21 +353,24 @@ constexpr int fold_group(int rows)
     return rows + 2 <= N<P> / 4 ? N<P> / 4 : rows + 2 <= N<P> / 2 ? N<P> / 2 : N<P>;
 }
 
-// The strip of `rows` rows whose row 0 is source row `top`, folded.
-template <typename P, bool CLOCKWISE, bool HIDES, typename Tables>
+// The strip of `rows` rows whose row 0 is source row `top`, folded into
+// FOLDS groups.
+template <typename P, bool CLOCKWISE, bool HIDES, int FOLDS, typename Tables>
 void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int rows)
 {
-    constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = N<P> - 2;
+    constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = N<P> - 2, GROUP = N<P> / FOLDS;
     constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
     constexpr auto& at = QUARTER_AT[int(TURN)];
-    const int group = fold_group<P>(rows), folds = N<P> / group, w = f.width, span = (w + folds - 1) / folds;
+    const int w = f.width, span = (w + FOLDS - 1) / FOLDS;
+    // From a group's blocks to the next group's: `span` columns on.
+    const std::ptrdiff_t next_group = block_offset<TURN>(f, span, top) - block_offset<TURN>(f, 0, top);
     for (int x0 = 0; x0 < span; x0 += BAND) {
         const int x1 = min_of(x0 + BAND, span);
         // Tile column c is column x0 - 1 + c of each group's stretch.
-        const tile<P, HIDES> t([&f, top, group, folds, span, x0, w](int k) {
-            const bool before = (k + 1) % group == 0; // (k = -1 too)
-            const int g = min_of((before ? k + 1 : k) / group, folds - 1);
-            const int y = before ? top - STEP : top + STEP * (k - g * group);
+        const tile<P, HIDES> t([&f, top, span, x0, w](int k) {
+            const bool before = (k + 1) % GROUP == 0; // (k = -1 too)
+            const int g = min_of((before ? k + 1 : k) / GROUP, FOLDS - 1);
+            const int y = before ? top - STEP : top + STEP * (k - g * GROUP);
             return clamped_columns<HIDES>(clamped_row(f, y), x0 - 1 + g * span, w);
         });
         vec<P> left[3], mid[3], right[3];
@@ -377,13 +380,14 @@ void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int row
             t.get(x - x0 + 2, right);
             vec<P> q[4];
             column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
-            for (int r = 0; r < 2; ++r) { // the block's two output rows
+            P* out = offset_bytes(f.dst, block_offset<TURN>(f, x, top));
+            for (int r = 0; r < 2; ++r, out = offset_bytes(out, f.dst_pitch)) { // the block's two output rows
                 vec<P> first, second;
                 zip<true>(q[at[r][0]], q[at[r][1]], first, second);
-                for (int g = 0; g < folds && x + g * span < w; ++g) {
-                    const vec<P> half = 2 * g < folds ? first : second;
-                    store(offset_bytes(f.dst, block_offset<TURN>(f, x + g * span, top) + r * f.dst_pitch),
-                          g % (folds / 2) == 0 ? half : join_halves(half, second), 2 * rows);
+                P* group_out = out;
+                for (int g = 0; g < FOLDS && x + g * span < w; ++g, group_out = offset_bytes(group_out, next_group)) {
+                    const vec<P> half = 2 * g < FOLDS ? first : second;
+                    store(group_out, g % (FOLDS / 2) == 0 ? half : join_halves(half, second), 2 * rows);
                 }
             }
             for (int i = 0; i < 3; ++i)
@@ -443,8 +447,11 @@ void turned(const frame_args<P>& frame)
             flush_rows(streamed, 2 * BAND);
         }
     }
-    if (fold)
-        folded_strip<P, CLOCKWISE, HIDES>(tables, f, CLOCKWISE ? f.y_end - total - 1 : f.y_begin + total, rest);
+    const int fold_top = CLOCKWISE ? f.y_end - total - 1 : f.y_begin + total;
+    if (fold && fold_group<P>(rest) == N<P> / 4)
+        folded_strip<P, CLOCKWISE, HIDES, 4>(tables, f, fold_top, rest);
+    else if (fold)
+        folded_strip<P, CLOCKWISE, HIDES, 2>(tables, f, fold_top, rest);
     if (STREAM && streamed != nullptr)
         stream_fence(); // the caller, or another thread, may read the output next
 }
