@@ -25,7 +25,8 @@
 //   and_(m, k), and_not(m, k)  m and k; m and not k
 //   any(m)                     whether some lane is set
 //   select(m, clear, set)      `set` in m's lanes, `clear` in the others
-//   flat(n)                    whether all nine vectors of a neighbourhood equal n[4]
+//   flat(n)                    whether T, L, R and B of a neighbourhood (n[1], n[3], n[5], n[7])
+//                              equal its centre n[4] in every lane
 // Arithmetic on each lane
 //   or_where(acc, m, bits)     acc with `bits` (not yet in acc) added in m's lanes
 //   clear_where(acc, m, bits)  acc with `bits` (all in acc) taken out in m's lanes

@@ -137,17 +137,14 @@ vec<P> clear_where(vec<P> acc, mask<P> m, vec<P> bits)
     return {WORDS<P> ? _mm512_mask_sub_epi16(a, m.k, a, bits.v) : _mm512_mask_sub_epi32(a, m.k, a, bits.v)};
 }
 
-// Whether all of TL T TR L R BL B BR equal C in every lane, in a few bitwise
-// steps: ternary-logic 0x7E is (a ^ c) | (b ^ c), 0xFE is a | b | c.
+// Whether T, L, R and B equal C in every lane, in a few bitwise steps:
+// ternary-logic 0x7E is (a ^ c) | (b ^ c).
 template <typename P>
 bool flat(const vec<P> (&n)[9])
 {
     const __m512i c = n[4].v;
-    const __m512i differ =
-        _mm512_or_si512(_mm512_ternarylogic_epi32(_mm512_ternarylogic_epi32(n[0].v, n[1].v, c, 0x7E),
-                                                  _mm512_ternarylogic_epi32(n[2].v, n[3].v, c, 0x7E),
-                                                  _mm512_ternarylogic_epi32(n[5].v, n[6].v, c, 0x7E), 0xFE),
-                        _mm512_ternarylogic_epi32(n[7].v, n[8].v, c, 0x7E));
+    const __m512i differ = _mm512_or_si512(_mm512_ternarylogic_epi32(n[1].v, n[3].v, c, 0x7E),
+                                           _mm512_ternarylogic_epi32(n[5].v, n[7].v, c, 0x7E));
     return _mm512_test_epi64_mask(differ, differ) == 0;
 }
 

@@ -84,10 +84,7 @@ void store(P* p, vec<P> v, int n)
 template <typename P>
 bool flat(const vec<P> (&n)[9])
 {
-    mask<P> same = eq(n[0], n[4]);
-    for (int i = 1; i < 9; ++i)
-        same = and_(same, eq(n[i], n[4]));
-    return all(same);
+    return all(and_(and_(eq(n[1], n[4]), eq(n[3], n[4])), and_(eq(n[5], n[4]), eq(n[7], n[4]))));
 }
 
 // Per-channel floor average: the common bits, plus half the differing ones

@@ -53,9 +53,29 @@ template <typename P>
     return select(on, c, r);
 }
 
+// The four quarters from a neighbourhood's pattern (which neighbours differ
+// from C) and pairs (bit n set when pair n holds: T=L, T=R, B=L, B=R).
+template <typename P, typename Tables>
+[[gnu::always_inline]] inline void quarters(const Tables& tables, const vec<P> (&n)[9], vec<P> pattern, vec<P> pairs,
+                                            vec<P> (&q)[4])
+{
+    const vec<P> c = n[4];
+    const auto code = codes(tables, pattern);
+    q[0] = quarter(code_of(code, 0), pairs, c, n[1], n[3]);
+    q[1] = quarter(code_of(code, 1), pairs, c, n[1], n[5]);
+    q[2] = quarter(code_of(code, 2), pairs, c, n[7], n[3]);
+    q[3] = quarter(code_of(code, 3), pairs, c, n[7], n[5]);
+}
+
+// The pattern's bits: TL T TR L R BL B BR.
+constexpr unsigned BIT_TL = 1, BIT_T = 2, BIT_TR = 4, BIT_L = 8, BIT_R = 16, BIT_BL = 32, BIT_B = 64, BIT_BR = 128;
+
 // The rule, lane by lane: the four quarters (tl, tr, bl, br) of each lane's
 // block from its neighbourhood TL T TR L C R BL B BR; whether every lane's
-// neighbourhood was flat, so that the blocks are the centres.
+// neighbourhood was flat, so that the blocks are the centres. Flat asks only
+// T, L, R and B: a quarter blends C with one of those alone (codes.h checks
+// the rule for it), so where they equal C every quarter is C whatever the
+// corners are.
 template <typename P, typename Tables>
 [[gnu::always_inline]] inline bool blocks(const Tables& tables, const vec<P> (&n)[9], vec<P> (&q)[4])
 {
@@ -72,17 +92,57 @@ template <typename P, typename Tables>
             pattern = clear_where(pattern, eq(n[i], c), splat(P(bit)));
             bit <<= 1;
         }
-    // Bit n set when pair n holds: T=L, T=R, B=L, B=R.
     vec<P> pairs = or_where(splat(P(0)), eq(n[1], n[3]), splat(P(1)));
     pairs = or_where(pairs, eq(n[1], n[5]), splat(P(2)));
     pairs = or_where(pairs, eq(n[7], n[3]), splat(P(4)));
     pairs = or_where(pairs, eq(n[7], n[5]), splat(P(8)));
+    quarters(tables, n, pattern, pairs, q);
+    return false;
+}
 
-    const auto code = codes(tables, pattern);
-    q[0] = quarter(code_of(code, 0), pairs, c, n[1], n[3]);
-    q[1] = quarter(code_of(code, 1), pairs, c, n[1], n[5]);
-    q[2] = quarter(code_of(code, 2), pairs, c, n[7], n[3]);
-    q[3] = quarter(code_of(code, 3), pairs, c, n[7], n[5]);
+// Along a row of neighbourhoods, each one's left column the last one's
+// middle, three of a neighbourhood's comparisons were the last one's: TL, L
+// and BL against C were T=R, R=C and B=R there. Each neighbourhood leaves the
+// next a pattern with those three bits done (the rest still set). Carrying
+// the pairs T=L and B=L as well (TR=C and BR=C there) took one more vector
+// through the walk's loop, and flat frames were slower for it.
+
+// The pattern that a neighbourhood's left column leaves it: from its upper,
+// middle and lower rows' left (t, c, b) and middle (r) pixels.
+template <typename P>
+[[gnu::always_inline]] inline vec<P> left_pattern(vec<P> t, vec<P> c, vec<P> b, vec<P> r)
+{
+    vec<P> pattern = clear_where(splat(P(255)), eq(t, r), splat(P(BIT_TL)));
+    pattern = clear_where(pattern, eq(c, r), splat(P(BIT_L)));
+    return clear_where(pattern, eq(b, r), splat(P(BIT_BL)));
+}
+
+// blocks, for a neighbourhood whose left column's bits `carried` holds; it
+// then holds those of the next neighbourhood along.
+template <typename P, typename Tables>
+[[gnu::always_inline]] inline bool blocks_along(const Tables& tables, const vec<P> (&n)[9], vec<P>& carried,
+                                                vec<P> (&q)[4])
+{
+    const vec<P> c = n[4];
+    if (flat(n)) { // T = L = R = B = C: the next one's left column matches its centre
+        q[0] = q[1] = q[2] = q[3] = c;
+        carried = splat(P(255 - BIT_TL - BIT_L - BIT_BL));
+        return true;
+    }
+    const mask<P> r = eq(n[5], c), t_r = eq(n[1], n[5]), b_r = eq(n[7], n[5]);
+    vec<P> pattern = clear_where(carried, eq(n[1], c), splat(P(BIT_T)));
+    pattern = clear_where(pattern, eq(n[2], c), splat(P(BIT_TR)));
+    pattern = clear_where(pattern, r, splat(P(BIT_R)));
+    pattern = clear_where(pattern, eq(n[7], c), splat(P(BIT_B)));
+    pattern = clear_where(pattern, eq(n[8], c), splat(P(BIT_BR)));
+    vec<P> pairs = or_where(splat(P(0)), eq(n[1], n[3]), splat(P(1)));
+    pairs = or_where(pairs, t_r, splat(P(2)));
+    pairs = or_where(pairs, eq(n[7], n[3]), splat(P(4)));
+    pairs = or_where(pairs, b_r, splat(P(8)));
+    vec<P> next = clear_where(splat(P(255)), t_r, splat(P(BIT_TL)));
+    next = clear_where(next, r, splat(P(BIT_L)));
+    carried = clear_where(next, b_r, splat(P(BIT_BL)));
+    quarters(tables, n, pattern, pairs, q);
     return false;
 }
 

@@ -259,15 +259,25 @@ struct strip_columns {
     }
 };
 
-// The blocks of one column of a strip from the columns before it (l), itself
-// (mid) and after it (r), each with its rows earlier and later.
-template <typename P, bool CLOCKWISE, typename Tables>
-[[gnu::always_inline]] inline bool column_blocks(const Tables& tables, const vec<P> (&l)[3], const vec<P> (&mid)[3],
-                                                 const vec<P> (&r)[3], vec<P> (&q)[4])
+// A column's neighbourhood in a strip from the columns before it (l),
+// itself (mid) and after it (r), each with its rows earlier and later; and
+// the pattern's bits that column l decides, for the first column of a run
+// (see blocks_along).
+template <bool CLOCKWISE, typename P>
+[[gnu::always_inline]] inline void neighbourhood(const vec<P> (&l)[3], const vec<P> (&mid)[3], const vec<P> (&r)[3],
+                                                 vec<P> (&n)[9])
 {
     constexpr int ABOVE = CLOCKWISE ? 2 : 0; // which of earlier and later is the row above
-    return blocks(tables,
-           {l[ABOVE], mid[ABOVE], r[ABOVE], l[1], mid[1], r[1], l[2 - ABOVE], mid[2 - ABOVE], r[2 - ABOVE]}, q);
+    for (int i = 0; i < 3; ++i) {
+        const int k = i == 0 ? ABOVE : i == 1 ? 1 : 2 - ABOVE;
+        n[3 * i] = l[k], n[3 * i + 1] = mid[k], n[3 * i + 2] = r[k];
+    }
+}
+template <bool CLOCKWISE, typename P>
+[[gnu::always_inline]] inline vec<P> left_pattern(const vec<P> (&l)[3], const vec<P> (&mid)[3])
+{
+    constexpr int ABOVE = CLOCKWISE ? 2 : 0;
+    return left_pattern(l[ABOVE], l[1], l[2 - ABOVE], mid[1]);
 }
 
 // One strip across one band [x0, x1): its blocks, column by column, each
@@ -285,22 +295,25 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
     vec<P> left[3], mid[3], right[3] = {};
     s.column(first, left);
     s.column(x0, mid);
+    vec<P> carried = left_pattern<CLOCKWISE>(left, mid);
     for (int x = x0; x < x1; ++x) {
         // Without cells, columns 0 and w - 1 are their own outer neighbours,
         // as left and right then hold.
         if (!CELLS || x + 1 < w)
             s.column(min_of(x + 1, w - 1), right);
-        vec<P> q[4];
+        vec<P> n[9], q[4];
         bool flat = true; // (a column in no cell is its own blocks)
         if (!CELLS) {
-            flat = column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
+            neighbourhood<CLOCKWISE>(left, mid, right, n);
+            flat = blocks_along(tables, n, carried, q);
         } else if (before[x - x0] == -2) { // a column in no cell
             q[0] = q[1] = q[2] = q[3] = mid[1];
         } else {
             vec<P> l[3], r[3];
             s.side(x, before[x - x0], -1, left, mid, l);
             s.side(x, after[x - x0], 1, right, mid, r);
-            flat = column_blocks<P, CLOCKWISE>(tables, l, mid, r, q);
+            neighbourhood<CLOCKWISE>(l, mid, r, n);
+            flat = blocks(tables, n, q);
             keep_outside(q, s.lanes.outside, mid[1]);
         }
         P* const out = offset_bytes(f.dst, block_offset<TURN>(f, x, st.top));
@@ -376,10 +389,12 @@ void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int row
         vec<P> left[3], mid[3], right[3];
         t.get(0, left);
         t.get(1, mid);
+        vec<P> carried = left_pattern<CLOCKWISE>(left, mid);
         for (int x = x0; x < x1; ++x) {
             t.get(x - x0 + 2, right);
-            vec<P> q[4];
-            column_blocks<P, CLOCKWISE>(tables, left, mid, right, q);
+            vec<P> n[9], q[4];
+            neighbourhood<CLOCKWISE>(left, mid, right, n);
+            blocks_along(tables, n, carried, q);
             P* out = offset_bytes(f.dst, block_offset<TURN>(f, x, top));
             for (int r = 0; r < 2; ++r, out = offset_bytes(out, f.dst_pitch)) { // the block's two output rows
                 vec<P> first, second;

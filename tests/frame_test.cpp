@@ -125,6 +125,24 @@ protected:
             }
     }
 
+    // Art-like frames: pixel by pixel, the walk almost never meets a
+    // neighbourhood flat across a whole vector, nor the rule's next one.
+    template <typename P>
+    void blocky_frames()
+    {
+        const int sizes[][2] = {{160, 102}, {97, 70}, {45, 200}};
+        std::uint32_t seed = 1;
+        for (const auto& [w, h] : sizes)
+            for (const int block : {5, 19, 40}) {
+                const auto img = ref::blocky_image<P>(w, h, 3, block, seed += 2);
+                for (const lq2x::orientation turn : TURNS) {
+                    check_frame(img, turn);
+                    if (HasFatalFailure())
+                        return;
+                }
+            }
+    }
+
     // Every equality structure as a 3x3 tile of a frame, so that each tile's
     // centre sees exactly that neighbourhood; all pixels are checked.
     template <typename P>
@@ -147,6 +165,8 @@ protected:
 
 TEST_F(FrameWalk, RandomFramesMatchModel565) { random_frames<pixel565>(); }
 TEST_F(FrameWalk, RandomFramesMatchModel8888) { random_frames<pixel8888>(); }
+TEST_F(FrameWalk, BlockyFramesMatchModel565) { blocky_frames<pixel565>(); }
+TEST_F(FrameWalk, BlockyFramesMatchModel8888) { blocky_frames<pixel8888>(); }
 TEST_F(FrameWalk, EveryEqualityStructureMatchesModel565) { every_equality_structure<pixel565>(); }
 TEST_F(FrameWalk, EveryEqualityStructureMatchesModel8888) { every_equality_structure<pixel8888>(); }
 

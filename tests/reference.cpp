@@ -140,17 +140,32 @@ image<P> random_image(int width, int height, int colours, std::uint32_t seed)
     return img;
 }
 
+template <typename P>
+image<P> blocky_image(int width, int height, int colours, int block, std::uint32_t seed)
+{
+    const image<P> blocks = random_image<P>((width + block - 1) / block, (height + block - 1) / block, colours, seed);
+    const image<P> specks = random_image<P>(width, height, colours, seed + 1);
+    std::mt19937 rng(seed);
+    image<P> img{width, height, std::vector<P>(std::size_t(width) * height)};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            img.at(x, y) = rng() % 64 == 0 ? specks.at(x, y) : blocks.at(x / block, y / block);
+    return img;
+}
+
 template pixel565 out_tl(pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565);
 template block<pixel565> corners(pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565, pixel565);
 template image<pixel565> scale(const image<pixel565>&, lq2x::orientation);
 template image<pixel565> turn_ccw(const image<pixel565>&);
 template image<pixel565> turn_cw(const image<pixel565>&);
 template image<pixel565> random_image(int, int, int, std::uint32_t);
+template image<pixel565> blocky_image(int, int, int, int, std::uint32_t);
 template pixel8888 out_tl(pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888);
 template block<pixel8888> corners(pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888, pixel8888);
 template image<pixel8888> scale(const image<pixel8888>&, lq2x::orientation);
 template image<pixel8888> turn_ccw(const image<pixel8888>&);
 template image<pixel8888> turn_cw(const image<pixel8888>&);
 template image<pixel8888> random_image(int, int, int, std::uint32_t);
+template image<pixel8888> blocky_image(int, int, int, int, std::uint32_t);
 
 } // namespace ref

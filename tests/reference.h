@@ -57,4 +57,9 @@ image<P> turn_cw(const image<P>& src);
 template <typename P = pixel565>
 image<P> random_image(int width, int height, int colours, std::uint32_t seed);
 
+// Art-like: random blocks of `block` x `block` pixels with a few random
+// pixels strewn over them, so that wide flat areas meet edges and details.
+template <typename P = pixel565>
+image<P> blocky_image(int width, int height, int colours, int block, std::uint32_t seed);
+
 } // namespace ref
