@@ -125,8 +125,9 @@ protected:
             }
     }
 
-    // Art-like frames: pixel by pixel, the walk almost never meets a
-    // neighbourhood flat across a whole vector, nor the rule's next one.
+    // Art-like frames. In frames random pixel by pixel, a whole vector of
+    // neighbourhoods is almost never flat, so the walk's flat steps, and the
+    // columns after them, are met here.
     template <typename P>
     void blocky_frames()
     {
