@@ -53,22 +53,49 @@ template <typename P>
     return select(on, c, r);
 }
 
-// The four quarters from a neighbourhood's pattern (which neighbours differ
-// from C) and pairs (bit n set when pair n holds: T=L, T=R, B=L, B=R).
+// The pattern's bits, set where a neighbour differs from C: TL T TR L R BL B BR.
+constexpr unsigned BIT_TL = 1, BIT_T = 2, BIT_TR = 4, BIT_L = 8, BIT_R = 16, BIT_BL = 32, BIT_B = 64, BIT_BR = 128;
+
+// The pattern with the bits of a neighbourhood's left column done (the rest
+// still set), from its upper, middle and lower rows' left pixels (t, c, b)
+// and its centre (r). Along a row of neighbourhoods, each one's left column
+// the last one's middle, these are the last one's comparisons T=R, R=C and
+// B=R, so each neighbourhood leaves them to the next (see blocks_along).
+template <typename P>
+[[gnu::always_inline]] inline vec<P> left_pattern(vec<P> t, vec<P> c, vec<P> b, vec<P> r)
+{
+    vec<P> pattern = clear_where(splat(P(255)), eq(t, r), splat(P(BIT_TL)));
+    pattern = clear_where(pattern, eq(c, r), splat(P(BIT_L)));
+    return clear_where(pattern, eq(b, r), splat(P(BIT_BL)));
+}
+
+// The four quarters of a neighbourhood that is not flat, its pattern's left
+// bits in `left`, which then holds those of the next neighbourhood along.
 template <typename P, typename Tables>
-[[gnu::always_inline]] inline void quarters(const Tables& tables, const vec<P> (&n)[9], vec<P> pattern, vec<P> pairs,
-                                            vec<P> (&q)[4])
+[[gnu::always_inline]] inline void quarters(const Tables& tables, const vec<P> (&n)[9], vec<P>& left, vec<P> (&q)[4])
 {
     const vec<P> c = n[4];
+    const mask<P> r = eq(n[5], c), t_r = eq(n[1], n[5]), b_r = eq(n[7], n[5]);
+    vec<P> pattern = clear_where(left, eq(n[1], c), splat(P(BIT_T)));
+    pattern = clear_where(pattern, eq(n[2], c), splat(P(BIT_TR)));
+    pattern = clear_where(pattern, r, splat(P(BIT_R)));
+    pattern = clear_where(pattern, eq(n[7], c), splat(P(BIT_B)));
+    pattern = clear_where(pattern, eq(n[8], c), splat(P(BIT_BR)));
+    // Bit n set when pair n holds: T=L, T=R, B=L, B=R.
+    vec<P> pairs = or_where(splat(P(0)), eq(n[1], n[3]), splat(P(1)));
+    pairs = or_where(pairs, t_r, splat(P(2)));
+    pairs = or_where(pairs, eq(n[7], n[3]), splat(P(4)));
+    pairs = or_where(pairs, b_r, splat(P(8)));
+    vec<P> next = clear_where(splat(P(255)), t_r, splat(P(BIT_TL)));
+    next = clear_where(next, r, splat(P(BIT_L)));
+    left = clear_where(next, b_r, splat(P(BIT_BL)));
+
     const auto code = codes(tables, pattern);
     q[0] = quarter(code_of(code, 0), pairs, c, n[1], n[3]);
     q[1] = quarter(code_of(code, 1), pairs, c, n[1], n[5]);
     q[2] = quarter(code_of(code, 2), pairs, c, n[7], n[3]);
     q[3] = quarter(code_of(code, 3), pairs, c, n[7], n[5]);
 }
-
-// The pattern's bits: TL T TR L R BL B BR.
-constexpr unsigned BIT_TL = 1, BIT_T = 2, BIT_TR = 4, BIT_L = 8, BIT_R = 16, BIT_BL = 32, BIT_B = 64, BIT_BR = 128;
 
 // The rule, lane by lane: the four quarters (tl, tr, bl, br) of each lane's
 // block from its neighbourhood TL T TR L C R BL B BR; whether every lane's
@@ -79,70 +106,29 @@ constexpr unsigned BIT_TL = 1, BIT_T = 2, BIT_TR = 4, BIT_L = 8, BIT_R = 16, BIT
 template <typename P, typename Tables>
 [[gnu::always_inline]] inline bool blocks(const Tables& tables, const vec<P> (&n)[9], vec<P> (&q)[4])
 {
-    const vec<P> c = n[4];
     if (flat(n)) {
-        q[0] = q[1] = q[2] = q[3] = c; // every quarter is the centre
+        q[0] = q[1] = q[2] = q[3] = n[4];
         return true;
     }
-    // The pattern: which neighbours differ (all, less those that match).
-    vec<P> pattern = splat(P(255));
-#pragma GCC unroll 9
-    for (int i = 0, bit = 1; i < 9; ++i)
-        if (i != 4) {
-            pattern = clear_where(pattern, eq(n[i], c), splat(P(bit)));
-            bit <<= 1;
-        }
-    vec<P> pairs = or_where(splat(P(0)), eq(n[1], n[3]), splat(P(1)));
-    pairs = or_where(pairs, eq(n[1], n[5]), splat(P(2)));
-    pairs = or_where(pairs, eq(n[7], n[3]), splat(P(4)));
-    pairs = or_where(pairs, eq(n[7], n[5]), splat(P(8)));
-    quarters(tables, n, pattern, pairs, q);
+    vec<P> left = left_pattern(n[0], n[3], n[6], n[4]);
+    quarters(tables, n, left, q); // (what it leaves the next goes unused)
     return false;
 }
 
-// Along a row of neighbourhoods, each one's left column the last one's
-// middle, three of a neighbourhood's comparisons were the last one's: TL, L
-// and BL against C were T=R, R=C and B=R there. Each neighbourhood leaves the
-// next a pattern with those three bits done (the rest still set). Carrying
-// the pairs T=L and B=L as well (TR=C and BR=C there) took one more vector
-// through the walk's loop, and flat frames were slower for it.
-
-// The pattern that a neighbourhood's left column leaves it: from its upper,
-// middle and lower rows' left (t, c, b) and middle (r) pixels.
-template <typename P>
-[[gnu::always_inline]] inline vec<P> left_pattern(vec<P> t, vec<P> c, vec<P> b, vec<P> r)
-{
-    vec<P> pattern = clear_where(splat(P(255)), eq(t, r), splat(P(BIT_TL)));
-    pattern = clear_where(pattern, eq(c, r), splat(P(BIT_L)));
-    return clear_where(pattern, eq(b, r), splat(P(BIT_BL)));
-}
-
-// blocks, for a neighbourhood whose left column's bits `carried` holds; it
-// then holds those of the next neighbourhood along.
+// blocks, for a neighbourhood whose left column's bits `carried` holds
+// (left_pattern); it then holds those of the next neighbourhood along.
+// Carrying the pairs T=L and B=L as well (TR=C and BR=C there) took one more
+// vector through the walk's loop, and flat frames were slower for it.
 template <typename P, typename Tables>
 [[gnu::always_inline]] inline bool blocks_along(const Tables& tables, const vec<P> (&n)[9], vec<P>& carried,
                                                 vec<P> (&q)[4])
 {
-    const vec<P> c = n[4];
     if (flat(n)) { // T = L = R = B = C: the next one's left column matches its centre
-        q[0] = q[1] = q[2] = q[3] = c;
+        q[0] = q[1] = q[2] = q[3] = n[4];
         carried = splat(P(255 - BIT_TL - BIT_L - BIT_BL));
         return true;
     }
-    const mask<P> r = eq(n[5], c), t_r = eq(n[1], n[5]), b_r = eq(n[7], n[5]);
-    vec<P> pattern = clear_where(carried, eq(n[1], c), splat(P(BIT_T)));
-    pattern = clear_where(pattern, eq(n[2], c), splat(P(BIT_TR)));
-    pattern = clear_where(pattern, r, splat(P(BIT_R)));
-    pattern = clear_where(pattern, eq(n[7], c), splat(P(BIT_B)));
-    pattern = clear_where(pattern, eq(n[8], c), splat(P(BIT_BR)));
-    vec<P> pairs = or_where(splat(P(0)), eq(n[1], n[3]), splat(P(1)));
-    pairs = or_where(pairs, t_r, splat(P(2)));
-    pairs = or_where(pairs, eq(n[7], n[3]), splat(P(4)));
-    pairs = or_where(pairs, b_r, splat(P(8)));
-    vec<P> next = clear_where(splat(P(255)), t_r, splat(P(BIT_TL)));
-    next = clear_where(next, r, splat(P(BIT_L)));
-    carried = clear_where(next, b_r, splat(P(BIT_BL)));
-    quarters(tables, n, pattern, pairs, q);
+    quarters(tables, n, carried, q);
     return false;
 }
 
