@@ -304,12 +304,11 @@ template <typename P>
 const std::uint8_t* code_tables() { return reinterpret_cast<const std::uint8_t*>(&VECTOR_CODES); }
 static_assert(sizeof VECTOR_CODES == 4 * 256);
 
-// A lane's pattern, ready for its codes' lookups. Each quarter's code is
-// looked up where that quarter is worked out, so only one is held at a time.
-// The empty asm hides the tables' address from the optimiser at each pixel
-// vector, so that it reads the 16 parts from memory as above instead of
-// hoisting some of them out of the walk's loops into registers, which then
-// spills the walk's own vectors and constants (3 % on noise).
+// A lane's pattern, ready for its codes' lookups (code_of). The empty asm
+// hides the tables' address from the optimiser at each pixel vector, so that
+// it reads the 16 parts from memory as above instead of hoisting some of them
+// out of the walk's loops into registers, which then spills the walk's own
+// vectors and constants (3 % on noise).
 template <typename P>
 struct code_source {
     const std::uint8_t* t;

@@ -21,14 +21,14 @@ constexpr int min_of(int a, int b) { return a < b ? a : b; }
 constexpr int max_of(int a, int b) { return a < b ? b : a; }
 
 // One quarter, from its code (see VECTOR_CODES), the bits of which pairs hold
-// and its two candidate neighbours. Vectors of 256 bits and more blend only
-// when some lane needs it, and past the half (H) only when some lane goes
-// deeper, which on generated art most blending vectors do not; on
-// 128-bit ones, whose few lanes agree far less predictably, the branches
-// cost more than they save (on noise, twice the time). The blend is laid out
-// as the path that falls through: on noise nearly every 32-lane vector has a
-// lane that blends, and jumping out to the blend and back cost AVX-512 about
-// 5 % there, with no gain on pixel art.
+// and its two candidate neighbours.
+// Vectors of 256 bits and more blend only when some lane needs it, and past
+// the half (H) only when some lane goes deeper, which on generated art most
+// blending vectors do not; on 128-bit ones, whose few lanes agree far less
+// predictably, the branches cost more than they save (on noise, twice the
+// time). The blend is laid out as the path that falls through: on noise
+// nearly every 32-lane vector has a lane that blends, and jumping out to the
+// blend and back cost AVX-512 about 5 % there, with no gain on pixel art.
 template <typename P>
 [[gnu::always_inline]] inline vec<P> quarter(vec<P> code, vec<P> pairs, vec<P> c, vec<P> vertical, vec<P> horizontal)
 {
@@ -60,7 +60,7 @@ constexpr unsigned BIT_TL = 1, BIT_T = 2, BIT_TR = 4, BIT_L = 8, BIT_R = 16, BIT
 // still set), from its upper, middle and lower rows' left pixels (t, c, b)
 // and its centre (r). Along a row of neighbourhoods, each one's left column
 // the last one's middle, these are the last one's comparisons T=R, R=C and
-// B=R, so each neighbourhood leaves them to the next (see blocks_along).
+// B=R, so each neighbourhood leaves them to the next (see decide_along).
 template <typename P>
 [[gnu::always_inline]] inline vec<P> left_pattern(vec<P> t, vec<P> c, vec<P> b, vec<P> r)
 {
@@ -69,10 +69,21 @@ template <typename P>
     return clear_where(pattern, eq(b, r), splat(P(BIT_BL)));
 }
 
-// The four quarters of a neighbourhood that is not flat, its pattern's left
-// bits in `left`, which then holds those of the next neighbourhood along.
+// What the rule decides for a neighbourhood: whether it is flat, else each
+// quarter's code and which pairs hold (zero where flat). Flat asks only T, L,
+// R and B: a quarter blends C with one of those alone (codes.h checks the
+// rule for it), so where they equal C every quarter is C whatever the corners
+// are.
+template <typename P>
+struct decisions {
+    bool flat;
+    vec<P> code[4], pairs;
+};
+
+// The decisions for a neighbourhood that is not flat, its pattern's left bits
+// in `left`, which then holds those of the next neighbourhood along.
 template <typename P, typename Tables>
-[[gnu::always_inline]] inline void quarters(const Tables& tables, const vec<P> (&n)[9], vec<P>& left, vec<P> (&q)[4])
+[[gnu::always_inline]] inline void decide(const Tables& tables, const vec<P> (&n)[9], vec<P>& left, decisions<P>& d)
 {
     const vec<P> c = n[4];
     const mask<P> r = eq(n[5], c), t_r = eq(n[1], n[5]), b_r = eq(n[7], n[5]);
@@ -91,45 +102,59 @@ template <typename P, typename Tables>
     left = clear_where(next, b_r, splat(P(BIT_BL)));
 
     const auto code = codes(tables, pattern);
-    q[0] = quarter(code_of(code, 0), pairs, c, n[1], n[3]);
-    q[1] = quarter(code_of(code, 1), pairs, c, n[1], n[5]);
-    q[2] = quarter(code_of(code, 2), pairs, c, n[7], n[3]);
-    q[3] = quarter(code_of(code, 3), pairs, c, n[7], n[5]);
+    d.flat = false;
+    for (int q = 0; q < 4; ++q)
+        d.code[q] = code_of(code, q);
+    d.pairs = pairs;
 }
 
-// The rule, lane by lane: the four quarters (tl, tr, bl, br) of each lane's
-// block from its neighbourhood TL T TR L C R BL B BR; whether every lane's
-// neighbourhood was flat, so that the blocks are the centres. Flat asks only
-// T, L, R and B: a quarter blends C with one of those alone (codes.h checks
-// the rule for it), so where they equal C every quarter is C whatever the
-// corners are.
-template <typename P, typename Tables>
-[[gnu::always_inline]] inline bool blocks(const Tables& tables, const vec<P> (&n)[9], vec<P> (&q)[4])
-{
-    if (flat(n)) {
-        q[0] = q[1] = q[2] = q[3] = n[4];
-        return true;
-    }
-    vec<P> left = left_pattern(n[0], n[3], n[6], n[4]);
-    quarters(tables, n, left, q); // (what it leaves the next goes unused)
-    return false;
-}
-
-// blocks, for a neighbourhood whose left column's bits `carried` holds
+// decide for a neighbourhood whose left column's bits `carried` holds
 // (left_pattern); it then holds those of the next neighbourhood along.
 // Carrying the pairs T=L and B=L as well (TR=C and BR=C there) took one more
 // vector through the walk's loop, and flat frames were slower for it.
 template <typename P, typename Tables>
-[[gnu::always_inline]] inline bool blocks_along(const Tables& tables, const vec<P> (&n)[9], vec<P>& carried,
-                                                vec<P> (&q)[4])
+[[gnu::always_inline]] inline void decide_along(const Tables& tables, const vec<P> (&n)[9], vec<P>& carried,
+                                                decisions<P>& d)
 {
-    if (flat(n)) { // T = L = R = B = C: the next one's left column matches its centre
-        q[0] = q[1] = q[2] = q[3] = n[4];
+    d.flat = flat(n);
+    if (d.flat) { // T = L = R = B = C: the next one's left column matches its centre
         carried = splat(P(255 - BIT_TL - BIT_L - BIT_BL));
+        d.code[0] = d.code[1] = d.code[2] = d.code[3] = d.pairs = splat(P(0));
+    } else {
+        decide(tables, n, carried, d);
+    }
+}
+
+// The four quarters (tl, tr, bl, br) of each lane's block from its
+// neighbourhood TL T TR L C R BL B BR and the decisions for it; whether it
+// was flat, so that the blocks are the centres.
+template <typename P>
+[[gnu::always_inline]] inline bool blend(const decisions<P>& d, const vec<P> (&n)[9], vec<P> (&q)[4])
+{
+    const vec<P> c = n[4];
+    if (d.flat) {
+        q[0] = q[1] = q[2] = q[3] = c;
         return true;
     }
-    quarters(tables, n, carried, q);
+    q[0] = quarter(d.code[0], d.pairs, c, n[1], n[3]);
+    q[1] = quarter(d.code[1], d.pairs, c, n[1], n[5]);
+    q[2] = quarter(d.code[2], d.pairs, c, n[7], n[3]);
+    q[3] = quarter(d.code[3], d.pairs, c, n[7], n[5]);
     return false;
+}
+
+// The rule, lane by lane, for a neighbourhood on its own: its blocks, and
+// whether it was flat.
+template <typename P, typename Tables>
+[[gnu::always_inline]] inline bool blocks(const Tables& tables, const vec<P> (&n)[9], vec<P> (&q)[4])
+{
+    decisions<P> d;
+    d.flat = flat(n);
+    if (!d.flat) {
+        vec<P> left = left_pattern(n[0], n[3], n[6], n[4]);
+        decide(tables, n, left, d); // (what it leaves the next goes unused)
+    }
+    return blend(d, n, q);
 }
 
 // Output streamed past the caches, for outputs larger than they are (see

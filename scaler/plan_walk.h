@@ -146,7 +146,8 @@ template <typename P>
 }
 
 // Turned placements. The frame goes in bands of N - 2 source columns, each
-// read as a tile of N with its neighbours on both sides; down a band the
+// read as a tile of N with its neighbours on both sides (and where the walk
+// looks ahead, N - 3 and one column more: see turned_strip); down a band the
 // strips fill each output row's next 2N pixels, so the band's output rows
 // stay in cache while they are written. What the cells make of each strip's
 // rows is worked out once for a group of strips and used in every band.
@@ -262,7 +263,7 @@ struct strip_columns {
 // A column's neighbourhood in a strip from the columns before it (l),
 // itself (mid) and after it (r), each with its rows earlier and later; and
 // the pattern's bits that column l decides, for the first column of a run
-// (see blocks_along).
+// (see decide_along).
 template <bool CLOCKWISE, typename P>
 [[gnu::always_inline]] inline void neighbourhood(const vec<P> (&l)[3], const vec<P> (&mid)[3], const vec<P> (&r)[3],
                                                  vec<P> (&n)[9])
@@ -280,9 +281,42 @@ template <bool CLOCKWISE, typename P>
     return left_pattern(l[ABOVE], l[1], l[2 - ABOVE], mid[1]);
 }
 
+// Column x's blocks of a strip (row 0 at source row `top`, `rows` rows) in
+// a band from x0; a flat column's streamed through out_rows[2 (x - x0)] and
+// the next when they are streamed. (Two calls, so that the blended blocks'
+// stores are as plain as without streaming.)
+template <orientation TURN, typename P>
+[[gnu::always_inline]] inline void put_blocks(const frame_args<P>& f, int top, int rows, int x, int x0,
+                                              const vec<P> (&q)[4], bool flat, streamed_row<P>* out_rows)
+{
+    P* const out = offset_bytes(f.dst, block_offset<TURN>(f, x, top));
+    if (flat && out_rows != nullptr)
+        store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, out_rows + 2 * (x - x0));
+    else
+        store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, static_cast<streamed_row<P>*>(nullptr));
+}
+
+// Whether the turned walk looks a column ahead (see turned_strip): only
+// where the quarters branch and the registers hold two columns' state, with
+// 512-bit vectors (32 registers). With 16, AVX2 and SSE4.1 took up to 1.12
+// and 1.24 times as long (flat frames), and no case gained.
+template <typename P>
+constexpr bool LOOK_AHEAD = sizeof(vec<P>) >= 64;
+
 // One strip across one band [x0, x1): its blocks, column by column, each
 // column's neighbours passed on from the one before; column x's two output
 // rows through out_rows[2 (x - x0)] and the next, when they are streamed.
+//
+// Looking ahead, a step blends a column whose decisions the step before
+// took, and loads the column after next before the blends' branches. Those
+// branches (whether any lane blends, or goes deeper) change from column to
+// column too often to be foretold; presumably a wrong guess costs less when
+// the next column's work need not wait for its loads. At 160 x 102 on
+// AVX-512 (Zen 5), art took 0.95 of the time of loading, deciding and
+// blending a column in one step, noise 0.92; taking the decisions before the
+// blends as well made flat frames 1.12 times slower, and so did a test for
+// the band's end in mid-step (1.05), which is why a band's tile then holds a
+// column more than the band's neighbours.
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void turned_strip(const Tables& tables, const frame_args<P>& f, const strip<P>& st,
                                                 int x0, int x1, const int (&before)[N<P>],
@@ -295,7 +329,28 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
     vec<P> left[3], mid[3], right[3] = {};
     s.column(first, left);
     s.column(x0, mid);
-    vec<P> carried = left_pattern<CLOCKWISE>(left, mid);
+    vec<P> carried = left_pattern<CLOCKWISE>(left, mid); // (without cells)
+    if constexpr (!CELLS && LOOK_AHEAD<P>) {
+        s.column(min_of(x0 + 1, w - 1), right);
+        vec<P> n[9], q[4];
+        decisions<P> d;
+        neighbourhood<CLOCKWISE>(left, mid, right, n);
+        decide_along(tables, n, carried, d);
+        for (int x = x0; x < x1; ++x) {
+            vec<P> next[9]; // (at the band's last column, one the band leaves to the next)
+            decisions<P> e;
+            for (int i = 0; i < 3; ++i)
+                left[i] = mid[i], mid[i] = right[i];
+            s.column(min_of(x + 2, w - 1), right);
+            put_blocks<TURN>(f, st.top, rows, x, x0, q, blend(d, n, q), out_rows);
+            neighbourhood<CLOCKWISE>(left, mid, right, next);
+            decide_along(tables, next, carried, e);
+            for (int i = 0; i < 9; ++i)
+                n[i] = next[i];
+            d = e;
+        }
+        return;
+    }
     for (int x = x0; x < x1; ++x) {
         // Without cells, columns 0 and w - 1 are their own outer neighbours,
         // as left and right then hold.
@@ -305,7 +360,9 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
         bool flat = true; // (a column in no cell is its own blocks)
         if (!CELLS) {
             neighbourhood<CLOCKWISE>(left, mid, right, n);
-            flat = blocks_along(tables, n, carried, q);
+            decisions<P> d;
+            decide_along(tables, n, carried, d);
+            flat = blend(d, n, q);
         } else if (before[x - x0] == -2) { // a column in no cell
             q[0] = q[1] = q[2] = q[3] = mid[1];
         } else {
@@ -316,13 +373,7 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
             flat = blocks(tables, n, q);
             keep_outside(q, s.lanes.outside, mid[1]);
         }
-        P* const out = offset_bytes(f.dst, block_offset<TURN>(f, x, st.top));
-        // (Two calls, so that the blended blocks' stores are as plain as
-        // without streaming.)
-        if (flat && out_rows != nullptr)
-            store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, out_rows + 2 * (x - x0));
-        else
-            store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, static_cast<streamed_row<P>*>(nullptr));
+        put_blocks<TURN>(f, st.top, rows, x, x0, q, flat, out_rows);
         for (int i = 0; i < 3; ++i)
             left[i] = mid[i], mid[i] = right[i];
     }
@@ -394,7 +445,9 @@ void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int row
             t.get(x - x0 + 2, right);
             vec<P> n[9], q[4];
             neighbourhood<CLOCKWISE>(left, mid, right, n);
-            blocks_along(tables, n, carried, q);
+            decisions<P> d;
+            decide_along(tables, n, carried, d);
+            blend(d, n, q);
             P* out = offset_bytes(f.dst, block_offset<TURN>(f, x, top));
             for (int r = 0; r < 2; ++r, out = offset_bytes(out, f.dst_pitch)) { // the block's two output rows
                 vec<P> first, second;
@@ -425,7 +478,7 @@ void prefetch_columns(const frame_args<P>& f, int top, int x)
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
 void turned(const frame_args<P>& frame)
 {
-    constexpr int BAND = N<P> - 2, GROUP = 16;
+    constexpr int BAND = N<P> - 2 - int(LOOK_AHEAD<P>), GROUP = 16;
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
     const auto tables = code_tables<P>();
     strip<P> strips[GROUP];
