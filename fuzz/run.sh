@@ -3,14 +3,14 @@
 # kernel against the portable walk) with clang, libFuzzer and the address and
 # undefined-behaviour sanitizers, and runs each for SECONDS (default 30) from
 # a copy of its seed corpus. When Debian's libpng source is in
-# build/libpng-src (fuzz/libpng-source.sh fetches it; .ci/run does so while
-# installing), libpng itself is built the same way, so the PNG fuzzer reaches
+# build/libpng-src (fuzz/libpng-source.sh fetches it, as .ci/run does), libpng itself is built the same way, so the PNG fuzzer reaches
 # and checks libpng's own code too; otherwise the installed libpng is used,
 # uninstrumented, and the run says so. A crash fails the run and leaves its
 # input in build/fuzz/crashes/; put it in fuzz/regressions/<target>/ once
-# fixed, where the test suite replays it for good.
+# fixed, where the test suite replays it for good. `fuzz/run.sh build` only
+# builds them (CI does so while another step leaves a core idle).
 #
-#     fuzz/run.sh [SECONDS]
+#     fuzz/run.sh [SECONDS | build]
 set -euo pipefail
 seconds=${1:-30}
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +24,7 @@ CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Rel
     -DLQ2X_FUZZ_LIBPNG_SOURCE="$libpng" -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
     -DLQ2X_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_webp fuzz_apng fuzz_gif fuzz_kernels
+[[ $seconds == build ]] && exit 0
 mkdir -p "$build/crashes"
 # Two fuzzers at a time, one a core, each to its own log; the first to fail
 # shows its log's end and fails the run.
