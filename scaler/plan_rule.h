@@ -21,14 +21,14 @@ constexpr int min_of(int a, int b) { return a < b ? a : b; }
 constexpr int max_of(int a, int b) { return a < b ? b : a; }
 
 // One quarter, from its code (see VECTOR_CODES), the bits of which pairs hold
-// and its two candidate neighbours.
-// Vectors of 256 bits and more blend only when some lane needs it, and past
-// the half (H) only when some lane goes deeper, which on generated art most
-// blending vectors do not; on 128-bit ones, whose few lanes agree far less
-// predictably, the branches cost more than they save (on noise, twice the
-// time). The blend is laid out as the path that falls through: on noise
-// nearly every 32-lane vector has a lane that blends, and jumping out to the
-// blend and back cost AVX-512 about 5 % there, with no gain on pixel art.
+// and its two candidate neighbours. Vectors of 256 bits and more blend only
+// when some lane needs it, and past the half (H) only when some lane goes
+// deeper, which on generated art most blending vectors do not; on
+// 128-bit ones, whose few lanes agree far less predictably, the branches
+// cost more than they save (on noise, twice the time). The blend is laid out
+// as the path that falls through: on noise nearly every 32-lane vector has a
+// lane that blends, and jumping out to the blend and back cost AVX-512 about
+// 5 % there, with no gain on pixel art.
 template <typename P>
 [[gnu::always_inline]] inline vec<P> quarter(vec<P> code, vec<P> pairs, vec<P> c, vec<P> vertical, vec<P> horizontal)
 {
@@ -70,10 +70,10 @@ template <typename P>
 }
 
 // What the rule decides for a neighbourhood: whether it is flat, else each
-// quarter's code and which pairs hold (zero where flat). Flat asks only T, L,
-// R and B: a quarter blends C with one of those alone (codes.h checks the
-// rule for it), so where they equal C every quarter is C whatever the corners
-// are.
+// quarter's code and which pairs hold (decide_along zeroes them where flat,
+// so that a copy reads nothing unset). Flat asks only T, L, R and B: a
+// quarter blends C with one of those alone (codes.h checks the rule for it),
+// so where they equal C every quarter is C whatever the corners are.
 template <typename P>
 struct decisions {
     bool flat;

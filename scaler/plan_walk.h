@@ -598,7 +598,7 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
     vec<P> q[4];
     const bool flat = blocks(tables, v, q);
     keep_outside(q, a.lanes.outside, v[4]);
-    if (flat && rows != nullptr) // (two calls: see turned_strip)
+    if (flat && rows != nullptr) // (two calls: see put_blocks)
         store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count, rows);
     else
         store_blocks<false, orientation::upright>(out + 2 * x0, pitch, q, 2 * count,
