@@ -145,9 +145,8 @@ template <typename P>
             q[i] = select(lanes_of<P>(outside), q[i], c);
 }
 
-// Turned placements. The frame goes in bands of N - 2 source columns, each
-// read as a tile of N with its neighbours on both sides (and where the walk
-// looks ahead, N - 3 and one column more: see turned_strip); down a band the
+// Turned placements. The frame goes in bands of BAND_COLUMNS source columns,
+// each read as a tile of N with its neighbours on both sides; down a band the
 // strips fill each output row's next 2N pixels, so the band's output rows
 // stay in cache while they are written. What the cells make of each strip's
 // rows is worked out once for a group of strips and used in every band.
@@ -296,16 +295,24 @@ template <orientation TURN, typename P>
         store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, static_cast<streamed_row<P>*>(nullptr));
 }
 
-// Whether the turned walk looks a column ahead (see turned_strip): only
+// Whether the turned walk looks a column ahead (see walk_columns): only
 // where the quarters branch and the registers hold two columns' state, with
 // 512-bit vectors (32 registers). With 16, AVX2 and SSE4.1 took up to 1.12
 // and 1.24 times as long (flat frames), and no case gained.
 template <typename P>
 constexpr bool LOOK_AHEAD = sizeof(vec<P>) >= 64;
 
-// One strip across one band [x0, x1): its blocks, column by column, each
-// column's neighbours passed on from the one before; column x's two output
-// rows through out_rows[2 (x - x0)] and the next, when they are streamed.
+// A turned band's columns: a tile of N holds them, the one before and the
+// one after, and where the walk looks ahead the one after that.
+template <typename P>
+constexpr int BAND_COLUMNS = N<P> - 2 - int(LOOK_AHEAD<P>);
+
+// The columns x0 .. x1 - 1 of a strip without cells, their blocks to
+// `put(x, q, flat)`; each column's neighbours are passed on from the one
+// before, and `column(x, out)` gets columns `first` (the one column x0
+// sees before it), x0 .. x1 and, where the walk looks ahead, x1 + 1, with
+// their rows earlier and later. Callers force both inline: GCC left them
+// out of line for AVX2 and SSE4.1, and flat frames took 1.5 times as long.
 //
 // Looking ahead, a step blends a column whose decisions the step before
 // took, and loads the column after next before the blends' branches. Those
@@ -317,21 +324,16 @@ constexpr bool LOOK_AHEAD = sizeof(vec<P>) >= 64;
 // blends as well made flat frames 1.12 times slower, and so did a test for
 // the band's end in mid-step (1.05), which is why a band's tile then holds a
 // column more than the band's neighbours.
-template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
-[[gnu::always_inline]] inline void turned_strip(const Tables& tables, const frame_args<P>& f, const strip<P>& st,
-                                                int x0, int x1, const int (&before)[N<P>],
-                                                const int (&after)[N<P>], streamed_row<P>* out_rows)
+template <bool CLOCKWISE, typename P, typename Tables, typename Column, typename Put>
+[[gnu::always_inline]] inline void walk_columns(const Tables& tables, int first, int x0, int x1,
+                                                const Column& column, const Put& put)
 {
-    constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
-    const int w = f.width, first = max_of(x0 - 1, 0);
-    const strip_columns<P, CLOCKWISE, CELLS, HIDES> s(f, st, first, min_of(N<P>, w - first));
-    const int rows = min_of(N<P>, CLOCKWISE ? st.top - f.y_begin + 1 : f.y_end - st.top);
-    vec<P> left[3], mid[3], right[3] = {};
-    s.column(first, left);
-    s.column(x0, mid);
-    vec<P> carried = left_pattern<CLOCKWISE>(left, mid); // (without cells)
-    if constexpr (!CELLS && LOOK_AHEAD<P>) {
-        s.column(min_of(x0 + 1, w - 1), right);
+    vec<P> left[3], mid[3], right[3];
+    column(first, left);
+    column(x0, mid);
+    vec<P> carried = left_pattern<CLOCKWISE>(left, mid);
+    if constexpr (LOOK_AHEAD<P>) {
+        column(x0 + 1, right);
         vec<P> n[9], q[4];
         decisions<P> d;
         neighbourhood<CLOCKWISE>(left, mid, right, n);
@@ -341,32 +343,65 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
             decisions<P> e;
             for (int i = 0; i < 3; ++i)
                 left[i] = mid[i], mid[i] = right[i];
-            s.column(min_of(x + 2, w - 1), right);
-            put_blocks<TURN>(f, st.top, rows, x, x0, q, blend(d, n, q), out_rows);
+            column(x + 2, right);
+            put(x, q, blend(d, n, q));
             neighbourhood<CLOCKWISE>(left, mid, right, next);
             decide_along(tables, next, carried, e);
             for (int i = 0; i < 9; ++i)
                 n[i] = next[i];
             d = e;
         }
+    } else {
+        for (int x = x0; x < x1; ++x) {
+            column(x + 1, right);
+            vec<P> n[9], q[4];
+            decisions<P> d;
+            neighbourhood<CLOCKWISE>(left, mid, right, n);
+            decide_along(tables, n, carried, d);
+            put(x, q, blend(d, n, q));
+            for (int i = 0; i < 3; ++i)
+                left[i] = mid[i], mid[i] = right[i];
+        }
+    }
+}
+
+// One strip across one band [x0, x1): its blocks, column by column, each
+// column's neighbours passed on from the one before (walk_columns, without
+// cells); column x's two output rows through out_rows[2 (x - x0)] and the
+// next, when they are streamed.
+template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
+[[gnu::always_inline]] inline void turned_strip(const Tables& tables, const frame_args<P>& f, const strip<P>& st,
+                                                int x0, int x1, const int (&before)[N<P>],
+                                                const int (&after)[N<P>], streamed_row<P>* out_rows)
+{
+    constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
+    const int w = f.width, first = max_of(x0 - 1, 0);
+    const strip_columns<P, CLOCKWISE, CELLS, HIDES> s(f, st, first, min_of(N<P>, w - first));
+    const int rows = min_of(N<P>, CLOCKWISE ? st.top - f.y_begin + 1 : f.y_end - st.top);
+    if constexpr (!CELLS) {
+        // Columns 0 and w - 1 are their own outer neighbours.
+        const auto column = [&s, w](int x, vec<P>(&out)[3]) __attribute__((always_inline)) {
+            s.column(min_of(x, w - 1), out);
+        };
+        const auto put = [&f, &st, rows, x0, out_rows](int x, const vec<P>(&q)[4], bool flat)
+                             __attribute__((always_inline)) {
+            put_blocks<TURN>(f, st.top, rows, x, x0, q, flat, out_rows);
+        };
+        walk_columns<CLOCKWISE, P>(tables, first, x0, x1, column, put);
         return;
     }
+    vec<P> left[3], mid[3], right[3] = {};
+    s.column(first, left);
+    s.column(x0, mid);
     for (int x = x0; x < x1; ++x) {
-        // Without cells, columns 0 and w - 1 are their own outer neighbours,
-        // as left and right then hold.
-        if (!CELLS || x + 1 < w)
-            s.column(min_of(x + 1, w - 1), right);
-        vec<P> n[9], q[4];
+        if (x + 1 < w)
+            s.column(x + 1, right);
+        vec<P> q[4];
         bool flat = true; // (a column in no cell is its own blocks)
-        if (!CELLS) {
-            neighbourhood<CLOCKWISE>(left, mid, right, n);
-            decisions<P> d;
-            decide_along(tables, n, carried, d);
-            flat = blend(d, n, q);
-        } else if (before[x - x0] == -2) { // a column in no cell
+        if (before[x - x0] == -2) {
             q[0] = q[1] = q[2] = q[3] = mid[1];
         } else {
-            vec<P> l[3], r[3];
+            vec<P> l[3], r[3], n[9];
             s.side(x, before[x - x0], -1, left, mid, l);
             s.side(x, after[x - x0], 1, right, mid, r);
             neighbourhood<CLOCKWISE>(l, mid, r, n);
@@ -422,9 +457,8 @@ constexpr int fold_group(int rows)
 template <typename P, bool CLOCKWISE, bool HIDES, int FOLDS, typename Tables>
 void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int rows)
 {
-    constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = N<P> - 2, GROUP = N<P> / FOLDS;
+    constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = BAND_COLUMNS<P>, GROUP = N<P> / FOLDS;
     constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
-    constexpr auto& at = QUARTER_AT[int(TURN)];
     const int w = f.width, span = (w + FOLDS - 1) / FOLDS;
     // From a group's blocks to the next group's: `span` columns on.
     const std::ptrdiff_t next_group = block_offset<TURN>(f, span, top) - block_offset<TURN>(f, 0, top);
@@ -437,17 +471,12 @@ void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int row
             const int y = before ? top - STEP : top + STEP * (k - g * GROUP);
             return clamped_columns<HIDES>(clamped_row(f, y), x0 - 1 + g * span, w);
         });
-        vec<P> left[3], mid[3], right[3];
-        t.get(0, left);
-        t.get(1, mid);
-        vec<P> carried = left_pattern<CLOCKWISE>(left, mid);
-        for (int x = x0; x < x1; ++x) {
-            t.get(x - x0 + 2, right);
-            vec<P> n[9], q[4];
-            neighbourhood<CLOCKWISE>(left, mid, right, n);
-            decisions<P> d;
-            decide_along(tables, n, carried, d);
-            blend(d, n, q);
+        const auto column = [&t, x0](int x, vec<P>(&out)[3]) __attribute__((always_inline)) {
+            t.get(x - x0 + 1, out);
+        };
+        const auto put = [&f, top, rows, span, next_group, w](int x, const vec<P>(&q)[4], bool)
+                             __attribute__((always_inline)) {
+            constexpr auto& at = QUARTER_AT[int(TURN)];
             P* out = offset_bytes(f.dst, block_offset<TURN>(f, x, top));
             for (int r = 0; r < 2; ++r, out = offset_bytes(out, f.dst_pitch)) { // the block's two output rows
                 vec<P> first, second;
@@ -458,9 +487,8 @@ void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int row
                     store(group_out, g % (FOLDS / 2) == 0 ? half : join_halves(half, second), 2 * rows);
                 }
             }
-            for (int i = 0; i < 3; ++i)
-                left[i] = mid[i], mid[i] = right[i];
-        }
+        };
+        walk_columns<CLOCKWISE, P>(tables, x0 - 1, x0, x1, column, put);
     }
 }
 
@@ -478,7 +506,7 @@ void prefetch_columns(const frame_args<P>& f, int top, int x)
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
 void turned(const frame_args<P>& frame)
 {
-    constexpr int BAND = N<P> - 2 - int(LOOK_AHEAD<P>), GROUP = 16;
+    constexpr int BAND = BAND_COLUMNS<P>, GROUP = 16;
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
     const auto tables = code_tables<P>();
     strip<P> strips[GROUP];
