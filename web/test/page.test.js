@@ -909,7 +909,9 @@ test('main.png, 1024 x 1000, 2x: picked to a ready download beside the tool\'s w
     const min = (v) => Math.min(...v).toFixed(1);
     const line = `picked to ready ${ms(page_ms)} ms (best ${min(page_ms)}); the tool's wall time ${ms(tool_ms)} ms (best ${min(tool_ms)}); ` +
                  `scaling step in WebAssembly (${wasm.kernel}) ${ms(wasm.times)} ms (best ${min(wasm.times)}), natively on one thread (${native_kernel}) ${ms(native_ms)} ms (best ${min(native_ms)})` +
-                 (narrow_kernel === 'sse41' ? `, and with ${narrow_kernel} ${ms(narrow_ms)} ms (best ${min(narrow_ms)})` : '');
+                 (narrow_kernel === 'sse41' ? `, and with ${narrow_kernel} ${ms(narrow_ms)} ms (best ${min(narrow_ms)})` : '') +
+                 // (CI builds the fuzzers beside these tests: the figures say what else the machine was doing)
+                 `; load average after timing ${os.loadavg().map((x) => x.toFixed(2)).join(' ')} on ${os.cpus().length} processors`;
     t.diagnostic(`main.png: ${line}`);
     console.log(`timing: main.png 1024x1000 2x: ${line}`);
 });
