@@ -170,11 +170,13 @@ template <typename P, typename Tables>
 // ordinary stores, and a held part whose line is not completed is stored as
 // an ordinary one when its run ends.
 //
-// Only the blocks of flat neighbourhoods are streamed: there the stores are
-// the work, and streaming them made flat 1920 x 1080 frames up to 1.7 times
-// as fast on the development machine (AMD EPYC); where the rule blends, the
-// rule's work hides what ordinary stores cost, and streamed ones took up to
-// 1.3 times as long (3840 x 2160 art and noise, every block streamed).
+// The blocks of flat neighbourhoods are streamed: there the stores are the
+// work, and streaming them made flat 1920 x 1080 frames up to 1.7 times as
+// fast on the development machine (AMD EPYC). Where the rule blends, its
+// work mostly hides what ordinary stores cost (an earlier walk took up to 1.3
+// times as long with every block streamed, 3840 x 2160 art and noise), so
+// blended blocks are streamed only where the turned walk keeps up with the
+// memory (STREAM_BLENDED in plan_walk.h).
 constexpr int LINE = 64; // bytes
 
 // How many pieces make a line: 0 where a piece is two lines (64-byte
@@ -188,6 +190,14 @@ template <typename P>
 bool streamable(const P* first, std::ptrdiff_t pitch)
 {
     return reinterpret_cast<std::uintptr_t>(first) % (LINE / 2) == 0 && pitch % (LINE / 2) == 0;
+}
+
+// Whether every piece of those rows starts on a line: streaming one then
+// takes none of the joins.
+template <typename P>
+bool on_lines(const P* first, std::ptrdiff_t pitch)
+{
+    return reinterpret_cast<std::uintptr_t>(first) % LINE == 0 && pitch % LINE == 0;
 }
 
 // One output row, streamed: its pieces joined into whole lines.
