@@ -283,12 +283,12 @@ template <bool CLOCKWISE, typename P>
 // Whether a turned walk that streams its flat blocks streams its blended
 // ones too, where its rows' pieces start on lines (`blended` below): with
 // 512-bit vectors the rule keeps up with the memory, and the ordinary stores'
-// reads of each output line were a quarter of the time of art and noise at
-// 1024 x 768 to 3840 x 2160 (AVX-512 on Zen 4: 0.68 to 0.89 of the time,
-// streamed). AVX2 and SSE4.1 took 1.03 to 1.06 times as long streamed, their
-// rule's work hiding the stores; rows half-way into lines (1920 x 1080) up to
-// 1.12 times, for the joins. The upright walk, two rows in flight, gained
-// nothing either.
+// reads of each output line cost art and noise at 1024 x 768 to 3840 x 2160
+// up to 0.4 of their time (AVX-512 on Zen 4: 0.59 to 0.89 of it, streamed).
+// AVX2 and SSE4.1 took 0.98 to 1.06 of their time streamed, their rule's
+// work hiding the stores; rows half-way into lines (1920 x 1080), whose
+// lines join two pieces, 0.87 to 1.12 from run to run; the upright walk, two
+// rows in flight, 1.02 to 1.04. Those stream flat blocks only.
 template <typename P>
 constexpr bool STREAM_BLENDED = sizeof(vec<P>) >= 64;
 
