@@ -281,29 +281,26 @@ template <bool CLOCKWISE, typename P>
 }
 
 // Whether a turned walk that streams its flat blocks streams its blended
-// ones too, where its rows' pieces start on lines (`blended` below): with
-// 512-bit vectors the rule keeps up with the memory, and the ordinary stores'
-// reads of each output line cost art and noise at 1024 x 768 to 3840 x 2160
-// up to 0.4 of their time (AVX-512 on Zen 4: 0.59 to 0.89 of it, streamed).
-// AVX2 and SSE4.1 took 0.98 to 1.06 of their time streamed, their rule's
-// work hiding the stores; rows half-way into lines (1920 x 1080), whose
-// lines join two pieces, 0.87 to 1.12 from run to run; the upright walk, two
-// rows in flight, 1.02 to 1.04. Those stream flat blocks only.
+// ones too: with 512-bit vectors the rule keeps up with the memory, and the
+// ordinary stores' reads of each output line cost art and noise at 1024 x 768
+// to 3840 x 2160 up to 0.4 of their time (AVX-512 on Zen 4: 0.59 to 0.96 of
+// it, streamed). AVX2 and SSE4.1 took 0.98 to 1.06 of their time streamed,
+// their rule's work hiding the stores; the upright walk, two rows in flight,
+// 1.02 to 1.04.
 template <typename P>
 constexpr bool STREAM_BLENDED = sizeof(vec<P>) >= 64;
 
 // Column x's blocks of a strip (row 0 at source row `top`, `rows` rows) in
 // a band from x0, streamed through out_rows[2 (x - x0)] and the next when
-// they are streamed: a flat column's, and under STREAM_BLENDED with
-// `blended` any column's. (Two calls, so that the stores not streamed are as
-// plain as without streaming.)
+// they are streamed: a flat column's, and under STREAM_BLENDED any column's.
+// (Two calls, so that the stores not streamed are as plain as without
+// streaming.)
 template <orientation TURN, typename P>
 [[gnu::always_inline]] inline void put_blocks(const frame_args<P>& f, int top, int rows, int x, int x0,
-                                              const vec<P> (&q)[4], bool flat, streamed_row<P>* out_rows,
-                                              bool blended)
+                                              const vec<P> (&q)[4], bool flat, streamed_row<P>* out_rows)
 {
     P* const out = offset_bytes(f.dst, block_offset<TURN>(f, x, top));
-    if ((flat || (STREAM_BLENDED<P> && blended)) && out_rows != nullptr)
+    if ((flat || STREAM_BLENDED<P>) && out_rows != nullptr)
         store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, out_rows + 2 * (x - x0));
     else
         store_blocks<true, TURN>(out, f.dst_pitch, q, 2 * rows, static_cast<streamed_row<P>*>(nullptr));
@@ -382,12 +379,11 @@ template <bool CLOCKWISE, typename P, typename Tables, typename Column, typename
 // One strip across one band [x0, x1): its blocks, column by column, each
 // column's neighbours passed on from the one before (walk_columns, without
 // cells); column x's two output rows through out_rows[2 (x - x0)] and the
-// next, when they are streamed (see put_blocks for `blended`).
+// next, when they are streamed.
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
 [[gnu::always_inline]] inline void turned_strip(const Tables& tables, const frame_args<P>& f, const strip<P>& st,
                                                 int x0, int x1, const int (&before)[N<P>],
-                                                const int (&after)[N<P>], streamed_row<P>* out_rows,
-                                                bool blended)
+                                                const int (&after)[N<P>], streamed_row<P>* out_rows)
 {
     constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
     const int w = f.width, first = max_of(x0 - 1, 0);
@@ -398,9 +394,9 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
         const auto column = [&s, w](int x, vec<P>(&out)[3]) __attribute__((always_inline)) {
             s.column(min_of(x, w - 1), out);
         };
-        const auto put = [&f, &st, rows, x0, out_rows, blended](int x, const vec<P>(&q)[4], bool flat)
+        const auto put = [&f, &st, rows, x0, out_rows](int x, const vec<P>(&q)[4], bool flat)
                              __attribute__((always_inline)) {
-            put_blocks<TURN>(f, st.top, rows, x, x0, q, flat, out_rows, blended);
+            put_blocks<TURN>(f, st.top, rows, x, x0, q, flat, out_rows);
         };
         walk_columns<CLOCKWISE, P>(tables, first, x0, x1, column, put);
         return;
@@ -423,7 +419,7 @@ template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, typename Tables>
             flat = blocks(tables, n, q);
             keep_outside(q, s.lanes.outside, mid[1]);
         }
-        put_blocks<TURN>(f, st.top, rows, x, x0, q, flat, out_rows, blended);
+        put_blocks<TURN>(f, st.top, rows, x, x0, q, flat, out_rows);
         for (int i = 0; i < 3; ++i)
             left[i] = mid[i], mid[i] = right[i];
     }
@@ -524,7 +520,7 @@ void turned(const frame_args<P>& frame)
     constexpr int BAND = BAND_COLUMNS<P>, GROUP = 16;
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
     const auto tables = code_tables<P>();
-    strip<P> strips[GROUP];
+    strip<P> strips[STREAM ? 2 * GROUP : GROUP];
     // A band's output rows, streamed where their pieces lie as streamed_row
     // needs (which every strip's do when the first one's do). Without
     // STREAM, a constant null: the stores are the plain ones.
@@ -532,13 +528,21 @@ void turned(const frame_args<P>& frame)
     const P* first = offset_bytes(f.dst, block_offset<CLOCKWISE ? orientation::cw : orientation::ccw>(
                                              f, f.width - 1, CLOCKWISE ? f.y_end - 1 : f.y_begin));
     streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
-    const bool blended = STREAM && on_lines(first, f.dst_pitch); // (see STREAM_BLENDED)
+    // A group's end ends every row's run of pieces, and where rows lie
+    // half-way into lines a run's ends are half lines, stored as ordinary
+    // ones: with groups of 16 strips they were about a fifth of the time of
+    // 1920 x 1080 on AVX-512. Groups of 32 have fewer ends; but rows that
+    // start on lines, whose runs end on whole lines, gain nothing from them
+    // (3840 x 2160 took 1.00 to 1.05 of its time, in groups of 64 1.1 to
+    // 1.4: each band then reads more source lines than the caches keep), so
+    // those stay at 16.
+    const int group = streamed != nullptr && !on_lines(first, f.dst_pitch) ? 2 * GROUP : GROUP;
     // Whole strips, and a last one folded where that fits.
     const int rest = (f.y_end - f.y_begin) % N<P>;
     const bool fold = !CELLS && rest != 0 && fold_group<P>(rest) < N<P>;
     const int total = f.y_end - f.y_begin - (fold ? rest : 0);
-    for (int g0 = 0; g0 < total; g0 += GROUP * N<P>) {
-        const int count = min_of(GROUP, (total - g0 + N<P> - 1) / N<P>);
+    for (int g0 = 0; g0 < total; g0 += group * N<P>) {
+        const int count = min_of(group, (total - g0 + N<P> - 1) / N<P>);
         for (int s = 0; s < count; ++s)
             plan_strip<P, CLOCKWISE, CELLS>(
                 f, CLOCKWISE ? f.y_end - g0 - s * N<P> - 1 : f.y_begin + g0 + s * N<P>, strips[s]);
@@ -554,8 +558,7 @@ void turned(const frame_args<P>& frame)
             for (int s = 0; s < count; ++s) {
                 if (STREAM && x1 < f.width && new_line) // (streamed frames are the large ones)
                     prefetch_columns<P, CLOCKWISE>(f, strips[s].top, ahead);
-                turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after, streamed,
-                                                         blended);
+                turned_strip<P, CLOCKWISE, CELLS, HIDES>(tables, f, strips[s], x0, x1, before, after, streamed);
             }
             flush_rows(streamed, 2 * BAND);
         }

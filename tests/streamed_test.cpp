@@ -122,6 +122,28 @@ void around_the_size()
 TEST(StreamedOutput, AroundTheSizeAndEveryRowPlacement565) { around_the_size<pixel565>(); }
 TEST(StreamedOutput, AroundTheSizeAndEveryRowPlacement8888) { around_the_size<pixel8888>(); }
 
+// Frames tall enough for several groups of strips down each band, whose
+// ends end every row's run of streamed pieces: groups of 16 strips where rows
+// start on lines, 32 where they lie half-way into them.
+template <typename P>
+void across_strip_groups()
+{
+    constexpr int H = 1100; // 34 strips of 32 rows and more of 16; over 1 MiB of output
+    const int w = int(lq2x::detail::STREAM_BYTES / (4 * H * sizeof(P))) + 8;
+    const ref::image<P> img = mixed_image<P>(w, H, 11);
+    for (const orientation turn : TURNS) {
+        const ref::image<P> want = ref::scale(img, turn);
+        for (const layout& lay : {LAYOUTS[0], LAYOUTS[1], LAYOUTS[2], LAYOUTS[4]}) {
+            check(img, want, {.turn = turn}, lay);
+            if (::testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+}
+
+TEST(StreamedOutput, AcrossStripGroups565) { across_strip_groups<pixel565>(); }
+TEST(StreamedOutput, AcrossStripGroups8888) { across_strip_groups<pixel8888>(); }
+
 // Flat throughout (every piece streamed); cells with wrapped edges, whose
 // lanes the walks fetch one by one and whose columns and rows in no cell are
 // their own blocks (a large output that is not streamed); and rows from 8 (where an RGB565 turned strip starts
