@@ -534,8 +534,8 @@ void turned(const frame_args<P>& frame)
     // 1920 x 1080 on AVX-512. Groups of 32 have fewer ends; but rows that
     // start on lines, whose runs end on whole lines, gain nothing from them
     // (3840 x 2160 took 1.00 to 1.05 of its time, in groups of 64 1.1 to
-    // 1.4: each band then reads more source lines than the caches keep), so
-    // those stay at 16.
+    // 1.4, presumably as each band then reads more source lines than the
+    // caches keep), so those stay at 16.
     const int group = streamed != nullptr && !on_lines(first, f.dst_pitch) ? 2 * GROUP : GROUP;
     // Whole strips, and a last one folded where that fits.
     const int rest = (f.y_end - f.y_begin) % N<P>;
