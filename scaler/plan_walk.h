@@ -283,7 +283,7 @@ template <bool CLOCKWISE, typename P>
 // Whether a turned walk that streams its flat blocks streams its blended
 // ones too: with 512-bit vectors the rule keeps up with the memory, and the
 // ordinary stores' reads of each output line cost art and noise at 1024 x 768
-// to 3840 x 2160 up to 0.4 of their time (AVX-512 on Zen 4: 0.59 to 0.96 of
+// to 3840 x 2160 up to 0.4 of their time (AVX-512 on Zen 4: 0.59 to 0.91 of
 // it, streamed). AVX2 and SSE4.1 took 0.98 to 1.06 of their time streamed,
 // their rule's work hiding the stores; the upright walk, two rows in flight,
 // 1.02 to 1.04.

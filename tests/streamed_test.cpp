@@ -3,9 +3,8 @@
 // cases the other frame tests, on smaller outputs, do not reach. Outputs just
 // at the size and just above it; rows whose pieces start on a line, half-way
 // into one (alternately, or all of them) or elsewhere; runs of flat blocks
-// broken by blended ones (streamed too, turned on AVX-512, where rows start
-// on lines); strips cut short at the frame's
-// end; bands of rows on threads and row ranges whose first strip starts
+// broken by blended ones (streamed too when turned on AVX-512); strips cut
+// short at the frame's end; bands of rows on threads and row ranges whose first strip starts
 // half-way into a line; cells, which take ordinary stores. Every pixel of a padded buffer is checked
 // against the model, around the frame against the guard, with two guards.
 // Runs once per kernel (kernel_main.cpp).
