@@ -4,8 +4,11 @@
 //     lq2x_memwall [--rounds N] [--huge] [--kernel K]... [--size WxH]... [--content C]...
 //                  BEFORE/liblq2x.so AFTER/liblq2x.so
 //
-// --kernel, --size and --content (flat, noise, "generated art", "real art")
-// keep only those cases; --huge asks for huge pages for the outputs.
+// --kernel and --content (flat, noise, "generated art", "real art") keep
+// only those cases; --size takes those sizes in place of 160 x 102, 1920 x
+// 1080 and 3840 x 2160 (any size: output rows of 1920 x 1088, say, start on
+// whole lines where 1920 x 1080's alternate); --huge asks for huge pages for
+// the outputs.
 // (bench/memwall.sh builds both and runs it.) Each library is loaded on its
 // own and called through the C interface, so the two may be any versions
 // that have it. For every kernel that both run on this processor, every
@@ -165,7 +168,8 @@ int main(int argc, char** argv)
 {
     int rounds = 11;
     bool huge = false;
-    std::vector<std::string> kernels, sizes, contents;
+    std::vector<std::string> kernels, contents;
+    std::vector<std::pair<int, int>> sizes;
     std::vector<const char*> libs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -175,8 +179,15 @@ int main(int argc, char** argv)
             huge = true;
         else if (a == "--kernel" && i + 1 < argc)
             kernels.push_back(argv[++i]);
-        else if (a == "--size" && i + 1 < argc)
-            sizes.push_back(argv[++i]);
+        else if (a == "--size" && i + 1 < argc) {
+            int w = 0, h = 0;
+            char end = 0;
+            if (std::sscanf(argv[++i], "%dx%d%c", &w, &h, &end) != 2 || w < 1 || h < 1 || w > 16384 || h > 16384) {
+                std::fprintf(stderr, "lq2x_memwall: --size wants WxH, each 1 to 16384: %s\n", argv[i]);
+                return 2;
+            }
+            sizes.push_back({w, h});
+        }
         else if (a == "--content" && i + 1 < argc)
             contents.push_back(argv[++i]);
         else
@@ -192,7 +203,8 @@ int main(int argc, char** argv)
     };
     const library before(libs[0]), after(libs[1]);
 
-    constexpr std::pair<int, int> SIZES[] = {{160, 102}, {1920, 1080}, {3840, 2160}};
+    if (sizes.empty())
+        sizes = {{160, 102}, {1920, 1080}, {3840, 2160}};
     std::vector<frame_case> cases;
     for (const kernel_name& k : KERNELS) {
         if (!kept(kernels, k.name))
@@ -204,9 +216,7 @@ int main(int argc, char** argv)
         ob.kernel = k.id;
         if (after.kernel_in_use(&o, &used) != LQ2X_OK || before.kernel_in_use(&ob, &used) != LQ2X_OK)
             continue;
-        for (const auto& [w, h] : SIZES) {
-            if (!kept(sizes, std::to_string(w) + "x" + std::to_string(h)))
-                continue;
+        for (const auto& [w, h] : sizes) {
             for (const content_name& c : CONTENTS)
                 if (available(c.kind) && kept(contents, c.name))
                     cases.push_back({k.name, k.id, w, h, c.name, false, 1, {}, {}, {}, {}, {}, {}});
@@ -217,8 +227,8 @@ int main(int argc, char** argv)
         }
     }
     const char* threaded = available(content::real_art) ? "real art" : "generated art";
-    for (const auto& [w, h] : SIZES)
-        if (w >= 1920 && kept(sizes, std::to_string(w) + "x" + std::to_string(h)) && kept(contents, threaded) &&
+    for (const auto& [w, h] : sizes)
+        if (w >= 1920 && kept(contents, threaded) &&
             (kernels.empty() || kernels[0] == "best"))
             cases.push_back({"best", LQ2X_KERNEL_AUTO, w, h,
                              available(content::real_art) ? "real art" : "generated art", false, 2, {}, {}, {}, {},
