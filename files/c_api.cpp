@@ -40,7 +40,9 @@ bool read_file_options(const lq2x_file_options* given, lq2x::file_options& out)
                 return false;
         std::memcpy(&o, bytes, sizeof o);
     }
-    out = {lq2x::format(o.format), o.frame, o.png_level, o.raw_width, o.raw_height};
+    out = {lq2x::format(o.format), o.frame,       o.png_level,
+           o.raw_width,            o.raw_height, o.gif_alpha,
+           o.gif_colours,          lq2x::gif_palette(o.gif_palette)};
     return true;
 }
 

@@ -63,6 +63,10 @@ const char* name_of(format f)
     case format::pam: return "pam";
     case format::pnm: return "pnm";
     case format::raw: return "raw";
+    case format::bmp: return "bmp";
+    case format::tga: return "tga";
+    case format::ico: return "ico";
+    case format::pcx: return "pcx";
     }
     return "";
 }

@@ -34,7 +34,14 @@ enum class format {
     pam = LQ2X_FORMAT_PAM,
     pnm = LQ2X_FORMAT_PNM,
     raw = LQ2X_FORMAT_RAW,
+    bmp = LQ2X_FORMAT_BMP, // read only, as the ones below
+    tga = LQ2X_FORMAT_TGA,
+    ico = LQ2X_FORMAT_ICO,
+    pcx = LQ2X_FORMAT_PCX,
 };
+
+// How GIF output made to fit with gif_colours shares its palettes (see lq2x_gif_palette).
+enum class gif_palette { shared = LQ2X_GIF_PALETTE_SHARED, per_frame = LQ2X_GIF_PALETTE_PER_FRAME };
 
 // Every format a file can be written in, in the order the tool lists them.
 constexpr format ALL_FORMATS[] = {format::png, format::gif, format::webp, format::ppm,
@@ -46,6 +53,9 @@ struct file_options {
     std::int64_t frame = -1; // -1: every frame; N: frame N alone, as a still
     int png_level = 6;       // 0 to 12
     std::int32_t raw_width = 0, raw_height = 0; // both > 0: the input is raw 24-bit RGB of this size
+    int gif_alpha = 0;   // 1 to 255: GIF output with alpha below this transparent, the rest opaque (not exact)
+    int gif_colours = 0; // 2 to 256: GIF output reduced to at most this many colours (not exact)
+    gif_palette gif_shares = gif_palette::shared;
 };
 
 // A frame's time on screen: numerator / denominator seconds.

@@ -44,8 +44,21 @@ typedef enum lq2x_format {
     LQ2X_FORMAT_PGM = 5,
     LQ2X_FORMAT_PAM = 6,
     LQ2X_FORMAT_PNM = 7,  /* PGM for grey, PPM otherwise */
-    LQ2X_FORMAT_RAW = 8   /* 24-bit RGB, no header */
+    LQ2X_FORMAT_RAW = 8,  /* 24-bit RGB, no header */
+    /* Read, never written: a result read from one of these goes out as PNG
+     * unless `format` names another. */
+    LQ2X_FORMAT_BMP = 9,  /* Windows and OS/2 bitmaps: 1 to 32 bits, palette or true colour, RLE, alpha */
+    LQ2X_FORMAT_TGA = 10, /* Truevision TGA: palette, true colour or grey, RLE, either row order, alpha */
+    LQ2X_FORMAT_ICO = 11, /* icons and cursors (ICO, CUR): the largest image, or file_options->frame's */
+    LQ2X_FORMAT_PCX = 12  /* PCX: 1 to 8 bits a plane, palette or true colour */
 } lq2x_format;
+
+/* How GIF output holds frames that carry more than a GIF can: refused (the
+ * default), or made to fit when the file options ask for it. */
+typedef enum lq2x_gif_palette {
+    LQ2X_GIF_PALETTE_SHARED = 0,   /* with gif_colours: one palette for every frame */
+    LQ2X_GIF_PALETTE_PER_FRAME = 1 /* with gif_colours: each frame a palette of its own */
+} lq2x_gif_palette;
 
 /* What to read and write. Start from lq2x_default_file_options(), which sets
  * `size`; later versions add fields at the end, as lq2x_options does. */
@@ -56,6 +69,12 @@ typedef struct lq2x_file_options {
     int32_t png_level;    /* deflate level of PNG output, 0 to 12; default 6 */
     int32_t raw_width;    /* > 0 with raw_height: the input is raw 24-bit RGB of this size (raw has no header) */
     int32_t raw_height;
+    /* Added in 0.4. GIF output that is not exact, each asked for by name and
+     * warned of in the result's message ("not exact: ..."); 0 (the default):
+     * a result a GIF cannot hold exactly is refused (LQ2X_ERROR_CANNOT_WRITE). */
+    int32_t gif_alpha;    /* 1 to 255: pixels whose alpha is below this become transparent, the rest opaque */
+    int32_t gif_colours;  /* 2 to 256: frames of more colours reduced to at most this many */
+    int32_t gif_palette;  /* an lq2x_gif_palette, for gif_colours; default LQ2X_GIF_PALETTE_SHARED */
 } lq2x_file_options;
 
 LQ2X_API lq2x_file_options lq2x_default_file_options(void);
