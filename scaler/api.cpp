@@ -2,36 +2,55 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x.hpp>
+
+#include "settings.h"
+#include "sized_struct.h"
 
 namespace {
 
 // The first version's options, which every caller knows: fields added later
 // go after `tile_spacing`.
 constexpr std::uint32_t OPTIONS_V1_SIZE = offsetof(lq2x_options, scale);
-// The most a caller's options may claim to be: a later version adds a few
-// fields, never kilobytes, and a size past this is a caller's mistake whose
-// bytes the library would have to read to check.
-constexpr std::uint32_t OPTIONS_MAX_SIZE = 256;
-
-// The caller's options as the library knows them: fields past the caller's
-// `size` keep their defaults, and fields past the library's own must be zero,
-// so that a newer caller's setting is never silently ignored.
-// The size a caller's struct says it has, or 0 for none the library can
-// read. Read as bytes: an older caller's struct, without the 64-bit fields,
-// may lie on a 4-byte boundary only.
-std::uint32_t size_of(const lq2x_options* given)
-{
-    std::uint32_t size;
-    std::memcpy(&size, given, sizeof size);
-    return size < OPTIONS_V1_SIZE || size > OPTIONS_MAX_SIZE ? 0 : size;
-}
 
 bool known_options(const lq2x_options* given, lq2x::options& out)
 {
     return lq2x::read_options(given, out) == lq2x::error::none;
+}
+
+// The typed options as the C interface's struct.
+lq2x_options to_c(const lq2x::options& in)
+{
+    lq2x_options o = lq2x_default_options();
+    o.orientation = std::int32_t(in.turn);
+    o.threads = in.threads;
+    o.edge_x = std::int32_t(in.edge_x);
+    o.edge_y = std::int32_t(in.edge_y);
+    o.tile_width = in.tile.width;
+    o.tile_height = in.tile.height;
+    o.tile_margin = in.tile.margin;
+    o.tile_spacing = in.tile.spacing;
+    o.scale = in.scale;
+    o.rgb565 = in.rgb565;
+    o.kernel = std::int32_t(in.use);
+    o.max_pixels = in.max_pixels;
+    o.band_pixels = in.band_pixels;
+    o.alpha_hides = in.alpha_hides;
+    return o;
+}
+
+// A message into the caller's buffer, cut to its size; the whole length.
+std::size_t put_message(const std::string& text, char* message, std::size_t size)
+{
+    if (message != nullptr && size > 0) {
+        const std::size_t n = std::min(text.size(), size - 1);
+        std::memcpy(message, text.data(), n);
+        message[n] = '\0';
+    }
+    return text.size();
 }
 
 template <typename P>
@@ -53,16 +72,8 @@ namespace lq2x {
 error read_options(const lq2x_options* given, options& out)
 {
     lq2x_options o = lq2x_default_options();
-    if (given) {
-        const std::uint32_t size = size_of(given);
-        if (size == 0)
-            return lq2x::error::bad_options;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(given);
-        for (std::uint32_t i = sizeof(lq2x_options); i < size; ++i)
-            if (bytes[i] != 0)
-                return lq2x::error::bad_options;
-        std::memcpy(&o, bytes, std::min<std::size_t>(size, sizeof(lq2x_options)));
-    }
+    if (!detail::read_sized(given, o, OPTIONS_V1_SIZE))
+        return lq2x::error::bad_options;
     out.turn = lq2x::orientation(o.orientation);
     out.threads = o.threads;
     out.edge_x = lq2x::edge(o.edge_x);
@@ -73,6 +84,7 @@ error read_options(const lq2x_options* given, options& out)
     out.use = lq2x::kernel(o.kernel);
     out.max_pixels = o.max_pixels;
     out.band_pixels = o.band_pixels;
+    out.alpha_hides = o.alpha_hides != 0;
     return lq2x::error::none;
 }
 
@@ -146,28 +158,78 @@ lq2x_status lq2x_picture_size(std::int32_t width, std::int32_t height, const lq2
 lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq2x_options* pass_options)
 {
     lq2x::options opt, out;
-    if (!known_options(options, opt) || pass_options == nullptr || size_of(pass_options) == 0)
+    if (!known_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    if (pass_options == nullptr)
+        return LQ2X_ERROR_NULL_OUTPUT;
+    if (lq2x::detail::sized_size(pass_options, OPTIONS_V1_SIZE) == 0)
         return LQ2X_ERROR_BAD_OPTIONS;
     if (const lq2x::error e = lq2x::pass_options(opt, pass, out); e != lq2x::error::none)
         return lq2x_status(e);
-    lq2x_options o = lq2x_default_options();
-    o.orientation = std::int32_t(out.turn);
-    o.threads = out.threads;
-    o.edge_x = std::int32_t(out.edge_x);
-    o.edge_y = std::int32_t(out.edge_y);
-    o.tile_width = out.tile.width;
-    o.tile_height = out.tile.height;
-    o.tile_margin = out.tile.margin;
-    o.tile_spacing = out.tile.spacing;
-    o.scale = out.scale;
-    o.rgb565 = out.rgb565;
-    o.kernel = std::int32_t(out.use);
-    o.max_pixels = out.max_pixels;
-    o.band_pixels = out.band_pixels;
-    // Only as much as the caller's struct holds.
-    o.size = size_of(pass_options);
-    std::memcpy(static_cast<void*>(pass_options), &o, std::min<std::size_t>(o.size, sizeof o));
+    lq2x::detail::write_sized(pass_options, to_c(out), OPTIONS_V1_SIZE);
     return LQ2X_OK;
+}
+
+lq2x_status lq2x_picture_layout(std::int32_t layout, const lq2x_options* options, std::int32_t* out_layout)
+{
+    lq2x::options opt;
+    if (!known_options(options, opt))
+        return LQ2X_ERROR_BAD_OPTIONS;
+    if (out_layout == nullptr)
+        return LQ2X_ERROR_NULL_OUTPUT;
+    lq2x::layout out{};
+    const lq2x::error e = lq2x::picture_layout(lq2x::layout(layout), opt, out);
+    if (e == lq2x::error::none)
+        *out_layout = std::int32_t(out);
+    return lq2x_status(e);
+}
+
+lq2x_status lq2x_picture_check(std::int32_t width, std::int32_t height, const lq2x_options* options,
+                               std::int32_t door, char* message, std::size_t size)
+{
+    lq2x::options opt;
+    std::string why;
+    lq2x::error e = lq2x::error::bad_options;
+    if (known_options(options, opt))
+        e = lq2x::picture_check(width, height, opt, lq2x::door(door), why);
+    else
+        why = lq2x_describe(LQ2X_ERROR_BAD_OPTIONS);
+    put_message(why, message, size);
+    return lq2x_status(e);
+}
+
+lq2x_status lq2x_set_option(lq2x_options* options, const char* name, const char* text, std::int32_t door,
+                            char* message, std::size_t size)
+{
+    lq2x::options opt;
+    std::string why;
+    lq2x::error e = lq2x::error::bad_options;
+    if (options == nullptr)
+        e = lq2x::error::null_output, why = lq2x_describe(LQ2X_ERROR_NULL_OUTPUT);
+    else if (!known_options(options, opt) || name == nullptr || text == nullptr)
+        why = lq2x_describe(LQ2X_ERROR_BAD_OPTIONS);
+    else if ((e = lq2x::set_option(opt, name, text, lq2x::door(door), why)) == lq2x::error::none) {
+        // A field past the caller's struct cannot be set: its older header has no room for it.
+        lq2x_options before = lq2x_default_options(), after = to_c(opt);
+        lq2x::detail::read_sized(options, before, OPTIONS_V1_SIZE);
+        const std::uint32_t known = lq2x::detail::sized_size(options, OPTIONS_V1_SIZE);
+        const auto* a = reinterpret_cast<const unsigned char*>(&before);
+        const auto* b = reinterpret_cast<const unsigned char*>(&after);
+        if (known < sizeof after && !std::equal(a + known, a + sizeof after, b + known)) {
+            e = lq2x::error::bad_options;
+            why = lq2x::words(lq2x::detail::joined("{", name, "}: not in the options of this caller's version"),
+                              lq2x::door(door));
+        } else {
+            lq2x::detail::write_sized(options, after, OPTIONS_V1_SIZE);
+        }
+    }
+    put_message(why, message, size);
+    return lq2x_status(e);
+}
+
+std::size_t lq2x_words(const char* text, std::int32_t door, char* message, std::size_t size)
+{
+    return put_message(text == nullptr ? std::string() : lq2x::words(text, lq2x::door(door)), message, size);
 }
 
 lq2x_status lq2x_scale_picture(const lq2x_picture* src, const lq2x_picture* dst, const lq2x_options* options)
@@ -204,6 +266,11 @@ const char* lq2x_describe(lq2x_status status)
     case LQ2X_ERROR_NO_MEMORY: return "out of memory";
     case LQ2X_ERROR_BAD_FILE: return "file is not an image this library reads, or not a whole one";
     case LQ2X_ERROR_CANNOT_WRITE: return "result cannot be written in the format asked for";
+    case LQ2X_ERROR_NULL_OUTPUT: return "nowhere to put the result";
+    case LQ2X_ERROR_CANNOT_READ: return "input file cannot be opened or read";
+    case LQ2X_ERROR_CANNOT_SAVE: return "output file cannot be made or written";
+    case LQ2X_ERROR_SAME_FILE: return "output is the input file";
+    case LQ2X_ERROR_OUTPUT_EXISTS: return "output exists and is kept";
     }
     return "unknown error";
 }

@@ -26,6 +26,7 @@
 #include <lq2x/pixel565.h>
 #include <lq2x/pixel8888.h>
 
+#include "settings.h"
 #include "walk.h"
 
 namespace lq2x {
@@ -53,6 +54,10 @@ options plan_pass(const options& opt, int pass)
         return std::int32_t(std::min<std::int64_t>(std::int64_t{v} << pass, MAX_32));
     };
     o.tile = {grow(opt.tile.width), grow(opt.tile.height), grow(opt.tile.margin), grow(opt.tile.spacing)};
+    // A picture's source is seen with colour under alpha 0 as zero: the
+    // colour nobody sees changes nothing. A later pass sees its blends as
+    // they are. (RGB565 has no alpha to look at.)
+    o.alpha_hides = pass == 0 && !opt.rgb565;
     return o;
 }
 
@@ -192,7 +197,7 @@ public:
         // picture the look costs a few hundredths of the scaling, the walk's
         // hiding it everywhere (each pixel once) about a fifteenth, a copy more.
         if constexpr (sizeof(P) == 4)
-            hides_ = src_native_ && detail::hides_colour(source_rows(0, src.height), opt);
+            hides_ = src_native_ && plan_pass(opt, 0).alpha_hides && detail::hides_colour(source_rows(0, src.height), opt);
     }
 
     void run()
@@ -361,24 +366,68 @@ error pass_options(const options& opt, int pass, options& out)
     return error::none;
 }
 
-error picture_size(std::int32_t width, std::int32_t height, const options& opt, size& out)
+namespace detail {
+
+error picture_size(std::int32_t width, std::int32_t height, const options& opt, size& out, std::string* why)
 {
-    if (const error e = detail::check_options(opt); e != error::none)
+    const auto refuse = [why](error e, std::string text) {
+        if (why != nullptr)
+            *why = std::move(text);
+        return e;
+    };
+    if (const error e = check_options(opt, why); e != error::none)
         return e;
     const int passes = passes_of(opt.scale);
     if (passes == 0)
-        return error::bad_options;
+        return refuse(error::bad_options, detail::wants("scale", "2, 4 or 8", std::to_string(opt.scale)));
+    const std::string given = std::to_string(width) + " x " + std::to_string(height);
     if (width < 0 || height < 0)
-        return error::bad_size;
-    if (const error e = detail::check_grid_fits(opt.tile, width, height); e != error::none)
+        return refuse(error::bad_size, "image size " + given + " is negative");
+    if (const error e = check_grid_fits(opt.tile, width, height, why); e != error::none)
         return e;
     const std::int64_t f = std::int64_t{1} << passes;
     const size s = opt.turn == orientation::upright ? size{width * f, height * f} : size{height * f, width * f};
+    const std::string result = std::to_string(s.width) + " x " + std::to_string(s.height) + " pixels";
     if (s.width > MAX_32 || s.height > MAX_32)
-        return error::bad_size;
+        return refuse(error::bad_size, "image too large: the result, " + result + ", is longer on a side than " +
+                                           std::to_string(MAX_32));
     if (opt.max_pixels != 0 && std::uint64_t(s.width) * std::uint64_t(s.height) > opt.max_pixels)
-        return error::too_large;
+        return refuse(error::too_large, "image too large: the result, " + result + ", is over the limit of " +
+                                            std::to_string(opt.max_pixels) + " pixels ({max_pixels} raises it)");
     out = s;
+    return error::none;
+}
+
+} // namespace detail
+
+error picture_size(std::int32_t width, std::int32_t height, const options& opt, size& out)
+{
+    return detail::picture_size(width, height, opt, out, nullptr);
+}
+
+error picture_check(std::int32_t width, std::int32_t height, const options& opt, door d, std::string& why)
+{
+    size unused{};
+    const error e = detail::picture_size(width, height, opt, unused, &why);
+    why = e == error::none ? describe(e) : words(why, d);
+    return e;
+}
+
+error picture_layout(layout in, const options& opt, layout& out)
+{
+    if (pixel_bytes(in) == 0)
+        return error::bad_layout;
+    const bool transparent_edge = opt.edge_x == edge::transparent || opt.edge_y == edge::transparent;
+    if (in == layout::rgb565)
+        out = in;
+    else if (opt.rgb565)
+        out = layout::rgb;
+    else if (transparent_edge && in == layout::grey)
+        out = layout::grey_alpha;
+    else if (transparent_edge && in == layout::rgb)
+        out = layout::rgba;
+    else
+        out = in;
     return error::none;
 }
 

@@ -52,7 +52,12 @@ typedef enum lq2x_status {
     LQ2X_ERROR_NO_KERNEL = 12,       /* a kernel this build or this processor does not have */
     LQ2X_ERROR_NO_MEMORY = 13,       /* the memory a call works in could not be had */
     LQ2X_ERROR_BAD_FILE = 14,        /* (lq2x_files.h) a file that is no image the library reads, or no whole one */
-    LQ2X_ERROR_CANNOT_WRITE = 15     /* (lq2x_files.h) a result the format asked for cannot hold */
+    LQ2X_ERROR_CANNOT_WRITE = 15,    /* (lq2x_files.h) a result the format asked for cannot hold */
+    LQ2X_ERROR_NULL_OUTPUT = 16,     /* nowhere to put the result: a NULL pointer for it */
+    LQ2X_ERROR_CANNOT_READ = 17,     /* (lq2x_files.h) an input file that cannot be opened or read */
+    LQ2X_ERROR_CANNOT_SAVE = 18,     /* (lq2x_files.h) an output file that cannot be made or written */
+    LQ2X_ERROR_SAME_FILE = 19,       /* (lq2x_files.h) an output that is the input file, or a link to it */
+    LQ2X_ERROR_OUTPUT_EXISTS = 20    /* (lq2x_files.h) an output that exists, which the options keep */
 } lq2x_status;
 
 /* Where the scaled frame goes. Source pixel (x, y) of a width x height frame
@@ -140,10 +145,21 @@ typedef struct lq2x_options {
     uint64_t band_pixels; /* lq2x_scale_picture makes its passes in bands of about this many result
                            * pixels: more take more memory, fewer repeat more rows. 0 (the default):
                            * the library's choice, 2^21 */
+    /* Added in 0.4. */
+    int32_t alpha_hides;  /* nonzero: a 32-bit pixel whose alpha (its fourth byte in memory) is 0 is
+                           * seen as all zero, whatever its colour, as lq2x_scale_picture sees its
+                           * source; lq2x_pass_options sets it for the passes that see it so. RGB565
+                           * frames have no alpha and ignore it. Default 0: every bit counts */
 } lq2x_options;
 
-/* The default limit on a picture's result: 2^28 pixels, 1 GiB of RGBA. */
+/* The limits on a picture's result, each stated here alone:
+ *   LQ2X_DEFAULT_MAX_PIXELS  options.max_pixels by default: 2^28 pixels, 1 GiB of RGBA;
+ *   LQ2X_MOST_PIXELS         the highest limit a file is read under (0, no limit, and
+ *                            anything higher are taken as this): 2^48;
+ *   LQ2X_MAX_SIDE            the longest side a file's picture may have: 2^30. */
 #define LQ2X_DEFAULT_MAX_PIXELS ((uint64_t)1 << 28)
+#define LQ2X_MOST_PIXELS ((uint64_t)1 << 48)
+#define LQ2X_MAX_SIDE ((int64_t)1 << 30)
 
 LQ2X_API lq2x_options lq2x_default_options(void);
 
@@ -190,13 +206,28 @@ typedef struct lq2x_picture {
 LQ2X_API lq2x_status lq2x_picture_size(int32_t width, int32_t height, const lq2x_options* options,
                                        int32_t* out_width, int32_t* out_height);
 
+/* The layout a picture of `layout` comes out in under `options` (NULL: the
+ * defaults), in *out_layout: its own, but
+ *   - a picture without alpha gains it under a transparent edge (either
+ *     axis), whose border pixels blend with the all-zero pixel: grey becomes
+ *     grey and alpha, RGB becomes RGBA;
+ *   - an 8-bit picture scaled with options->rgb565 comes out RGB: the 16-bit
+ *     rule keeps neither grey nor alpha.
+ * RGB565 stays RGB565. The files library writes its files so, and every
+ * door returns pictures so. LQ2X_ERROR_BAD_LAYOUT for a layout it does not know. */
+LQ2X_API lq2x_status lq2x_picture_layout(int32_t layout, const lq2x_options* options, int32_t* out_layout);
+
 /* The passes lq2x_scale_picture makes, for callers that run them on frames
  * of their own (a GPU, say): log2(options->scale) passes of the 2x rule,
  * pass 0 first. Sets *pass_options to what a frame function needs for pass
  * `pass`: scale 2, the turn on the last pass alone (a turn commutes with the
  * rule, and on the last pass every earlier one keeps the source's axes, in
  * which the edge modes and the grid are given), the tile grid doubled once
- * for every pass before. LQ2X_ERROR_BAD_OPTIONS past the last pass. */
+ * for every pass before, and alpha_hides on the first pass of a picture
+ * scaled as 32-bit pixels, which sees its source's colour under alpha 0 as
+ * zero (later passes see their blends as they are). Only as much of
+ * *pass_options is written as its `size` says. LQ2X_ERROR_BAD_OPTIONS past
+ * the last pass; LQ2X_ERROR_NULL_OUTPUT for no pass_options. */
 LQ2X_API lq2x_status lq2x_pass_options(const lq2x_options* options, int32_t pass, lq2x_options* pass_options);
 
 /* Scales a whole picture 2x, 4x or 8x (options.scale) into the top-left of
@@ -224,6 +255,49 @@ LQ2X_API lq2x_status lq2x_kernel_in_use(const lq2x_options* options, int32_t* ke
 
 /* One line of English for a status; never NULL. */
 LQ2X_API const char* lq2x_describe(lq2x_status status);
+
+/* Who shows the library's words to a person. Each door names the settings
+ * its own way, and the library's messages about a setting name it as the
+ * door given them does ("--scale: wants 2, 4 or 8, not 3" for the tool,
+ * "scale: ..." from C and Python, "Scale: ..." on the page). One table in
+ * the library holds every door's names. */
+typedef enum lq2x_door {
+    LQ2X_DOOR_C = 0,      /* the fields of lq2x_options and lq2x_file_options */
+    LQ2X_DOOR_TOOL = 1,   /* the lq2x tool's options */
+    LQ2X_DOOR_PYTHON = 2, /* the Python package's keywords */
+    LQ2X_DOOR_PAGE = 3    /* the web page's controls */
+} lq2x_door;
+
+/* The checks of lq2x_picture_size, with the reason for a refusal in words:
+ * which setting is at fault, named as `door` names it, and what it wants
+ * ("scale: wants 2, 4 or 8, not 3", "image too large: ... (--max-pixels
+ * raises it)"). Writes at most `size` bytes of the line, its NUL included,
+ * into `message` (which may be NULL when size is 0); "no error" when there
+ * is none. */
+LQ2X_API lq2x_status lq2x_picture_check(int32_t width, int32_t height, const lq2x_options* options, int32_t door,
+                                        char* message, size_t size);
+
+/* Sets one setting of *options from its text, as every door takes it from a
+ * person: "orientation" ("none", "ccw", "cw"), "edge" ("clamp", "wrap",
+ * "transparent", or two of them as "H,V"), "edge_x", "edge_y", "tile"
+ * ("WxH"), "tile_margin", "tile_spacing", "scale", "threads", "max_pixels",
+ * "band_pixels", "kernel" (a kernel's name), "rgb565" and "alpha_hides"
+ * ("0" or "1"). Numbers are whole and decimal, nothing around them. A value
+ * the setting cannot take is refused (LQ2X_ERROR_BAD_OPTIONS, or the
+ * status a struct holding it would get), *options left as it was, with the
+ * reason in `message` in the door's words, as lq2x_picture_check writes it.
+ * Only fields inside options->size are set. */
+LQ2X_API lq2x_status lq2x_set_option(lq2x_options* options, const char* name, const char* text, int32_t door,
+                                     char* message, size_t size);
+
+/* `text`, in which a setting is written {field} (an lq2x_options or
+ * lq2x_file_options field, or one of lq2x_set_option's names), in the words
+ * of `door`: each {field} as that door names it, and a part in parentheses
+ * naming a setting the door has no control for left out. The library's own
+ * messages are made so; a binding that adds words of its own may use it
+ * too. Writes as lq2x_picture_check does; returns the length of the whole
+ * line (which may be more than it wrote). */
+LQ2X_API size_t lq2x_words(const char* text, int32_t door, char* message, size_t size);
 
 /* The library's version at run time, as LQ2X_VERSION and LQ2X_VERSION_STRING
  * give it at compile time. */

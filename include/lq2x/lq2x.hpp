@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include <lq2x/lq2x.h>
@@ -88,6 +90,11 @@ enum class error {
     no_memory = LQ2X_ERROR_NO_MEMORY,
     bad_file = LQ2X_ERROR_BAD_FILE,
     cannot_write = LQ2X_ERROR_CANNOT_WRITE,
+    null_output = LQ2X_ERROR_NULL_OUTPUT,
+    cannot_read = LQ2X_ERROR_CANNOT_READ,
+    cannot_save = LQ2X_ERROR_CANNOT_SAVE,
+    same_file = LQ2X_ERROR_SAME_FILE,
+    output_exists = LQ2X_ERROR_OUTPUT_EXISTS,
 };
 
 // One line of English for an error.
@@ -131,6 +138,7 @@ struct options {
     kernel use = kernel::automatic;
     std::uint64_t max_pixels = LQ2X_DEFAULT_MAX_PIXELS; // scale_picture only; 0: no limit
     std::uint64_t band_pixels = 0;                      // scale_picture only; 0: the library's choice
+    bool alpha_hides = false; // 32-bit pixels with alpha 0 seen as all zero (see lq2x_options)
 };
 
 // Scales src into the top-left scaled_size of dst, placed as options.turn
@@ -197,6 +205,23 @@ LQ2X_API error picture_size(std::int32_t width, std::int32_t height, const optio
 // What a frame function needs for pass `pass` of a picture's passes (see
 // lq2x_pass_options); error::bad_options past the last.
 LQ2X_API error pass_options(const options& opt, int pass, options& out);
+
+// The layout a picture of layout `in` comes out in (see lq2x_picture_layout).
+LQ2X_API error picture_layout(layout in, const options& opt, layout& out);
+
+// Who shows the library's words (see lq2x_door).
+enum class door { c = LQ2X_DOOR_C, tool = LQ2X_DOOR_TOOL, python = LQ2X_DOOR_PYTHON, page = LQ2X_DOOR_PAGE };
+
+// picture_size's checks with the reason for a refusal in `why`, in the
+// door's words ("no error" when there is none); see lq2x_picture_check.
+LQ2X_API error picture_check(std::int32_t width, std::int32_t height, const options& opt, door d, std::string& why);
+
+// One setting from its text (see lq2x_set_option): `opt` changed only when
+// the text is taken, `why` the door's words for a refusal.
+LQ2X_API error set_option(options& opt, std::string_view name, std::string_view text, door d, std::string& why);
+
+// Text with settings written {field}, in the door's words (see lq2x_words).
+LQ2X_API std::string words(std::string_view text, door d);
 
 // Scales a whole picture 2x, 4x or 8x, as lq2x_scale_picture does.
 LQ2X_API error scale_picture(picture_view<const std::byte> src, picture_view<std::byte> dst, const options& opt = {});
