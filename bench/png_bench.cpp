@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
 #include "formats.h"
 #include "large_buffer.h"
 #include "png_form.h"
@@ -136,8 +135,7 @@ int main(int argc, char** argv)
         return 2;
     }
     for (const std::string& name : names) {
-        const files::read_limit limit = files::input_limit({}, {});
-        const bytes file = io::read_file(name, {limit.max_bytes, limit.too_large});
+        const bytes file = lq2x::read_input(name);
         const files::image img = files::decode_png(file, {});
         const bytes other = spng_rgba(file);
         const bool same = other.size() == img.pixels.size() * 4 && std::memcmp(other.data(), img.bytes(), other.size()) == 0;
@@ -148,7 +146,7 @@ int main(int argc, char** argv)
         if (read_only)
             continue;
 
-        const files::image big = files::scale(img, {.threads = 2, .scale = factor});
+        const files::image big = files::scale(img, {.threads = 2, .scale = factor}, lq2x::door::c);
         const files::png_form form = files::choose_form(big);
         std::printf("  write at %dx (%d x %d), %s %d-bit; choosing the form %.2f ms\n", factor, big.width, big.height,
                     colour_name(form.colour), form.depth, best_ms(3, [&] { (void)files::choose_form(big); }));

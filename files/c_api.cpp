@@ -4,74 +4,81 @@
 #include <lq2x/lq2x_files.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "c_api.h"
+#include "scaler/sized_struct.h"
+
+namespace lq2x::files::c {
 namespace {
 
-// The most a caller's file options may claim to be, as for lq2x_options.
-constexpr std::uint32_t OPTIONS_MAX_SIZE = 256;
+// Every version of lq2x_file_options, the oldest first: 0.3 up to
+// raw_height (padded to 32 bytes), 0.4 to max_frames.
+constexpr detail::struct_version FILE_OPTIONS_VERSIONS[] = {
+    {32, offsetof(lq2x_file_options, gif_alpha)},
+    {sizeof(lq2x_file_options), offsetof(lq2x_file_options, max_frames) + sizeof(std::uint64_t)}};
 
-// The caller's scaling options, read by the core's rules and checked by it
-// (their values, without a picture).
-lq2x_status scaling_options(const lq2x_options* given, lq2x::options& out)
-{
-    if (lq2x::read_options(given, out) != lq2x::error::none)
-        return LQ2X_ERROR_BAD_OPTIONS;
-    return lq2x_picture_size(0, 0, given, nullptr, nullptr);
-}
+} // namespace
 
-// Fields past the caller's `size` keep their defaults, and bytes past the
-// library's own must be zero, so that a newer caller's setting is never
-// silently ignored.
-bool read_file_options(const lq2x_file_options* given, lq2x::file_options& out)
+bool read_file_options(const lq2x_file_options* given, file_options& out)
 {
     lq2x_file_options o = lq2x_default_file_options();
-    if (given) {
-        std::uint32_t size; // read as bytes: the struct is the caller's, aligned as its header had it
-        std::memcpy(&size, given, sizeof size);
-        if (size < sizeof o || size > OPTIONS_MAX_SIZE)
-            return false;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(given);
-        for (std::uint32_t i = sizeof o; i < size; ++i)
-            if (bytes[i] != 0)
-                return false;
-        std::memcpy(&o, bytes, sizeof o);
-    }
-    out = {lq2x::format(o.format), o.frame,       o.png_level,
-           o.raw_width,            o.raw_height, o.gif_alpha,
-           o.gif_colours,          lq2x::gif_palette(o.gif_palette)};
+    if (!detail::read_sized(given, o, FILE_OPTIONS_VERSIONS))
+        return false;
+    out = {};
+    out.out = format(o.format);
+    out.frame = o.frame;
+    out.png_level = o.png_level;
+    out.raw_width = o.raw_width;
+    out.raw_height = o.raw_height;
+    out.gif_alpha = o.gif_alpha;
+    out.gif_colours = o.gif_colours;
+    out.gif_shares = gif_palette(o.gif_palette);
+    out.words = door(o.door);
+    out.keep_existing = o.keep_existing != 0;
+    out.max_input_bytes = o.max_input_bytes;
+    out.max_frames = o.max_frames;
     return true;
 }
 
-template <std::size_t N>
-lq2x_status fail(char (&message)[N], lq2x_status status, const char* why)
+lq2x_file_options to_c(const file_options& in)
 {
-    std::snprintf(message, N, "%s", why);
-    return status;
+    lq2x_file_options o = lq2x_default_file_options();
+    o.format = std::int32_t(in.out);
+    o.frame = in.frame;
+    o.png_level = in.png_level;
+    o.raw_width = in.raw_width;
+    o.raw_height = in.raw_height;
+    o.gif_alpha = in.gif_alpha;
+    o.gif_colours = in.gif_colours;
+    o.gif_palette = std::int32_t(in.gif_shares);
+    o.door = std::int32_t(in.words);
+    o.keep_existing = in.keep_existing;
+    o.max_input_bytes = in.max_input_bytes;
+    o.max_frames = in.max_frames;
+    return o;
 }
 
-// Runs a call whose options are read; its file_error becomes the status and
-// the message.
-template <std::size_t N, typename F>
-lq2x_status run(const lq2x_options* options, const lq2x_file_options* file_options, char (&message)[N], F call)
+bool write_file_options(lq2x_file_options* to, const file_options& from)
 {
-    lq2x::options opt;
-    lq2x::file_options file;
-    if (const lq2x_status s = scaling_options(options, opt); s != LQ2X_OK)
-        return fail(message, s, lq2x_describe(s));
-    if (!read_file_options(file_options, file))
-        return fail(message, LQ2X_ERROR_BAD_OPTIONS, lq2x_describe(LQ2X_ERROR_BAD_OPTIONS));
-    try {
-        return call(opt, file);
-    } catch (const lq2x::file_error& e) {
-        return fail(message, lq2x_status(e.status()), e.what());
-    } catch (const std::bad_alloc&) {
-        return fail(message, LQ2X_ERROR_NO_MEMORY, lq2x_describe(LQ2X_ERROR_NO_MEMORY));
-    }
+    return detail::write_sized(to, to_c(from), FILE_OPTIONS_VERSIONS);
 }
+
+void put(char* message, std::size_t size, const std::string& text)
+{
+    if (size > 0)
+        std::snprintf(message, size, "%s", text.c_str());
+}
+
+} // namespace lq2x::files::c
+
+namespace {
+
+using namespace lq2x::files::c;
 
 template <typename T>
 T* copy_out(const std::vector<T>& v)
@@ -88,7 +95,7 @@ lq2x_status give(const std::vector<std::uint8_t>& bytes, const std::string& warn
 {
     out->bytes = copy_out(bytes);
     out->size = bytes.size();
-    std::snprintf(out->message, sizeof out->message, "%s", warning.c_str());
+    put(out->message, warning);
     return LQ2X_OK;
 }
 
@@ -103,6 +110,8 @@ lq2x_file_options lq2x_default_file_options(void)
     o.format = LQ2X_FORMAT_SAME;
     o.frame = -1;
     o.png_level = lq2x::file_options{}.png_level;
+    o.gif_palette = LQ2X_GIF_PALETTE_SHARED;
+    o.door = LQ2X_DOOR_C;
     return o;
 }
 
@@ -110,7 +119,7 @@ lq2x_status lq2x_scale_file(const std::uint8_t* data, std::size_t size, const lq
                             const lq2x_file_options* file_options, lq2x_file* out)
 {
     if (out == nullptr)
-        return LQ2X_ERROR_NULL_PIXELS;
+        return LQ2X_ERROR_NULL_OUTPUT;
     *out = {};
     if (data == nullptr && size > 0)
         return fail(out->message, LQ2X_ERROR_NULL_PIXELS, lq2x_describe(LQ2X_ERROR_NULL_PIXELS));
@@ -125,7 +134,7 @@ lq2x_status lq2x_read_file(const std::uint8_t* data, std::size_t size, const lq2
                            const lq2x_file_options* file_options, lq2x_frames* out)
 {
     if (out == nullptr)
-        return LQ2X_ERROR_NULL_PIXELS;
+        return LQ2X_ERROR_NULL_OUTPUT;
     *out = {};
     if (data == nullptr && size > 0)
         return fail(out->message, LQ2X_ERROR_NULL_PIXELS, lq2x_describe(LQ2X_ERROR_NULL_PIXELS));
@@ -147,7 +156,7 @@ lq2x_status lq2x_read_file(const std::uint8_t* data, std::size_t size, const lq2
         out->layout = std::int32_t(f.kind);
         out->animated = f.animated;
         out->loops = f.loops;
-        std::snprintf(out->message, sizeof out->message, "%s", f.warning.c_str());
+        put(out->message, f.warning);
         return LQ2X_OK;
     });
 }
@@ -155,9 +164,11 @@ lq2x_status lq2x_read_file(const std::uint8_t* data, std::size_t size, const lq2
 lq2x_status lq2x_write_file(const lq2x_frames* frames, const lq2x_file_options* file_options, lq2x_file* out)
 {
     if (out == nullptr)
-        return LQ2X_ERROR_NULL_PIXELS;
+        return LQ2X_ERROR_NULL_OUTPUT;
     *out = {};
-    if (frames == nullptr || frames->width < 0 || frames->height < 0 || frames->count < 0)
+    if (frames == nullptr)
+        return fail(out->message, LQ2X_ERROR_NULL_PIXELS, lq2x_describe(LQ2X_ERROR_NULL_PIXELS));
+    if (frames->width < 0 || frames->height < 0 || frames->count < 0)
         return fail(out->message, LQ2X_ERROR_BAD_SIZE, lq2x_describe(LQ2X_ERROR_BAD_SIZE));
     const std::size_t count = std::size_t(frames->count),
                       bytes = 4 * std::size_t(frames->width) * std::size_t(frames->height) * count;
@@ -170,8 +181,8 @@ lq2x_status lq2x_write_file(const lq2x_frames* frames, const lq2x_file_options* 
         for (std::size_t i = 0; i < count; ++i)
             in.delays.push_back({frames->delays[2 * i], frames->delays[2 * i + 1]});
         std::string warning;
-        const std::vector<std::uint8_t> bytes = lq2x::write_file(in, file, &warning);
-        return give(bytes, warning, out);
+        const std::vector<std::uint8_t> result = lq2x::write_file(in, file, &warning);
+        return give(result, warning, out);
     });
 }
 
@@ -195,6 +206,18 @@ void lq2x_frames_free(lq2x_frames* frames)
     frames->count = 0;
 }
 
+lq2x_status lq2x_file_limits(const lq2x_options* options, const lq2x_file_options* file_options, lq2x_limits* out)
+{
+    if (out == nullptr)
+        return LQ2X_ERROR_NULL_OUTPUT;
+    char message[320];
+    return run(options, file_options, message, [&](const lq2x::options& opt, const lq2x::file_options& file) {
+        const lq2x::limits l = lq2x::file_limits(opt, file);
+        *out = {l.max_pixels, l.max_input_bytes, l.max_frames};
+        return LQ2X_OK;
+    });
+}
+
 std::int32_t lq2x_format_of_bytes(const std::uint8_t* data, std::size_t size)
 {
     if (data == nullptr)
@@ -209,9 +232,37 @@ std::int32_t lq2x_format_of_name(const char* name)
 
 const char* lq2x_format_name(std::int32_t format)
 {
-    if (format <= LQ2X_FORMAT_SAME || format > LQ2X_FORMAT_RAW)
+    if (format <= LQ2X_FORMAT_SAME || format > LQ2X_FORMAT_PCX)
         return nullptr;
     return lq2x::format_name(lq2x::format(format));
+}
+
+std::int32_t lq2x_format_writes(std::int32_t format)
+{
+    return format > LQ2X_FORMAT_SAME && format <= LQ2X_FORMAT_PCX && lq2x::format_writes(lq2x::format(format));
+}
+
+std::int32_t lq2x_format_written_for(std::int32_t input)
+{
+    if (input <= LQ2X_FORMAT_SAME || input > LQ2X_FORMAT_PCX)
+        return LQ2X_FORMAT_SAME;
+    return std::int32_t(lq2x::format_written_for(lq2x::format(input)));
+}
+
+lq2x_status lq2x_set_file_option(lq2x_file_options* file_options, const char* name, const char* text,
+                                 std::int32_t door, char* message, std::size_t size)
+{
+    lq2x::file_options file;
+    std::string why;
+    lq2x::error e = lq2x::error::bad_options;
+    if (file_options == nullptr)
+        e = lq2x::error::null_output, why = lq2x_describe(LQ2X_ERROR_NULL_OUTPUT);
+    else if (!read_file_options(file_options, file) || name == nullptr || text == nullptr)
+        why = lq2x_describe(LQ2X_ERROR_BAD_OPTIONS);
+    else if ((e = lq2x::set_file_option(file, name, text, lq2x::door(door), why)) == lq2x::error::none)
+        write_file_options(file_options, file);
+    put(message, size, why);
+    return lq2x_status(e);
 }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <string>
 
 #include "formats.h"
@@ -51,6 +52,58 @@ format format_named(std::string_view name)
     return format::same;
 }
 
+std::optional<format> format_called(std::string_view word)
+{
+    for (int f = int(format::png); f <= int(format::pcx); ++f)
+        if (word == name_of(format(f)))
+            return format(f);
+    return std::nullopt;
+}
+
+bool writes(format f) { return std::find(std::begin(ALL_FORMATS), std::end(ALL_FORMATS), f) != std::end(ALL_FORMATS); }
+
+format output_format(format input) { return writes(input) ? input : format::png; }
+
+std::optional<std::pair<std::int64_t, std::int64_t>> header_size(std::span<const std::uint8_t> head)
+{
+    const auto at = [&](std::size_t i) { return std::uint32_t(head[i]); };
+    const auto little = [&](std::size_t i, int bytes) {
+        std::uint32_t v = 0;
+        for (int b = bytes - 1; b >= 0; --b)
+            v = v << 8 | at(i + std::size_t(b));
+        return v;
+    };
+    const auto has = [&](std::size_t bytes) { return head.size() >= bytes; };
+    const auto text = [&](std::size_t i, std::string_view t) {
+        return has(i + t.size()) && std::equal(t.begin(), t.end(), head.begin() + std::ptrdiff_t(i));
+    };
+    switch (sniff(head)) {
+    case format::png:
+        if (!text(12, "IHDR") || !has(24))
+            return std::nullopt;
+        return std::pair{std::int64_t(at(16) << 24 | at(17) << 16 | at(18) << 8 | at(19)),
+                         std::int64_t(at(20) << 24 | at(21) << 16 | at(22) << 8 | at(23))};
+    case format::gif:
+        if (!has(10))
+            return std::nullopt;
+        return std::pair{std::int64_t(little(6, 2)), std::int64_t(little(8, 2))};
+    case format::webp:
+        // The canvas of an extended file; else the one bitstream's size.
+        if (text(12, "VP8X") && has(30))
+            return std::pair{std::int64_t(little(24, 3)) + 1, std::int64_t(little(27, 3)) + 1};
+        if (text(12, "VP8L") && has(25) && at(20) == 0x2F) {
+            const std::uint32_t bits = little(21, 4);
+            return std::pair{std::int64_t(bits & 0x3FFF) + 1, std::int64_t(bits >> 14 & 0x3FFF) + 1};
+        }
+        if (text(12, "VP8 ") && has(30) && at(23) == 0x9D && at(24) == 0x01 && at(25) == 0x2A)
+            return std::pair{std::int64_t(little(26, 2) & 0x3FFF), std::int64_t(little(28, 2) & 0x3FFF)};
+        return std::nullopt;
+    default:
+        // The project's own readers check their header's size before anything else.
+        return std::nullopt;
+    }
+}
+
 const char* name_of(format f)
 {
     switch (f) {
@@ -74,6 +127,11 @@ const char* name_of(format f)
 animation decode_animation(std::span<const std::uint8_t> data, const decode_options& opt)
 {
     check_signature(data, opt);
+    // A picture too large is refused in the same words whatever its format,
+    // before a decoder with limits of its own reads the header.
+    if (!opt.raw_size)
+        if (const auto size = header_size(data))
+            check_size(size->first, size->second, opt.limit);
     switch (sniff(data, opt)) {
     case format::png: return decode_png_animation(data, opt.limit);
     case format::gif: return decode_gif(data, opt.limit);
@@ -100,7 +158,7 @@ std::vector<std::uint8_t> encode_animation(const animation& anim, format f, cons
     default:
         if (anim.frames.size() != 1)
             throw failure(std::to_string(anim.frames.size()) + " frames, and " + name_of(f) +
-                          " holds one picture: pick one with --frame N, or write .png, .gif or .webp");
+                          " holds one picture: pick one ({frame}), or write png, gif or webp");
         return encode(anim.frames.front().picture, f, opt);
     }
 }

@@ -21,6 +21,7 @@ struct decode_options {
     // this is the only way to read one.
     std::optional<std::pair<int, int>> raw_size;
     size_limit limit;
+    std::int64_t frame = -1; // the frame asked for (-1: every one)
 };
 
 struct encode_options {
@@ -45,6 +46,18 @@ void check_signature(std::span<const std::uint8_t> head, const decode_options& o
 // format's name; format::same and "" for none.
 format format_named(std::string_view name);
 const char* name_of(format f);
+// The format of a name (name_of's), or none.
+std::optional<format> format_called(std::string_view word);
+// Whether the library writes `f`; and what a result read from `input` is
+// written as when no format is asked for: its own, or PNG for a format the
+// library only reads.
+bool writes(format f);
+format output_format(format input);
+
+// The size a file's first bytes give its picture (an animation's screen),
+// from the header of the format they are; none when they are too few or
+// of no format whose header says it.
+std::optional<std::pair<std::int64_t, std::int64_t>> header_size(std::span<const std::uint8_t> head);
 
 // The whole file, every frame read, composited and checked against the
 // limit for the whole animation. Throws failure.

@@ -1,46 +1,66 @@
 #include "file_limits.h"
 
+#include <algorithm>
+
 #include "image.h"
 
 namespace lq2x::files {
+namespace {
+
+std::string n(std::uint64_t v) { return std::to_string(v); }
+
+} // namespace
 
 void check_size(std::int64_t width, std::int64_t height, size_limit limit)
 {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
     if (width <= 0 || height <= 0)
-        throw failure("image has no pixels (" + std::to_string(width) + " x " + std::to_string(height) + ")");
-    if (width > MAX_SIDE || height > MAX_SIDE ||
-        std::uint64_t(width) * std::uint64_t(height) > limit.max_input_pixels())
-        throw failure(error::too_large, "image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-                                            " pixels, over the limit of " + std::to_string(limit.max_pixels) +
-                                            " output pixels (--max-pixels raises it)");
+        throw failure("image has no pixels (" + size + ")");
+    if (width > MAX_SIDE || height > MAX_SIDE)
+        throw failure(error::too_large, "image too large: " + size + ", longer on a side than " + n(MAX_SIDE));
+    const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+    if (pixels > limit.max_input_pixels())
+        throw failure(error::too_large, "image too large: " + size + " scale to " +
+                                            n(pixels * std::max<std::uint64_t>(limit.growth, 1)) +
+                                            ", over the limit of " + n(limit.max_pixels) + " ({max_pixels} raises it)");
+}
+
+std::uint64_t most_frames(size_limit limit)
+{
+    const std::uint64_t by_pixels = limit.max_pixels / (std::max<std::uint64_t>(limit.growth, 1) + FRAME_COST_PIXELS);
+    return limit.max_frames != 0 ? std::min(limit.max_frames, by_pixels) : by_pixels;
 }
 
 void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, size_limit limit)
 {
     check_size(width, height, limit);
-    const std::uint64_t growth = limit.growth > 0 ? limit.growth : 1;
+    if (limit.max_frames != 0 && count > limit.max_frames)
+        throw failure(error::too_large, "animation too large: " + n(count) + " frames, over the limit of " +
+                                            n(limit.max_frames) + " ({max_frames} raises it)");
+    const std::uint64_t growth = std::max<std::uint64_t>(limit.growth, 1);
     const std::uint64_t most = limit.max_pixels / (std::uint64_t(width) * std::uint64_t(height) * growth + FRAME_COST_PIXELS);
     if (count > most)
-        throw failure(error::too_large, "animation too large: " + std::to_string(count) + " frames of " +
-                                            std::to_string(width) + " x " + std::to_string(height) +
-                                            " pixels, over the limit of " + std::to_string(limit.max_pixels) +
-                                            " output pixels for all frames together, " +
-                                            std::to_string(FRAME_COST_PIXELS) + " more counted a frame (--max-pixels raises it)");
+        throw failure(error::too_large, "animation too large: " + n(count) + " frames of " + std::to_string(width) +
+                                            " x " + std::to_string(height) + " pixels, over the limit of " +
+                                            n(limit.max_pixels) + " output pixels for all frames together, " +
+                                            n(FRAME_COST_PIXELS) + " more counted a frame ({max_pixels} raises it)");
 }
 
-read_limit input_limit(std::optional<std::pair<int, int>> raw_size, size_limit limit)
+disk::read_limit input_limit(std::optional<std::pair<int, int>> raw_size, size_limit limit, std::uint64_t max_bytes)
 {
     if (raw_size) {
         const auto [width, height] = *raw_size;
         check_size(width, height, limit);
         const std::uint64_t bytes = std::uint64_t(width) * std::uint64_t(height) * 3;
-        return {bytes, "raw RGB of " + std::to_string(width) + " x " + std::to_string(height) + " is " +
-                           std::to_string(bytes) + " bytes, the input has more", error::bad_file};
+        return {bytes, "raw RGB of " + std::to_string(width) + " x " + std::to_string(height) + " is " + n(bytes) +
+                           " bytes, the input has more", error::bad_file};
     }
+    if (max_bytes != 0)
+        return {max_bytes, "input too large: over " + n(max_bytes) + " bytes ({max_input_bytes} raises it)"};
     constexpr std::uint64_t MOST_PER_PIXEL = 10, ROOM = 16 << 20;
     const std::uint64_t bytes = limit.max_input_pixels() * MOST_PER_PIXEL + ROOM;
-    return {bytes, "input too large: over " + std::to_string(bytes) + " bytes, more than an image within the limit of " +
-                       std::to_string(limit.max_pixels) + " output pixels takes (--max-pixels raises it)"};
+    return {bytes, "input too large: over " + n(bytes) + " bytes, more than an image within the limit of " +
+                       n(limit.max_pixels) + " output pixels takes ({max_pixels} raises it)"};
 }
 
 } // namespace lq2x::files

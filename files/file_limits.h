@@ -1,5 +1,7 @@
 // How large a file's picture may be, checked from its header before any of
-// its pixels take memory.
+// its pixels take memory, and how many bytes its file may hold. Every
+// format is refused alike, in the same words: a picture too large is too
+// large, whatever the file.
 #pragma once
 
 #include <cstdint>
@@ -9,20 +11,24 @@
 
 #include <lq2x/lq2x.hpp>
 
+#include "disk.h"
+
 namespace lq2x::files {
 
 // How large an image may be: its pixels times `growth` (what scaling will
-// multiply them by) at most `max_pixels`.
+// multiply them by) at most `max_pixels`; and with max_frames, at most that
+// many frames.
 struct size_limit {
-    std::uint64_t max_pixels = std::uint64_t{1} << 28;
+    std::uint64_t max_pixels = LQ2X_DEFAULT_MAX_PIXELS;
     std::uint64_t growth = 1;
+    std::uint64_t max_frames = 0; // 0: as many as the pixels allow
 
     // The most pixels an input may have.
     std::uint64_t max_input_pixels() const { return max_pixels / (growth > 0 ? growth : 1); }
 };
 
 // The longest side any image may have, whatever the pixel limit.
-constexpr std::int64_t MAX_SIDE = std::int64_t{1} << 30;
+constexpr std::int64_t MAX_SIDE = LQ2X_MAX_SIDE;
 
 // Checks a size read from a header against the limit. Throws failure.
 void check_size(std::int64_t width, std::int64_t height, size_limit limit);
@@ -32,23 +38,23 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit);
 // a million one-pixel frames took many times the memory its pixels did.
 constexpr std::uint64_t FRAME_COST_PIXELS = 64;
 
+// The most frames an animation may have under the limit: max_frames when
+// given, and never more than one-pixel frames the pixel limit allows.
+std::uint64_t most_frames(size_limit limit);
+
 // Checks that `count` frames of width x height are within the limit for the
 // whole animation: every frame's result pixels, and FRAME_COST_PIXELS for
-// each frame, together at most limit.max_pixels. Throws failure.
+// each frame, together at most limit.max_pixels, and no more frames than
+// most_frames. Throws failure.
 void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, size_limit limit);
 
-// The most bytes an input may hold, and what to say when it holds more.
-struct read_limit {
-    std::uint64_t max_bytes = 0;
-    std::string too_large;
-    error status = error::too_large; // for a raw input, error::bad_file: it is not the size said
-};
-
 // How many bytes an input may hold: a raw one (of raw_size) exactly its
-// size; any other the most an image within the pixel limit can take when
-// stored as loosely as its format allows (16-bit RGBA, uncompressed, a byte
-// for every row), with room for headers and chunks that are skipped. Throws
-// when a raw size is over the pixel limit.
-read_limit input_limit(std::optional<std::pair<int, int>> raw_size, size_limit limit);
+// size; any other `max_bytes` when given (not 0), else the most an image
+// within the pixel limit can take when stored as loosely as its format
+// allows (16-bit RGBA, uncompressed, a byte for every row), with room for
+// headers and chunks that are skipped. Throws when a raw size is over the
+// pixel limit.
+disk::read_limit input_limit(std::optional<std::pair<int, int>> raw_size, size_limit limit,
+                             std::uint64_t max_bytes = 0);
 
 } // namespace lq2x::files

@@ -1,6 +1,6 @@
 // The typed C++ interface: a file read, its frames scaled through the
 // picture entry, and written, with every failure given back as a
-// file_error that carries its status.
+// file_error that carries its status, in the words of the caller's door.
 #include <lq2x/files.hpp>
 
 #include <algorithm>
@@ -9,51 +9,11 @@
 #include <thread>
 
 #include "dispatch.h"
+#include "file_options.h"
 #include "scale.h"
 
 namespace lq2x {
 namespace {
-
-// Pixel limits past this (or none, 0) are taken as this: the input limits
-// computed from it stay far from overflow.
-constexpr std::uint64_t MOST_PIXELS = std::uint64_t{1} << 48;
-constexpr int MOST_PNG_LEVEL = 12;
-
-// Runs one call of the interface: the library's own failures and running
-// out of memory become file_error.
-template <typename F>
-auto guarded(F call) -> decltype(call())
-{
-    try {
-        return call();
-    } catch (const files::failure& e) {
-        throw file_error(e.status, e.what());
-    } catch (const std::bad_alloc&) {
-        throw file_error(error::no_memory, describe(error::no_memory));
-    }
-}
-
-void check(const options& opt, const file_options& file)
-{
-    size unused{};
-    if (const error e = picture_size(0, 0, opt, unused); e != error::none)
-        throw files::failure(e, describe(e));
-    const int f = int(file.out);
-    if (f < int(format::same) || f > int(format::raw) || file.png_level < 0 || file.png_level > MOST_PNG_LEVEL ||
-        file.frame < -1)
-        throw files::failure(error::bad_options, "file options are not valid: an unknown format, a PNG level outside "
-                                                 "0 to 12, or a frame below -1");
-}
-
-files::decode_options decoding(const options& opt, const file_options& file)
-{
-    files::decode_options d;
-    if (file.raw_width != 0 || file.raw_height != 0)
-        d.raw_size = std::pair{file.raw_width, file.raw_height};
-    const std::uint64_t most = opt.max_pixels == 0 ? MOST_PIXELS : std::min(opt.max_pixels, MOST_PIXELS);
-    d.limit = {most, std::uint64_t(opt.scale) * std::uint64_t(opt.scale)};
-    return d;
-}
 
 files::encode_options encoding(const options& opt, const file_options& file)
 {
@@ -64,9 +24,9 @@ files::encode_options encoding(const options& opt, const file_options& file)
 // The file's frames, or with file.frame the one frame asked for, as a still.
 files::animation read(std::span<const std::uint8_t> data, const options& opt, const file_options& file)
 {
-    check(opt, file);
-    const files::decode_options d = decoding(opt, file);
-    const files::read_limit limit = files::input_limit(d.raw_size, d.limit);
+    files::check(opt, file);
+    const files::decode_options d = files::decoding(opt, file);
+    const disk::read_limit limit = files::input_limit(d.raw_size, d.limit, file.max_input_bytes);
     if (data.size() > limit.max_bytes)
         throw files::failure(limit.status, limit.too_large);
     files::animation a = files::decode_animation(data, d);
@@ -74,9 +34,9 @@ files::animation read(std::span<const std::uint8_t> data, const options& opt, co
         return a;
     const std::size_t count = a.frames.size();
     if (std::uint64_t(file.frame) >= count)
-        throw files::failure(error::bad_options,
-                             "no frame " + std::to_string(file.frame) + ": the input has " + std::to_string(count) +
-                                 (count == 1 ? " frame (0)" : " frames (0 to " + std::to_string(count - 1) + ")"));
+        throw files::failure(error::bad_options, "{frame}: no frame " + std::to_string(file.frame) + ", the input has " +
+                                                     std::to_string(count) +
+                                                     (count == 1 ? " frame (0)" : " frames (0 to " + std::to_string(count - 1) + ")"));
     files::animation one = files::still(std::move(a.frames[std::size_t(file.frame)].picture));
     one.warning = std::move(a.warning);
     return one;
@@ -87,7 +47,6 @@ files::animation read(std::span<const std::uint8_t> data, const options& opt, co
 std::vector<std::uint8_t> write(const files::animation& a, format f, const files::encode_options& opt,
                                 std::string* warning)
 {
-    f = f == format::same ? format::png : f;
     std::vector<std::uint8_t> out;
     try {
         out = files::encode_animation(a, f, opt);
@@ -103,24 +62,36 @@ std::vector<std::uint8_t> write(const files::animation& a, format f, const files
 
 } // namespace
 
+namespace files {
+
+std::vector<std::uint8_t> scale_bytes(std::span<const std::uint8_t> data, const options& opt, const file_options& file,
+                                      format out, std::string* warning)
+{
+    animation a = read(data, opt, file);
+    for (frame& f : a.frames)
+        f.picture = scale(f.picture, opt, file.words); // one frame's source and result at a time
+    if (out == format::same)
+        out = output_format(sniff(data, decoding(opt, file)));
+    const std::vector<std::uint8_t> bytes = write(a, out, encoding(opt, file), warning);
+    if (warning != nullptr)
+        *warning = words(*warning, file.words);
+    return bytes;
+}
+
+} // namespace files
+
 std::vector<std::uint8_t> scale_file(std::span<const std::uint8_t> data, const options& opt, const file_options& file,
                                      std::string* warning)
 {
-    return guarded([&] {
-        files::animation a = read(data, opt, file);
-        for (files::frame& f : a.frames)
-            f.picture = files::scale(f.picture, opt); // one frame's source and result at a time
-        const format out = file.out != format::same ? file.out : files::sniff(data, decoding(opt, file));
-        return write(a, out, encoding(opt, file), warning);
-    });
+    return files::guarded(file.words, [&] { return files::scale_bytes(data, opt, file, file.out, warning); });
 }
 
 frames read_file(std::span<const std::uint8_t> data, const options& opt, const file_options& file)
 {
-    return guarded([&] {
+    return files::guarded(file.words, [&] {
         const files::animation a = read(data, opt, file);
         const files::image& first = a.frames.front().picture;
-        frames out{first.width, first.height, first.kind, a.animated, a.loops, {}, {}, a.warning};
+        frames out{first.width, first.height, first.kind, a.animated, a.loops, {}, {}, words(a.warning, file.words)};
         out.pixels.reserve(a.frames.size() * first.pixels.size() * 4);
         for (const files::frame& f : a.frames) {
             out.pixels.insert(out.pixels.end(), f.picture.bytes(), f.picture.bytes() + f.picture.pixels.size() * 4);
@@ -135,13 +106,16 @@ frames read_file(std::span<const std::uint8_t> data, const options& opt, const f
 
 std::vector<std::uint8_t> write_file(const frames& in, const file_options& file, std::string* warning)
 {
-    return guarded([&] {
-        check({}, file);
+    return files::guarded(file.words, [&] {
+        files::check({}, file);
         const std::size_t per_frame = std::size_t(std::max(in.width, 0)) * std::size_t(std::max(in.height, 0));
-        if (in.width <= 0 || in.height <= 0 || in.delays.empty() || in.pixels.size() != 4 * per_frame * in.delays.size() ||
-            in.kind == layout::rgb565 || files::channels(in.kind) == 0)
+        if (in.width <= 0 || in.height <= 0 || in.delays.empty() || in.pixels.size() != 4 * per_frame * in.delays.size())
             throw files::failure(error::bad_size, "frames of no pixels, or not as many pixels as their size and "
-                                                  "count say, or of no 8-bit layout");
+                                                  "count say");
+        if (pixel_bytes(in.kind) == 0 || in.kind == layout::rgb565)
+            throw files::failure(error::bad_layout, "frames of layout " + std::to_string(int(in.kind)) +
+                                                        ", which is not one of the 8-bit layouts (grey, grey and "
+                                                        "alpha, RGB, RGBA)");
         files::animation a;
         a.animated = in.animated;
         a.loops = in.loops;
@@ -150,7 +124,11 @@ std::vector<std::uint8_t> write_file(const frames& in, const file_options& file,
             std::memcpy(img.bytes(), in.pixels.data() + 4 * per_frame * i, 4 * per_frame);
             a.frames.push_back({std::move(img), in.delays[i]});
         }
-        return write(a, file.out, encoding({}, file), warning);
+        const format f = file.out == format::same ? format::png : file.out;
+        std::vector<std::uint8_t> bytes = write(a, f, encoding({}, file), warning);
+        if (warning != nullptr)
+            *warning = words(*warning, file.words);
+        return bytes;
     });
 }
 
@@ -160,19 +138,18 @@ format format_of_name(std::string_view name) { return files::format_named(name);
 
 const char* format_name(format f) { return files::name_of(f); }
 
-input_limit file_input_limit(const options& opt, const file_options& file)
-{
-    return guarded([&] {
-        check(opt, file);
-        const files::decode_options d = decoding(opt, file);
-        files::read_limit limit = files::input_limit(d.raw_size, d.limit);
-        return input_limit{limit.max_bytes, std::move(limit.too_large)};
-    });
-}
+bool format_writes(format f) { return files::writes(f); }
 
-void check_file_start(std::span<const std::uint8_t> head, const file_options& file)
+format format_written_for(format input) { return input == format::same ? input : files::output_format(input); }
+
+limits file_limits(const options& opt, const file_options& file)
 {
-    guarded([&] { files::check_signature(head, decoding({}, file)); });
+    return files::guarded(file.words, [&] {
+        files::check(opt, file);
+        const files::decode_options d = files::decoding(opt, file);
+        const disk::read_limit bytes = files::input_limit(d.raw_size, d.limit, file.max_input_bytes);
+        return limits{d.limit.max_pixels, bytes.max_bytes, files::most_frames(d.limit)};
+    });
 }
 
 } // namespace lq2x

@@ -1,17 +1,21 @@
 #include "scale.h"
 
-#include <algorithm>
-
 #include "large_buffer.h"
 
 namespace lq2x::files {
 
-image scale(const image& img, const options& opt)
+image scale(const image& img, const options& opt, door d)
 {
     size out{};
-    if (const error e = picture_size(img.width, img.height, opt, out); e != error::none)
+    layout kind{};
+    if (const error e = picture_size(img.width, img.height, opt, out); e != error::none) {
+        std::string why;
+        picture_check(img.width, img.height, opt, d, why);
+        throw failure(e, why);
+    }
+    if (const error e = picture_layout(img.kind, opt, kind); e != error::none)
         throw failure(e, describe(e));
-    image result{int(out.width), int(out.height), img.kind, {}};
+    image result{int(out.width), int(out.height), kind, {}};
     const std::size_t count = std::size_t(out.width) * std::size_t(out.height);
     reserve_large(result.pixels, count, filling::whole);
     result.pixels.resize(count);
@@ -23,11 +27,6 @@ image scale(const image& img, const options& opt)
                                   opt);
     if (e != error::none)
         throw failure(e, describe(e));
-    if (opt.rgb565)
-        result.kind = layout::rgb;
-    else if (!has_alpha(img.kind) &&
-             std::any_of(result.pixels.begin(), result.pixels.end(), [](pixel8888 p) { return alpha_of(p) != 0xFF; }))
-        result.kind = is_grey(img.kind) ? layout::grey_alpha : layout::rgba;
     return result;
 }
 

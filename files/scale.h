@@ -7,12 +7,10 @@
 
 namespace lq2x::files {
 
-// The picture scaled (and turned) as lq2x::scale_picture scales it. A
-// picture without alpha that gains some (transparent edges blend its border
-// with the all-zero pixel) is given an alpha channel; one scaled with the
-// 16-bit rule comes out as RGB, as that rule drops alpha. Throws failure
-// with the library's status and words (error::no_cell for a grid that
-// leaves no cell in the picture).
-image scale(const image& img, const options& opt);
+// The picture scaled (and turned) as lq2x::scale_picture scales it, in the
+// layout lq2x::picture_layout gives (alpha gained under a transparent edge,
+// RGB out of the 16-bit rule). Throws failure with the library's status and
+// words in the door's (error::no_cell for a grid that leaves no cell).
+image scale(const image& img, const options& opt, door d);
 
 } // namespace lq2x::files

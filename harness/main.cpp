@@ -5,7 +5,6 @@
 // leaves any earlier "LQ2x.raw" as it was. Ended by SIGINT, SIGTERM or SIGHUP
 // it removes its temporary file first.
 
-#include <csignal>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -14,7 +13,7 @@
 #include <lq2x/lq2x_frame.h>
 #include <lq2x/pixel565.h>
 
-#include "file_io.h"
+#include "disk.h"
 
 namespace {
 
@@ -35,10 +34,11 @@ int fail(const char* file, const std::string& why)
 std::vector<std::uint8_t> read_input()
 {
     std::vector<std::uint8_t> bytes(INPUT_BYTES);
-    io::input_file in(INPUT_NAME);
+    lq2x::disk::input in(INPUT_NAME);
     if (const std::size_t got = in.read(bytes); got < bytes.size())
-        throw io::failure("too short: expected " + std::to_string(bytes.size()) + " bytes, found " +
-                          std::to_string(got));
+        throw lq2x::disk::failure(lq2x::error::bad_file, false,
+                                  "too short: expected " + std::to_string(bytes.size()) + " bytes, found " +
+                                      std::to_string(got));
     return bytes;
 }
 
@@ -46,15 +46,15 @@ std::vector<std::uint8_t> read_input()
 
 int main()
 {
-    io::hold_standard_streams(); // a closed standard error would otherwise be the next file opened
-    // A write past a file-size limit fails with EFBIG, and is handled as the write error it is.
-    std::signal(SIGXFSZ, SIG_IGN);
-    io::remove_temporaries_on_signals();
+    // A closed standard error would otherwise be the next file opened; a
+    // write past a file-size limit fails with EFBIG, and is handled as the
+    // write error it is; a signal removes the temporary file.
+    lq2x::disk::begin_program();
     try {
         std::vector<std::uint8_t> input;
         try {
             input = read_input();
-        } catch (const io::failure& e) {
+        } catch (const lq2x::disk::failure& e) {
             return fail(INPUT_NAME, e.what());
         }
 
@@ -74,9 +74,9 @@ int main()
         }
         // Written beside the output and renamed into place once complete, so
         // a failed run never leaves a truncated output.
-        io::write_file(OUTPUT_NAME, bytes);
+        lq2x::disk::write_whole(OUTPUT_NAME, bytes);
         return 0;
-    } catch (const io::output_failure& e) {
+    } catch (const lq2x::disk::failure& e) {
         return fail(OUTPUT_NAME, e.what());
     } catch (const std::bad_alloc&) {
         return fail("", "out of memory");

@@ -12,9 +12,12 @@
 
 namespace {
 
-// The first version's options, which every caller knows: fields added later
-// go after `tile_spacing`.
-constexpr std::uint32_t OPTIONS_V1_SIZE = offsetof(lq2x_options, scale);
+// Every version of lq2x_options, the oldest first: 0.1 up to tile_spacing,
+// 0.3 to band_pixels, 0.4 to alpha_hides.
+constexpr lq2x::detail::struct_version OPTIONS_VERSIONS[] = {
+    {offsetof(lq2x_options, scale), offsetof(lq2x_options, scale)},
+    {offsetof(lq2x_options, alpha_hides), offsetof(lq2x_options, alpha_hides)},
+    {sizeof(lq2x_options), offsetof(lq2x_options, alpha_hides) + sizeof(std::int32_t)}};
 
 bool known_options(const lq2x_options* given, lq2x::options& out)
 {
@@ -72,7 +75,7 @@ namespace lq2x {
 error read_options(const lq2x_options* given, options& out)
 {
     lq2x_options o = lq2x_default_options();
-    if (!detail::read_sized(given, o, OPTIONS_V1_SIZE))
+    if (!detail::read_sized(given, o, OPTIONS_VERSIONS))
         return lq2x::error::bad_options;
     out.turn = lq2x::orientation(o.orientation);
     out.threads = o.threads;
@@ -162,11 +165,11 @@ lq2x_status lq2x_pass_options(const lq2x_options* options, std::int32_t pass, lq
         return LQ2X_ERROR_BAD_OPTIONS;
     if (pass_options == nullptr)
         return LQ2X_ERROR_NULL_OUTPUT;
-    if (lq2x::detail::sized_size(pass_options, OPTIONS_V1_SIZE) == 0)
+    if (lq2x::detail::sized_extent(pass_options, OPTIONS_VERSIONS) == 0)
         return LQ2X_ERROR_BAD_OPTIONS;
     if (const lq2x::error e = lq2x::pass_options(opt, pass, out); e != lq2x::error::none)
         return lq2x_status(e);
-    lq2x::detail::write_sized(pass_options, to_c(out), OPTIONS_V1_SIZE);
+    lq2x::detail::write_sized(pass_options, to_c(out), OPTIONS_VERSIONS);
     return LQ2X_OK;
 }
 
@@ -211,16 +214,17 @@ lq2x_status lq2x_set_option(lq2x_options* options, const char* name, const char*
     else if ((e = lq2x::set_option(opt, name, text, lq2x::door(door), why)) == lq2x::error::none) {
         // A field past the caller's struct cannot be set: its older header has no room for it.
         lq2x_options before = lq2x_default_options(), after = to_c(opt);
-        lq2x::detail::read_sized(options, before, OPTIONS_V1_SIZE);
-        const std::uint32_t known = lq2x::detail::sized_size(options, OPTIONS_V1_SIZE);
+        lq2x::detail::read_sized(options, before, OPTIONS_VERSIONS);
+        const std::uint32_t known = lq2x::detail::sized_extent(options, OPTIONS_VERSIONS);
         const auto* a = reinterpret_cast<const unsigned char*>(&before);
         const auto* b = reinterpret_cast<const unsigned char*>(&after);
-        if (known < sizeof after && !std::equal(a + known, a + sizeof after, b + known)) {
+        const std::uint32_t own = std::end(OPTIONS_VERSIONS)[-1].extent;
+        if (known < own && !std::equal(a + known, a + own, b + known)) {
             e = lq2x::error::bad_options;
             why = lq2x::words(lq2x::detail::joined("{", name, "}: not in the options of this caller's version"),
                               lq2x::door(door));
         } else {
-            lq2x::detail::write_sized(options, after, OPTIONS_V1_SIZE);
+            lq2x::detail::write_sized(options, after, OPTIONS_VERSIONS);
         }
     }
     put_message(why, message, size);

@@ -4,7 +4,6 @@
 #include "settings.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <limits>
 
@@ -42,6 +41,7 @@ constexpr names NAMES[] = {
     {"frame", "frame", "--frame", "frame", ""},
     {"png_level", "png_level", "--png-level", "png_level", ""},
     {"raw_size", "raw_width, raw_height", "--size", "size", ""},
+    {"stream", "raw_width, raw_height", "--stream", "", ""}, // a stream's frames, in the same fields
     {"gif_alpha", "gif_alpha", "--gif-alpha", "gif_alpha", "GIF alpha threshold"},
     {"gif_colours", "gif_colours", "--gif-colours", "gif_colours", "GIF colours"},
     {"gif_palette", "gif_palette", "--gif-palette", "gif_palette", "GIF palette"},
@@ -130,68 +130,6 @@ std::string words(std::string_view text, door d)
     return out;
 }
 
-namespace detail {
-
-std::string quoted(std::string_view text)
-{
-    const bool number = !text.empty() && std::all_of(text.begin() + (text[0] == '-' && text.size() > 1), text.end(),
-                                                     [](char c) { return c >= '0' && c <= '9'; });
-    return number ? std::string(text) : joined("'", text, "'");
-}
-
-std::string wants(std::string_view field, std::string_view what, std::string_view given)
-{
-    return joined("{", field, "}: wants ", what, ", not ", quoted(given));
-}
-
-std::optional<std::uint64_t> whole_unsigned(std::string_view text, std::uint64_t low, std::uint64_t high)
-{
-    // from_chars takes no '+' or white space, and no '-' for an unsigned type.
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::int64_t> whole_number(std::string_view text, std::int64_t low, std::int64_t high)
-{
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::pair<std::int64_t, std::int64_t>> dimensions(std::string_view text, std::int64_t low,
-                                                                std::int64_t high)
-{
-    const auto x = text.find_first_of("xX");
-    if (x == std::string_view::npos)
-        return std::nullopt;
-    const auto w = whole_number(text.substr(0, x), low, high), h = whole_number(text.substr(x + 1), low, high);
-    if (!w || !h)
-        return std::nullopt;
-    return std::pair{*w, *h};
-}
-
-std::optional<int> word_index(std::span<const std::string_view> words, std::string_view text)
-{
-    const auto at = std::find(words.begin(), words.end(), text);
-    if (at == words.end())
-        return std::nullopt;
-    return int(at - words.begin());
-}
-
-std::string listed(std::span<const std::string_view> words)
-{
-    std::string out;
-    for (std::size_t i = 0; i < words.size(); ++i)
-        out += joined(i == 0 ? "" : i + 1 == words.size() ? " or " : ", ", words[i]);
-    return out;
-}
-
-} // namespace detail
 
 namespace {
 

@@ -308,7 +308,7 @@ TEST_F(Values, AnimatedPngChunkOrderAndBrokenAnimations)
         EXPECT_EQ(as_ref(out.frames[0].picture), scaled(first));
         const outcome past = lq2x({"--frame", "1", c.name, "past.png"});
         EXPECT_EQ(past.status, 1) << past.err;
-        EXPECT_NE(past.err.find("no frame 1: the input has 1 frame (0)"), std::string::npos) << past.err;
+        EXPECT_NE(past.err.find("--frame: no frame 1, the input has 1 frame (0)"), std::string::npos) << past.err;
     }
 }
 

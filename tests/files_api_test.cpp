@@ -76,7 +76,9 @@ protected:
         const outcome tool = lq2x(args);
         const bytes input = read_file(dir / c.input);
         lq2x_file made;
-        const lq2x_status s = lq2x_scale_file(input.data(), input.size(), &c.scale, &c.file, &made);
+        lq2x_file_options file = c.file;
+        file.door = LQ2X_DOOR_TOOL; // the tool's words, for its messages
+        const lq2x_status s = lq2x_scale_file(input.data(), input.size(), &c.scale, &file, &made);
         if (tool.status == 0) {
             ASSERT_EQ(s, LQ2X_OK) << made.message;
             EXPECT_EQ(bytes(made.bytes, made.bytes + made.size), read_file(dir / out));
@@ -206,7 +208,7 @@ TEST_F(FilesEntry, MisuseIsRefusedWithAStatus)
     lq2x_frames none{};
     lq2x_file out;
     EXPECT_EQ(lq2x_write_file(&none, nullptr, &out), LQ2X_ERROR_BAD_SIZE);
-    EXPECT_EQ(lq2x_scale_file(input.data(), input.size(), nullptr, nullptr, nullptr), LQ2X_ERROR_NULL_PIXELS);
+    EXPECT_EQ(lq2x_scale_file(input.data(), input.size(), nullptr, nullptr, nullptr), LQ2X_ERROR_NULL_OUTPUT);
 }
 
 TEST(FileFormats, NamesBytesAndExtensions)

@@ -488,12 +488,12 @@ TEST_F(Gif, FramesAndStills)
     write_file(dir / "anim.gif", write_gif(random_gif(7)));
     ASSERT_GT(random_gif(7).frames.size(), 1u);
     // An animation to a format of one picture is refused unless a frame is picked.
-    expect_refused({"anim.gif", "out.ppm"}, "pick one with --frame N");
+    expect_refused({"anim.gif", "out.ppm"}, "pick one (--frame)");
     const auto model = composite(random_gif(7));
     ASSERT_EQ(lq2x({"--frame", "1", "anim.gif", "out.pam"}).status, 0);
     EXPECT_EQ(as_ref(files::decode_pnm(read_file(dir / "out.pam"), {})), scaled(model[1]));
     expect_refused({"--frame", "99", "anim.gif", "none.pam"},
-                   "no frame 99: the input has " + std::to_string(model.size()) + " frames");
+                   "--frame: no frame 99, the input has " + std::to_string(model.size()) + " frames");
 
     // A still GIF (one frame, no loop extension) goes to any format.
     test_gif still = random_gif(20, true);

@@ -6,9 +6,9 @@
 #if __has_include(<linux/securebits.h>) // not in WebAssembly, which starts no programs
 #include <linux/securebits.h>
 #endif
-#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,37 +185,73 @@ outcome started_program::wait()
             rss.empty() ? 0 : std::stol(rss)};
 }
 
-file_watch::file_watch(const std::filesystem::path& dir) : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
+namespace {
+
+// The files of no name in `dir` that `pid` holds open, by their descriptors'
+// links in /proc ("DIR/#INODE (deleted)"), with their sizes.
+std::vector<std::uintmax_t> unnamed_sizes(pid_t pid, const std::filesystem::path& dir)
 {
-    if (fd_ < 0 || inotify_add_watch(fd_, dir.c_str(), IN_CREATE) < 0)
-        throw std::filesystem::filesystem_error("inotify", dir, std::error_code(errno, std::generic_category()));
+    std::vector<std::uintmax_t> sizes;
+    const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    const std::string start = dir.string() + "/#";
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator(fds, error); !error && it != std::filesystem::directory_iterator();
+         it.increment(error)) {
+        const std::string target = std::filesystem::read_symlink(it->path(), error).string();
+        struct stat st {};
+        if (!error && target.starts_with(start) && target.ends_with(" (deleted)") && ::stat(it->path().c_str(), &st) == 0)
+            sizes.push_back(std::uintmax_t(st.st_size));
+        error.clear();
+    }
+    return sizes;
 }
 
-file_watch::~file_watch() { close(fd_); }
-
-bool file_watch::stop_at_creation(pid_t pid, const std::string& prefix, int timeout_ms)
+bool ended(pid_t pid)
 {
-    alignas(inotify_event) char events[4096];
-    for (int waited = 0; waited < timeout_ms; waited += 20) {
-        siginfo_t info{};
-        if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
-            return false; // ended without making the file
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0)
+    siginfo_t info{};
+    return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+} // namespace
+
+int unnamed_files(pid_t pid, const std::filesystem::path& dir) { return int(unnamed_sizes(pid, dir).size()); }
+
+std::optional<std::uintmax_t> stop_while_writing(pid_t pid, const std::filesystem::path& dir, const std::string& prefix,
+                                                 int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto found = [&]() -> bool {
+        if (!unnamed_sizes(pid, dir).empty())
+            return true;
+        std::error_code error;
+        for (auto it = std::filesystem::directory_iterator(dir, error);
+             !error && it != std::filesystem::directory_iterator(); it.increment(error))
+            if (it->path().filename().string().starts_with(prefix))
+                return true;
+        return false;
+    };
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (ended(pid))
+            return std::nullopt;
+        if (!found()) {
+            usleep(200);
             continue;
-        const ssize_t n = read(fd_, events, sizeof events);
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
-            if (e->len > 0 && std::string(e->name).starts_with(prefix)) {
-                kill(pid, SIGSTOP);
-                siginfo_t state{};
-                return waitid(P_PID, id_t(pid), &state, WSTOPPED | WEXITED | WNOWAIT) == 0 &&
-                       state.si_code == CLD_STOPPED;
-            }
-            at += ssize_t(sizeof(inotify_event) + e->len);
         }
+        kill(pid, SIGSTOP);
+        siginfo_t state{};
+        if (waitid(P_PID, id_t(pid), &state, WSTOPPED | WEXITED | WNOWAIT) != 0 || state.si_code != CLD_STOPPED)
+            return std::nullopt;
+        // Stopped: the file as it is now, named or not (gone already: the stop came too late).
+        if (const std::vector<std::uintmax_t> sizes = unnamed_sizes(pid, dir); !sizes.empty())
+            return sizes.front();
+        std::error_code error;
+        for (auto it = std::filesystem::directory_iterator(dir, error);
+             !error && it != std::filesystem::directory_iterator(); it.increment(error))
+            if (it->path().filename().string().starts_with(prefix))
+                return it->file_size();
+        return std::nullopt;
     }
-    return false;
+    return std::nullopt;
 }
 
 outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt)

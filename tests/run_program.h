@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,23 +70,16 @@ private:
     int timeout_seconds_ = 300;
 };
 
-// Watches a folder for new files, to catch a program in the act of writing.
-class file_watch {
-public:
-    explicit file_watch(const std::filesystem::path& dir); // before the program starts
-    ~file_watch();
-    file_watch(const file_watch&) = delete;
-    file_watch& operator=(const file_watch&) = delete;
-
-    // Waits for a file whose name begins with `prefix` to be made, then stops
-    // the program (SIGSTOP) and waits until it has. False when the program
-    // ended first or nothing came within `timeout_ms`; the program is left
-    // to be waited for either way.
-    bool stop_at_creation(pid_t pid, const std::string& prefix, int timeout_ms = 60000);
-
-private:
-    int fd_ = -1;
-};
+// Catches a program in the act of writing an output in `dir` that is not
+// yet in its place: a file of no name it holds open there, or a named
+// temporary whose name begins with `prefix`. Stops it (SIGSTOP) and waits
+// until it has; that file's size so far. None when the program ended first
+// or nothing came within `timeout_ms`; the program is left to be waited for
+// either way.
+std::optional<std::uintmax_t> stop_while_writing(pid_t pid, const std::filesystem::path& dir,
+                                                 const std::string& prefix, int timeout_ms = 60000);
+// How many files of no name in `dir` the program holds open.
+int unnamed_files(pid_t pid, const std::filesystem::path& dir);
 
 outcome run_program(const std::string& program, const std::vector<std::string>& args, const run_options& opt = {});
 

@@ -27,7 +27,8 @@ TEST(ScaleBands, EveryBandSizeAndTurnMatchesTheModel)
                 // One line a band, a few, and the whole picture at once.
                 for (const std::uint64_t band : {std::uint64_t{1}, std::uint64_t{3000}, std::uint64_t{1} << 30}) {
                     const files::image got = files::scale({w, h, files::layout::rgb, src.pixels},
-                                                          {.turn = turn, .threads = 2, .scale = factor, .band_pixels = band});
+                                                          {.turn = turn, .threads = 2, .scale = factor, .band_pixels = band},
+                                                          lq2x::door::c);
                     SCOPED_TRACE(testing::Message() << w << "x" << h << " turn " << int(turn) << " x" << factor
                                                     << " band " << band);
                     EXPECT_EQ(got.kind, files::layout::rgb);

@@ -194,7 +194,7 @@ TEST_F(Stream, WrongUseIsRefusedAndLeavesNothing)
     // A grid that leaves no cell in a frame is a usage error, as for files.
     const outcome no_cell = lq2x({"--stream", "4x4", "--tile", "2x2", "--tile-margin", "4", "in.rgb", "out.rgb"});
     EXPECT_EQ(no_cell.status, 2);
-    EXPECT_EQ(no_cell.err, "lq2x: in.rgb: tile margin leaves no cell in the picture\n");
+    EXPECT_EQ(no_cell.err, "lq2x: in.rgb: --tile-margin: a margin of 4 leaves no cell in a picture of 4 x 4\n");
     const outcome self = lq2x({"--stream", "4x4", "in.rgb", "in.rgb"});
     EXPECT_EQ(self.status, 1);
     EXPECT_EQ(read_file(dir / "in.rgb"), frame);
@@ -293,15 +293,10 @@ void signal_mid_stream(const fs::path& dir, const fs::path& in, run_options opt)
     ASSERT_GE(writer, 0);
     const bytes frame = random_frame(6, 4, 3, 3).in;
     ASSERT_EQ(::write(writer, frame.data(), frame.size()), ssize_t(frame.size()));
-    const auto temporaries = [&] {
-        int n = 0;
-        for (const auto& e : fs::directory_iterator(dir))
-            n += e.path().filename().string().starts_with("out.rgb.");
-        return n;
-    };
-    for (int i = 0; i < 2000 && temporaries() == 0; ++i)
+    // The output is being made, a file of no name until the stream ends.
+    for (int i = 0; i < 2000 && testing_support::unnamed_files(tool.pid(), dir) == 0; ++i)
         ::usleep(10000);
-    ASSERT_EQ(temporaries(), 1);
+    ASSERT_EQ(testing_support::unnamed_files(tool.pid(), dir), 1);
     ::kill(tool.pid(), SIGTERM);
     const outcome o = tool.wait();
     ::close(writer);

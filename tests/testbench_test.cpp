@@ -255,8 +255,9 @@ TEST_F(Testbench, FileSizeLimitWithTheDefaultSignal)
     run_fails("lq2x_testbench: LQ2x.raw: cannot write: File too large", l);
 }
 
-// Stopped the moment its temporary file appears, then sent a signal: the
-// bench ends by the signal and leaves no temporary file. Caught while the
+// Stopped while it writes its output (a file of no name beside it, or the
+// name that file takes for a moment before its rename), then sent a signal:
+// the bench ends by the signal and leaves nothing behind. Caught while the
 // file was incomplete, the earlier output stays; once the file was complete,
 // the signal may come just after the last check and find the output already
 // replaced, but then whole, and the bench may even end normally before the
@@ -273,15 +274,11 @@ TEST_F(Testbench, SignalsRemoveTheTemporaryFile)
         int caught = 0, incomplete = 0;
         for (int attempt = 0; attempt < 200 && caught < 3; ++attempt) {
             leave_earlier_output();
-            testing_support::file_watch watch(dir);
             limits lim;
             lim.dir = dir;
             testing_support::started_program bench(TESTBENCH_PATH, {}, lim);
-            std::optional<std::uintmax_t> temp_size;
-            if (watch.stop_at_creation(bench.pid(), "LQ2x.raw.tmp"))
-                for (const auto& e : fs::directory_iterator(dir))
-                    if (e.path().filename().string().starts_with("LQ2x.raw.tmp"))
-                        temp_size = e.file_size();
+            const std::optional<std::uintmax_t> temp_size =
+                testing_support::stop_while_writing(bench.pid(), dir, "LQ2x.raw.tmp");
             if (temp_size)
                 ::kill(bench.pid(), sig);
             ::kill(bench.pid(), SIGCONT);

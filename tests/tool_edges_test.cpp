@@ -148,7 +148,7 @@ TEST_F(ToolEdges, BadValuesAreUsageErrors)
     // it; other files are done.
     const outcome o = lq2x({"--tile", "2x2", "--tile-margin", "6", "in.png", "out.png"});
     EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err, std::string("lq2x: in.png: ") + lq2x_describe(LQ2X_ERROR_NO_CELL) + "\n");
+    EXPECT_EQ(o.err, "lq2x: in.png: --tile-margin: a margin of 6 leaves no cell in a picture of 8 x 6\n");
     EXPECT_FALSE(fs::exists(dir / "out.png"));
     put("wide.png", opaque_picture(20, 20, 5));
     fs::create_directory(dir / "out");

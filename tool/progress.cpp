@@ -26,12 +26,16 @@ std::string printable(const std::string& name)
 
 progress::~progress() { clear(); }
 
-void progress::failed(const std::string& file, const std::string& why, bool output)
+void progress::failed(const std::string& file, const std::string& why, bool output) { say(file, why, output); }
+
+void progress::warned(const std::string& file, const std::string& what) { say(file, "warning: " + what, false); }
+
+void progress::say(const std::string& file, const std::string& text, bool output)
 {
     const std::lock_guard lock(mutex_);
     clear();
     const std::string name = file != "-" ? printable(file) : output ? "standard output" : "standard input";
-    std::fprintf(stderr, "lq2x: %s: %s\n", name.c_str(), printable(why).c_str());
+    std::fprintf(stderr, "lq2x: %s: %s\n", name.c_str(), printable(text).c_str());
     draw();
 }
 

@@ -1,5 +1,6 @@
-// What the tool says on standard error: a line for each file that failed,
-// and for a batch on a terminal a progress line that the messages share.
+// What the tool says on standard error: a line for each file that failed or
+// was kept, one for each warning, and for a batch on a terminal a progress
+// line that the messages share.
 #pragma once
 
 #include <cstddef>
@@ -22,9 +23,12 @@ public:
 
     // "lq2x: FILE: WHY", where "-" is named standard input or output.
     void failed(const std::string& file, const std::string& why, bool output);
+    // "lq2x: FILE: warning: WHAT", for a result that could not keep something.
+    void warned(const std::string& file, const std::string& what);
     void finished();
 
 private:
+    void say(const std::string& file, const std::string& text, bool output);
     void clear();
     void draw();
 

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -56,6 +58,14 @@ struct file_options {
     int gif_alpha = 0;   // 1 to 255: GIF output with alpha below this transparent, the rest opaque (not exact)
     int gif_colours = 0; // 2 to 256: GIF output reduced to at most this many colours (not exact)
     gif_palette gif_shares = gif_palette::shared;
+    door words = door::c;       // whose words the messages are in
+    bool keep_existing = false; // scale_path keeps an output that exists (error::output_exists)
+    std::uint64_t max_input_bytes = 0, max_frames = 0; // 0: what options.max_pixels allows
+};
+
+// The limits a file is read under (see lq2x_limits).
+struct limits {
+    std::uint64_t max_pixels = 0, max_input_bytes = 0, max_frames = 0;
 };
 
 // A frame's time on screen: numerator / denominator seconds.
@@ -74,14 +84,20 @@ struct frames {
     std::string warning;              // what reading could not keep, in one line; empty when nothing
 };
 
-// Why a call failed: the status, and what() the one-line reason.
+// Why a call failed: the status, what() the one-line reason, and for files
+// on disk whether it is the output that failed (else the input).
 class LQ2X_API file_error : public std::runtime_error {
 public:
-    file_error(error status, const std::string& why) : std::runtime_error(why), status_(status) {}
+    file_error(error status, const std::string& why, bool output = false)
+        : std::runtime_error(why), status_(status), output_(output)
+    {
+    }
     error status() const { return status_; }
+    bool output() const { return output_; }
 
 private:
     error status_;
+    bool output_;
 };
 
 // lq2x_scale_file, lq2x_read_file and lq2x_write_file; each throws
@@ -102,17 +118,52 @@ LQ2X_API format format_of_bytes(std::span<const std::uint8_t> data);
 LQ2X_API format format_of_name(std::string_view name);
 LQ2X_API const char* format_name(format f);
 
-// For callers that read a file in pieces (the tool reads from disk and pipes):
-// the most bytes an input may hold under these options, and the reason
-// scale_file would give for more; throws file_error when a raw size is
-// already over the pixel limit.
-struct input_limit {
-    std::uint64_t max_bytes = 0;
-    std::string too_large;
+// Whether the library writes a format (see lq2x_format_writes), and the
+// format a result read from `input` is written in when none is asked for:
+// its own, or PNG for a format the library only reads.
+LQ2X_API bool format_writes(format f);
+LQ2X_API format format_written_for(format input);
+
+// The limits under these options (see lq2x_file_limits); throws file_error
+// for options it refuses.
+LQ2X_API limits file_limits(const options& opt, const file_options& file);
+
+// One file setting from its text (see lq2x_set_file_option): `file` changed
+// only when the text is taken, `why` the door's words for a refusal.
+LQ2X_API error set_file_option(file_options& file, std::string_view name, std::string_view text, door d,
+                               std::string& why);
+
+// Files on disk (see lq2x_files.h): a path, or std::nullopt for the
+// standard input or output. Each throws file_error, whose output() says
+// which file failed.
+using file_place = std::optional<std::filesystem::path>;
+
+// What a call on files on disk came to.
+struct file_report {
+    std::uint64_t bytes_in = 0, bytes_out = 0;
+    std::string warning; // what the result could not keep, in one line; empty when nothing
 };
-LQ2X_API input_limit file_input_limit(const options& opt, const file_options& file);
-// Throws file_error when a file's first bytes (16, or all of a shorter
-// file) are no image the library reads, as scale_file would for the whole.
-LQ2X_API void check_file_start(std::span<const std::uint8_t> head, const file_options& file);
+
+LQ2X_API file_report scale_path(const file_place& input, const file_place& output, const options& opt = {},
+                                const file_options& file = {});
+// The format scale_path writes `output` in: file.out, else the one the
+// output's name asks for; format::same (the input's own) for standard
+// output. Throws file_error for a name that says none.
+LQ2X_API format output_format(const file_place& output, const file_options& file = {});
+LQ2X_API std::vector<std::uint8_t> read_input(const file_place& input, const options& opt = {},
+                                              const file_options& file = {});
+LQ2X_API file_report scale_stream(const file_place& input, const file_place& output, layout kind,
+                                  const options& opt = {}, const file_options& file = {});
+// The identity of an existing file (see lq2x_file_identity).
+struct file_identity {
+    std::uint64_t device = 0, inode = 0;
+    friend auto operator<=>(const file_identity&, const file_identity&) = default;
+};
+LQ2X_API std::optional<file_identity> identify_file(const file_place& path);
+// See lq2x_begin_program: which of standard input and output were closed.
+struct closed_streams {
+    bool input = false, output = false;
+};
+LQ2X_API closed_streams begin_program();
 
 } // namespace lq2x
