@@ -1,9 +1,10 @@
 /*
  * What a front end does to run the lq2x shaders in its own OpenGL ES 3 (or
- * WebGL 2, or desktop GL 3.3) context: a 32-bit frame scaled 4x and turned a
- * quarter-turn counter-clockwise in two passes, read back and compared with
- * the library's lq2x_scale_picture. Here a headless EGL context stands in for the
- * front end's own.
+ * WebGL 2, or desktop GL 3.3) context: an RGBA picture scaled 4x and turned
+ * a quarter-turn counter-clockwise, in the passes the library plans
+ * (lq2x_pass_options), read back and compared with the library's
+ * lq2x_scale_picture. Here a headless EGL context stands in for the front
+ * end's own.
  *
  *     gpu_frontend <folder with lq2x.frag and lq2x.vert>    (share/lq2x/shaders once installed)
  */
@@ -96,38 +97,49 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    /* A frame of four colours in blobs, its 32-bit pixels four bytes each. */
+    /* A picture of four colours in blobs, its RGBA pixels four bytes each;
+     * some clear pixels keep colour bits, which a picture's first pass sees
+     * as zero (u_hidden). */
     static uint32_t src[W * H], gpu[4 * W * 4 * H], cpu[4 * W * 4 * H];
     static GLuint read[4 * W * 4 * H * 4];
     for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-            src[y * W + x] = 0xFF102030u * (uint32_t)(((x / 3) ^ (y / 4) ^ (x * y / 17)) & 3);
+        for (int x = 0; x < W; ++x) {
+            const unsigned k = ((x / 3) ^ (y / 4) ^ (x * y / 17)) & 3;
+            const unsigned char px[4] = {(unsigned char)(0x30 * k), (unsigned char)(0x20 * k), (unsigned char)(x * 7),
+                                         (unsigned char)(k == 0 ? 0 : 0xFF)};
+            memcpy(&src[y * W + x], px, 4);
+        }
 
-    /* The pass list for 4x turned counter-clockwise: two 2x passes, the turn
-     * on the last; each pass reads the one before. With a tile grid, its
-     * four values would double on the second pass. */
-    GLuint textures[3] = {frame_texture(W, H, src), frame_texture(2 * W, 2 * H, NULL),
-                          frame_texture(4 * H, 4 * W, NULL)}; /* turned: 4H wide, 4W tall */
-    const int in_size[2][2] = {{W, H}, {2 * W, 2 * H}}, out_size[2][2] = {{2 * W, 2 * H}, {4 * H, 4 * W}};
-    const int turn[2] = {LQ2X_UPRIGHT, LQ2X_CCW};
-    GLuint framebuffers[2], vertex_array;
-    glGenFramebuffers(2, framebuffers);
+    /* The passes: lq2x_pass_options says what each does (the turn on the
+     * last, a grid doubled on each, which sees colour under alpha 0 as
+     * zero); each pass reads the texture of the one before. */
+    lq2x_options o = lq2x_default_options();
+    o.scale = 4;
+    o.orientation = LQ2X_CCW;
+    GLuint textures[4] = {frame_texture(W, H, src)}, framebuffers[3], vertex_array;
+    glGenFramebuffers(3, framebuffers);
     glGenVertexArrays(1, &vertex_array);
     glUseProgram(program);
     glBindVertexArray(vertex_array);
     glUniform1i(glGetUniformLocation(program, "u_source"), 0);
     glUniform1i(glGetUniformLocation(program, "u_rgb565"), 0);
-    glUniform2i(glGetUniformLocation(program, "u_edge"), LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP);
-    glUniform4i(glGetUniformLocation(program, "u_grid"), 0, 0, 0, 0);
-    for (int pass = 0; pass < 2; ++pass) {
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffers[pass]);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, textures[pass + 1], 0);
-        glViewport(0, 0, out_size[pass][0], out_size[pass][1]);
+    int w = W, h = H, passes = 0;
+    for (lq2x_options p = lq2x_default_options(); lq2x_pass_options(&o, passes, &p) == LQ2X_OK; ++passes) {
+        const int turned = p.orientation != LQ2X_UPRIGHT, out_w = 2 * (turned ? h : w), out_h = 2 * (turned ? w : h);
+        textures[passes + 1] = frame_texture(out_w, out_h, NULL);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffers[passes]);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, textures[passes + 1], 0);
+        glViewport(0, 0, out_w, out_h);
         glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, textures[pass]);
-        glUniform2i(glGetUniformLocation(program, "u_size"), in_size[pass][0], in_size[pass][1]);
-        glUniform1i(glGetUniformLocation(program, "u_turn"), turn[pass]);
+        glBindTexture(GL_TEXTURE_2D, textures[passes]);
+        glUniform2i(glGetUniformLocation(program, "u_size"), w, h);
+        glUniform1i(glGetUniformLocation(program, "u_turn"), p.orientation);
+        glUniform1i(glGetUniformLocation(program, "u_hidden"), p.alpha_hides);
+        glUniform2i(glGetUniformLocation(program, "u_edge"), p.edge_x, p.edge_y);
+        glUniform4i(glGetUniformLocation(program, "u_grid"), p.tile_width, p.tile_height, p.tile_margin,
+                    p.tile_spacing);
         glDrawArrays(GL_TRIANGLES, 0, 3);
+        w = out_w, h = out_h;
     }
     /* A front end would now draw textures[2] to the screen; here it is read
      * back, four 32-bit channels a pixel, row 0 first. */
@@ -143,17 +155,14 @@ int main(int argc, char** argv)
     }
 
     /* The library's 4x, for comparison. */
-    lq2x_options o = lq2x_default_options();
-    o.scale = 4;
-    o.orientation = LQ2X_CCW;
     const lq2x_picture in = {src, W, H, W * 4, LQ2X_LAYOUT_RGBA}, out = {cpu, 4 * H, 4 * W, 4 * H * 4, LQ2X_LAYOUT_RGBA};
     const lq2x_status s = lq2x_scale_picture(&in, &out, &o);
     const int same = s == LQ2X_OK && memcmp(gpu, cpu, sizeof cpu) == 0;
-    printf("%s: %d x %d scaled 4x and turned on %s, %s the library's\n", same ? "ok" : "FAILED", W, H,
-           (const char*)glGetString(GL_RENDERER), same ? "the same bits as" : "NOT the same as");
+    printf("%s: %d x %d scaled 4x and turned in %d passes on %s, %s the library's\n", same ? "ok" : "FAILED", W, H,
+           passes, (const char*)glGetString(GL_RENDERER), same ? "the same bits as" : "NOT the same as");
 
-    glDeleteFramebuffers(2, framebuffers);
-    glDeleteTextures(3, textures);
+    glDeleteFramebuffers(3, framebuffers);
+    glDeleteTextures(4, textures);
     glDeleteVertexArrays(1, &vertex_array);
     glDeleteProgram(program);
     glDeleteShader(vs);

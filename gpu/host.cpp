@@ -350,15 +350,6 @@ lq2x_status check_frame(const std::uint32_t* src, std::int32_t w, std::int32_t h
     return lq2x_scale8888_rows(src, w, h, sp, dst, dw, dh, dp, 0, 0, o);
 }
 
-// The caller's options as far as its struct goes, over the defaults.
-lq2x_options given_options(const lq2x_options* options)
-{
-    lq2x_options o = lq2x_default_options();
-    if (options)
-        std::memcpy(&o, options, std::min<std::size_t>(options->size, sizeof o));
-    return o;
-}
-
 template <typename P>
 lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_t height, std::ptrdiff_t src_pitch,
                       P* dst, std::int32_t dst_width, std::int32_t dst_height, std::ptrdiff_t dst_pitch,
@@ -372,15 +363,18 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
     // output's whole size. The passes are the library's pass plan.
     std::int32_t out_w = 0, out_h = 0;
     lq2x_options first = lq2x_default_options();
-    lq2x_status checked = lq2x_picture_size(width, height, options, &out_w, &out_h);
+    lq2x::options given; // read as every call of the library reads them
+    lq2x_status checked = lq2x_status(lq2x::read_options(options, given));
+    if (checked == LQ2X_OK)
+        checked = lq2x_picture_size(width, height, options, &out_w, &out_h);
     if (checked == LQ2X_OK)
         checked = lq2x_pass_options(options, 0, &first);
-    if (checked == LQ2X_OK && given_options(options).rgb565 != 0) // a frame keeps its own pixels
+    if (checked == LQ2X_OK && given.rgb565) // a frame keeps its own pixels
         checked = LQ2X_ERROR_BAD_OPTIONS;
     // The check's pass turns as the last one does, so that its output, half
     // the whole result's size on each axis, lies in dst as that does (an
     // upright first pass of a turned 4x of a tall frame would not).
-    first.orientation = given_options(options).orientation;
+    first.orientation = std::int32_t(given.turn);
     if (checked == LQ2X_OK)
         checked = check_frame(src, width, height, src_pitch, dst, dst_width, dst_height, dst_pitch, &first);
     if (checked == LQ2X_OK && (width == 0 || height == 0))

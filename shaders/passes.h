@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include <lq2x/lq2x.h>
+#include <lq2x/lq2x.hpp>
 
 namespace lq2x::shader {
 
@@ -31,11 +32,11 @@ struct plan {
     pass passes[3];
 };
 
-// What a frame's pixels are read as: every bit counting, as the frame
-// functions read them, or as lq2x_scale_picture reads an RGBA picture, where
-// a pixel whose alpha (its fourth byte) is 0 counts as all zero. The picture
-// entry looks so at its source only: a blend on a later pass may well leave
-// colour under alpha 0, which the next pass sees as it is.
+// What a frame's pixels are read as: as the frame functions read them, every
+// bit counting unless the options' alpha_hides says otherwise, or as
+// lq2x_scale_picture reads an RGBA picture. Which passes see colour under
+// alpha 0 as zero is the library's pass plan (lq2x_pass_options sets
+// alpha_hides on them); frames see it so only where the caller asks too.
 enum class reading { every_bit, picture };
 
 // The plan for a width x height frame of RGB565 words (rgb565) or 32-bit
@@ -49,6 +50,8 @@ inline lq2x_status plan_of(const lq2x_options* options, std::int32_t width, std:
     std::int32_t w = 0, h = 0;
     if (const lq2x_status s = lq2x_picture_size(width, height, options, &w, &h); s != LQ2X_OK)
         return s;
+    lq2x::options given;
+    lq2x::read_options(options, given);
     std::int32_t in_w = width, in_h = height;
     for (int i = 0; i < 3; ++i) {
         lq2x_options o = lq2x_default_options();
@@ -56,7 +59,7 @@ inline lq2x_status plan_of(const lq2x_options* options, std::int32_t width, std:
             break;
         const bool turned = o.orientation != LQ2X_UPRIGHT;
         const std::int32_t out_w = 2 * (turned ? in_h : in_w), out_h = 2 * (turned ? in_w : in_h);
-        const bool hides = !rgb565 && how == reading::picture && i == 0;
+        const bool hides = !rgb565 && o.alpha_hides != 0 && (how == reading::picture || given.alpha_hides);
         out.passes[i] = {out_w,
                          out_h,
                          {{"u_source", 1, {0}},
