@@ -13,7 +13,6 @@
 #include <lq2x/lq2x.hpp>
 #include <lq2x/lq2x_frame.h>
 
-#include "settings.h"
 #include "targets.h"
 #include "walk.h"
 
@@ -154,53 +153,6 @@ void run_plain(const P* src, std::int32_t src_pitch, P* dst, std::int32_t dst_pi
 } // namespace
 
 namespace detail {
-
-error check_options(const options& opt, std::string* why)
-{
-    const auto refuse = [why](error e, std::string text) {
-        if (why != nullptr)
-            *why = std::move(text);
-        return e;
-    };
-    const auto n = [](auto v) { return std::to_string(std::int64_t(v)); };
-    if (opt.turn != orientation::upright && opt.turn != orientation::ccw && opt.turn != orientation::cw)
-        return refuse(error::bad_options, wants("orientation", listed(ORIENTATION_WORDS), n(opt.turn)));
-    const auto known = [](edge e) { return e == edge::clamp || e == edge::wrap || e == edge::transparent; };
-    if (!known(opt.edge_x))
-        return refuse(error::bad_options, wants("edge_x", listed(EDGE_WORDS), n(opt.edge_x)));
-    if (!known(opt.edge_y))
-        return refuse(error::bad_options, wants("edge_y", listed(EDGE_WORDS), n(opt.edge_y)));
-    if (int(opt.use) < LQ2X_KERNEL_AUTO || int(opt.use) > LQ2X_KERNEL_SIMD128)
-        return refuse(error::bad_options, wants("kernel", listed(KERNEL_WORDS), n(opt.use)));
-    if (target_for(opt.use) == nullptr)
-        return refuse(error::no_kernel, "{kernel}: " + std::string(kernel_name(opt.use)) +
-                                            " is not in this build or not on this processor");
-    const grid& g = opt.tile;
-    const bool no_grid = g.width == 0 && g.height == 0;
-    if (!no_grid && (g.width < 1 || g.height < 1))
-        return refuse(error::bad_grid, "{tile}: wants cells of at least 1 x 1 pixels (0 x 0: none), not " +
-                                           n(g.width) + " x " + n(g.height));
-    const std::string from_0 = "a whole number from 0 to " + n(INT32_MAX);
-    if (g.margin < 0)
-        return refuse(error::bad_grid, wants("tile_margin", from_0, n(g.margin)));
-    if (g.spacing < 0)
-        return refuse(error::bad_grid, wants("tile_spacing", from_0, n(g.spacing)));
-    if (no_grid && g.margin != 0)
-        return refuse(error::bad_grid, "{tile_margin}: needs a tile grid ({tile})");
-    if (no_grid && g.spacing != 0)
-        return refuse(error::bad_grid, "{tile_spacing}: needs a tile grid ({tile})");
-    return error::none;
-}
-
-error check_grid_fits(const grid& g, std::int64_t width, std::int64_t height, std::string* why)
-{
-    if (g.width == 0 || width == 0 || height == 0 || (g.margin < width && g.margin < height))
-        return error::none;
-    if (why != nullptr)
-        *why = "{tile_margin}: a margin of " + std::to_string(g.margin) + " leaves no cell in a picture of " +
-               std::to_string(width) + " x " + std::to_string(height);
-    return error::no_cell;
-}
 
 template <typename P>
 void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt,

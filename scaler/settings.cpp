@@ -10,6 +10,7 @@
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x.hpp>
 
+#include "targets.h"
 #include "walk.h"
 
 namespace lq2x {
@@ -137,33 +138,76 @@ using detail::listed;
 using detail::wants;
 
 constexpr std::int64_t MAX_32 = std::numeric_limits<std::int32_t>::max();
-constexpr std::uint64_t MAX_64 = std::numeric_limits<std::uint64_t>::max();
 // What --threads and threads= take: a thread a band, and no machine has more.
 constexpr std::int64_t MOST_THREADS = 1024;
 
 constexpr std::string_view FLAG_WORDS[] = {"0", "1"};
 
-// A setting read into `opt`, or the message that refuses its text.
-std::optional<std::string> read_setting(options& opt, std::string_view name, std::string_view text)
+std::string n(std::int64_t v) { return std::to_string(v); }
+
+// What each setting wants, as its refusal says it, and the status a value
+// outside it gets.
+struct wanted {
+    std::string what;
+    error status = error::bad_options;
+};
+
+std::optional<wanted> wanted_by(std::string_view name)
 {
-    const auto word = [&](std::span<const std::string_view> words, auto set) -> std::optional<std::string> {
+    const std::string from_0 = "a whole number from 0 to " + n(MAX_32);
+    if (name == "orientation")
+        return wanted{listed(detail::ORIENTATION_WORDS)};
+    if (name == "edge_x" || name == "edge_y")
+        return wanted{listed(detail::EDGE_WORDS)};
+    if (name == "edge")
+        return wanted{detail::joined(listed(detail::EDGE_WORDS), ", or two of them as H,V")};
+    if (name == "kernel")
+        return wanted{listed(detail::KERNEL_WORDS)};
+    if (name == "tile")
+        return wanted{"cells of WIDTHxHEIGHT, each from 1 to " + n(MAX_32) + " (0x0: none)", error::bad_grid};
+    if (name == "tile_margin" || name == "tile_spacing")
+        return wanted{from_0, error::bad_grid};
+    if (name == "scale")
+        return wanted{"2, 4 or 8"};
+    if (name == "threads")
+        return wanted{"a whole number from 0 to " + n(MOST_THREADS)};
+    if (name == "max_pixels")
+        return wanted{"a whole number of pixels (0: no limit)"};
+    if (name == "band_pixels")
+        return wanted{"a whole number of pixels (0: the library's choice)"};
+    if (name == "rgb565" || name == "alpha_hides")
+        return wanted{listed(FLAG_WORDS)};
+    return std::nullopt;
+}
+
+// A setting read into `opt` from its text: the status and words that refuse
+// the text, or none. Text that is no value of the setting's kind is refused
+// here; a value of its kind is then judged as a struct holding it would be.
+std::optional<std::pair<error, std::string>> read_setting(options& opt, std::string_view name, std::string_view text)
+{
+    const std::optional<wanted> w = wanted_by(name);
+    if (!w)
+        return std::pair{error::bad_options,
+                         detail::joined("no setting named ", detail::quoted(name), " in the scaler's options")};
+    const auto refused = [&] { return std::pair{w->status, wants(name, w->what, text)}; };
+    const auto word = [&](std::span<const std::string_view> words, auto set) -> std::optional<std::pair<error, std::string>> {
         const auto i = detail::word_index(words, text);
         if (!i)
-            return wants(name, listed(words), text);
+            return refused();
         set(*i);
         return std::nullopt;
     };
-    const auto number = [&](std::int64_t low, std::int64_t high, auto set) -> std::optional<std::string> {
-        const auto v = detail::whole_number(text, low, high);
+    const auto int32 = [&](std::int32_t& field, std::int64_t low = INT32_MIN) -> std::optional<std::pair<error, std::string>> {
+        const auto v = detail::whole_number(text, low, MAX_32);
         if (!v)
-            return wants(name, detail::joined("a whole number from ", std::to_string(low), " to ", std::to_string(high)), text);
-        set(*v);
+            return refused();
+        field = std::int32_t(*v);
         return std::nullopt;
     };
-    const auto count = [&](std::uint64_t& field, std::string_view what) -> std::optional<std::string> {
-        const auto v = detail::whole_unsigned(text, 0, MAX_64);
+    const auto count = [&](std::uint64_t& field) -> std::optional<std::pair<error, std::string>> {
+        const auto v = detail::whole_unsigned(text, 0, std::numeric_limits<std::uint64_t>::max());
         if (!v)
-            return wants(name, what, text);
+            return refused();
         field = *v;
         return std::nullopt;
     };
@@ -180,57 +224,132 @@ std::optional<std::string> read_setting(options& opt, std::string_view name, std
         const auto h = detail::word_index(detail::EDGE_WORDS, text.substr(0, comma));
         const auto v = comma == text.npos ? h : detail::word_index(detail::EDGE_WORDS, text.substr(comma + 1));
         if (!h || !v)
-            return wants(name, detail::joined(listed(detail::EDGE_WORDS), ", or two of them as H,V"), text);
+            return refused();
         opt.edge_x = as_edge(*h), opt.edge_y = as_edge(*v);
         return std::nullopt;
     }
     if (name == "tile") {
-        const auto wh = detail::dimensions(text, 0, MAX_32);
-        if (!wh || (wh->first == 0) != (wh->second == 0))
-            return wants(name, detail::joined("WIDTHxHEIGHT, each from 1 to ", std::to_string(MAX_32), " (0x0: none)"), text);
+        const auto wh = detail::dimensions(text, INT32_MIN, MAX_32);
+        if (!wh)
+            return refused();
         opt.tile.width = std::int32_t(wh->first), opt.tile.height = std::int32_t(wh->second);
         return std::nullopt;
     }
     if (name == "tile_margin")
-        return number(0, MAX_32, [&](std::int64_t v) { opt.tile.margin = std::int32_t(v); });
+        return int32(opt.tile.margin);
     if (name == "tile_spacing")
-        return number(0, MAX_32, [&](std::int64_t v) { opt.tile.spacing = std::int32_t(v); });
+        return int32(opt.tile.spacing);
     if (name == "scale") {
-        const auto v = detail::whole_number(text, 2, 8);
-        if (!v || (*v != 2 && *v != 4 && *v != 8))
-            return wants(name, "2, 4 or 8", text);
-        opt.scale = int(*v);
+        std::int32_t scale = 0;
+        if (auto r = int32(scale))
+            return r;
+        opt.scale = scale;
         return std::nullopt;
     }
-    if (name == "threads")
-        return number(0, MOST_THREADS, [&](std::int64_t v) { opt.threads = int(v); });
+    if (name == "threads") {
+        const auto v = detail::whole_number(text, 0, MOST_THREADS);
+        if (!v)
+            return refused();
+        opt.threads = int(*v);
+        return std::nullopt;
+    }
     if (name == "max_pixels")
-        return count(opt.max_pixels, "a whole number of pixels (0: no limit)");
+        return count(opt.max_pixels);
     if (name == "band_pixels")
-        return count(opt.band_pixels, "a whole number of pixels (0: the library's choice)");
+        return count(opt.band_pixels);
     if (name == "kernel")
         return word(detail::KERNEL_WORDS, [&](int i) { opt.use = kernel(i); });
     if (name == "rgb565")
         return word(FLAG_WORDS, [&](int i) { opt.rgb565 = i != 0; });
-    if (name == "alpha_hides")
-        return word(FLAG_WORDS, [&](int i) { opt.alpha_hides = i != 0; });
-    return detail::joined("no setting named ", detail::quoted(name), " in the scaler's options");
+    return word(FLAG_WORDS, [&](int i) { opt.alpha_hides = i != 0; }); // alpha_hides
 }
 
 } // namespace
+
+namespace detail {
+
+// The value of one setting on its own: the error and words that refuse it.
+error check_value(const options& opt, std::string_view name, std::string* why)
+{
+    const auto refuse = [&](std::string given) {
+        const wanted w = *wanted_by(name);
+        if (why != nullptr)
+            *why = wants(name, w.what, given);
+        return w.status;
+    };
+    const auto known = [](edge e) { return e == edge::clamp || e == edge::wrap || e == edge::transparent; };
+    const grid& g = opt.tile;
+    if (name == "orientation" && opt.turn != orientation::upright && opt.turn != orientation::ccw &&
+        opt.turn != orientation::cw)
+        return refuse(n(int(opt.turn)));
+    if (name == "edge_x" && !known(opt.edge_x))
+        return refuse(n(int(opt.edge_x)));
+    if (name == "edge_y" && !known(opt.edge_y))
+        return refuse(n(int(opt.edge_y)));
+    if (name == "kernel" && (int(opt.use) < LQ2X_KERNEL_AUTO || int(opt.use) > LQ2X_KERNEL_SIMD128))
+        return refuse(n(int(opt.use)));
+    if (name == "kernel" && detail::target_for(opt.use) == nullptr) {
+        if (why != nullptr)
+            *why = detail::joined("{kernel}: ", kernel_name(opt.use), " is not in this build or not on this processor");
+        return error::no_kernel;
+    }
+    if (name == "tile" && !(g.width == 0 && g.height == 0) && (g.width < 1 || g.height < 1))
+        return refuse(n(g.width) + "x" + n(g.height));
+    if (name == "tile_margin" && g.margin < 0)
+        return refuse(n(g.margin));
+    if (name == "tile_spacing" && g.spacing < 0)
+        return refuse(n(g.spacing));
+    if (name == "scale" && opt.scale != 2 && opt.scale != 4 && opt.scale != 8)
+        return refuse(n(opt.scale));
+    return error::none;
+}
+
+error check_options(const options& opt, std::string* why)
+{
+    for (const std::string_view name : {"orientation", "edge_x", "edge_y", "kernel", "tile", "tile_margin", "tile_spacing"})
+        if (const error e = check_value(opt, name, why); e != error::none)
+            return e;
+    const grid& g = opt.tile;
+    const bool no_grid = g.width == 0 && g.height == 0;
+    const auto refuse = [why](std::string text) {
+        if (why != nullptr)
+            *why = std::move(text);
+        return error::bad_grid;
+    };
+    if (no_grid && g.margin != 0)
+        return refuse("{tile_margin}: needs a tile grid ({tile})");
+    if (no_grid && g.spacing != 0)
+        return refuse("{tile_spacing}: needs a tile grid ({tile})");
+    return error::none;
+}
+
+error check_grid_fits(const grid& g, std::int64_t width, std::int64_t height, std::string* why)
+{
+    if (g.width == 0 || width == 0 || height == 0 || (g.margin < width && g.margin < height))
+        return error::none;
+    if (why != nullptr)
+        *why = "{tile_margin}: a margin of " + std::to_string(g.margin) + " leaves no cell in a picture of " +
+               std::to_string(width) + " x " + std::to_string(height);
+    return error::no_cell;
+}
+
+} // namespace detail
 
 error set_option(options& opt, std::string_view name, std::string_view text, door d, std::string& why)
 {
     options changed = opt;
     if (const auto refused = read_setting(changed, name, text)) {
-        why = words(*refused, d);
-        return error::bad_options;
+        why = words(refused->second, d);
+        return refused->first;
     }
-    // What the options as a whole refuse now (a kernel this processor lacks).
-    if (const error e = detail::check_options(changed, &why); e != error::none && e != error::bad_grid) {
-        why = words(why, d);
-        return e;
-    }
+    // The value as a struct holding it would be judged: each field it sets on
+    // its own (how it goes with the others is known once all are given).
+    static constexpr std::string_view EDGES[] = {"edge_x", "edge_y"};
+    for (const std::string_view field : name == "edge" ? std::span<const std::string_view>(EDGES) : std::span(&name, 1))
+        if (const error e = detail::check_value(changed, field, &why); e != error::none) {
+            why = words(why, d);
+            return e;
+        }
     opt = changed;
     why.clear();
     return error::none;

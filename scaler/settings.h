@@ -99,6 +99,10 @@ inline std::string listed(std::span<const std::string_view> words)
     return out;
 }
 
+// The value of one setting on its own ("scale", "tile_margin", ...), judged
+// as check_options judges it: the error, and with `why` the words.
+error check_value(const options& opt, std::string_view name, std::string* why);
+
 // The words that name an orientation, an edge mode and a kernel, by value.
 inline constexpr std::string_view ORIENTATION_WORDS[] = {"none", "ccw", "cw"};
 inline constexpr std::string_view EDGE_WORDS[] = {"clamp", "wrap", "transparent"};

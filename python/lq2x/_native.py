@@ -3,7 +3,7 @@
 ctypes lets go of the interpreter lock for every call into a library loaded
 with CDLL, so scaling runs while other Python threads work. The structs below
 are checked field by field against the C compiler's layout by the tests
-(tests/test_layout.py), so they cannot drift from the headers unnoticed.
+(tests/test_c_layout.py), so they cannot drift from the headers unnoticed.
 """
 
 from __future__ import annotations
@@ -11,7 +11,7 @@ from __future__ import annotations
 import ctypes
 import os
 from pathlib import Path
-from typing import Any, Dict, Optional, Tuple
+from typing import Any, Optional, Tuple
 
 HERE = Path(__file__).resolve().parent
 
@@ -34,6 +34,7 @@ class Options(ctypes.Structure):
         ("kernel", ctypes.c_int32),
         ("max_pixels", ctypes.c_uint64),
         ("band_pixels", ctypes.c_uint64),
+        ("alpha_hides", ctypes.c_int32),
     ]
 
 
@@ -59,6 +60,34 @@ class FileOptions(ctypes.Structure):
         ("png_level", ctypes.c_int32),
         ("raw_width", ctypes.c_int32),
         ("raw_height", ctypes.c_int32),
+        ("gif_alpha", ctypes.c_int32),
+        ("gif_colours", ctypes.c_int32),
+        ("gif_palette", ctypes.c_int32),
+        ("door", ctypes.c_int32),
+        ("keep_existing", ctypes.c_int32),
+        ("max_input_bytes", ctypes.c_uint64),
+        ("max_frames", ctypes.c_uint64),
+    ]
+
+
+class Report(ctypes.Structure):
+    """lq2x_report."""
+
+    _fields_ = [
+        ("output", ctypes.c_int32),
+        ("bytes_in", ctypes.c_uint64),
+        ("bytes_out", ctypes.c_uint64),
+        ("message", ctypes.c_char * 320),
+    ]
+
+
+class Limits(ctypes.Structure):
+    """lq2x_limits."""
+
+    _fields_ = [
+        ("max_pixels", ctypes.c_uint64),
+        ("max_input_bytes", ctypes.c_uint64),
+        ("max_frames", ctypes.c_uint64),
     ]
 
 
@@ -88,15 +117,6 @@ class Frames(ctypes.Structure):
     ]
 
 
-# The C field types, for the checks made before a value reaches a struct
-# (ctypes would wrap a value that does not fit).
-FIELD_RANGES: Dict[Any, Tuple[int, int]] = {
-    ctypes.c_int32: (-(2**31), 2**31 - 1),
-    ctypes.c_uint32: (0, 2**32 - 1),
-    ctypes.c_int64: (-(2**63), 2**63 - 1),
-    ctypes.c_uint64: (0, 2**64 - 1),
-}
-
 # Enum values, by their C names less the prefix (checked against the headers by the tests).
 OK = 0
 ERROR_BAD_SIZE = 1
@@ -105,6 +125,8 @@ UPRIGHT, CCW, CW = 0, 1, 2
 EDGE_CLAMP, EDGE_WRAP, EDGE_TRANSPARENT = 0, 1, 2
 KERNEL_AUTO, KERNEL_PORTABLE, KERNEL_SSE41, KERNEL_AVX2, KERNEL_AVX512, KERNEL_NEON, KERNEL_SIMD128 = range(7)
 FORMAT_SAME = 0
+DOOR_PYTHON = 2
+MESSAGE_BYTES = 320  # what a message of the library's takes, as lq2x_file's holds it
 
 
 def _bundled(stem: str) -> Optional[Path]:
@@ -140,6 +162,16 @@ lib.lq2x_version.argtypes = []
 lib.lq2x_version.restype = ctypes.c_uint32
 lib.lq2x_version_string.argtypes = []
 lib.lq2x_version_string.restype = ctypes.c_char_p
+lib.lq2x_picture_layout.argtypes = [ctypes.c_int32, ctypes.POINTER(Options), ctypes.POINTER(ctypes.c_int32)]
+lib.lq2x_picture_layout.restype = ctypes.c_int
+lib.lq2x_picture_check.argtypes = [ctypes.c_int32, ctypes.c_int32, ctypes.POINTER(Options), ctypes.c_int32,
+                                   ctypes.c_char_p, ctypes.c_size_t]
+lib.lq2x_picture_check.restype = ctypes.c_int
+lib.lq2x_set_option.argtypes = [ctypes.POINTER(Options), ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32,
+                                ctypes.c_char_p, ctypes.c_size_t]
+lib.lq2x_set_option.restype = ctypes.c_int
+lib.lq2x_words.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_size_t]
+lib.lq2x_words.restype = ctypes.c_size_t
 
 _files: Optional[ctypes.CDLL] = None
 
@@ -169,6 +201,16 @@ def files() -> ctypes.CDLL:
         f.lq2x_format_of_bytes.restype = ctypes.c_int32
         f.lq2x_format_name.argtypes = [ctypes.c_int32]
         f.lq2x_format_name.restype = ctypes.c_char_p
+        f.lq2x_format_writes.argtypes = [ctypes.c_int32]
+        f.lq2x_format_writes.restype = ctypes.c_int32
+        f.lq2x_set_file_option.argtypes = [ctypes.POINTER(FileOptions), ctypes.c_char_p, ctypes.c_char_p,
+                                           ctypes.c_int32, ctypes.c_char_p, ctypes.c_size_t]
+        f.lq2x_set_file_option.restype = ctypes.c_int
+        f.lq2x_scale_path.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.POINTER(Options),
+                                      ctypes.POINTER(FileOptions), ctypes.POINTER(Report)]
+        f.lq2x_scale_path.restype = ctypes.c_int
+        f.lq2x_file_limits.argtypes = [ctypes.POINTER(Options), ctypes.POINTER(FileOptions), ctypes.POINTER(Limits)]
+        f.lq2x_file_limits.restype = ctypes.c_int
         _files = f
     return _files
 
@@ -176,6 +218,14 @@ def files() -> ctypes.CDLL:
 def describe(status: int) -> str:
     """The library's one line of English for a status."""
     return str(lib.lq2x_describe(status).decode())
+
+
+def message(call: Any, *args: Any) -> Tuple[int, str]:
+    """A call of the library's that writes a message into a buffer it is given
+    (the last two arguments): its status and the message."""
+    buffer = ctypes.create_string_buffer(MESSAGE_BYTES)
+    status = call(*args, buffer, MESSAGE_BYTES)
+    return int(status), buffer.value.decode(errors="replace")
 
 
 def default_options() -> Options:
@@ -186,7 +236,9 @@ def default_options() -> Options:
 
 
 def default_file_options() -> FileOptions:
-    """The files library's defaults, sized as this package knows the struct."""
+    """The files library's defaults, sized as this package knows the struct,
+    its messages in this package's words."""
     o: FileOptions = files().lq2x_default_file_options()
     o.size = ctypes.sizeof(FileOptions)
+    o.door = DOOR_PYTHON
     return o

@@ -13,10 +13,12 @@ from lq2x import _native
 from conftest import BUILD, ROOT
 
 STRUCTS = {"lq2x_options": _native.Options, "lq2x_picture": _native.Picture,
-           "lq2x_file_options": _native.FileOptions, "lq2x_file": _native.File, "lq2x_frames": _native.Frames}
-INTEGERS = tuple(_native.FIELD_RANGES) + (ctypes.c_ssize_t, ctypes.c_size_t)
+           "lq2x_file_options": _native.FileOptions, "lq2x_file": _native.File, "lq2x_frames": _native.Frames,
+           "lq2x_report": _native.Report, "lq2x_limits": _native.Limits}
+INTEGERS = (ctypes.c_int32, ctypes.c_uint32, ctypes.c_int64, ctypes.c_uint64, ctypes.c_ssize_t, ctypes.c_size_t)
+# The package's own sizes are not the headers' names.
 CONSTANTS = {name: value for name, value in vars(_native).items()
-             if name.isupper() and isinstance(value, int) and not name.startswith("_")}
+             if name.isupper() and isinstance(value, int) and not name.startswith("_") and name != "MESSAGE_BYTES"}
 
 
 def python_answer() -> set:
