@@ -35,10 +35,12 @@ std::uint32_t u32(std::span<const std::uint8_t> d, std::size_t at)
     return u16(d, at) | u16(d, at + 2) << 16;
 }
 
-// One channel's bits in a 16- or 32-bit pixel, scaled to 8 bits.
+// One channel's bits in a 16- or 32-bit pixel, scaled to 8 bits as
+// browsers and ImageMagick scale 5 and 6 bits: the bits repeated below
+// themselves (v << 3 | v >> 2 for 5); past 8 bits, the top 8.
 struct channel_mask {
     std::uint32_t mask = 0;
-    int shift = 0;
+    int shift = 0, bits = 0;
     std::uint32_t top = 0; // the channel's largest value
 
     static channel_mask of(std::uint32_t mask, int bits, const char* name)
@@ -48,6 +50,7 @@ struct channel_mask {
             return c;
         c.shift = std::countr_zero(mask);
         c.top = mask >> c.shift;
+        c.bits = std::popcount(c.top);
         if ((c.top & (c.top + 1)) != 0)
             throw failure(std::string("BMP ") + name + " mask's bits are not contiguous");
         if (bits < 32 && (mask >> bits) != 0)
@@ -58,8 +61,13 @@ struct channel_mask {
     {
         if (top == 0)
             return 0;
-        const std::uint64_t v = (pixel & mask) >> shift;
-        return std::uint8_t((v * 255 + top / 2) / top);
+        const std::uint32_t v = (pixel & mask) >> shift;
+        if (bits >= 8)
+            return std::uint8_t(v >> (bits - 8));
+        std::uint32_t out = 0;
+        for (int at = 8 - bits; at > -bits; at -= bits)
+            out |= at >= 0 ? v << at : v >> -at;
+        return std::uint8_t(out);
     }
 };
 
@@ -262,18 +270,23 @@ void read_rows(std::span<const std::uint8_t> file, const dib_header& h, image& i
 }
 
 // RLE8 and RLE4, bottom-up: runs of one index (RLE4: two alternating),
-// literal runs, end of line, end of bitmap and delta moves.
+// literal runs, end of line, end of bitmap and delta moves. A run may
+// cover the row's padding, as ImageMagick writes them (those pixels are
+// dropped); past that it is refused.
 void read_rle(std::span<const std::uint8_t> file, const dib_header& h, image& img)
 {
     const bool four = h.compression == BI_RLE4;
     const std::size_t width = std::size_t(h.width), height = std::size_t(h.height);
+    const std::size_t room = row_bytes(h) * 8 / std::size_t(h.bits);
     std::size_t at = h.pixels_at, x = 0, y = 0; // y counts rows from the bottom
     const auto put = [&](std::size_t index) {
         if (y >= height)
             throw failure("corrupt BMP: an RLE run past the top of the picture");
-        if (x >= width)
+        if (x >= room)
             throw failure("corrupt BMP: an RLE run past the end of row " + std::to_string(height - 1 - y));
-        img.pixels[(height - 1 - y) * width + x++] = colour(h, index);
+        if (x < width)
+            img.pixels[(height - 1 - y) * width + x] = colour(h, index);
+        ++x;
     };
     bool ended = false;
     while (!ended) {

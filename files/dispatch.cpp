@@ -117,7 +117,7 @@ animation decode_animation(std::span<const std::uint8_t> data, const decode_opti
     case format::pam: return still(decode_pnm(data, opt.limit));
     default:
         // A header that looks like a TGA's but is not a whole one: say what is wrong with it.
-        if (looks_like_tga(data, false))
+        if (data.size() >= 16 && looks_like_tga(data.first(16), false))
             throw failure(tga_problem(data, true));
         refuse(data);
     }

@@ -4,6 +4,7 @@
 // most bits a pixel, then the first); the sizes and depths compared are the
 // images' own headers', which writers keep right more often than the
 // directory (where 0 stands for 256).
+#include <cstdlib>
 #include <string>
 
 #include "formats.h"

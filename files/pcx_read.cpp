@@ -72,8 +72,14 @@ image decode_pcx(std::span<const std::uint8_t> data, size_limit limit)
             colours[i] = rgba(data[16 + 3 * i], data[17 + 3 * i], data[18 + 3 * i], 0xFF);
     }
 
-    image img{int(width), int(height), kind, std::vector<pixel8888>(std::size_t(width) * std::size_t(height))};
     const std::size_t scanline = line * planes, w = std::size_t(width);
+    // Two bytes of RLE give at most 63: a file too short for its rows is
+    // refused before their memory is taken.
+    const std::uint64_t rows_bytes = std::uint64_t(scanline) * std::uint64_t(height);
+    if (rows_bytes > std::uint64_t(data.size() - HEADER) * (encoding == 0 ? 1 : 32))
+        throw failure("truncated PCX: " + std::to_string(height) + " rows of " + std::to_string(scanline) +
+                      " bytes cannot come from the " + std::to_string(data.size() - HEADER) + " bytes after its header");
+    image img{int(width), int(height), kind, std::vector<pixel8888>(std::size_t(width) * std::size_t(height))};
     std::vector<std::uint8_t> row(scanline);
     std::size_t at = HEADER;
     // An RLE run may carry on into the next row, as some writers make it.

@@ -46,10 +46,11 @@ struct tga_header {
 
 bool valid_entry(std::size_t bits) { return bits == 15 || bits == 16 || bits == 24 || bits == 32; }
 
-// A 15- or 16-bit pixel (5 bits a channel, red highest).
+// A 15- or 16-bit pixel (5 bits a channel, red highest), each channel
+// scaled as ImageMagick and Pillow both scale it: v * 255 / 31, rounded down.
 pixel8888 from_555(std::uint32_t v, bool alpha)
 {
-    const auto five = [](std::uint32_t c) { return std::uint8_t(((c & 31) * 255 + 15) / 31); };
+    const auto five = [](std::uint32_t c) { return std::uint8_t((c & 31) * 255 / 31); };
     return rgba(five(v >> 10), five(v >> 5), five(v), alpha && (v & 0x8000) == 0 ? 0 : 0xFF);
 }
 
@@ -98,6 +99,11 @@ image decode_tga(std::span<const std::uint8_t> data, size_limit limit)
         throw failure(why);
     const tga_header h(data);
     check_size(std::int64_t(h.width), std::int64_t(h.height), limit);
+    // A packet of RLE gives at most 128 pixels: a file too short for its
+    // pixels is refused before their memory is taken.
+    if (h.rle() && h.width * h.height > (data.size() - h.pixels_at()) * 128)
+        throw failure("truncated TGA: " + std::to_string(h.width * h.height) + " pixels cannot come from the " +
+                      std::to_string(data.size() - h.pixels_at()) + " bytes of RLE data");
 
     // The colour map, whose first entry is index map_first.
     std::vector<pixel8888> map;
