@@ -25,17 +25,44 @@ format sniff(std::span<const std::uint8_t> data, const decode_options& opt)
         return format::webp;
     if (data.size() >= 2 && data[0] == 'P')
         switch (data[1]) {
+        case '1': // bitmaps are read as grey
+        case '2':
+        case '4':
         case '5': return format::pgm;
+        case '3':
         case '6': return format::ppm;
         case '7': return format::pam;
         }
+    if (starts(0, "BM"))
+        return format::bmp;
+    // ICO (type 1) and CUR (type 2): a zero word, the type, a count of images.
+    if (data.size() >= 6 && data[0] == 0 && data[1] == 0 && (data[2] == 1 || data[2] == 2) && data[3] == 0 &&
+        (data[4] != 0 || data[5] != 0))
+        return format::ico;
+    // PCX: its maker's byte, a version, RLE or none, bits a plane.
+    if (data.size() >= 4 && data[0] == 0x0A && data[1] <= 5 && data[1] != 1 && data[2] <= 1 &&
+        (data[3] == 1 || data[3] == 2 || data[3] == 4 || data[3] == 8))
+        return format::pcx;
+    if (looks_like_tga(data, true))
+        return format::tga;
     return format::same;
 }
 
+namespace {
+
+[[noreturn]] void refuse(std::span<const std::uint8_t> data)
+{
+    throw failure(data.empty() ? "empty file"
+                               : "not a PNG, GIF, WebP, PBM, PGM, PPM, PAM, BMP, TGA, ICO, CUR or PCX image");
+}
+
+} // namespace
+
 void check_signature(std::span<const std::uint8_t> head, const decode_options& opt)
 {
-    if (sniff(head, opt) == format::same)
-        throw failure(head.empty() ? "empty file" : "not a PNG, GIF, WebP, PPM, PGM or PAM image");
+    // A TGA header is 18 bytes, more than a head may hold: its first 16 are checked.
+    if (sniff(head, opt) == format::same && !looks_like_tga(head, false))
+        refuse(head);
 }
 
 format format_named(std::string_view name)
@@ -126,7 +153,6 @@ const char* name_of(format f)
 
 animation decode_animation(std::span<const std::uint8_t> data, const decode_options& opt)
 {
-    check_signature(data, opt);
     // A picture too large is refused in the same words whatever its format,
     // before a decoder with limits of its own reads the header.
     if (!opt.raw_size)
@@ -137,7 +163,18 @@ animation decode_animation(std::span<const std::uint8_t> data, const decode_opti
     case format::gif: return decode_gif(data, opt.limit);
     case format::webp: return decode_webp(data, opt.limit);
     case format::raw: return still(decode_raw(data, opt.raw_size->first, opt.raw_size->second, opt.limit));
-    default: return still(decode_pnm(data, opt.limit));
+    case format::bmp: return still(decode_bmp(data, opt.limit));
+    case format::tga: return still(decode_tga(data, opt.limit));
+    case format::ico: return still(decode_ico(data, opt.icon_image, opt.limit));
+    case format::pcx: return still(decode_pcx(data, opt.limit));
+    case format::pgm:
+    case format::ppm:
+    case format::pam: return still(decode_pnm(data, opt.limit));
+    default:
+        // A header that looks like a TGA's but is not a whole one: say what is wrong with it.
+        if (data.size() >= 16 && looks_like_tga(data.first(16), false))
+            throw failure(tga_problem(data, true));
+        refuse(data);
     }
 }
 
@@ -148,6 +185,7 @@ image decode(std::span<const std::uint8_t> data, const decode_options& opt)
 
 std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt)
 {
+    f = output_format(f); // a format only read, or none: PNG
     switch (f) {
     case format::gif: return encode_gif(anim);
     case format::webp: return encode_webp(anim);
@@ -165,6 +203,7 @@ std::vector<std::uint8_t> encode_animation(const animation& anim, format f, cons
 
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt)
 {
+    f = output_format(f); // a format only read, or none: PNG
     switch (f) {
     case format::png: return encode_png(img, opt.png_level, opt.threads);
     case format::raw: return encode_raw(img);

@@ -21,7 +21,10 @@ struct decode_options {
     // this is the only way to read one.
     std::optional<std::pair<int, int>> raw_size;
     size_limit limit;
-    std::int64_t frame = -1; // the frame asked for (-1: every one)
+    // The image of an icon (ICO, CUR) to read, counted from 0 in its
+    // directory; -1: the largest. (Other formats' frames are picked after
+    // reading, by the caller.)
+    std::int64_t icon_image = -1;
 };
 
 struct encode_options {
@@ -34,8 +37,10 @@ struct encode_options {
     int threads = 1; // a large PNG is compressed on this many threads
 };
 
-// The format of a file's bytes, from its signature (png, gif, webp, pgm, ppm
-// or pam); raw whenever a raw size is given; format::same for none.
+// The format of a file's bytes, from its signature (png, gif, webp, pgm and
+// ppm for every PNM but PAM, pam, bmp, ico for icons and cursors, pcx) or,
+// for TGA, which has none, from a strict check of its header; raw whenever
+// a raw size is given; format::same for none.
 format sniff(std::span<const std::uint8_t> data, const decode_options& opt = {});
 
 // Throws the reason when the first bytes of an input (16, or all of a
@@ -67,6 +72,8 @@ image decode(std::span<const std::uint8_t> data, const decode_options& opt);
 
 // An animated input goes to an animated output only in a format that holds
 // animations; otherwise only a still (one frame, not animated) is written.
+// A format read only (bmp, tga, ico, pcx), which comes here as the input's
+// own format, is written as PNG.
 std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt);
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt);
 

@@ -64,7 +64,7 @@ decode_options decoding(const options& opt, const file_options& file)
     // from it stay far from overflow.
     const std::uint64_t most = opt.max_pixels == 0 ? LQ2X_MOST_PIXELS : std::min(opt.max_pixels, LQ2X_MOST_PIXELS);
     d.limit = {most, std::uint64_t(opt.scale) * std::uint64_t(opt.scale), file.max_frames};
-    d.frame = file.frame;
+    d.icon_image = file.frame;
     return d;
 }
 

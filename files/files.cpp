@@ -30,7 +30,7 @@ files::animation read(std::span<const std::uint8_t> data, const options& opt, co
     if (data.size() > limit.max_bytes)
         throw files::failure(limit.status, limit.too_large);
     files::animation a = files::decode_animation(data, d);
-    if (file.frame < 0)
+    if (file.frame < 0 || files::sniff(data, d) == format::ico) // an icon's image is picked as it is read
         return a;
     const std::size_t count = a.frames.size();
     if (std::uint64_t(file.frame) >= count)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "animation.h"
@@ -35,13 +36,34 @@ std::vector<std::uint8_t> encode_gif(const animation& anim);
 animation decode_webp(std::span<const std::uint8_t> data, size_limit limit);
 std::vector<std::uint8_t> encode_webp(const animation& anim);
 
-// Binary PGM, PPM and PAM (pnm_read, pnm_write); `f` is ppm, pgm, pam or
-// pnm (PGM for grey, PPM otherwise).
+// PGM, PPM and PAM, and PBM and the plain (text) kinds read as grey or RGB
+// (pnm_read); binary PGM, PPM and PAM written (pnm_write); `f` is ppm, pgm,
+// pam or pnm (PGM for grey, PPM otherwise).
 image decode_pnm(std::span<const std::uint8_t> data, size_limit limit);
 std::vector<std::uint8_t> encode_pnm(const image& img, format f);
 
 // Raw 24-bit RGB, which has no header: its size comes from the caller (raw).
 image decode_raw(std::span<const std::uint8_t> data, int width, int height, size_limit limit);
 std::vector<std::uint8_t> encode_raw(const image& img);
+
+// Formats read, never written: older game art. Each throws failure with the
+// reason for a file it cannot read.
+// BMP, Windows and OS/2: 1 to 32 bits, palettes, masks, RLE (bmp_read).
+image decode_bmp(std::span<const std::uint8_t> data, size_limit limit);
+// The bitmap of an icon's image, from its header to the end of the file:
+// header, palette, colour rows, then the transparency mask (bmp_read).
+image decode_icon_bitmap(std::span<const std::uint8_t> bitmap, size_limit limit);
+// TGA: colour-mapped, true colour or grey, plain or RLE (tga_read).
+image decode_tga(std::span<const std::uint8_t> data, size_limit limit);
+// TGA has no signature: whether a file's header (18 bytes, or with `whole`
+// false the first 16, all a signature check is given) is one's, and the
+// file, when whole, long enough for it; tga_problem says why not in words.
+bool looks_like_tga(std::span<const std::uint8_t> data, bool whole);
+std::string tga_problem(std::span<const std::uint8_t> data, bool whole);
+// ICO and CUR: image `chosen` of the directory (counted from 0), or with -1
+// the largest (ico_read).
+image decode_ico(std::span<const std::uint8_t> data, std::int64_t chosen, size_limit limit);
+// PCX: 1 to 8 bits a plane, palette or true colour (pcx_read).
+image decode_pcx(std::span<const std::uint8_t> data, size_limit limit);
 
 } // namespace lq2x::files

@@ -7,7 +7,10 @@
 // transparent, 3 restores what the rectangle held before the frame. Delays stay in hundredths; a frame
 // without a delay keeps 0 (viewers choose how long to show such a frame). A
 // frame past the screen is cut to it and one without a palette is black,
-// as browsers show them.
+// as browsers show them. A second GIF's header where a block should start
+// (two files joined end to end) ends the file there, as browsers read it:
+// the frames before it are kept and the animation's warning says what was
+// dropped.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -112,18 +115,34 @@ block copy_block(const GifByteType* b)
     return out;
 }
 
+// Whether a second GIF's header starts at `at`, where a block should.
+bool second_header_at(std::span<const std::uint8_t> data, std::size_t at)
+{
+    const auto is = [&](std::string_view h) {
+        return data.size() - at >= h.size() && std::equal(h.begin(), h.end(), data.begin() + std::ptrdiff_t(at));
+    };
+    return at <= data.size() && (is("GIF87a") || is("GIF89a"));
+}
+
 // The records of a GIF in order. on_image(number) runs once an image's
 // descriptor and palette are read; it reads the image's pixels, or returns
 // false to have them skipped. on_extension(code, first, second) sees the
 // first two data blocks of each extension (empty when there are fewer).
+// Returns where a second GIF's header stood in place of a block (files
+// joined end to end), which ends the walk as it ends browsers' reading;
+// none when the file ends as it should.
 template <typename OnImage, typename OnExtension>
-void walk(gif_reader& r, OnImage on_image, OnExtension on_extension)
+std::optional<std::size_t> walk(gif_reader& r, OnImage on_image, OnExtension on_extension)
 {
     for (std::uint64_t images = 0;;) {
         GifRecordType type;
-        r.check(DGifGetRecordType(r.gif, &type));
+        const std::size_t at = r.in.at; // giflib reads the record's kind, one byte, straight from here
+        const int status = DGifGetRecordType(r.gif, &type);
+        if (status == GIF_ERROR && !r.in.ran_out && second_header_at(r.in.data, at))
+            return at;
+        r.check(status);
         if (type == TERMINATE_RECORD_TYPE)
-            return;
+            return std::nullopt;
         if (type == IMAGE_DESC_RECORD_TYPE) {
             r.check(DGifGetImageHeader(r.gif));
             if (!on_image(images++)) {
@@ -230,7 +249,7 @@ animation decode_gif(std::span<const std::uint8_t> data, size_limit limit)
     {
         gif_reader r(data);
         check_frames(1, r.gif->SWidth, r.gif->SHeight, limit);
-        walk(
+        (void)walk(
             r,
             [&](std::uint64_t number) {
                 on_screen(*r.gif, number, limit);
@@ -254,7 +273,7 @@ animation decode_gif(std::span<const std::uint8_t> data, size_limit limit)
     std::vector<GifPixelType> line;
     frame_control control;
     std::optional<std::uint32_t> loop_count;
-    walk(
+    const std::optional<std::size_t> second = walk(
         r,
         [&](std::uint64_t number) {
             const rectangle place = on_screen(*r.gif, number, limit);
@@ -280,6 +299,10 @@ animation decode_gif(std::span<const std::uint8_t> data, size_limit limit)
     // it: N plays N + 1 times, 0 forever, and without it a GIF plays once.
     anim.loops = !loop_count ? 1 : *loop_count == 0 ? gif::FOREVER : *loop_count + 1;
     anim.animated = anim.frames.size() > 1 || loop_count.has_value();
+    if (second)
+        anim.warning = "a second GIF starts at byte " + std::to_string(*second) + ", after frame " +
+                       std::to_string(anim.frames.size() - 1) + ": its " + std::to_string(data.size() - *second) +
+                       " bytes dropped, as browsers drop them";
     return anim;
 }
 

@@ -1,4 +1,7 @@
-// Binary PGM (P5), PPM (P6) and PAM (P7) read, 8 or 16 bits a sample.
+// Binary PGM (P5), PPM (P6) and PAM (P7) read, 8 or 16 bits a sample; and
+// the plain (text) PBM, PGM and PPM (P1, P2, P3) and the binary PBM (P4).
+// A bitmap is grey, 1 black and 0 white.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -50,7 +53,86 @@ struct header_reader {
         }
         return v;
     }
+
+    // One sample of a plain PGM or PPM: digits after white space or comments.
+    unsigned sample()
+    {
+        skip_space();
+        unsigned v = 0;
+        std::size_t digits = 0;
+        for (; at < data.size() && std::isdigit(data[at]); ++at, ++digits)
+            v = std::min(v * 10 + unsigned(data[at] - '0'), 1u << 20); // past any maximum: clamped below
+        if (digits == 0)
+            throw failure(at < data.size() ? "plain PNM sample that is not a number" : "truncated: plain PNM ends early");
+        return v;
+    }
 };
+
+// The bytes left after the header, at least `need` of them (each sample of
+// a plain file takes one digit and, but for the last, a separator).
+void check_left(const header_reader& h, std::size_t need)
+{
+    const std::size_t have = h.at <= h.data.size() ? h.data.size() - h.at : 0;
+    if (have < need)
+        throw failure("truncated: " + std::to_string(need) + " bytes of pixels expected at least, " +
+                      std::to_string(have) + " found");
+}
+
+// P1 to P4: what a bitmap's or a plain file's pixels hold.
+image decode_plain(header_reader& h, char kind_digit, size_limit limit)
+{
+    const bool bitmap = kind_digit == '1' || kind_digit == '4';
+    const std::int64_t width = h.number(), height = h.number();
+    const std::int64_t maxval = bitmap ? 1 : h.number();
+    if (maxval < 1 || maxval > 65535)
+        throw failure("bad maximum sample value " + std::to_string(maxval));
+    check_size(width, height, limit);
+    const std::size_t w = std::size_t(width), pixels = w * std::size_t(height);
+    const int depth = kind_digit == '3' ? 3 : 1;
+    image img{int(width), int(height), depth == 3 ? layout::rgb : layout::grey, std::vector<pixel8888>(pixels)};
+    const auto to8 = [maxval](unsigned v) {
+        return std::uint8_t((std::min(v, unsigned(maxval)) * 255u + unsigned(maxval) / 2) / unsigned(maxval));
+    };
+    if (kind_digit == '4') {
+        // Exactly one white space character ends the header; rows are whole bytes.
+        if (h.at >= h.data.size() || !std::isspace(h.data[h.at]))
+            throw failure("truncated header");
+        ++h.at;
+        const std::size_t row = (w + 7) / 8;
+        check_left(h, row * std::size_t(height));
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::size_t y = i / w, x = i % w;
+            const bool black = (h.data[h.at + y * row + x / 8] >> (7 - x % 8) & 1) != 0;
+            img.pixels[i] = black ? rgba(0, 0, 0, 0xFF) : rgba(0xFF, 0xFF, 0xFF, 0xFF);
+        }
+        return img;
+    }
+    if (kind_digit == '1') {
+        // Digits need no white space between them.
+        check_left(h, pixels);
+        for (pixel8888& p : img.pixels) {
+            h.skip_space();
+            if (h.at >= h.data.size())
+                throw failure("truncated: plain PBM ends early");
+            const std::uint8_t c = h.data[h.at++];
+            if (c != '0' && c != '1')
+                throw failure("plain PBM pixel that is neither 0 nor 1");
+            p = c == '1' ? rgba(0, 0, 0, 0xFF) : rgba(0xFF, 0xFF, 0xFF, 0xFF);
+        }
+        return img;
+    }
+    check_left(h, pixels * std::size_t(depth) * 2 - 1);
+    for (pixel8888& p : img.pixels) {
+        if (depth == 1) {
+            const std::uint8_t g = to8(h.sample());
+            p = rgba(g, g, g, 0xFF);
+        } else {
+            const std::uint8_t r = to8(h.sample()), g = to8(h.sample());
+            p = rgba(r, g, to8(h.sample()), 0xFF);
+        }
+    }
+    return img;
+}
 
 } // namespace
 
@@ -60,6 +142,8 @@ image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
     const std::string magic = h.word();
     std::int64_t width = 0, height = 0, depth = 0, maxval = 0;
     std::string tuple;
+    if (magic.size() == 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '4')
+        return decode_plain(h, magic[1], limit);
     if (magic == "P5" || magic == "P6") {
         width = h.number();
         height = h.number();
@@ -88,7 +172,7 @@ image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
             ++h.at;
         ++h.at;
     } else {
-        throw failure("not a binary PGM, PPM or PAM image");
+        throw failure("not a PBM, PGM, PPM or PAM image");
     }
     if (depth < 1 || depth > 4)
         throw failure("unsupported depth " + std::to_string(depth));

@@ -7,7 +7,8 @@
 # and checks libpng's own code too; otherwise the installed libpng is used,
 # uninstrumented, and the run says so. A crash fails the run and leaves its
 # input in build/fuzz/crashes/; put it in fuzz/regressions/<target>/ once
-# fixed, where the test suite replays it for good. `fuzz/run.sh build` only
+# fixed, where the test suite replays it for good. LQ2X_FUZZ_TARGETS names
+# the targets to run (all by default). `fuzz/run.sh build` only
 # builds them (CI does so while another step leaves a core idle).
 #
 #     fuzz/run.sh [SECONDS | build]
@@ -23,7 +24,8 @@ fi
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLQ2X_FUZZ=ON \
     -DLQ2X_FUZZ_LIBPNG_SOURCE="$libpng" -DLQ2X_SANITIZE=ON -DLQ2X_WERROR=ON -DLQ2X_BUILD_TESTS=OFF \
     -DLQ2X_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_webp fuzz_apng fuzz_gif fuzz_kernels
+cmake --build "$build" --target fuzz_png fuzz_pnm fuzz_raw fuzz_png_write fuzz_webp fuzz_apng fuzz_gif fuzz_kernels \
+    fuzz_bmp fuzz_tga fuzz_ico fuzz_pcx
 [[ $seconds == build ]] && exit 0
 mkdir -p "$build/crashes"
 # Two fuzzers at a time, one a core, each to its own log; the first to fail
@@ -43,7 +45,7 @@ fuzz_one() {
     fi
 }
 running=0
-for reader in png pnm raw png_write webp apng gif kernels; do
+for reader in ${LQ2X_FUZZ_TARGETS:-png pnm raw png_write webp apng gif kernels bmp tga ico pcx}; do
     if ((running == ${LQ2X_FUZZ_JOBS:-2})); then
         wait -n
         running=$((running - 1))

@@ -220,7 +220,7 @@ TEST(FileFormats, NamesBytesAndExtensions)
         EXPECT_EQ(lq2x_format_of_name(name), format) << name;
     const std::pair<std::string, int> starts[] = {{"\x89PNG\r\n\x1a\n", LQ2X_FORMAT_PNG}, {"GIF89a", LQ2X_FORMAT_GIF},
                                                   {"RIFF....WEBP", LQ2X_FORMAT_WEBP}, {"P5", LQ2X_FORMAT_PGM},
-                                                  {"P7", LQ2X_FORMAT_PAM}, {"BM", LQ2X_FORMAT_SAME}};
+                                                  {"P7", LQ2X_FORMAT_PAM}, {"BM", LQ2X_FORMAT_BMP}};
     for (const auto& [start, format] : starts)
         EXPECT_EQ(lq2x_format_of_bytes(reinterpret_cast<const std::uint8_t*>(start.data()), start.size()), format);
     for (int f = LQ2X_FORMAT_PNG; f <= LQ2X_FORMAT_RAW; ++f)

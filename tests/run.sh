@@ -7,10 +7,11 @@ cd "$(dirname "$0")/.."
 
 # Besides the build's own libraries: Debian's webp programs, ffmpeg and
 # ImageMagick, which read the tool's WebP, animated PNG and GIF files back
-# as independent decoders. EGL, OpenGL ES 3 and Mesa's software rasteriser
+# as independent decoders, and Pillow, for the older formats ImageMagick
+# misreads. EGL, OpenGL ES 3 and Mesa's software rasteriser
 # for the GPU host and its test, and the real pixel art that test reads.
 packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev
-          libcli11-dev libbenchmark-dev webp ffmpeg imagemagick
+          libcli11-dev libbenchmark-dev webp ffmpeg imagemagick python3-pil
           libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri crawl-tiles-data)
 missing=()
 for p in "${packages[@]}"; do

@@ -156,7 +156,7 @@ TEST_F(ToolLimits, LargeInputsAreRefusedUnread)
     }
     const outcome junk = lq2x({"big.bin", "out.png"});
     EXPECT_EQ(junk.status, 1);
-    EXPECT_EQ(junk.err, "lq2x: big.bin: not a PNG, GIF, WebP, PPM, PGM or PAM image\n");
+    EXPECT_EQ(junk.err, "lq2x: big.bin: not a PNG, GIF, WebP, PBM, PGM, PPM, PAM, BMP, TGA, ICO, CUR or PCX image\n");
     EXPECT_LT(junk.max_rss_kb, SMALL_MEMORY_KB);
     // The default limit, 2^28 output pixels, is 2^26 input pixels: 10 bytes each and 16 MiB.
     const outcome big = lq2x({"big.png", "out.png"});
@@ -170,7 +170,7 @@ TEST_F(ToolLimits, LargeInputsAreRefusedUnread)
     zero.input_from = "/dev/zero";
     const outcome zeros = lq2x({"-", "out.png"}, zero);
     EXPECT_EQ(zeros.status, 1);
-    EXPECT_EQ(zeros.err, "lq2x: standard input: not a PNG, GIF, WebP, PPM, PGM or PAM image\n");
+    EXPECT_EQ(zeros.err, "lq2x: standard input: not a PNG, GIF, WebP, PBM, PGM, PPM, PAM, BMP, TGA, ICO, CUR or PCX image\n");
     const outcome raw = lq2x({"--size", "2x2", "-", "out.raw"}, zero);
     EXPECT_EQ(raw.status, 1);
     EXPECT_EQ(raw.err, "lq2x: standard input: raw RGB of 2 x 2 is 12 bytes, the input has more\n");

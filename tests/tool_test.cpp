@@ -137,7 +137,7 @@ TEST_F(Tool, ManyFilesWithOneBad)
     put("c.pam", picture(3, 5, files::layout::rgba, 12), files::format::pam);
     const outcome o = lq2x({"-o", "out", "a.png", "bad.png", "missing.png", "c.pam"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("lq2x: bad.png: not a PNG, GIF, WebP, PPM, PGM or PAM image\n"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("lq2x: bad.png: not a PNG, GIF, WebP, PBM, PGM, PPM, PAM, BMP, TGA, ICO, CUR or PCX image\n"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("lq2x: missing.png: No such file or directory\n"), std::string::npos) << o.err;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
     EXPECT_EQ(get("out/a.png").width, 8);
