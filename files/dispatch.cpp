@@ -73,10 +73,13 @@ format format_named(std::string_view name)
         return format::same;
     std::string word(name.substr(dot + 1));
     std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    for (const format f : ALL_FORMATS)
-        if (word == name_of(f))
+    // Extensions that name a format by another word.
+    constexpr std::pair<std::string_view, format> OTHER_NAMES[] = {
+        {"apng", format::png}, {"cur", format::ico}, {"pbm", format::pgm}, {"dib", format::bmp}};
+    for (const auto& [other, f] : OTHER_NAMES)
+        if (word == other)
             return f;
-    return format::same;
+    return format_called(word).value_or(format::same);
 }
 
 std::optional<format> format_called(std::string_view word)

@@ -215,7 +215,9 @@ TEST(FileFormats, NamesBytesAndExtensions)
 {
     const std::pair<const char*, int> names[] = {{"a.png", LQ2X_FORMAT_PNG}, {"b.GIF", LQ2X_FORMAT_GIF},
                                                  {"dir.webp/c", LQ2X_FORMAT_SAME}, {"d.pnm", LQ2X_FORMAT_PNM},
-                                                 {"e.bmp", LQ2X_FORMAT_SAME}, {"f.raw", LQ2X_FORMAT_RAW}};
+                                                 {"e.bmp", LQ2X_FORMAT_BMP}, {"f.raw", LQ2X_FORMAT_RAW},
+                                                 {"g.CUR", LQ2X_FORMAT_ICO}, {"h.pbm", LQ2X_FORMAT_PGM},
+                                                 {"i.jpg", LQ2X_FORMAT_SAME}, {"noext", LQ2X_FORMAT_SAME}};
     for (const auto& [name, format] : names)
         EXPECT_EQ(lq2x_format_of_name(name), format) << name;
     const std::pair<std::string, int> starts[] = {{"\x89PNG\r\n\x1a\n", LQ2X_FORMAT_PNG}, {"GIF89a", LQ2X_FORMAT_GIF},
@@ -223,9 +225,16 @@ TEST(FileFormats, NamesBytesAndExtensions)
                                                   {"P7", LQ2X_FORMAT_PAM}, {"BM", LQ2X_FORMAT_BMP}};
     for (const auto& [start, format] : starts)
         EXPECT_EQ(lq2x_format_of_bytes(reinterpret_cast<const std::uint8_t*>(start.data()), start.size()), format);
-    for (int f = LQ2X_FORMAT_PNG; f <= LQ2X_FORMAT_RAW; ++f)
+    // Every format by its own name; those only read are written as PNG.
+    for (int f = LQ2X_FORMAT_PNG; f <= LQ2X_FORMAT_PCX; ++f) {
         EXPECT_EQ(lq2x_format_of_name((std::string("x.") + lq2x_format_name(f)).c_str()), f);
+        const bool written = f <= LQ2X_FORMAT_RAW;
+        EXPECT_EQ(lq2x_format_writes(f), written) << f;
+        EXPECT_EQ(lq2x_format_written_for(f), written ? f : LQ2X_FORMAT_PNG) << f;
+    }
     EXPECT_EQ(lq2x_format_name(LQ2X_FORMAT_SAME), nullptr);
+    EXPECT_EQ(lq2x_format_writes(LQ2X_FORMAT_SAME), 0);
+    EXPECT_EQ(lq2x_format_written_for(LQ2X_FORMAT_SAME), LQ2X_FORMAT_SAME);
 }
 
 } // namespace
