@@ -27,7 +27,8 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit)
 
 std::uint64_t most_frames(size_limit limit)
 {
-    const std::uint64_t by_pixels = limit.max_pixels / (std::max<std::uint64_t>(limit.growth, 1) + FRAME_COST_PIXELS);
+    const std::uint64_t by_pixels =
+        (limit.max_pixels + FRAME_COST_PIXELS) / (std::max<std::uint64_t>(limit.growth, 1) + FRAME_COST_PIXELS);
     return limit.max_frames != 0 ? std::min(limit.max_frames, by_pixels) : by_pixels;
 }
 
@@ -38,12 +39,16 @@ void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, 
         throw failure(error::too_large, "animation too large: " + n(count) + " frames, over the limit of " +
                                             n(limit.max_frames) + " ({max_frames} raises it)");
     const std::uint64_t growth = std::max<std::uint64_t>(limit.growth, 1);
-    const std::uint64_t most = limit.max_pixels / (std::uint64_t(width) * std::uint64_t(height) * growth + FRAME_COST_PIXELS);
+    // Each frame after the first costs FRAME_COST_PIXELS more: a still is
+    // held to the limit as any other picture is.
+    const std::uint64_t most = (limit.max_pixels + FRAME_COST_PIXELS) /
+                               (std::uint64_t(width) * std::uint64_t(height) * growth + FRAME_COST_PIXELS);
     if (count > most)
         throw failure(error::too_large, "animation too large: " + n(count) + " frames of " + std::to_string(width) +
                                             " x " + std::to_string(height) + " pixels, over the limit of " +
                                             n(limit.max_pixels) + " output pixels for all frames together, " +
-                                            n(FRAME_COST_PIXELS) + " more counted a frame ({max_pixels} raises it)");
+                                            n(FRAME_COST_PIXELS) + " more counted for each frame after the first "
+                                            "({max_pixels} raises it)");
 }
 
 disk::read_limit input_limit(std::optional<std::pair<int, int>> raw_size, size_limit limit, std::uint64_t max_bytes)

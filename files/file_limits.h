@@ -44,8 +44,8 @@ std::uint64_t most_frames(size_limit limit);
 
 // Checks that `count` frames of width x height are within the limit for the
 // whole animation: every frame's result pixels, and FRAME_COST_PIXELS for
-// each frame, together at most limit.max_pixels, and no more frames than
-// most_frames. Throws failure.
+// each frame after the first, together at most limit.max_pixels, and no
+// more frames than limit.max_frames. Throws failure.
 void check_frames(std::uint64_t count, std::int64_t width, std::int64_t height, size_limit limit);
 
 // How many bytes an input may hold: a raw one (of raw_size) exactly its

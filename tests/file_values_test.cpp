@@ -385,8 +385,9 @@ bytes one_pixel_gif(std::size_t count)
 // beyond the pixels: 7.7 million such frames took 1.45 GB).
 TEST_F(Values, FramesCountAgainstTheLimitBeyondTheirPixels)
 {
-    constexpr std::uint64_t MAX_PIXELS = 4'000'000, PER_FRAME = 4 + 64; // one pixel scaled 2x, and the frame's cost
-    constexpr std::size_t MOST = MAX_PIXELS / PER_FRAME;
+    // One pixel scaled 2x, and each frame's cost after the first.
+    constexpr std::uint64_t MAX_PIXELS = 4'000'000, PER_FRAME = 4 + 64;
+    constexpr std::size_t MOST = (MAX_PIXELS + 64) / PER_FRAME;
     constexpr long CONSTANT_KB = 48 << 10; // the tool's own, under the sanitizers too (16 MB at most without them)
     write_file(dir / "most.gif", one_pixel_gif(MOST));
     write_file(dir / "over.gif", one_pixel_gif(MOST + 1));
@@ -401,7 +402,8 @@ TEST_F(Values, FramesCountAgainstTheLimitBeyondTheirPixels)
     EXPECT_EQ(over.status, 1);
     EXPECT_EQ(over.err, "lq2x: over.gif: animation too large: " + std::to_string(MOST + 1) +
                             " frames of 1 x 1 pixels, over the limit of " + limit +
-                            " output pixels for all frames together, 64 more counted a frame (--max-pixels raises it)\n");
+                            " output pixels for all frames together, 64 more counted for each frame after the first "
+                            "(--max-pixels raises it)\n");
 }
 
 // A WebP of `count` one-pixel frames, put together here around one

@@ -582,7 +582,8 @@ TEST_F(Gif, BadFilesAreRefused)
     const outcome o = lq2x({"many.gif", "out.gif"}, measured);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "lq2x: many.gif: animation too large: 100 frames of 4000 x 4000 pixels, over the limit of "
-                     "268435456 output pixels for all frames together, 64 more counted a frame (--max-pixels raises it)\n");
+                     "268435456 output pixels for all frames together, 64 more counted for each frame after the first "
+                     "(--max-pixels raises it)\n");
     EXPECT_GT(o.max_rss_kb, 0);
     EXPECT_LT(o.max_rss_kb, SMALL_MEMORY_KB);
 

@@ -109,10 +109,18 @@ def test_edge_modes_on_tiny_images(rng, height, width):
             assert np.array_equal(lq2x.scale(pixels, edge=(h, v)), model(pixels, edges=(h, v))), (h, v)
 
 
-def test_rgb_with_transparent_edges_is_scaled_as_opaque_rgba(rng):
+@pytest.mark.parametrize("edge", ["transparent", ("transparent", "clamp"), ("wrap", "transparent")])
+def test_pictures_without_alpha_gain_it_under_a_transparent_edge(rng, edge):
+    # As the tool writes them: RGB becomes RGBA, grey grey and alpha, even
+    # where no border pixel happens to blend with the outside.
     rgb = art(rng, 8, 9, 3)
     rgba = np.concatenate([rgb, np.full((8, 9, 1), 255, np.uint8)], axis=2)
-    assert np.array_equal(lq2x.scale(rgb, edge="transparent"), model(rgba, edges=("transparent",) * 2)[..., :3])
+    assert np.array_equal(lq2x.scale(rgb, edge=edge), model(rgba, edges=(edge,) * 2 if isinstance(edge, str) else edge))
+    grey = rgb[..., 0]
+    grey_rgba = np.stack([grey, grey, grey, np.full_like(grey, 255)], axis=2)
+    got = lq2x.scale(grey, edge=edge)
+    want = model(grey_rgba, edges=(edge,) * 2 if isinstance(edge, str) else edge)
+    assert got.shape == (16, 18, 2) and np.array_equal(got, want[..., [0, 3]])
 
 
 @pytest.mark.parametrize("kind", ["rgba", "rgb565"])
@@ -142,4 +150,5 @@ def test_negative_margin_or_spacing_is_the_library_bad_grid(margin, spacing):
     with pytest.raises(lq2x.Error) as caught:
         lq2x.scale(probe(), tile=(2, 2), tile_margin=margin, tile_spacing=spacing)
     assert caught.value.status == 8
-    assert str(caught.value) == _native.describe(8)
+    name = "tile_margin" if margin else "tile_spacing"
+    assert str(caught.value) == f"{name}: wants a whole number from 0 to 2147483647, not -1"
