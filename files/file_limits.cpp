@@ -16,8 +16,8 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit)
     const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
     if (width <= 0 || height <= 0)
         throw failure("image has no pixels (" + size + ")");
-    if (width > MAX_SIDE || height > MAX_SIDE)
-        throw failure(error::too_large, "image too large: " + size + ", longer on a side than " + n(MAX_SIDE));
+    if (width > LQ2X_MAX_SIDE || height > LQ2X_MAX_SIDE)
+        throw failure(error::too_large, "image too large: " + size + ", longer on a side than " + n(LQ2X_MAX_SIDE));
     const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
     if (pixels > limit.max_input_pixels())
         throw failure(error::too_large, "image too large: " + size + " scale to " +

@@ -27,9 +27,6 @@ struct size_limit {
     std::uint64_t max_input_pixels() const { return max_pixels / (growth > 0 ? growth : 1); }
 };
 
-// The longest side any image may have, whatever the pixel limit.
-constexpr std::int64_t MAX_SIDE = LQ2X_MAX_SIDE;
-
 // Checks a size read from a header against the limit. Throws failure.
 void check_size(std::int64_t width, std::int64_t height, size_limit limit);
 

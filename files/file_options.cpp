@@ -98,9 +98,9 @@ std::optional<std::string> read_setting(file_options& file, std::string_view nam
         return number(0, MOST_PNG_LEVEL, "a whole number from 0 to " + n(MOST_PNG_LEVEL),
                       [&](std::int64_t v) { file.png_level = int(v); });
     if (name == "raw_size" || name == "stream") {
-        const auto wh = detail::dimensions(text, 1, MAX_SIDE);
+        const auto wh = detail::dimensions(text, 1, LQ2X_MAX_SIDE);
         if (!wh)
-            return wants(name, "WIDTHxHEIGHT, each from 1 to " + n(MAX_SIDE), text);
+            return wants(name, "WIDTHxHEIGHT, each from 1 to " + n(LQ2X_MAX_SIDE), text);
         file.raw_width = std::int32_t(wh->first), file.raw_height = std::int32_t(wh->second);
         return std::nullopt;
     }

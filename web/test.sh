@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 
 (cd web && npm ci --no-audit --no-fund --loglevel=error)
 cmake --preset release >/dev/null
-nice cmake --build --preset release --target lq2x_tool lq2x_shaders -j 2
+nice cmake --build --preset release --target lq2x_tool doors lq2x_shaders -j 2
 # The native side of the scaling-step comparison, against the same library.
 c++ -std=c++20 -O2 -Iinclude -Ibuild/release/include web/test/scale_time.cpp build/release/liblq2x.a -lpthread \
     -o build/release/web_scale_time

@@ -52,6 +52,7 @@ EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t s
         options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
     lq2x_file_options f = lq2x_default_file_options();
     f.format = format;
+    f.door = LQ2X_DOOR_PAGE; // the library's words name the page's controls
     r->status = lq2x_scale_file(data, size, &o, &f, &r->file);
     return r;
 }
@@ -85,7 +86,8 @@ EMSCRIPTEN_KEEPALIVE web_frames* lq2x_web_read_file(const uint8_t* data, size_t 
     lq2x_options o = options(scale, LQ2X_UPRIGHT, LQ2X_EDGE_CLAMP, LQ2X_EDGE_CLAMP, 0, 0, 0, 0);
     if (scaled != 0)
         o.max_pixels = 0;
-    const lq2x_file_options f = lq2x_default_file_options();
+    lq2x_file_options f = lq2x_default_file_options();
+    f.door = LQ2X_DOOR_PAGE;
     r->status = lq2x_read_file(data, size, &o, &f, &r->frames);
     return r;
 }
@@ -107,11 +109,12 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_frames_free(web_frames* r)
 }
 
 /* The extension of the file lq2x_web_scale_file writes for these bytes in
- * `format`: the format's name, or the input's own for LQ2X_FORMAT_SAME;
- * NULL when the bytes name no format. */
+ * `format`: the format's name, or for LQ2X_FORMAT_SAME the one a result
+ * read from the input is written in; NULL when the bytes name no format. */
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_extension(const uint8_t* data, size_t size, int32_t format)
 {
-    return lq2x_format_name(format != LQ2X_FORMAT_SAME ? format : lq2x_format_of_bytes(data, size));
+    return lq2x_format_name(format != LQ2X_FORMAT_SAME ? format
+                                                       : lq2x_format_written_for(lq2x_format_of_bytes(data, size)));
 }
 
 /* A whole picture of RGBA pixels scaled into dst (which holds the result):

@@ -29,6 +29,9 @@ const PROJECT = path.resolve(HERE, '../..');
 const BUILD = process.env.LQ2X_WEB_BUILD ?? path.join(PROJECT, 'build/wasm/web');
 const SITE = path.join(BUILD, 'page');
 const TOOL = process.env.LQ2X_TOOL ?? path.join(PROJECT, 'build/release/lq2x');
+// The files library through its C interface (tests/doors.cpp), which gives
+// the library's words in any door's names: the page's, for its reasons.
+const DOORS = process.env.LQ2X_DOORS ?? path.join(PROJECT, 'build/release/tests/doors');
 const SCALE_TIME = process.env.LQ2X_SCALE_TIME ?? path.join(PROJECT, 'build/release/web_scale_time');
 // The shaders as the native build writes them, and as the page's own build does.
 const NATIVE_SHADERS = process.env.LQ2X_SHADER_DIR ?? path.join(PROJECT, 'build/release/shaders');
@@ -181,6 +184,15 @@ function tool_reason(input, o, name) {
     assert.notEqual(r.status, 0, `the tool scaled ${input}`);
     const line = r.stderr.trim().split('\n').pop();
     return line.slice(line.indexOf(`${input}: `) + input.length + 2);
+}
+
+// The library's reason for a file in the page's words (its controls' names
+// where the tool has its options'): the C interface asked for the page's door.
+function page_reason(input, o, name) {
+    const out = path.join(fs.mkdtempSync(path.join(scratch, 'doors-')), name);
+    const r = spawnSync(DOORS, ['c', input, out, ...tool_args(o), '--door', '3'], { encoding: 'utf8' });
+    assert.equal(r.status, 1, `the library scaled ${input}: ${r.stderr}`);
+    return r.stdout.trim().replace(/^status \d+: /, '');
 }
 
 // without_webgl2: as a browser that gives the page no WebGL 2 context.
@@ -438,9 +450,9 @@ test('what the file could not keep is noted under the result in the tool\'s word
     await page.close();
 });
 
-test('a GIF whose scaled frames a GIF cannot hold is refused with the tool\'s reason; the original still shows', TIMEOUT, async () => {
+test('a GIF whose scaled frames a GIF cannot hold is refused with the library\'s reason; the original still shows', TIMEOUT, async () => {
     const file = path.join(inputs, 'walk.gif');
-    const reason = tool_reason(file, { scale: 2 }, 'walk-lq2x-2x.gif');
+    const reason = page_reason(file, { scale: 2 }, 'walk-lq2x-2x.gif');
     const page = await scale_in_page([file], { scale: 2 }, 'error');
     assert.equal(await page.textContent('#result-reason'), `Not scaled: ${reason}`);
     assert.equal(await page.isVisible('#result'), false);
@@ -504,8 +516,10 @@ test('a tile margin as wide as the picture is refused in the library\'s words, a
     assert.equal(r.status, 2, `the tool refuses it as a usage error: ${r.stderr}`);
     const page = await scale_in_page([file, art], o, 'error');
     const list = await page.textContent('#list');
-    assert.match(list, /strip\.pam: failed: tile margin leaves no cell in the picture/);
-    assert.match(r.stderr, /leaves no cell/);
+    // The same words, each naming the setting as its user knows it.
+    const words = 'a margin of 40 leaves no cell in a picture of 40 x 24';
+    assert.match(list, new RegExp(`strip\\.pam: failed: Tile margin: ${words}`));
+    assert.match(r.stderr, new RegExp(`--tile-margin: ${words}`));
     assert.match(list, /stone_soup_icon-48x48\.png: 96 × 96/);
     await page.close();
 });
@@ -518,7 +532,8 @@ test('a picture too large to scale is refused from its header, with the tool\'s 
     png.writeUInt32BE(8192, 20);
     png.writeUInt32BE(zlib.crc32(png.subarray(12, 29)), 29);
     fs.writeFileSync(file, png);
-    const reason = tool_reason(file, {}, 'out.png');
+    const reason = page_reason(file, {}, 'out.png');
+    assert.equal(reason, 'image too large: 8193 x 8192 pixels scale to 268468224, over the limit of 268435456');
     const page = await scale_in_page([file], {}, 'error');
     assert.equal(await page.textContent('#result-reason'), `Not scaled: ${reason}`);
     await page.close();
