@@ -211,7 +211,7 @@ TEST(CApiOptions, DefaultsAreUprightOnOneThread)
 TEST(CApi, EveryStatusHasItsOwnDescription)
 {
     std::set<std::string> seen;
-    for (int s = LQ2X_OK; s <= LQ2X_ERROR_CANNOT_WRITE; ++s) {
+    for (int s = LQ2X_OK; s <= LQ2X_ERROR_OUTPUT_EXISTS; ++s) {
         const std::string text = lq2x_describe(lq2x_status(s));
         EXPECT_NE(text, "unknown error") << s;
         EXPECT_TRUE(seen.insert(text).second) << text;

@@ -217,9 +217,9 @@ TEST_F(Values, ImageDataRunningOnPastThePictureIsRefused)
     std::uint32_t state = 12345;
     for (std::uint8_t& v : noise)
         v = std::uint8_t((state = state * 1103515245 + 12345) >> 23);
-    const auto interlaced = [&](const bytes& after) {
-        return png_file({{"IHDR", png_header(161, 97, 8, 0, true)},
-                         {"IDAT", deflated(join({adam7_rows(161, 97, noise), after}))},
+    const auto interlaced = [&](const bytes& after, std::uint32_t w = 161, std::uint32_t h = 97) {
+        return png_file({{"IHDR", png_header(w, h, 8, 0, true)},
+                         {"IDAT", deflated(join({adam7_rows(w, h, bytes(noise.begin(), noise.begin() + w * h)), after}))},
                          {"IEND", {}}});
     };
     const auto animated = [](const bytes& data) {
@@ -239,6 +239,10 @@ TEST_F(Values, ImageDataRunningOnPastThePictureIsRefused)
         {"closing_frame.png", animated(closing), nullptr},
         {"interlaced.png", interlaced(bytes(64 << 20, 0)), "lq2x: interlaced.png: the image data runs on past the picture ("},
         {"noise.png", interlaced({}), nullptr},
+        // 3 x 2: Adam7 passes 2, 3 and 5 have no pixels, and no rows of data.
+        {"small_interlaced.png", interlaced(bytes(64 << 20, 0), 3, 2),
+         "lq2x: small_interlaced.png: the image data runs on past the picture ("},
+        {"small_noise.png", interlaced(bytes(40, 0), 3, 2), nullptr},
     };
     for (const run_on_case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -7,11 +7,14 @@
 #include <lq2x/files.hpp>
 #include <lq2x/lq2x_files.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "guarded.h"
 #include "support.h"
 
 using namespace testing_support;
@@ -209,6 +212,38 @@ TEST_F(FilesEntry, MisuseIsRefusedWithAStatus)
     lq2x_file out;
     EXPECT_EQ(lq2x_write_file(&none, nullptr, &out), LQ2X_ERROR_BAD_SIZE);
     EXPECT_EQ(lq2x_scale_file(input.data(), input.size(), nullptr, nullptr, nullptr), LQ2X_ERROR_NULL_OUTPUT);
+}
+
+// File options of 0.3, 28 bytes of fields padded to 32, ending at an
+// inaccessible page and holding anything in their padding (where 0.4 has
+// gif_alpha): read as their caller meant them, fields they lack at their
+// defaults. With them, the options of every version.
+TEST_F(FilesEntry, EveryEarlierOptionsVersionIsRead)
+{
+    const bytes input = read_file(dir / "rgba.png");
+    lq2x_file png;
+    ASSERT_EQ(lq2x_scale_file(input.data(), input.size(), nullptr, nullptr, &png), LQ2X_OK);
+    const bytes want(png.bytes, png.bytes + png.size);
+    lq2x_file_free(&png);
+    for (const std::size_t options_size : {offsetof(lq2x_options, scale), offsetof(lq2x_options, alpha_hides),
+                                           sizeof(lq2x_options)}) {
+        const guarded_pixels<std::uint8_t> old_file(32, true), old_options(options_size, true);
+        lq2x_file_options f = lq2x_default_file_options();
+        f.size = 32;
+        f.format = LQ2X_FORMAT_PNG;
+        std::memcpy(old_file.pixels, &f, 28);
+        std::memset(old_file.pixels + 28, 0x5A, 4); // padding as a caller's copy may leave it
+        lq2x_options o = lq2x_default_options();
+        o.size = std::uint32_t(options_size);
+        std::memcpy(old_options.pixels, &o, options_size);
+        lq2x_file made;
+        ASSERT_EQ(lq2x_scale_file(input.data(), input.size(), reinterpret_cast<const lq2x_options*>(old_options.pixels),
+                                  reinterpret_cast<const lq2x_file_options*>(old_file.pixels), &made),
+                  LQ2X_OK)
+            << made.message;
+        EXPECT_EQ(bytes(made.bytes, made.bytes + made.size), want) << options_size;
+        lq2x_file_free(&made);
+    }
 }
 
 TEST(FileFormats, NamesBytesAndExtensions)

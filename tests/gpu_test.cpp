@@ -18,6 +18,7 @@
 #include <png.h>
 
 #include "edge_model.h"
+#include "guarded.h"
 #include "partitions.h"
 #include "reference.h"
 #include "run_program.h"
@@ -495,6 +496,52 @@ TEST_P(Gpu, RefusesWhatTheLibraryRefuses)
     EXPECT_EQ(lq2x_gpu_scale8888(nullptr, src.data(), 4, 4, 16, dst.data(), 8, 8, 32, nullptr), LQ2X_GPU_ERROR_NULL);
     EXPECT_EQ(std::count(dst.begin(), dst.end(), 7u), std::ptrdiff_t(dst.size())) << "written on an error";
     EXPECT_STREQ(lq2x_gpu_describe(lq2x_gpu_status(LQ2X_ERROR_BAD_PITCH)), lq2x_describe(LQ2X_ERROR_BAD_PITCH));
+}
+
+// Options of every version, each ending at an inaccessible page: read by the
+// library's one reader, as the frame functions read them (the turn a field
+// of every version, the scale one from 0.3 on, alpha_hides from 0.4); and a
+// size no version had refused unread.
+TEST_P(Gpu, EveryEarlierOptionsVersionIsRead)
+{
+    lq2x_gpu* g = gpu(GetParam());
+    std::vector<pixel8888> src(24);
+    for (std::size_t i = 0; i < src.size(); ++i)
+        src[i] = i % 5 == 0 ? 0x00ABCDEFu : 0xFF000000u | pixel8888(i / 3 * 0x252525u); // some colour under alpha 0
+    for (const std::size_t size : {offsetof(lq2x_options, scale), offsetof(lq2x_options, alpha_hides),
+                                   sizeof(lq2x_options)}) {
+        lq2x_options o = options(LQ2X_CCW);
+        o.scale = 4;
+        o.alpha_hides = 1;
+        o.size = std::uint32_t(size);
+        const guarded_pixels<std::uint8_t> page(size, true);
+        std::memcpy(page.pixels, &o, size);
+        const lq2x_options* given = reinterpret_cast<const lq2x_options*>(page.pixels);
+        lq2x_options as_read = lq2x_default_options(); // what the version holds, the rest the defaults
+        std::memcpy(&as_read, &o, size);
+        as_read.size = sizeof as_read;
+        // What the frame functions make of it, pass by pass as the library
+        // plans the passes, colour under alpha 0 hidden where the plan and
+        // the caller both say.
+        std::vector<pixel8888> want = src;
+        std::int32_t w = 6, h = 4;
+        lq2x_options p = lq2x_default_options();
+        for (int pass = 0; lq2x_pass_options(&as_read, pass, &p) == LQ2X_OK; ++pass) {
+            p.alpha_hides = p.alpha_hides && as_read.alpha_hides;
+            const std::int32_t ow = p.orientation == LQ2X_UPRIGHT ? 2 * w : 2 * h, oh = 2 * (w + h) - ow;
+            std::vector<pixel8888> next(std::size_t(ow) * std::size_t(oh));
+            ASSERT_EQ(lq2x_scale8888(want.data(), w, h, w * 4, next.data(), ow, oh, ow * 4, &p), LQ2X_OK);
+            want = std::move(next), w = ow, h = oh;
+        }
+        std::vector<pixel8888> got(want.size(), 7);
+        ASSERT_EQ(lq2x_gpu_scale8888(g, src.data(), 6, 4, 24, got.data(), w, h, w * 4, given), LQ2X_GPU_OK) << size;
+        EXPECT_EQ(got, want) << size;
+    }
+    lq2x_options tiny = options(0);
+    tiny.size = 4;
+    std::vector<pixel8888> dst(24 * 4, 7);
+    EXPECT_EQ(lq2x_gpu_scale8888(g, src.data(), 6, 4, 24, dst.data(), 12, 8, 48, &tiny),
+              lq2x_gpu_status(LQ2X_ERROR_BAD_OPTIONS));
 }
 
 // The README's example front end: the shipped shader files in a context of

@@ -156,6 +156,18 @@ TEST_F(ToolEdges, BadValuesAreUsageErrors)
     EXPECT_EQ(many.status, 2) << many.err;
     EXPECT_FALSE(fs::exists(dir / "out" / "in.png"));
     EXPECT_EQ(get("out/wide.png"), ref::scale_with(as_ref(opaque_picture(20, 20, 5)), {.tile = {2, 2, 7, 0}}));
+    // A usage fault beside a failed input: the status is the usage fault's,
+    // in whichever order the files were done.
+    testing_support::write_file(dir / "junk.png", {'j', 'u', 'n', 'k'});
+    for (const auto& order : {std::vector<std::string>{"junk.png", "in.png"}, {"in.png", "junk.png"}}) {
+        std::vector<std::string> args = {"--tile", "2x2", "--tile-margin", "7", "--threads", "1", "-o", "out"};
+        args.insert(args.end(), order.begin(), order.end());
+        const outcome both = lq2x(args);
+        EXPECT_EQ(both.status, 2) << both.err;
+        EXPECT_NE(both.err.find("lq2x: junk.png: not a "), std::string::npos) << both.err;
+        EXPECT_NE(both.err.find("lq2x: in.png: --tile-margin: a margin of 7 leaves no cell"), std::string::npos)
+            << both.err;
+    }
 }
 
 } // namespace
