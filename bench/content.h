@@ -7,6 +7,8 @@
 
 #include <lq2x/pixel565.h>
 
+using lq2x::pixel565; // the benchmarks name it as the plain functions do
+
 enum class content { pixel_art, noise, flat, real_art };
 
 // Whether frames of this kind can be made here (real art needs the tiles,

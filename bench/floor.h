@@ -10,6 +10,8 @@
 
 #include <lq2x/pixel565.h>
 
+using lq2x::pixel565; // the benchmarks name it as the plain functions do
+
 namespace floor_case {
 
 // How the floor writes its output: ordinary stores straight from the

@@ -93,6 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (in.next(2))
         check<pixel8888>(in);
     else
-        check<pixel565>(in);
+        check<lq2x::pixel565>(in);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <lq2x/pixel565.h>
 #include <lq2x/pixel8888.h>
 
+using lq2x::pixel565;
 using lq2x::pixel8888;
 
 namespace ref {

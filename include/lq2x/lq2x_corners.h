@@ -39,4 +39,7 @@ LQ2X_API block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR,
 
 } // namespace lq2x
 
+// By the names the scaler has always had (see lq2x_frame.h).
+using lq2x::blend565;
 using lq2x::lq2x_corners;
+using lq2x::pixel565;

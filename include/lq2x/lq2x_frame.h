@@ -50,5 +50,10 @@ LQ2X_API void lq2x_frame(const pixel565* src, std::int32_t src_pitch,
 
 } // namespace lq2x
 
+// The frame walk, its pixel type and blend by the names the scaler has
+// always had, for callers of these plain functions (only: lq2x.hpp and the
+// other headers leave the global namespace alone).
+using lq2x::blend565;
 using lq2x::lq2x_frame;
 using lq2x::lq2x_row;
+using lq2x::pixel565;

@@ -47,7 +47,3 @@ constexpr std::array<std::uint8_t, 3> rgb565_to_888(pixel565 p)
 }
 
 } // namespace lq2x
-
-// The pixel type and blend by the names the scaler has always had.
-using lq2x::blend565;
-using lq2x::pixel565;
