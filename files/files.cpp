@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "dispatch.h"
+#include "gif.h"
 #include "scale.h"
 
 namespace lq2x {
@@ -43,6 +44,17 @@ void check(const options& opt, const file_options& file)
         file.frame < -1)
         throw files::failure(error::bad_options, "file options are not valid: an unknown format, a PNG level outside "
                                                  "0 to 12, or a frame below -1");
+    using files::gif::setting;
+    const auto refuse = [](setting s, int value, const std::string& takes) {
+        throw files::failure(error::bad_options, files::gif::setting_name(s) + " is " + std::to_string(value) +
+                                                     ": it takes " + takes);
+    };
+    if (file.gif_alpha < 0 || file.gif_alpha > 255)
+        refuse(setting::alpha, file.gif_alpha, "1 to 255, or 0 to refuse partly transparent pixels");
+    if (file.gif_colours < 0 || file.gif_colours == 1 || file.gif_colours > files::gif::MOST_COLOURS)
+        refuse(setting::colours, file.gif_colours, "2 to 256, or 0 to refuse more colours than a GIF holds");
+    if (file.gif_shares != gif_palette::shared && file.gif_shares != gif_palette::per_frame)
+        refuse(setting::palette, int(file.gif_shares), "0 (one palette shared by the frames) or 1 (a palette each)");
 }
 
 files::decode_options decoding(const options& opt, const file_options& file)
@@ -58,7 +70,8 @@ files::decode_options decoding(const options& opt, const file_options& file)
 files::encode_options encoding(const options& opt, const file_options& file)
 {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return {file.png_level, opt.threads > 0 ? opt.threads : int(cores)};
+    return {file.png_level, opt.threads > 0 ? opt.threads : int(cores),
+            {file.gif_alpha, file.gif_colours, file.gif_shares == gif_palette::per_frame}};
 }
 
 // The file's frames, or with file.frame the one frame asked for, as a still.
@@ -89,14 +102,17 @@ std::vector<std::uint8_t> write(const files::animation& a, format f, const files
 {
     f = f == format::same ? format::png : f;
     std::vector<std::uint8_t> out;
+    std::vector<std::string> not_exact;
     try {
-        out = files::encode_animation(a, f, opt);
+        out = files::encode_animation(a, f, opt, &not_exact);
     } catch (const files::failure& e) {
         throw files::failure(e.status == error::bad_file ? error::cannot_write : e.status, e.what());
     }
     if (warning != nullptr) {
         const std::string timing = files::timing_changes(a, f);
         *warning = a.warning + (a.warning.empty() || timing.empty() ? "" : "; ") + timing;
+        for (const std::string& line : not_exact)
+            *warning += (warning->empty() ? "" : "; ") + line;
     }
     return out;
 }

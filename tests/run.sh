@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 # ImageMagick, which read the tool's WebP, animated PNG and GIF files back
 # as independent decoders. EGL, OpenGL ES 3 and Mesa's software rasteriser
 # for the GPU host and its test, and the real pixel art that test reads.
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libgtest-dev libpng-dev
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libleptonica-dev libgtest-dev libpng-dev
           libcli11-dev libbenchmark-dev webp ffmpeg imagemagick
           libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri crawl-tiles-data)
 missing=()
