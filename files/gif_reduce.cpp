@@ -19,19 +19,20 @@ namespace {
 // without its check for pictures of little colour, which would give a sprite
 // of a few saturated colours on black a grey palette. Each of its boxes then
 // takes the mean of the true colours it holds (Leptonica gives the mean of
-// its histogram cells' centres, off by up to half a cell), and each colour
-// the nearest of these. Measured on Debian's crawl tiles scaled 2x (the
-// sheets cut into 64 x 64 tiles; each pixel's largest channel error), with
-// 5 significant bits a channel:
+// its histogram cells' centres, off by up to half a cell), each colour the
+// nearest of these, and slots it left unused the colours worst kept (see
+// reduction's constructor). Measured on Debian's crawl tiles scaled 2x, the
+// sheets cut into 64 x 64 tiles, by each pixel's largest channel error:
 //   - 759 groups of four tiles side by side of more than 256 colours, to
-//     256 shared: Leptonica's own colours and cells (at 6 bits) keep 29 %
-//     of pixels exact, mean error 2.6, 99th percentile 21; the means and the
-//     nearest keep 60 %, mean 1.4, 99th percentile 15 (at 6 bits 62 %,
-//     mean 1.6, 99th percentile 18).
-//   - 442 single tiles to 256: at 5 bits mean 1.3, 99th percentile 7, at
-//     most 49; at 6 bits mean 1.2, 99th percentile 11, at most 57. To 64
-//     and 16 colours 5 bits was as good or better, so 5: the fewest pixels
-//     far from their colour.
+//     256 shared: Leptonica's own colours and cells (at 6 bits a channel)
+//     keep 29 % of pixels exact, mean error 2.6, 99th percentile 21, at
+//     most 112; with the means, the nearest and the slots filled, 78 %,
+//     mean 0.6, 99th percentile 8, at most 39.
+//   - 442 single tiles over 256, to 256: 72 % exact, mean 0.5, 99th
+//     percentile 4, at most 20 (Leptonica's own: 17 %, 2.4, 12, 70).
+//   - to 64 and to 16 colours alike; 5 significant bits a channel was as
+//     good as 6 or a little better everywhere (6: at most 29 for the single
+//     tiles), and its histogram is an eighth of the size.
 constexpr int SIGNIFICANT_BITS = 5;
 // At most this many pixels go to Leptonica (64 MB of them), every k-th
 // beyond, so that its picture stays under its 2 GB and memory stays near the
@@ -119,12 +120,20 @@ std::vector<pixel8888> palette_for(std::span<const image* const> frames, std::ui
             ++box[3];
         }
     }
-    std::vector<pixel8888> palette;
+    // Asked for 2, Leptonica's median cut can give 3 (its second round
+    // splits a box before it counts): the most populous boxes are kept, and
+    // the rest of the colours take the nearest of them.
+    std::vector<const std::array<std::uint64_t, 4>*> boxes;
     for (const auto& box : sums)
-        if (box[3] > 0) {
-            const auto mean = [&](int c) { return std::uint8_t((box[std::size_t(c)] + box[3] / 2) / box[3]); };
-            palette.push_back(rgba(mean(0), mean(1), mean(2), 0xFF));
-        }
+        if (box[3] > 0)
+            boxes.push_back(&box);
+    std::stable_sort(boxes.begin(), boxes.end(), [](const auto* a, const auto* b) { return (*a)[3] > (*b)[3]; });
+    boxes.resize(std::min(boxes.size(), std::size_t(most)));
+    std::vector<pixel8888> palette;
+    for (const auto* box : boxes) {
+        const auto mean = [&](int c) { return std::uint8_t(((*box)[std::size_t(c)] + (*box)[3] / 2) / (*box)[3]); };
+        palette.push_back(rgba(mean(0), mean(1), mean(2), 0xFF));
+    }
     return palette;
 }
 
@@ -155,15 +164,47 @@ reduction::reduction(std::span<const image* const> frames, std::uint8_t threshol
             if (opaque(p))
                 from_.push_back(p | ALPHA_BITS);
     std::sort(from_.begin(), from_.end());
-    from_.erase(std::unique(from_.begin(), from_.end()), from_.end());
+    // Each colour once, with how many pixels have it.
+    std::vector<std::uint32_t> pixels;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < from_.size(); ++i) {
+        if (i == 0 || from_[i] != from_[n - 1]) {
+            from_[n++] = from_[i];
+            pixels.push_back(0);
+        }
+        ++pixels.back();
+    }
+    from_.resize(n);
     from_.shrink_to_fit();
 
-    const std::vector<pixel8888> palette = palette_for(frames, threshold, count, most);
-    to_.resize(from_.size());
-    for (std::size_t i = 0; i < from_.size(); ++i)
-        to_[i] = *std::min_element(palette.begin(), palette.end(), [&](pixel8888 a, pixel8888 b) {
-            return distance(a, from_[i]) < distance(b, from_[i]);
-        });
+    std::vector<pixel8888> palette = palette_for(frames, threshold, count, most);
+    const auto nearest = [&] {
+        to_.resize(from_.size());
+        for (std::size_t i = 0; i < from_.size(); ++i)
+            to_[i] = *std::min_element(palette.begin(), palette.end(), [&](pixel8888 a, pixel8888 b) {
+                return distance(a, from_[i]) < distance(b, from_[i]);
+            });
+    };
+    nearest();
+    // Leptonica's median cut stops splitting once its histogram's cells
+    // (8 levels a channel) fit the count, so frames just over it keep far
+    // fewer colours than allowed (281 to 64 on a crawl floor tile, to 256).
+    // The slots left go to the colours worst kept (pixels times squared
+    // distance), as they are: their pixels exact, the rest no farther.
+    if (palette.size() < std::size_t(most)) {
+        std::vector<std::size_t> worst;
+        for (std::size_t i = 0; i < from_.size(); ++i)
+            if (to_[i] != from_[i])
+                worst.push_back(i);
+        const auto cost = [&](std::size_t i) { return std::uint64_t(pixels[i]) * std::uint64_t(distance(to_[i], from_[i])); };
+        const std::size_t extra = std::min(worst.size(), std::size_t(most) - palette.size());
+        std::partial_sort(worst.begin(), worst.begin() + std::ptrdiff_t(extra), worst.end(),
+                          [&](std::size_t a, std::size_t b) { return cost(a) > cost(b) || (cost(a) == cost(b) && a < b); });
+        for (std::size_t k = 0; k < extra; ++k)
+            palette.push_back(from_[worst[k]]);
+        if (extra > 0)
+            nearest();
+    }
 }
 
 pixel8888 reduction::operator()(pixel8888 p) const
