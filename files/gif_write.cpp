@@ -259,12 +259,11 @@ std::vector<std::uint8_t> encode_gif(const animation& anim, const gif::fit& fit,
         if (not_exact != nullptr) {
             const std::string which = frames == 1 ? std::string("the image")
                                                   : std::to_string(over.size()) + " of " + std::to_string(frames) + " frames";
+            const bool each = fit.per_frame && over.size() > 1, one = !fit.per_frame && over.size() > 1;
             not_exact->push_back("not exact: " + setting_name(setting::colours) + " " + std::to_string(fit.colours) +
-                                 " reduced " + which + " from " + (fit.per_frame && over.size() > 1 ? "up to " : "") +
-                                 std::to_string(before) + " colours to " +
-                                 (fit.per_frame && over.size() > 1 ? "at most " + std::to_string(after) + " each"
-                                  : frames == 1                    ? std::to_string(after)
-                                                                   : std::to_string(after) + ", in one palette"));
+                                 " reduced " + which + " from " + (each ? "up to " : "") + std::to_string(before) +
+                                 " colours to " + (each ? "at most " : "") + std::to_string(after) +
+                                 (each ? " each" : one ? ", in one palette" : ""));
         }
     }
 
@@ -333,6 +332,12 @@ std::vector<std::uint8_t> encode_gif(const animation& anim, const gif::fit& fit,
             local.emplace(colours[i].palette);
         }
         const colour_table& set = uses_global[i] ? *global_set : *own;
+        // giflib forgets (and leaks) the last frame's own palette when the
+        // next has none, as a frame after a reduction's own may not.
+        if (!local && w.gif->Image.ColorMap != nullptr) {
+            GifFreeMapObject(w.gif->Image.ColorMap);
+            w.gif->Image.ColorMap = nullptr;
+        }
         w.check(EGifPutImageDesc(w.gif, 0, 0, width, height, false, local ? &local->map : nullptr));
         const pixel8888* px = anim.frames[i].picture.pixels.data();
         for (int y = 0; y < height; ++y) {

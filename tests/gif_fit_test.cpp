@@ -310,7 +310,7 @@ protected:
             EXPECT_LE(reduced_together.size(), most) << "the shared palette";
         }
         if (reduced > 0) {
-            const bool each = !shared && reduced > 1;
+            const bool each = !shared && reduced > 1, one = shared && reduced > 1;
             const std::string which = truth.size() == 1 ? "the image"
                                                         : std::to_string(reduced) + " of " +
                                                               std::to_string(truth.size()) + " frames";
@@ -318,9 +318,8 @@ protected:
             const std::size_t after = shared ? reduced_together.size() : reduced_most;
             lines.push_back("not exact: gif_colours " + std::to_string(c.colours) + " reduced " + which + " from " +
                             (each ? "up to " : "") + std::to_string(before) + " colours to " +
-                            (each ? "at most " + std::to_string(after) + " each"
-                             : truth.size() == 1 ? std::to_string(after)
-                                                 : std::to_string(after) + ", in one palette"));
+                            (each ? "at most " : "") + std::to_string(after) +
+                            (each ? " each" : one ? ", in one palette" : ""));
         }
         std::string want;
         for (const std::string& line : lines)
