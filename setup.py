@@ -46,7 +46,8 @@ class build_with_cmake(build_py):
         links = sorted((stage / "lib").glob("liblq2x*.so"))
         if (ROOT / "files").is_dir() and "liblq2x_files.so" not in [link.name for link in links]:
             raise RuntimeError("CMake built no files library (lq2x_files): install libpng-dev zlib1g-dev "
-                               "libdeflate-dev libgif-dev libwebp-dev pkg-config, as its configure line says")
+                               "libdeflate-dev libgif-dev libwebp-dev libleptonica-dev pkg-config, "
+                               "as its configure line says")
         for link in links:
             soname = os.readlink(link)  # liblq2x.so -> liblq2x.so.MAJOR.MINOR, the name it is loaded by
             shutil.copyfile(link.resolve(), package / soname)

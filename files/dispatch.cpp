@@ -186,11 +186,12 @@ image decode(std::span<const std::uint8_t> data, const decode_options& opt)
     return std::move(decode_animation(data, opt).frames.front().picture);
 }
 
-std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt)
+std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt,
+                                           std::vector<std::string>* not_exact)
 {
     f = output_format(f); // a format only read, or none: PNG
     switch (f) {
-    case format::gif: return encode_gif(anim);
+    case format::gif: return encode_gif(anim, opt.gif, not_exact);
     case format::webp: return encode_webp(anim);
     case format::png:
         if (anim.animated)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "animation.h"
 #include "image.h"
 #include "file_limits.h"
+#include "gif.h"
 
 namespace lq2x::files {
 
@@ -35,6 +37,7 @@ struct encode_options {
     // two to thirty times as much (bench/png_bench.cpp measures).
     int png_level = 6;
     int threads = 1; // a large PNG is compressed on this many threads
+    gif::fit gif;    // what GIF output may change to fit; nothing by default
 };
 
 // The format of a file's bytes, from its signature (png, gif, webp, pgm and
@@ -73,8 +76,10 @@ image decode(std::span<const std::uint8_t> data, const decode_options& opt);
 // An animated input goes to an animated output only in a format that holds
 // animations; otherwise only a still (one frame, not animated) is written.
 // A format read only (bmp, tga, ico, pcx), which comes here as the input's
-// own format, is written as PNG.
-std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt);
+// own format, is written as PNG. What the writer changed to fit the format,
+// as opt allowed, adds a line each to `not_exact`.
+std::vector<std::uint8_t> encode_animation(const animation& anim, format f, const encode_options& opt,
+                                           std::vector<std::string>* not_exact = nullptr);
 std::vector<std::uint8_t> encode(const image& img, format f, const encode_options& opt);
 
 } // namespace lq2x::files

@@ -18,7 +18,8 @@ namespace {
 files::encode_options encoding(const options& opt, const file_options& file)
 {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return {file.png_level, opt.threads > 0 ? opt.threads : int(cores)};
+    return {file.png_level, opt.threads > 0 ? opt.threads : int(cores),
+            {file.gif_alpha, file.gif_colours, file.gif_shares == gif_palette::per_frame}};
 }
 
 // The file's frames, or with file.frame the one frame asked for, as a still.
@@ -48,14 +49,17 @@ std::vector<std::uint8_t> write(const files::animation& a, format f, const files
                                 std::string* warning)
 {
     std::vector<std::uint8_t> out;
+    std::vector<std::string> not_exact;
     try {
-        out = files::encode_animation(a, f, opt);
+        out = files::encode_animation(a, f, opt, &not_exact);
     } catch (const files::failure& e) {
         throw files::failure(e.status == error::bad_file ? error::cannot_write : e.status, e.what());
     }
     if (warning != nullptr) {
         const std::string timing = files::timing_changes(a, f);
         *warning = a.warning + (a.warning.empty() || timing.empty() ? "" : "; ") + timing;
+        for (const std::string& line : not_exact)
+            *warning += (warning->empty() ? "" : "; ") + line;
     }
     return out;
 }

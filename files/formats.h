@@ -11,6 +11,7 @@
 #include "animation.h"
 #include "image.h"
 #include "file_limits.h"
+#include "gif.h"
 
 namespace lq2x::files {
 
@@ -27,9 +28,11 @@ std::vector<std::uint8_t> encode_png(const image& img, int level, int threads = 
 std::vector<std::uint8_t> encode_png_animation(const animation& anim, int level, int threads = 1);
 
 // GIF (gif_read, gif_write). Written exact or refused: a frame of more than
-// 256 colours, or partly transparent, is never quantised.
+// 256 colours, or partly transparent, fails unless `fit` allows the change
+// that makes it fit; each change made adds a line to `not_exact`.
 animation decode_gif(std::span<const std::uint8_t> data, size_limit limit);
-std::vector<std::uint8_t> encode_gif(const animation& anim);
+std::vector<std::uint8_t> encode_gif(const animation& anim, const gif::fit& fit = {},
+                                     std::vector<std::string>* not_exact = nullptr);
 
 // WebP, lossy or lossless in, lossless out, still or animated (webp_read,
 // webp_write).

@@ -469,7 +469,7 @@ TEST_F(Gif, TooManyColoursOrPartialAlphaAreRefusedNotQuantised)
     write_file(dir / "many.gif", write_gif(g));
     expect_refused({"many.gif", "out.gif"}, "frame 0 has ");
     const outcome o = lq2x({"many.gif", "out.gif"});
-    EXPECT_NE(o.err.find("colours, more than a GIF holds (256); write .png or .webp for an exact result"),
+    EXPECT_NE(o.err.find("colours, more than a GIF holds (256): set --gif-colours to reduce them, or write PNG or WebP"),
               std::string::npos)
         << o.err;
     // The same frames to PNG are fine.
