@@ -422,3 +422,55 @@ TEST_F(GifFit, OptionsOutOfRangeAreRefused)
 }
 
 } // namespace
+
+namespace {
+
+// The same sprites through the tool, as a user writes them to GIF: the
+// exit status and the one line it says, in the tool's words; the exact
+// default writes the library's bytes.
+TEST_F(GifFit, TheToolSaysWhatToDoAndWhatItChanged)
+{
+    for (const sprite& s : sprites())
+        write_file(dir / s.name, s.file);
+    struct tool_case {
+        std::string input;
+        std::vector<std::string> options;
+        int status;
+        std::string said; // what standard error holds, after "lq2x: INPUT: "; "" for nothing
+    };
+    const tool_case cases[] = {
+        {"sprite.gif", {}, 1, "set --gif-alpha to make them clear or opaque, or write PNG or WebP"},
+        {"sprite.gif", {"--gif-alpha", "128"}, 0, "warning: not exact: --gif-alpha 128 made "},
+        {"floor.gif", {}, 1, "set --gif-colours to reduce them, or write PNG or WebP"},
+        {"floor.gif", {"--gif-colours", "256", "--gif-palette", "per-frame"}, 0, "warning: not exact: --gif-colours 256 "},
+        {"floor3.gif", {}, 0, ""},
+        {"floor3.gif", {"--gif-alpha", "128", "--gif-colours", "256"}, 0, ""},
+        {"monsters.png", {"--gif-alpha", "128", "--gif-colours", "256"}, 0, "warning: "},
+        {"floor.webp", {"--gif-colours", "16"}, 0, "warning: not exact: --gif-colours 16 "},
+        {"floor.webp", {"--gif-colours", "1"}, 2, "--gif-colours: wants a whole number from 2 to 256 (0: none), not 1"},
+    };
+    for (const tool_case& c : cases) {
+        SCOPED_TRACE(c.input + " " + testing::PrintToString(c.options));
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {c.input, "out.gif"});
+        run_options opt;
+        opt.dir = dir;
+        fs::remove(dir / "out.gif");
+        const outcome o = run_program(TOOL_PATH, args, opt);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        if (c.said.empty())
+            EXPECT_EQ(o.err, "");
+        else
+            EXPECT_NE(o.err.find(c.said), std::string::npos) << o.err;
+        EXPECT_LE(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+        EXPECT_EQ(fs::exists(dir / "out.gif"), c.status == 0);
+    }
+    // The exact default: the library's bytes, which options that change
+    // nothing leave as they are.
+    run_options opt;
+    opt.dir = dir;
+    ASSERT_EQ(run_program(TOOL_PATH, {"floor3.gif", "exact.gif"}, opt).status, 0);
+    EXPECT_EQ(read_file(dir / "exact.gif"), lq2x::scale_file(input("floor3.gif").file, {}, {.out = lq2x::format::gif}));
+}
+
+} // namespace
