@@ -43,7 +43,8 @@ typedef struct web_file {
 EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t size, int32_t scale,
                                                    int32_t orientation, int32_t edge_x, int32_t edge_y,
                                                    int32_t tile_width, int32_t tile_height, int32_t tile_margin,
-                                                   int32_t tile_spacing, int32_t format)
+                                                   int32_t tile_spacing, int32_t format, int32_t gif_alpha,
+                                                   int32_t gif_colours, int32_t gif_palette)
 {
     web_file* r = static_cast<web_file*>(std::calloc(1, sizeof(web_file)));
     if (r == NULL)
@@ -52,6 +53,9 @@ EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t s
         options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
     lq2x_file_options f = lq2x_default_file_options();
     f.format = format;
+    f.gif_alpha = gif_alpha;
+    f.gif_colours = gif_colours;
+    f.gif_palette = gif_palette;
     f.door = LQ2X_DOOR_PAGE; // the library's words name the page's controls
     r->status = lq2x_scale_file(data, size, &o, &f, &r->file);
     return r;

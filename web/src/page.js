@@ -40,20 +40,22 @@ const pending = new Map();
 let next_id = 0;
 
 // The controls' values are the library's own numbers (lq2x_orientation,
-// lq2x_edge, lq2x_format).
+// lq2x_edge, lq2x_format, lq2x_gif_palette).
 function settings() {
     const n = (id) => Number($(id).value);
     return {
         scale: n('scale'), orientation: n('rotate'), edge_x: n('edge-x'), edge_y: n('edge-y'),
         tile_width: n('tile-width'), tile_height: n('tile-height'), tile_margin: n('tile-margin'),
-        tile_spacing: n('tile-spacing'), format: n('format'),
+        tile_spacing: n('tile-spacing'), format: n('format'), gif_alpha: n('gif-alpha'),
+        gif_colours: n('gif-colours'), gif_palette: n('gif-palette'),
     };
 }
 
 // Numbers the fields cannot give the library as they are; what the numbers
 // mean together is the library's to judge.
+const NUMBER_FIELDS = ['tile-width', 'tile-height', 'tile-margin', 'tile-spacing', 'gif-alpha', 'gif-colours'];
 function unreadable_fields() {
-    return ['tile-width', 'tile-height', 'tile-margin', 'tile-spacing'].some((id) => {
+    return NUMBER_FIELDS.some((id) => {
         const v = $(id).value;
         return v !== '' && !/^\d+$/.test(v.trim());
     });
@@ -406,8 +408,7 @@ async function add_files(files) {
 }
 
 $('files').addEventListener('change', (e) => add_files([...e.target.files]));
-for (const id of ['scale', 'rotate', 'edge-x', 'edge-y', 'tile-width', 'tile-height', 'tile-margin', 'tile-spacing',
-                  'format'])
+for (const id of ['scale', 'rotate', 'edge-x', 'edge-y', 'format', 'gif-palette', ...NUMBER_FIELDS])
     $(id).addEventListener('change', () => pictures.length && run_batch());
 $('options').addEventListener('submit', (e) => e.preventDefault());
 $('zoom').addEventListener('change', lay_out);

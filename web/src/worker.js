@@ -35,7 +35,8 @@ function with_bytes(m, bytes, use) {
 function scale_file(m, input, s) {
     return with_bytes(m, input, (p) => {
         const r = m._lq2x_web_scale_file(p, input.length, s.scale, s.orientation, s.edge_x, s.edge_y, s.tile_width,
-                                         s.tile_height, s.tile_margin, s.tile_spacing, s.format);
+                                         s.tile_height, s.tile_margin, s.tile_spacing, s.format, s.gif_alpha,
+                                         s.gif_colours, s.gif_palette);
         if (r === 0) throw new Error(no_memory(m));
         try {
             const message = m.UTF8ToString(m._lq2x_web_file_message(r));

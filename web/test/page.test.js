@@ -160,6 +160,9 @@ function tool_args(o) {
     if (o.tile) args.push('--tile', o.tile);
     if (o.margin !== undefined) args.push('--tile-margin', String(o.margin));
     if (o.spacing !== undefined) args.push('--tile-spacing', String(o.spacing));
+    if (o.gif_alpha) args.push('--gif-alpha', String(o.gif_alpha));
+    if (o.gif_colours) args.push('--gif-colours', String(o.gif_colours));
+    if (o.gif_palette) args.push('--gif-palette', o.gif_palette);
     return args;
 }
 
@@ -224,9 +227,12 @@ async function set_options(page, o) {
     await page.fill('#tile-height', th);
     await page.fill('#tile-margin', String(o.margin ?? 0));
     await page.fill('#tile-spacing', String(o.spacing ?? 0));
+    await page.fill('#gif-alpha', String(o.gif_alpha ?? 0));
+    await page.fill('#gif-colours', String(o.gif_colours ?? 0));
+    await page.selectOption('#gif-palette', o.gif_palette === 'per-frame' ? '1' : '0');
     // A number field reports its change when it loses focus: let it now, not
     // when the download button is clicked (which would start the batch again).
-    await page.locator('#tile-spacing').blur();
+    await page.locator('#gif-colours').blur();
 }
 
 const finished = 'body[data-state="done"], body[data-state="error"], body[data-state="invalid"]';
@@ -447,6 +453,13 @@ test('what the file could not keep is noted under the result in the tool\'s word
     const words = line.slice(line.indexOf(': warning: ') + ': warning: '.length);
     assert.match(words, /delays that GIF cannot hold/);
     assert.equal(await page.textContent('#result-note'), `Note: ${words}`);
+    await page.close();
+});
+
+test('the same GIF made to fit by the page\'s GIF settings is the tool\'s bytes, noted as not exact', TIMEOUT, async () => {
+    const file = path.join(inputs, 'walk.gif');
+    const { page } = await check_one(file, { scale: 2, gif_alpha: 128, gif_colours: 64 }, 'gif', { warned: true });
+    assert.match(await page.textContent('#result-note'), /not exact: GIF (alpha threshold 128|colours 64) /);
     await page.close();
 });
 
