@@ -40,10 +40,11 @@ def test_the_examples_run_and_do_what_they_say(tool, testbench, tmp_path, rng, m
     run([testbench])  # LQ2x.raw beside test.raw
     assert results["bench"].tobytes() == (tmp_path / "LQ2x.raw").read_bytes()
     assert results["big"].n_frames == 3 and results["big"].durations == [60, 120, 90]
+    assert results["anim"].durations == [100, 100, 200] and results["anim"].frames[0].shape == (32, 32, 4)
     for made, args, kind in (("sprite4x.png", ["--scale", "4", "sprite.png"], "png"),
                              ("walk4x.png", ["--scale", "4", "walk.gif"], "png"),
                              ("walk2x.webp", ["--rotate", "cw", "walk.gif"], "webp"),
-                             (None, ["sprite.png"], "gif")):
+                             (None, ["--gif-alpha", "128", "sprite.png"], "gif")):
         run([tool, *args, f"tool.{kind}"])
         if made is None:
             assert results["gif"] == (tmp_path / "tool.gif").read_bytes()
