@@ -211,6 +211,24 @@ TEST_F(FilesEntry, MisuseIsRefusedWithAStatus)
     lq2x_frames none{};
     lq2x_file out;
     EXPECT_EQ(lq2x_write_file(&none, nullptr, &out), LQ2X_ERROR_BAD_SIZE);
+    EXPECT_EQ(lq2x_write_file(nullptr, nullptr, &out), LQ2X_ERROR_NULL_PIXELS);
+    EXPECT_EQ(lq2x_write_file(&none, nullptr, nullptr), LQ2X_ERROR_NULL_OUTPUT);
+    // Frames in a layout the library does not know, or not of 8 bits, are
+    // refused in the documented words; those it knows are written.
+    std::vector<std::uint8_t> pixels(4 * 2 * 2, 200);
+    std::uint32_t delay[2] = {0, 1};
+    for (const std::int32_t layout : {0, -1, 6, 42, 77, int(LQ2X_LAYOUT_RGB565), int(LQ2X_LAYOUT_GREY),
+                                      int(LQ2X_LAYOUT_RGBA)}) {
+        const lq2x_frames f{2, 2, 1, layout, 0, 0, pixels.data(), delay, ""};
+        const bool known = layout >= LQ2X_LAYOUT_GREY && layout <= LQ2X_LAYOUT_RGBA;
+        EXPECT_EQ(lq2x_write_file(&f, nullptr, &out), known ? LQ2X_OK : LQ2X_ERROR_BAD_LAYOUT) << layout;
+        if (!known) {
+            EXPECT_STREQ(out.message, ("frames of layout " + std::to_string(layout) +
+                                       ", which is not one of the 8-bit layouts (grey, grey and alpha, RGB, RGBA)")
+                                          .c_str());
+        }
+        lq2x_file_free(&out);
+    }
     EXPECT_EQ(lq2x_scale_file(input.data(), input.size(), nullptr, nullptr, nullptr), LQ2X_ERROR_NULL_OUTPUT);
 }
 
