@@ -379,7 +379,7 @@ error picture_size(std::int32_t width, std::int32_t height, const options& opt, 
         return e;
     const int passes = passes_of(opt.scale);
     if (passes == 0)
-        return check_value(opt, "scale", why);
+        return check_value(opt, field::scale, why);
     const std::string given = std::to_string(width) + " x " + std::to_string(height);
     if (width < 0 || height < 0)
         return refuse(error::bad_size, "image size " + given + " is negative");

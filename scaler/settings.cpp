@@ -131,7 +131,6 @@ std::string words(std::string_view text, door d)
     return out;
 }
 
-
 namespace {
 
 using detail::listed;
@@ -268,10 +267,10 @@ std::optional<std::pair<error, std::string>> read_setting(options& opt, std::str
 
 namespace detail {
 
-// The value of one setting on its own: the error and words that refuse it.
-error check_value(const options& opt, std::string_view name, std::string* why)
+error check_value(const options& opt, field f, std::string* why)
 {
     const auto refuse = [&](std::string given) {
+        const std::string_view name = FIELD_NAMES[int(f)];
         const wanted w = *wanted_by(name);
         if (why != nullptr)
             *why = wants(name, w.what, given);
@@ -279,35 +278,53 @@ error check_value(const options& opt, std::string_view name, std::string* why)
     };
     const auto known = [](edge e) { return e == edge::clamp || e == edge::wrap || e == edge::transparent; };
     const grid& g = opt.tile;
-    if (name == "orientation" && opt.turn != orientation::upright && opt.turn != orientation::ccw &&
-        opt.turn != orientation::cw)
-        return refuse(n(int(opt.turn)));
-    if (name == "edge_x" && !known(opt.edge_x))
-        return refuse(n(int(opt.edge_x)));
-    if (name == "edge_y" && !known(opt.edge_y))
-        return refuse(n(int(opt.edge_y)));
-    if (name == "kernel" && (int(opt.use) < LQ2X_KERNEL_AUTO || int(opt.use) > LQ2X_KERNEL_SIMD128))
-        return refuse(n(int(opt.use)));
-    if (name == "kernel" && detail::target_for(opt.use) == nullptr) {
-        if (why != nullptr)
-            *why = detail::joined("{kernel}: ", kernel_name(opt.use), " is not in this build or not on this processor");
-        return error::no_kernel;
+    switch (f) {
+    case field::orientation:
+        if (opt.turn != orientation::upright && opt.turn != orientation::ccw && opt.turn != orientation::cw)
+            return refuse(n(int(opt.turn)));
+        break;
+    case field::edge_x:
+        if (!known(opt.edge_x))
+            return refuse(n(int(opt.edge_x)));
+        break;
+    case field::edge_y:
+        if (!known(opt.edge_y))
+            return refuse(n(int(opt.edge_y)));
+        break;
+    case field::kernel:
+        if (int(opt.use) < LQ2X_KERNEL_AUTO || int(opt.use) > LQ2X_KERNEL_SIMD128)
+            return refuse(n(int(opt.use)));
+        if (target_for(opt.use) == nullptr) {
+            if (why != nullptr)
+                *why = joined("{kernel}: ", kernel_name(opt.use), " is not in this build or not on this processor");
+            return error::no_kernel;
+        }
+        break;
+    case field::tile:
+        if (!(g.width == 0 && g.height == 0) && (g.width < 1 || g.height < 1))
+            return refuse(n(g.width) + "x" + n(g.height));
+        break;
+    case field::tile_margin:
+        if (g.margin < 0)
+            return refuse(n(g.margin));
+        break;
+    case field::tile_spacing:
+        if (g.spacing < 0)
+            return refuse(n(g.spacing));
+        break;
+    case field::scale:
+        if (opt.scale != 2 && opt.scale != 4 && opt.scale != 8)
+            return refuse(n(opt.scale));
+        break;
     }
-    if (name == "tile" && !(g.width == 0 && g.height == 0) && (g.width < 1 || g.height < 1))
-        return refuse(n(g.width) + "x" + n(g.height));
-    if (name == "tile_margin" && g.margin < 0)
-        return refuse(n(g.margin));
-    if (name == "tile_spacing" && g.spacing < 0)
-        return refuse(n(g.spacing));
-    if (name == "scale" && opt.scale != 2 && opt.scale != 4 && opt.scale != 8)
-        return refuse(n(opt.scale));
     return error::none;
 }
 
 error check_options(const options& opt, std::string* why)
 {
-    for (const std::string_view name : {"orientation", "edge_x", "edge_y", "kernel", "tile", "tile_margin", "tile_spacing"})
-        if (const error e = check_value(opt, name, why); e != error::none)
+    for (const field f : {field::orientation, field::edge_x, field::edge_y, field::kernel, field::tile,
+                          field::tile_margin, field::tile_spacing})
+        if (const error e = check_value(opt, f, why); e != error::none)
             return e;
     const grid& g = opt.tile;
     const bool no_grid = g.width == 0 && g.height == 0;
@@ -344,12 +361,14 @@ error set_option(options& opt, std::string_view name, std::string_view text, doo
     }
     // The value as a struct holding it would be judged: each field it sets on
     // its own (how it goes with the others is known once all are given).
-    static constexpr std::string_view EDGES[] = {"edge_x", "edge_y"};
-    for (const std::string_view field : name == "edge" ? std::span<const std::string_view>(EDGES) : std::span(&name, 1))
-        if (const error e = detail::check_value(changed, field, &why); e != error::none) {
+    for (int f = 0; f < int(std::size(detail::FIELD_NAMES)); ++f) {
+        if (detail::FIELD_NAMES[f] != name && !(name == "edge" && detail::FIELD_NAMES[f].starts_with("edge_")))
+            continue;
+        if (const error e = detail::check_value(changed, detail::field(f), &why); e != error::none) {
             why = words(why, d);
             return e;
         }
+    }
     opt = changed;
     why.clear();
     return error::none;

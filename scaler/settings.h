@@ -99,9 +99,15 @@ inline std::string listed(std::span<const std::string_view> words)
     return out;
 }
 
-// The value of one setting on its own ("scale", "tile_margin", ...), judged
-// as check_options judges it: the error, and with `why` the words.
-error check_value(const options& opt, std::string_view name, std::string* why);
+// The settings whose values have a rule of their own, and their names.
+enum class field { orientation, edge_x, edge_y, kernel, tile, tile_margin, tile_spacing, scale };
+inline constexpr std::string_view FIELD_NAMES[] = {"orientation", "edge_x",      "edge_y",       "kernel",
+                                                   "tile",        "tile_margin", "tile_spacing", "scale"};
+
+// The value of one setting on its own, judged as check_options judges it:
+// the error, and with `why` the words. (Only integers are compared on the
+// way to error::none: every frame call is checked so.)
+error check_value(const options& opt, field f, std::string* why);
 
 // The words that name an orientation, an edge mode and a kernel, by value.
 inline constexpr std::string_view ORIENTATION_WORDS[] = {"none", "ccw", "cw"};
