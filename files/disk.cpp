@@ -306,7 +306,8 @@ output::output(const char* path, bool keep_existing)
     // A file of no name: whatever ends the process before finish(), a signal
     // that kills it included, leaves nothing behind. It is named through
     // /proc, so without /proc it is no use.
-    fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    static const bool named_only = std::getenv("LQ2X_NAMED_TEMPORARIES") != nullptr;
+    fd_ = named_only ? -1 : ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd_ >= 0 && ::access(proc_path(fd_).c_str(), F_OK) != 0) {
         ::close(fd_);
         fd_ = -1;

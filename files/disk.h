@@ -97,7 +97,9 @@ std::vector<std::uint8_t> read_whole(input& in, const read_limit& limit,
 // written to as the pieces come, never replaced; a folder, or a link to one,
 // is refused untouched. nullptr: standard output. With keep_existing, an
 // output that exists (or appears before finish) is kept:
-// error::output_exists.
+// error::output_exists. (For tests, the environment variable
+// LQ2X_NAMED_TEMPORARIES set has named temporaries made everywhere, as on a
+// file system without files of no name.)
 class output {
 public:
     explicit output(const char* path, bool keep_existing = false);

@@ -132,6 +132,8 @@ started_program::started_program(const std::string& program, const std::vector<s
         }
         if (opt.preload)
             setenv("LD_PRELOAD", opt.preload, 1);
+        for (const auto& [name, value] : opt.environment)
+            setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
         std::string path = program, rss = rss_.string();
 #ifdef PEAK_RSS_PATH

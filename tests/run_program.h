@@ -33,6 +33,7 @@ struct run_options {
     bool default_sigxfsz = false;     // with max_file_bytes: leave SIGXFSZ at its default (end the process)
     bool unprivileged = false;        // as root, run without root's powers so that permissions apply
     const char* preload = nullptr;    // LD_PRELOAD
+    std::vector<std::pair<std::string, std::string>> environment; // variables set for it
     bool measure_memory = false;      // start it through PEAK_RSS_PATH, which measures its peak memory alone
 };
 

@@ -398,13 +398,15 @@ TEST_F(ToolLimits, AnOutputWhoseReaderLeavesFailsAlone)
 // On a loaded machine the tool may finish before it can be stopped, which
 // shows nothing about signals: that run must have written its output whole,
 // and another is started, five at most.
-void signal_while_writing(const fs::path& dir, int sig)
+void signal_while_writing(const fs::path& dir, int sig, bool named)
 {
     constexpr std::uintmax_t WHOLE = 17 + 4000 * 4000 * 3; // "P6\n4000 4000\n255\n" and the pixels
     for (int attempt = 0; attempt < 5; ++attempt) {
         write_file(dir / "out.ppm", {'o', 'l', 'd'});
         run_options opt;
         opt.dir = dir;
+        if (named)
+            opt.environment = {{"LQ2X_NAMED_TEMPORARIES", "1"}};
         testing_support::started_program tool(TOOL_PATH, {"--scale", "4", "in.png", "out.ppm"}, opt);
         const std::optional<std::uintmax_t> temp_size = testing_support::stop_while_writing(tool.pid(), dir, "out.ppm.");
         if (!temp_size) {
@@ -438,10 +440,12 @@ TEST_F(ToolLimits, SignalsRemoveTheTemporaryFile)
     for (std::size_t i = 0; i < grey.size(); ++i)
         grey[i] = std::uint8_t((i / 7 + i / 3000) % 3 * 60);
     write_file(dir / "in.png", grey_png(1000, grey));
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(sig);
-        signal_while_writing(dir, sig);
-    }
+    // Files of no name where the file system has them; named ones elsewhere.
+    for (const bool named : {false, true})
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(std::to_string(sig) + (named ? " named" : " unnamed"));
+            signal_while_writing(dir, sig, named);
+        }
 }
 
 // Two inputs that would write the same output name are refused before anything is written.
