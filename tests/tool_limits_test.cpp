@@ -179,36 +179,51 @@ TEST_F(ToolLimits, LargeInputsAreRefusedUnread)
 }
 
 // A stream that begins like a PNG and never ends is refused once past the limit.
+// A stream that begins like a PNG and never ends is refused once past the
+// limit, having held no more than it; one whose header says too large a
+// picture is refused from its first bytes.
 TEST_F(ToolLimits, AnEndlessStreamIsCutOffAtTheLimit)
 {
     ::signal(SIGPIPE, SIG_IGN); // the writer below learns of the tool's end from EPIPE
     const fs::path fifo = dir / "feed";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::size_t written = 0;
-    std::thread writer([&] {
-        const int fd = ::open(fifo.c_str(), O_WRONLY);
-        if (fd < 0)
-            return;
-        bytes head = png_start(16, 16);
-        put32(head, 0x7FFFFFFF);
-        append(head, "IDAT");
-        ssize_t n = ::write(fd, head.data(), head.size());
-        const bytes piece(1 << 20, 0x55);
-        while (n > 0 && written < (std::size_t{1} << 30)) // 1 GiB at most, should the tool read on
-            if ((n = ::write(fd, piece.data(), piece.size())) > 0)
-                written += std::size_t(n);
-        ::close(fd);
-    });
-    run_options opt;
-    opt.input_from = fifo;
-    // 4096 / 4 input pixels (the header's 16 x 16 within them): 10240 bytes and 16 MiB.
-    const outcome o = lq2x({"--max-pixels", "4096", "-", "out.png"}, opt);
-    writer.join();
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "lq2x: standard input: input too large: over 16787456 bytes, more than an image within the limit "
-                     "of 4096 output pixels takes (--max-pixels raises it)\n");
-    EXPECT_LT(o.max_rss_kb, SMALL_MEMORY_KB);
-    EXPECT_LT(written, std::size_t{64} << 20);
+    // 4096 / 4 input pixels: 10240 bytes and 16 MiB; 16 x 16 is within them, 64 x 64 not.
+    const struct {
+        std::uint32_t side;
+        const char* err;
+        std::size_t most_written;
+    } cases[] = {
+        {16, "lq2x: standard input: input too large: over 16787456 bytes, more than an image within the limit "
+             "of 4096 output pixels takes (--max-pixels raises it)\n", std::size_t{64} << 20},
+        {64, "lq2x: standard input: image too large: 64 x 64 pixels scale to 16384, over the limit of 4096 "
+             "(--max-pixels raises it)\n", std::size_t{4} << 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.side);
+        std::size_t written = 0;
+        std::thread writer([&] {
+            const int fd = ::open(fifo.c_str(), O_WRONLY);
+            if (fd < 0)
+                return;
+            bytes head = png_start(c.side, c.side);
+            put32(head, 0x7FFFFFFF);
+            append(head, "IDAT");
+            ssize_t n = ::write(fd, head.data(), head.size());
+            const bytes piece(1 << 20, 0x55);
+            while (n > 0 && written < (std::size_t{1} << 30)) // 1 GiB at most, should the tool read on
+                if ((n = ::write(fd, piece.data(), piece.size())) > 0)
+                    written += std::size_t(n);
+            ::close(fd);
+        });
+        run_options opt;
+        opt.input_from = fifo;
+        const outcome o = lq2x({"--max-pixels", "4096", "-", "out.png"}, opt);
+        writer.join();
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_LT(o.max_rss_kb, SMALL_MEMORY_KB);
+        EXPECT_LT(written, c.most_written);
+    }
 }
 
 TEST_F(ToolLimits, CommandLineNumbersAreReadExactly)
