@@ -87,9 +87,11 @@ CLI::Option* setting(CLI::App& app, const std::string& short_name, const std::st
 
 void describe_options(CLI::App& app, settings& s, words& w)
 {
-    app.add_option("files", w.files, "INPUT OUTPUT, or with -o the inputs; - is standard input or output");
+    app.add_option("files", w.files, "INPUT OUTPUT, or with -o the inputs; - is standard input or output")
+        ->type_name("FILE");
     app.add_option("-o,--output-dir", w.out_dir,
-                   "Write each input's result into DIR (made when missing) under its own name");
+                   "Write each input's result into DIR (made when missing) under its own name")
+        ->type_name("DIR");
     app.add_flag("-r,--recursive", w.recursive, "With -o: walk folders given as inputs, keeping their tree under DIR");
     app.add_option("--suffix", w.suffix, "With -o: put TEXT after each output's name (--suffix @2x: sprite@2x.png)")
         ->type_name("TEXT");
