@@ -252,6 +252,12 @@ function frame_at(delays, loops, t) {
     return delays.length - 1;
 }
 
+// A GIF download made to fit by the GIF settings may differ from the scaled
+// picture the shader draws: the download is what such a result shows.
+function fitted(p, s) {
+    return p.file?.extension === 'gif' && s && (s.gif_alpha > 0 || s.gif_colours > 0);
+}
+
 // What the result shows for a picture: the shader's passes on the original's
 // frames where WebGL 2 is here and they fit, else the download's frames read
 // back, else nothing; `why` says why not the shader.
@@ -265,7 +271,8 @@ function view_of(p) {
         const last = plan.passes[plan.passes.length - 1];
         const base = { width: last.width, height: last.height, count: source.count, animated: source.animated,
                        delays: source.delays, loops: source.loops, ...plan.settings };
-        why = p.gpu_failed || gpu.fits(plan);
+        why = p.gpu_failed || (fitted(p, plan.settings) && 'a GIF made to fit, whose pixels are its own') ||
+              gpu.fits(plan);
         if (!why) return { ...base, by: 'webgl2', draw: (k) => gpu.draw(source, k, plan) };
         if (!p.preview?.result) return { ...base, by: 'none', why };
     }

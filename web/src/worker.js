@@ -125,7 +125,9 @@ onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back
         // result as its file holds it where the page cannot run them.
         const original = read_file(m, input, settings.scale, false);
         const plan = original.error ? null : shader_plan(m, original.width, original.height, settings);
-        const runs = plan && plan.passes.every((p) => p.width <= shader_limit && p.height <= shader_limit);
+        // A GIF made to fit by the GIF settings is shown from its own frames.
+        const fitted = file.extension === 'gif' && (settings.gif_alpha > 0 || settings.gif_colours > 0);
+        const runs = !fitted && plan && plan.passes.every((p) => p.width <= shader_limit && p.height <= shader_limit);
         const result = file.bytes && !runs ? read_file(m, file.bytes, settings.scale, true) : null;
         postMessage({ id, kind: 'preview', result, original, plan }, transferable(result, original));
     } catch (e) {

@@ -458,8 +458,10 @@ test('what the file could not keep is noted under the result in the tool\'s word
 
 test('the same GIF made to fit by the page\'s GIF settings is the tool\'s bytes, noted as not exact', TIMEOUT, async () => {
     const file = path.join(inputs, 'walk.gif');
-    const { page } = await check_one(file, { scale: 2, gif_alpha: 128, gif_colours: 64 }, 'gif', { warned: true });
+    const { page } = await check_one(file, { scale: 2, gif_alpha: 128, gif_colours: 64 }, 'gif',
+                                     { warned: true, by: 'wasm' });
     assert.match(await page.textContent('#result-note'), /not exact: GIF (alpha threshold 128|colours 64) /);
+    assert.match(await page.textContent('#preview-by'), /from the download's own pixels.*a GIF made to fit/);
     await page.close();
 });
 
