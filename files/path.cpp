@@ -127,9 +127,7 @@ file_report scale_stream(const file_place& input, const file_place& output, layo
             picture_check(width, height, opt, file.words, why);
             throw files::failure(e, why);
         }
-        if (const auto in = disk::identify(c_path(input), STDIN_FILENO);
-            in && in == disk::identify(c_path(output), STDOUT_FILENO))
-            throw disk::failure(error::same_file, true, "is the input file; refusing to write over it");
+        check_places(input, output, file);
         disk::input in(c_path(input));
         disk::widen_pipe(in.fd());
         std::vector<std::uint8_t> frame(std::size_t(width) * std::size_t(height) * std::size_t(bytes)),
