@@ -50,7 +50,11 @@ image decode_raw(std::span<const std::uint8_t> data, int width, int height, size
 std::vector<std::uint8_t> encode_raw(const image& img);
 
 // Formats read, never written: older game art. Each throws failure with the
-// reason for a file it cannot read.
+// reason for a file it cannot read. The project's own small readers: no
+// library in Debian reads all four within the pixel limit and also builds
+// into the page's WebAssembly (stb_image reads neither ICO nor PCX and holds
+// its limits at compile time; gdk-pixbuf and FreeImage come with their
+// toolkits, ImageMagick with everything).
 // BMP, Windows and OS/2: 1 to 32 bits, palettes, masks, RLE (bmp_read).
 image decode_bmp(std::span<const std::uint8_t> data, size_limit limit);
 // The bitmap of an icon's image, from its header to the end of the file:
