@@ -44,7 +44,7 @@ for kind in static shared; do
         [ -n "$soname" ] && pass "shared: SONAME $soname" || fail "shared: no SONAME"
         # Every exported definition is a public name: the C interface or namespace lq2x, not its detail.
         nm -D --defined-only "$so" | awk '{print $3}' | c++filt >"$work/exports"
-        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|scale_picture|picture_size|pass_options|read_options|kernel_in_use|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)\(.*\)|LQ2X_[0-9.]+)$' \
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|scale_picture|picture_size|picture_layout|picture_check|pass_options|read_options|set_option|words|kernel_in_use|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)(\[abi:cxx11\])?\(.*\)|LQ2X_[0-9.]+)$' \
             "$work/exports"; then
             fail "shared: the names above are exported"
         else
@@ -53,7 +53,7 @@ for kind in static shared; do
         # And the files library: its C interface and its public C++ one.
         files_so=$(find "$prefix" -name 'liblq2x_files.so.*.*' | head -n 1)
         nm -D --defined-only "$files_so" | awk '{print $3}' | c++filt >"$work/files_exports"
-        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale_file|read_file|write_file|format_of_bytes|format_of_name|format_name|file_input_limit|check_file_start)\(.*\)|(typeinfo|typeinfo name|vtable) for lq2x::file_error|LQ2X_[0-9.]+)$' \
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale_file|read_file|write_file|format_of_bytes|format_of_name|format_name|format_writes|format_written_for|file_limits|set_file_option|scale_path|output_format|read_input|scale_stream|identify_file|begin_program)\(.*\)|(typeinfo|typeinfo name|vtable) for lq2x::file_error|LQ2X_[0-9.]+)$' \
             "$work/files_exports"; then
             fail "shared: the files library exports the names above"
         else
