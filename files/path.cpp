@@ -193,12 +193,10 @@ void give(const lq2x::file_report& r, lq2x_report* out)
     put(out->message, r.warning);
 }
 
-} // namespace
-
-extern "C" {
-
-lq2x_status lq2x_scale_path(const char* input, const char* output, const lq2x_options* options,
-                            const lq2x_file_options* file_options, lq2x_report* report)
+// A job that writes a file, with its report made empty first and filled in.
+template <typename Job>
+lq2x_status report_on(const lq2x_options* options, const lq2x_file_options* file_options, lq2x_report* report,
+                      Job job)
 {
     if (report == nullptr)
         return LQ2X_ERROR_NULL_OUTPUT;
@@ -206,10 +204,22 @@ lq2x_status lq2x_scale_path(const char* input, const char* output, const lq2x_op
     return run(
         options, file_options, report->message,
         [&](const lq2x::options& opt, const lq2x::file_options& file) {
-            give(lq2x::scale_path(place(input), place(output), opt, file), report);
+            give(job(opt, file), report);
             return LQ2X_OK;
         },
         &report->output);
+}
+
+} // namespace
+
+extern "C" {
+
+lq2x_status lq2x_scale_path(const char* input, const char* output, const lq2x_options* options,
+                            const lq2x_file_options* file_options, lq2x_report* report)
+{
+    return report_on(options, file_options, report, [&](const lq2x::options& opt, const lq2x::file_options& file) {
+        return lq2x::scale_path(place(input), place(output), opt, file);
+    });
 }
 
 lq2x_status lq2x_read_input(const char* path, const lq2x_options* options, const lq2x_file_options* file_options,
@@ -232,16 +242,9 @@ lq2x_status lq2x_read_input(const char* path, const lq2x_options* options, const
 lq2x_status lq2x_scale_stream(const char* input, const char* output, std::int32_t layout, const lq2x_options* options,
                               const lq2x_file_options* file_options, lq2x_report* report)
 {
-    if (report == nullptr)
-        return LQ2X_ERROR_NULL_OUTPUT;
-    *report = {};
-    return run(
-        options, file_options, report->message,
-        [&](const lq2x::options& opt, const lq2x::file_options& file) {
-            give(lq2x::scale_stream(place(input), place(output), lq2x::layout(layout), opt, file), report);
-            return LQ2X_OK;
-        },
-        &report->output);
+    return report_on(options, file_options, report, [&](const lq2x::options& opt, const lq2x::file_options& file) {
+        return lq2x::scale_stream(place(input), place(output), lq2x::layout(layout), opt, file);
+    });
 }
 
 std::int32_t lq2x_file_identity(const char* path, std::uint64_t identity[2])
