@@ -1,9 +1,10 @@
 """Builds the lq2x Python package: the project's own CMake build of the shared
 libraries, installed into a staging folder and copied into the package under
 their SONAMEs, with $ORIGIN as their run path so that they find each other
-there. The project is built as another project embeds it (add_subdirectory),
-which makes the libraries alone: no tests, programs or shaders, whose sources
-the sdist does not carry. Configured by pyproject.toml; see the README's
+there, and the lq2x tool beside them (the `lq2x` command and `python -m lq2x`
+start it). The project is built as another project embeds it
+(add_subdirectory), which makes the libraries and the tool alone: no tests,
+test bench or shaders, whose sources the sdist does not carry. Configured by pyproject.toml; see the README's
 Python section.
 
 Environment: CMAKE_BUILD_PARALLEL_LEVEL (jobs, default all cores), CMAKE_GENERATOR.
@@ -35,7 +36,8 @@ class build_with_cmake(build_py):
             "cmake_minimum_required(VERSION 3.25)\nproject(lq2x_python LANGUAGES C CXX)\n"
             f'add_subdirectory("{ROOT.as_posix()}" lq2x)\n')
         configure = ["cmake", "-S", str(embedder), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                     "-DBUILD_SHARED_LIBS=ON", "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_RPATH=$ORIGIN"]
+                     "-DBUILD_SHARED_LIBS=ON", "-DCMAKE_INSTALL_LIBDIR=lib", "-DCMAKE_INSTALL_RPATH=$ORIGIN",
+                     "-DLQ2X_BUILD_TOOL=ON"]
         if not (build / "CMakeCache.txt").exists() and "CMAKE_GENERATOR" not in os.environ and shutil.which("ninja"):
             configure += ["-G", "Ninja"]
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
@@ -48,10 +50,15 @@ class build_with_cmake(build_py):
             raise RuntimeError("CMake built no files library (lq2x_files): install libpng-dev zlib1g-dev "
                                "libdeflate-dev libgif-dev libwebp-dev libleptonica-dev pkg-config, "
                                "as its configure line says")
+        if (ROOT / "tool").is_dir() and not (stage / "bin" / "lq2x").is_file():
+            raise RuntimeError("CMake built no lq2x tool: install libcli11-dev, as its configure line says")
         for link in links:
             soname = os.readlink(link)  # liblq2x.so -> liblq2x.so.MAJOR.MINOR, the name it is loaded by
             shutil.copyfile(link.resolve(), package / soname)
             (package / soname).chmod(0o755)
+        # The tool beside the libraries, which its run path ($ORIGIN) finds there.
+        shutil.copyfile(stage / "bin" / "lq2x", package / "lq2x")
+        (package / "lq2x").chmod(0o755)
 
 
 class with_libraries(Distribution):
