@@ -3,8 +3,7 @@ libraries, installed into a staging folder and copied into the package under
 their SONAMEs, with $ORIGIN as their run path so that they find each other
 there. The project is built as another project embeds it (add_subdirectory),
 which makes the libraries alone: no tests, programs or shaders, whose sources
-the sdist does not carry. Configured by pyproject.toml; see the README's
-Python section.
+the sdist does not carry. Configured by pyproject.toml; see docs/python.md.
 
 Environment: CMAKE_BUILD_PARALLEL_LEVEL (jobs, default all cores), CMAKE_GENERATOR.
 """
