@@ -4,8 +4,8 @@ their SONAMEs, with $ORIGIN as their run path so that they find each other
 there, and the lq2x tool beside them (the `lq2x` command and `python -m lq2x`
 start it). The project is built as another project embeds it
 (add_subdirectory), which makes the libraries and the tool alone: no tests,
-test bench or shaders, whose sources the sdist does not carry. Configured by pyproject.toml; see the README's
-Python section.
+test bench or shaders, whose sources the sdist does not carry. Configured by
+pyproject.toml; see docs/python.md.
 
 Environment: CMAKE_BUILD_PARALLEL_LEVEL (jobs, default all cores), CMAKE_GENERATOR.
 """

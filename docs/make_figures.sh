@@ -1,5 +1,5 @@
 #!/bin/sh
-# Redraws the README's pictures of tile grids and edge modes from the
+# Redraws the pictures of tile grids and edge modes in docs/tool.md from the
 # project's own art: docs/make_figures.sh [BUILD_DIR]  (default build/release).
 # Needs ImageMagick 6 (`convert`) to crop, enlarge and lay them out.
 set -eu

@@ -1,7 +1,7 @@
 // Room for a large buffer, with the kernel asked for huge pages before the
 // first touch: a picture of many MiB otherwise costs a page fault every
-// 4 KiB (with every large buffer in huge pages, the tool used a quarter less
-// processor time on a 2048 x 2000 result).
+// 4 KiB (in huge pages the tool took a quarter less processor time on a
+// 2048 x 2000 result, AMD EPYC; see docs/performance.md).
 #pragma once
 
 #include <sys/mman.h>

@@ -21,9 +21,10 @@ namespace lq2x::files {
 namespace {
 
 // libwebp's animation decoder looks each frame up from the first, so its
-// time grows with the square of the frame count (25,000 one-pixel frames
-// took 1.1 s, 100,000 took 12.7 s); animations of more frames are refused,
-// which keeps a file's decoding under a fifth of a second of that work.
+// time grows with the square of the frame count (100,000 one-pixel frames
+// took 11.5 to 12.7 s on an AMD EPYC; see docs/performance.md); animations of
+// more frames are refused, which keeps a file's decoding under a fifth of a
+// second of that work.
 constexpr std::uint32_t MOST_WEBP_FRAMES = 10000;
 
 [[noreturn]] void fail(VP8StatusCode status)

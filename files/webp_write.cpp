@@ -23,30 +23,16 @@ namespace lq2x::files {
 namespace {
 
 
-// Lossless effort, measured on Debian's crawl-tiles sheets scaled 2x
-// (main.png and floor.png, 2048 x 2000 and 2048 x 1920 pixel art) and on a
-// 24-frame 384 x 256 animation of sprites walking over their floor tiles,
-// one thread's time on an AMD EPYC (shared, so rough):
-//   method/quality   main.png         floor.png        animation
-//   0 / 0            1.78 MB  0.4 s   1.89 MB  0.4 s   946 KB  0.1 s
-//   2 / 25           1.31 MB  2.2 s   1.62 MB  1.6 s   834 KB  0.7 s
-//   2 / 50           1.16 MB  2.0 s   1.43 MB  2.7 s   763 KB  0.8 s
-//   2 / 75           1.14 MB  2.4 s   1.41 MB  3.2 s
-//   4 / 75           1.14 MB  2.4 s   1.47 MB  3.4 s   709 KB  2.1 s
-//   6 / 100          1.14 MB   23 s   1.12 MB   19 s   547 KB   41 s
-// (the same pictures as PNG at the tool's level 6: 1.64 and 1.81 MB).
-// Quality 50 is the knee: a tenth smaller than 25, where 75 saves 1 % more
-// for a fifth more time; methods 1 to 3 make the same stills, and 2 is the
-// cheaper for animations. Method 6 saves a further fifth at ten times the
-// time, too slow to be the default.
+// Lossless effort: method 2 at quality 50 is the knee between size and time
+// on pixel art (crawl-tiles' main.png at 2x: 1.16 MB in 2.0 s, against 1.14 MB
+// in 23 s at method 6, one thread of an AMD EPYC); see docs/performance.md.
 constexpr int METHOD = 2;
 constexpr float QUALITY = 50;
 
 // Key frames (whole frames, drawn without the ones before, so that a
 // player can start there) at least KEYFRAME_MIN and at most KEYFRAME_MAX
-// frames apart, as libwebp's gif2webp makes lossless animations. On the
-// animation above they cost a quarter more time and 0.05 % in size; the
-// encoder's minimize_size made the same files in twice the time.
+// frames apart, as libwebp's gif2webp makes lossless animations: 0.05 % in
+// size on a 24-frame animation (AMD EPYC); see docs/performance.md.
 constexpr int KEYFRAME_MIN = 9;
 constexpr int KEYFRAME_MAX = 17;
 

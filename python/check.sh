@@ -5,7 +5,8 @@
 # environment; the tests run against each installed package (never the source
 # tree), with the lq2x tool of $LQ2X_BUILD_DIR (default build/release, which
 # must be built); the wheel's contents, tags and libraries checked; mypy on
-# the README's Python examples. Needs Debian's python3-venv, python3-pip,
+# the documented Python examples (docs/python.md's and the README's). Needs
+# Debian's python3-venv, python3-pip,
 # python3-setuptools, python3-wheel, python3-build, python3-numpy,
 # python3-pil, python3-pytest and mypy, and what the library builds with.
 set -euo pipefail
@@ -67,13 +68,15 @@ for lib in $libraries; do
 done
 installed_tests "$work/wheel-env"
 
-echo "== mypy on the installed package and the README's Python examples"
+echo "== mypy on the installed package and the documented Python examples"
 mkdir "$work/examples"
-$py - "$work/src/README.md" "$work/examples" <<'PY'
+$py - "$work/src" "$work/examples" <<'PY'
 import re, sys
-section = open(sys.argv[1]).read().split("\n## From Python\n", 1)[1].split("\n## ", 1)[0]
-blocks = re.findall(r"```python\n(.*?)```", section, re.S)
-assert blocks, "the README's Python section has no examples"
+page = open(f"{sys.argv[1]}/docs/python.md").read().split("\n## Examples\n", 1)[1].split("\n## ", 1)[0]
+readme = open(f"{sys.argv[1]}/README.md").read()
+for where, text in (("docs/python.md's Examples", page), ("the README", readme)):
+    assert re.search(r"```python\n", text), f"{where} has no Python examples"
+blocks = re.findall(r"```python\n(.*?)```", page + readme, re.S)
 for i, block in enumerate(blocks):
     open(f"{sys.argv[2]}/example_{i}.py", "w").write(block)
 print(len(blocks), "examples")

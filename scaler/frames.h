@@ -81,11 +81,9 @@ struct frame_args {
 
 // Outputs of more bytes than this may be streamed past the caches by the
 // vector walks (see streamed_row in plan_rule.h); smaller ones take ordinary
-// stores and stay in the cache for whoever reads them next. It is the L2
-// cache of a core of the development machine (AMD EPYC): there flat frames
-// took 0.6 to 0.95 of the time streamed, from 320 x 240 to 3840 x 2160, and
-// the same as with ordinary stores when a reader went through the whole
-// output right after (finding it in the L2 or L3 cache, or not).
+// stores and stay in the cache for whoever reads them next. It is a core's
+// L2 cache: flat frames streamed took 0.6 to 0.95 of the time on an AMD EPYC
+// with AVX-512; see docs/performance.md.
 constexpr std::uint64_t STREAM_BYTES = std::uint64_t{1} << 20;
 
 // Whether an axis is one cell with clamped ends: a frame whose two axes are

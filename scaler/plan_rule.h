@@ -171,12 +171,10 @@ template <typename P, typename Tables>
 // an ordinary one when its run ends.
 //
 // The blocks of flat neighbourhoods are streamed: there the stores are the
-// work, and streaming them made flat 1920 x 1080 frames up to 1.7 times as
-// fast on the development machine (AMD EPYC). Where the rule blends, its
-// work mostly hides what ordinary stores cost (an earlier walk took up to 1.3
-// times as long with every block streamed, 3840 x 2160 art and noise), so
-// blended blocks are streamed only where the turned walk keeps up with the
-// memory (STREAM_BLENDED in plan_walk.h).
+// work (flat 1920 x 1080 frames up to 1.7 times as fast on an AMD EPYC with
+// AVX-512; see docs/performance.md). Where the rule blends, its work mostly
+// hides what ordinary stores cost, so blended blocks are streamed only where
+// the turned walk keeps up with the memory (STREAM_BLENDED in plan_walk.h).
 constexpr int LINE = 64; // bytes
 
 // How many pieces make a line: 0 where a piece is two lines (64-byte

@@ -282,11 +282,9 @@ template <bool CLOCKWISE, typename P>
 
 // Whether a turned walk that streams its flat blocks streams its blended
 // ones too: with 512-bit vectors the rule keeps up with the memory, and the
-// ordinary stores' reads of each output line cost art and noise at 1024 x 768
-// to 3840 x 2160 up to 0.4 of their time (AVX-512 on Zen 4: 0.59 to 0.91 of
-// it, streamed). AVX2 and SSE4.1 took 0.98 to 1.06 of their time streamed,
-// their rule's work hiding the stores; the upright walk, two rows in flight,
-// 1.02 to 1.04.
+// ordinary stores' reads of each output line cost art and noise time
+// (streamed, 0.59 to 0.91 of it with AVX-512 on Zen 4; AVX2, SSE4.1 and the
+// upright walk gained nothing); see docs/performance.md.
 template <typename P>
 constexpr bool STREAM_BLENDED = sizeof(vec<P>) >= 64;
 
@@ -308,8 +306,8 @@ template <orientation TURN, typename P>
 
 // Whether the turned walk looks a column ahead (see walk_columns): only
 // where the quarters branch and the registers hold two columns' state, with
-// 512-bit vectors (32 registers). With 16, AVX2 and SSE4.1 took up to 1.12
-// and 1.24 times as long (flat frames), and no case gained.
+// 512-bit vectors (32 registers). With 16, AVX2 and SSE4.1 flat frames took
+// up to 1.24 times as long on Zen 5; see docs/performance.md.
 template <typename P>
 constexpr bool LOOK_AHEAD = sizeof(vec<P>) >= 64;
 
@@ -329,12 +327,10 @@ constexpr int BAND_COLUMNS = N<P> - 2 - int(LOOK_AHEAD<P>);
 // took, and loads the column after next before the blends' branches. Those
 // branches (whether any lane blends, or goes deeper) change from column to
 // column too often to be foretold; presumably a wrong guess costs less when
-// the next column's work need not wait for its loads. At 160 x 102 on
-// AVX-512 (Zen 5), art took 0.95 of the time of loading, deciding and
-// blending a column in one step, noise 0.92; taking the decisions before the
-// blends as well made flat frames 1.12 times slower, and so did a test for
-// the band's end in mid-step (1.05), which is why a band's tile then holds a
-// column more than the band's neighbours.
+// the next column's work need not wait for its loads (art at 160 x 102 took
+// 0.95 of the time on Zen 5 with AVX-512; see docs/performance.md). A test
+// for the band's end in mid-step cost more than it saved, which is why a
+// band's tile then holds a column more than the band's neighbours.
 template <bool CLOCKWISE, typename P, typename Tables, typename Column, typename Put>
 [[gnu::always_inline]] inline void walk_columns(const Tables& tables, int first, int x0, int x1,
                                                 const Column& column, const Put& put)
@@ -530,12 +526,10 @@ void turned(const frame_args<P>& frame)
     streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
     // A group's end ends every row's run of pieces, and where rows lie
     // half-way into lines a run's ends are half lines, stored as ordinary
-    // ones: with groups of 16 strips they were about a fifth of the time of
-    // 1920 x 1080 on AVX-512. Groups of 32 have fewer ends; but rows that
-    // start on lines, whose runs end on whole lines, gain nothing from them
-    // (3840 x 2160 took 1.00 to 1.05 of its time, in groups of 64 1.1 to
-    // 1.4, presumably as each band then reads more source lines than the
-    // caches keep), so those stay at 16.
+    // ones (a fifth of 1920 x 1080's time in groups of 16 strips, AVX-512 on
+    // Zen 4; see docs/performance.md). Groups of 32 have fewer ends; rows that
+    // start on lines, whose runs end on whole lines, gain nothing from them,
+    // so those stay at 16.
     const int group = streamed != nullptr && !on_lines(first, f.dst_pitch) ? 2 * GROUP : GROUP;
     // Whole strips, and a last one folded where that fits.
     const int rest = (f.y_end - f.y_begin) % N<P>;

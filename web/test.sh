@@ -3,11 +3,11 @@
 # library in WebAssembly, with its C libraries built from Debian's sources),
 # then the module's tests under Node.js and the Chromium test, which compare
 # what the page downloads with the tool's output byte for byte. Needs the
-# Debian packages the README's section on the page names (.ci/run installs
+# Debian packages docs/web.md names (.ci/run installs
 # them: emscripten, node-acorn, chromium, crawl-tiles-data, python3-pil), apt
 # source access for Debian's packages and the npm registry for the pinned
 # packages. LQ2X_SCREENSHOT=docs/web.png and LQ2X_PREVIEW_SCREENSHOT=docs/web-preview.png
-# also save the README's screenshots. Chromium's WebGL 2 here is ANGLE on
+# also save the screenshots docs/web.md shows. Chromium's WebGL 2 here is ANGLE on
 # SwiftShader (software); the test fails without a WebGL 2 context.
 set -euo pipefail
 export CMAKE_BUILD_PARALLEL_LEVEL=2 # small, shared machines

@@ -5,7 +5,7 @@
 //
 //     lq2x_make_sample test.raw
 //
-// It also draws, from the same palette, the README's pictures of edge modes
+// It also draws, from the same palette, docs/tool.md's pictures of edge modes
 // and tile grids (docs/make_figures.sh), as PAM files with alpha:
 //
 //     lq2x_make_sample --sheet sheet.pam      a tileset of 16 x 16 cells cut from the landscape

@@ -18,7 +18,7 @@
  *
  * A front end with a GL context of its own takes the shaders' text from
  * lq2x_gpu_fragment_shader() and lq2x_gpu_vertex_shader() (or the installed
- * share/lq2x/shaders/) and runs the passes itself, as the README says.
+ * share/lq2x/shaders/) and runs the passes itself, as docs/gpu.md says.
  *
  * An lq2x_gpu is used by one thread at a time; each call makes its context
  * current on the calling thread. It prints nothing and never exits.
