@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 # as independent decoders, and Pillow, for the older formats ImageMagick
 # misreads. EGL, OpenGL ES 3 and Mesa's software rasteriser
 # for the GPU host and its test, and the real pixel art that test reads.
+# groff (groff-base), which checks the tool's manual page.
 packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev libgif-dev libwebp-dev libleptonica-dev libgtest-dev
           libpng-dev libcli11-dev libbenchmark-dev webp ffmpeg imagemagick python3-pil
-          libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri crawl-tiles-data)
+          libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri crawl-tiles-data groff-base)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -186,6 +186,10 @@ TEST_F(Stream, WrongUseIsRefusedAndLeavesNothing)
         EXPECT_EQ(o.status, 2) << args[0] << " " << args[1];
         EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
     }
+    // A layout it does not have is refused naming those it has, as the
+    // library's settings are (the shell completion reads the list from it).
+    EXPECT_EQ(lq2x({"--stream", "4x4", "--pixel", "bgr24", "in.rgb", "out.rgb"}).err,
+              "lq2x: --pixel: wants rgb24, rgba or rgb565le, not 'bgr24'\n");
     const outcome missing = lq2x({"--stream", "4x4", "nothing.rgb", "out.rgb"});
     EXPECT_EQ(missing.status, 1);
     const outcome big = lq2x({"--stream", "100000x100000", "in.rgb", "out.rgb"});

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -126,11 +127,26 @@ void describe_options(CLI::App& app, settings& s, words& w)
             true)
         ->type_name("WxH");
     // The stream's pixel layouts, their words as ffmpeg's -pix_fmt has them
-    // (on a little-endian machine rgb565 is rgb565le).
-    const std::vector<std::pair<std::string, lq2x::layout>> pixels = {
+    // (on a little-endian machine rgb565 is rgb565le); the first is the
+    // default. A word not among them is refused as the library refuses its
+    // settings' words, listing them (which the shell completion reads).
+    static const std::pair<std::string_view, lq2x::layout> PIXELS[] = {
         {"rgb24", lq2x::layout::rgb}, {"rgba", lq2x::layout::rgba}, {"rgb565le", lq2x::layout::rgb565}};
-    app.add_option("--pixel", s.pixel, "Pixel layout of --stream frames: rgb24 (the default), rgba or rgb565le")
-        ->transform(CLI::Transformer(pixels).description(""));
+    std::string listed;
+    for (std::size_t i = 0; i < std::size(PIXELS); ++i)
+        listed += std::string(i == 0 ? "" : i + 1 == std::size(PIXELS) ? " or " : ", ") + std::string(PIXELS[i].first);
+    app.add_option_function<std::string>(
+           "--pixel",
+           [&s, listed](const std::string& text) {
+               const auto at = std::find_if(std::begin(PIXELS), std::end(PIXELS),
+                                            [&](const auto& p) { return p.first == text; });
+               if (at == std::end(PIXELS))
+                   throw CLI::ValidationError("--pixel: wants " + listed + ", not '" + text + "'");
+               s.pixel = at->second;
+           },
+           "Pixel layout of --stream frames: " + listed)
+        ->type_name("LAYOUT")
+        ->default_str(std::string(PIXELS[0].first));
     setting(app, "", "format", s,
             "Output format: png, gif, webp, ppm, pgm, pam, pnm or raw (without it, a name's extension decides, "
             "and standard output gets the input's format)",

@@ -67,6 +67,27 @@ for kind in static shared; do
     same_result "$kind find_package" "$work/$kind/installed/c_consumer" "$work/$kind/installed/consumer"
     [ "$("$work/$kind/installed/files_consumer")" = 35 ] && pass "$kind find_package: lq2x::files scales a file" ||
         fail "$kind find_package: lq2x::files"
+    # The examples built outside: what each writes, the installed tool writes too.
+    ex="$work/$kind/examples"
+    mkdir "$ex"
+    if "$work/$kind/installed/scale_pixels" "$ex" && "$work/$kind/installed/scale_file" "$ex/sprite.png" "$ex/c.png" 8 &&
+        "$prefix/bin/lq2x" --scale 4 --rotate cw "$ex/sprite.png" "$ex/tool4.png" &&
+        "$prefix/bin/lq2x" --scale 8 "$ex/sprite.png" "$ex/tool8.png" &&
+        cmp "$ex/sprite-4x.png" "$ex/tool4.png" && cmp "$ex/c.png" "$ex/tool8.png"; then
+        pass "$kind find_package: the C and C++ examples write what the tool writes"
+    else
+        fail "$kind find_package: the examples"
+    fi
+    # The tool's own component: the program runs from it alone (with shared
+    # libraries, those it carries), beside its manual page and completion.
+    cmake --install "$build" --component tool --prefix "$work/$kind/tool" >/dev/null
+    if [ "$(LD_LIBRARY_PATH="$work/$kind/tool/lib" "$work/$kind/tool/bin/lq2x" --version)" = "$version" ] &&
+        [ -f "$work/$kind/tool/share/man/man1/lq2x.1" ] &&
+        [ -f "$work/$kind/tool/share/bash-completion/completions/lq2x" ]; then
+        pass "$kind: the tool component runs on its own ($(find "$work/$kind/tool" -type f | wc -l) files)"
+    else
+        fail "$kind: the tool component"
+    fi
 
     pc_dir=$(dirname "$(find "$prefix" -name lq2x.pc)")
     [ "$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=prefix lq2x)" -ef "$prefix" ] &&
