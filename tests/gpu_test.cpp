@@ -544,7 +544,7 @@ TEST_P(Gpu, EveryEarlierOptionsVersionIsRead)
               lq2x_gpu_status(LQ2X_ERROR_BAD_OPTIONS));
 }
 
-// The README's example front end: the shipped shader files in a context of
+// The example front end (docs/gpu.md): the shipped shader files in a context of
 // its own, two passes by hand, the same bits as the library.
 TEST_F(FrontEnd, ExampleRunsTheShippedShaders)
 {

@@ -40,7 +40,7 @@ const std::string FOOTER =
     "  lq2x --gif-alpha 128 walk.gif walk2x.gif   (a GIF anyway: the blended outline made sharp)\n"
     "  lq2x --frame 0 walk.gif first2x.png\n"
     "  ffmpeg -i game.mkv -f rawvideo -pix_fmt rgb24 - | lq2x --stream 256x224 - - |\n"
-    "    ffmpeg -f rawvideo -pix_fmt rgb24 -s 512x448 -r 60 -i - game2x.mkv   (see README)\n"
+    "    ffmpeg -f rawvideo -pix_fmt rgb24 -s 512x448 -r 60 -i - game2x.mkv   (man lq2x)\n"
     "\n"
     "Pixels with alpha 0 count as equal whatever their colour bits. 16-bit samples are scaled\n"
     "to 8 bits; gamma and colour-profile chunks are neither applied nor copied.\n"
