@@ -82,4 +82,4 @@ for i, block in enumerate(blocks):
 print(len(blocks), "examples")
 PY
 (cd "$work/src" && mypy --strict --python-executable "$work/wheel-env/bin/python" -p lq2x &&
-    mypy --strict --python-executable "$work/wheel-env/bin/python" "$work/examples")
+    mypy --strict --python-executable "$work/wheel-env/bin/python" "$work/examples" examples/scale_folder.py)
