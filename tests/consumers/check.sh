@@ -2,9 +2,10 @@
 # Builds outside programs against the library the ways a user would, once with
 # the static library and once with the shared one: find_package on an
 # installed copy, add_subdirectory on the source tree (with and without the
-# project's own tests), and pkg-config. A C99 program and a C++ one scale the
-# same frames and must print the same fingerprint; the shared library must
-# export nothing but the public interfaces.
+# project's own tests), from a project in C alone, and pkg-config as a user
+# types it (no --static). A C99 program and a C++ one scale the same frames
+# and must print the same fingerprint; the shared library must export nothing
+# but the public interfaces.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 here="$src/tests/consumers"
@@ -89,15 +90,43 @@ for kind in static shared; do
         fail "$kind: the tool component"
     fi
 
+    # A project in C alone: CMake links it with the C compiler, and the
+    # static library must bring the C++ runtime it needs.
+    plain="$work/$kind/plain_c"
+    if cmake -S "$here/plain_c" -B "$plain" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/plain.log" 2>&1 &&
+        cmake --build "$plain" >>"$work/plain.log" 2>&1; then
+        same_result "$kind find_package from C alone" "$plain/c_consumer" "$work/$kind/installed/consumer"
+        [ "$("$plain/files_consumer")" = 35 ] && pass "$kind find_package from C alone: lq2x::files" ||
+            fail "$kind find_package from C alone: lq2x::files"
+        [ ! -e "$plain/gpu_consumer" ] || { [ "$("$plain/gpu_consumer")" = same ] &&
+            pass "$kind find_package from C alone: lq2x::lq2x_gpu, the library's bits" ||
+            fail "$kind find_package from C alone: lq2x::lq2x_gpu"; }
+    else
+        tail -n 20 "$work/plain.log" >&2
+        fail "$kind find_package from C alone: did not build"
+    fi
+
+    # pkg-config as a user types it, without --static: the C++ runtime and
+    # the libraries below are in the public fields of a static-only
+    # install, and named by the shared libraries themselves.
     pc_dir=$(dirname "$(find "$prefix" -name lq2x.pc)")
     [ "$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=prefix lq2x)" -ef "$prefix" ] &&
         pass "$kind pkg-config: prefix found from the file's place" || fail "$kind pkg-config: wrong prefix"
-    static_flag=()
-    [ "$kind" = static ] && static_flag=(--static)
-    read -r -a flags <<<"$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs "${static_flag[@]}" lq2x)"
+    pc() { PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs "$@"; }
+    read -r -a flags <<<"$(pc lq2x)"
     cc -std=c99 -pedantic -Wall -Wextra -Werror "$here/consumer.c" "${flags[@]}" -o "$work/$kind/pc_c"
     c++ -std=c++20 "$here/consumer.cpp" "${flags[@]}" -o "$work/$kind/pc_cxx"
     same_result "$kind pkg-config" "$work/$kind/pc_c" "$work/$kind/pc_cxx"
+    read -r -a flags <<<"$(pc lq2x_files)"
+    cc -std=c99 -pedantic -Wall -Wextra -Werror "$here/files_consumer.c" "${flags[@]}" -o "$work/$kind/pc_files" &&
+        [ "$("$work/$kind/pc_files")" = 35 ] && pass "$kind pkg-config: lq2x_files from C" ||
+        fail "$kind pkg-config: lq2x_files from C"
+    if [ -n "$(find "$prefix" -name 'liblq2x_gpu.*' -print -quit)" ]; then
+        read -r -a flags <<<"$(pc lq2x_gpu)"
+        cc -std=c99 -pedantic -Wall -Wextra -Werror "$here/gpu_consumer.c" "${flags[@]}" -o "$work/$kind/pc_gpu" &&
+            [ "$("$work/$kind/pc_gpu")" = same ] && pass "$kind pkg-config: lq2x_gpu from C, the library's bits" ||
+            fail "$kind pkg-config: lq2x_gpu from C"
+    fi
 
     # (The static one optimised: the project's tests are built in it below.)
     sub_type=()
