@@ -31,10 +31,12 @@ function in_module(bytes, use) {
     }
 }
 
-// lq2x_web_scale_file: { status, message, bytes }.
+// lq2x_web_scale_file with the page's settings: { status, message, bytes }.
 function scale_file(bytes, { scale = 2, orientation = 0, format = 0 } = {}) {
     return in_module(bytes, (p) => {
-        const r = m._lq2x_web_scale_file(p, bytes.length, scale, orientation, 0, 0, 0, 0, 0, 0, format, 0, 0, 0);
+        const s = m._lq2x_web_page_settings(scale, orientation, 0, 0, 0, 0, 0, 0, format, 0, 0, 0);
+        const r = m._lq2x_web_scale_file(p, bytes.length, s);
+        m._lq2x_web_settings_free(s);
         try {
             const at = m._lq2x_web_file_bytes(r);
             return { status: m._lq2x_web_file_status(r), message: m.UTF8ToString(m._lq2x_web_file_message(r)),
