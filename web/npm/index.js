@@ -11,7 +11,7 @@ const SCALING = 1, FILE = 2;
 
 let loaded = null;
 // The module, compiled once, on the first call (its bytes are in the script).
-const module = () => (loaded ??= create_lq2x());
+const lq2x = () => (loaded ??= create_lq2x());
 
 // A refusal: the library's line, and its status number.
 function failure({ status, error }) {
@@ -53,7 +53,7 @@ function bytes_of(value, what) {
 
 export async function scaleFile(bytes, options) {
     const input = bytes_of(bytes, 'scaleFile: the file');
-    const m = await module();
+    const m = await lq2x();
     const file = with_options(m, options, SCALING | FILE, (s) => scale_file(m, input, s));
     if (file.error !== undefined) throw failure(file);
     return file;
@@ -68,7 +68,7 @@ export async function scale(image, options) {
     if (data.length !== width * height * 4)
         throw new TypeError(`scale: the image's data must be ${width} x ${height} x 4 bytes (RGBA), ` +
                             `not ${data.length}`);
-    const m = await module();
+    const m = await lq2x();
     const out = with_options(m, options, SCALING, (s) => scale_pixels(m, data, width, height, s));
     if (out.error !== undefined) throw failure(out);
     return { width: out.width, height: out.height,
@@ -76,6 +76,6 @@ export async function scale(image, options) {
 }
 
 export async function version() {
-    const m = await module();
+    const m = await lq2x();
     return m.UTF8ToString(m._lq2x_version_string());
 }

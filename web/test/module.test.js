@@ -7,17 +7,16 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { createRequire } from 'node:module';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const PROJECT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const MODULE = process.env.LQ2X_NODE_MODULE ?? path.join(PROJECT, 'build/wasm/web/module/lq2x_node.js');
+const MODULE = process.env.LQ2X_NODE_MODULE ?? path.join(PROJECT, 'build/wasm/web/module/lq2x_npm.js');
 const TOOL = process.env.LQ2X_TOOL ?? path.join(PROJECT, 'build/release/lq2x');
 const SAMPLE = path.join(PROJECT, 'docs/sample.png');
 const CCW = 1, PNG = 1, WEBP = 3;
 const TIMEOUT = { timeout: 60_000 };
 
-const m = await createRequire(import.meta.url)(MODULE)();
+const m = await (await import(pathToFileURL(MODULE))).default();
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'lq2x-module-'));
 process.on('exit', () => fs.rmSync(scratch, { recursive: true, force: true }));
 
