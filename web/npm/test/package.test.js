@@ -210,9 +210,23 @@ test('pixels scale to the pixels of the tool\'s PNG of them', TIMEOUT, async () 
     await assert.rejects(scale({ width: 1.5, height: 2, data: new Uint8Array(12) }), TypeError);
 });
 
+// The names a refusal lists: the options the library's table gives the package.
+async function names_listed(call) {
+    const e = await call().then(() => null, (e) => e);
+    return e.message.match(/\((.*)\)$/)[1].split(/, | or /).sort();
+}
+
 test('the package is the library\'s version, and its declarations type-check a consumer', TIMEOUT, async () => {
     const own = JSON.parse(fs.readFileSync('node_modules/lq2x/package.json', 'utf8'));
     assert.equal(await version(), own.version);
+    // The declarations name the options the library's table has, no more.
+    const declared = fs.readFileSync('node_modules/lq2x/index.d.ts', 'utf8');
+    const options = (name) => [...declared.match(new RegExp(`interface ${name}\\b[^{]*\\{\\n(.*?)\\n\\}`, 's'))[1]
+        .matchAll(/^ {4}(\w+)\?:/gm)].map((m) => m[1]);
+    const scaling = options('ScaleOptions').sort();
+    assert.deepEqual(scaling, await names_listed(() => scale({ width: 0, height: 0, data: new Uint8Array(0) }, { x: 1 })));
+    assert.deepEqual([...scaling, ...options('FileOptions')].sort(),
+                     await names_listed(() => scaleFile(new Uint8Array(1), { x: 1 })));
     // consumer.ts uses the declarations and expects errors where they must
     // refuse (@ts-expect-error), so declarations that allowed too much fail.
     const tsc = path.join(PROJECT, 'web/node_modules/typescript/bin/tsc');
