@@ -236,6 +236,22 @@ std::size_t lq2x_words(const char* text, std::int32_t door, char* message, std::
     return put_message(text == nullptr ? std::string() : lq2x::words(text, lq2x::door(door)), message, size);
 }
 
+lq2x_status lq2x_setting_named(const char* name, std::int32_t door, std::int32_t kinds, std::int32_t* kind,
+                               char* setting, std::size_t size)
+{
+    std::string out;
+    int k = 0;
+    lq2x::error e = lq2x::error::bad_options;
+    if (kind == nullptr)
+        e = lq2x::error::null_output, out = lq2x_describe(LQ2X_ERROR_NULL_OUTPUT);
+    else if (name == nullptr)
+        out = lq2x_describe(LQ2X_ERROR_BAD_OPTIONS);
+    else if ((e = lq2x::setting_named(name, lq2x::door(door), kinds, out, k)) == lq2x::error::none)
+        *kind = k;
+    put_message(out, setting, size);
+    return lq2x_status(e);
+}
+
 lq2x_status lq2x_scale_picture(const lq2x_picture* src, const lq2x_picture* dst, const lq2x_options* options)
 {
     lq2x::options opt;

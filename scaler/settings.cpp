@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x.hpp>
@@ -17,38 +18,42 @@ namespace lq2x {
 namespace {
 
 // Each setting as each door names it, by the name messages write it with
-// ({field}). An empty name: that door has no control for the setting.
+// ({field}), and whose setter takes it. An empty name: that door has no
+// control for the setting. (The npm package's module has no threads and no
+// files on disk, so it names neither threads nor keep_existing.)
 struct names {
-    std::string_view field, c, tool, python, page;
+    std::string_view field, c, tool, python, page, script;
+    int kind = LQ2X_SETTINGS_SCALING;
 };
 
+constexpr int FILES = LQ2X_SETTINGS_FILE;
 constexpr names NAMES[] = {
-    {"orientation", "orientation", "--rotate", "rotate", "Rotation"},
-    {"threads", "threads", "--threads", "threads", ""},
-    {"edge", "edge_x, edge_y", "--edge", "edge", "Edges"},
-    {"edge_x", "edge_x", "--edge", "edge", "Left and right edges"},
-    {"edge_y", "edge_y", "--edge", "edge", "Top and bottom edges"},
-    {"tile", "tile_width, tile_height", "--tile", "tile", "Cell width and height"},
-    {"tile_margin", "tile_margin", "--tile-margin", "tile_margin", "Tile margin"},
-    {"tile_spacing", "tile_spacing", "--tile-spacing", "tile_spacing", "Tile spacing"},
-    {"scale", "scale", "--scale", "scale", "Scale"},
-    {"rgb565", "rgb565", "--rgb565", "rgb565", ""},
-    {"kernel", "kernel", "", "", ""},
-    {"max_pixels", "max_pixels", "--max-pixels", "max_pixels", ""},
-    {"band_pixels", "band_pixels", "", "", ""},
-    {"alpha_hides", "alpha_hides", "", "", ""},
+    {"orientation", "orientation", "--rotate", "rotate", "Rotation", "rotate"},
+    {"threads", "threads", "--threads", "threads", "", ""},
+    {"edge", "edge_x, edge_y", "--edge", "edge", "Edges", "edge"},
+    {"edge_x", "edge_x", "--edge", "edge", "Left and right edges", "edgeX"},
+    {"edge_y", "edge_y", "--edge", "edge", "Top and bottom edges", "edgeY"},
+    {"tile", "tile_width, tile_height", "--tile", "tile", "Cell width and height", "tile"},
+    {"tile_margin", "tile_margin", "--tile-margin", "tile_margin", "Tile margin", "tileMargin"},
+    {"tile_spacing", "tile_spacing", "--tile-spacing", "tile_spacing", "Tile spacing", "tileSpacing"},
+    {"scale", "scale", "--scale", "scale", "Scale", "scale"},
+    {"rgb565", "rgb565", "--rgb565", "rgb565", "", "rgb565"},
+    {"kernel", "kernel", "", "", "", ""},
+    {"max_pixels", "max_pixels", "--max-pixels", "max_pixels", "", "maxPixels"},
+    {"band_pixels", "band_pixels", "", "", "", ""},
+    {"alpha_hides", "alpha_hides", "", "", "", ""},
     // The files library's (lq2x_file_options).
-    {"format", "format", "--format", "format", "Save as"},
-    {"frame", "frame", "--frame", "frame", ""},
-    {"png_level", "png_level", "--png-level", "png_level", ""},
-    {"raw_size", "raw_width, raw_height", "--size", "size", ""},
-    {"stream", "raw_width, raw_height", "--stream", "", ""}, // a stream's frames, in the same fields
-    {"gif_alpha", "gif_alpha", "--gif-alpha", "gif_alpha", "GIF alpha threshold"},
-    {"gif_colours", "gif_colours", "--gif-colours", "gif_colours", "GIF colours"},
-    {"gif_palette", "gif_palette", "--gif-palette", "gif_palette", "GIF palette"},
-    {"max_input_bytes", "max_input_bytes", "", "max_input_bytes", ""},
-    {"max_frames", "max_frames", "", "max_frames", ""},
-    {"keep_existing", "keep_existing", "--no-clobber", "keep_existing", ""},
+    {"format", "format", "--format", "format", "Save as", "format", FILES},
+    {"frame", "frame", "--frame", "frame", "", "frame", FILES},
+    {"png_level", "png_level", "--png-level", "png_level", "", "pngLevel", FILES},
+    {"raw_size", "raw_width, raw_height", "--size", "size", "", "size", FILES},
+    {"stream", "raw_width, raw_height", "--stream", "", "", "", FILES}, // a stream's frames, in the same fields
+    {"gif_alpha", "gif_alpha", "--gif-alpha", "gif_alpha", "GIF alpha threshold", "gifAlpha", FILES},
+    {"gif_colours", "gif_colours", "--gif-colours", "gif_colours", "GIF colours", "gifColours", FILES},
+    {"gif_palette", "gif_palette", "--gif-palette", "gif_palette", "GIF palette", "gifPalette", FILES},
+    {"max_input_bytes", "max_input_bytes", "", "max_input_bytes", "", "maxInputBytes", FILES},
+    {"max_frames", "max_frames", "", "max_frames", "", "maxFrames", FILES},
+    {"keep_existing", "keep_existing", "--no-clobber", "keep_existing", "", "", FILES},
 };
 
 const names* named(std::string_view field)
@@ -65,6 +70,7 @@ std::string_view door_name(const names& n, door d)
     case door::tool: return n.tool;
     case door::python: return n.python;
     case door::page: return n.page;
+    case door::script: return n.script;
     case door::c: break;
     }
     return n.c;
@@ -129,6 +135,26 @@ std::string words(std::string_view text, door d)
         at = close + 1;
     }
     return out;
+}
+
+error setting_named(std::string_view name, door d, int kinds, std::string& setting, int& kind)
+{
+    // The first row of a name wins: "edge" is the tool's and Python's name
+    // for edge, edge_x and edge_y alike, and sets both.
+    std::vector<std::string_view> known;
+    for (const names& n : NAMES) {
+        const std::string_view own = door_name(n, d);
+        if ((n.kind & kinds) == 0 || own.empty())
+            continue;
+        if (own == name) {
+            setting = n.field, kind = n.kind;
+            return error::none;
+        }
+        if (std::find(known.begin(), known.end(), own) == known.end())
+            known.push_back(own);
+    }
+    setting = detail::joined("no setting named ", detail::quoted(name), " (", detail::listed(known), ")");
+    return error::bad_options;
 }
 
 namespace {

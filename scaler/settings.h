@@ -1,8 +1,8 @@
 // Internal: the settings as a person gives them. Every door (the tool, the
-// Python package, the page) takes a setting's value as text or a number and
-// shows the library's words when it is wrong, so the words live here once:
-// each door's name for each setting, the words that name a value, the
-// numbers read exactly, and what a setting wants.
+// Python package, the page, the npm package) takes a setting's value as
+// text or a number and shows the library's words when it is wrong, so the
+// words live here once: each door's name for each setting, the words that
+// name a value, the numbers read exactly, and what a setting wants.
 //
 // A message names a setting as {field}; words() puts each door's name in.
 #pragma once

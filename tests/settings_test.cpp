@@ -31,30 +31,90 @@ TEST(Settings, OneTableNamesEachSettingInEachDoor)
         const char* tool;
         const char* python;
         const char* page;
+        const char* script;
     };
     const named cases[] = {
-        {"{scale}: wants 2", "scale: wants 2", "--scale: wants 2", "scale: wants 2", "Scale: wants 2"},
-        {"{orientation}", "orientation", "--rotate", "rotate", "Rotation"},
+        {"{scale}: wants 2", "scale: wants 2", "--scale: wants 2", "scale: wants 2", "Scale: wants 2", "scale: wants 2"},
+        {"{orientation}", "orientation", "--rotate", "rotate", "Rotation", "rotate"},
         {"{tile_margin}: needs a grid ({tile})", "tile_margin: needs a grid (tile_width, tile_height)",
          "--tile-margin: needs a grid (--tile)", "tile_margin: needs a grid (tile)",
-         "Tile margin: needs a grid (Cell width and height)"},
+         "Tile margin: needs a grid (Cell width and height)", "tileMargin: needs a grid (tile)"},
+        {"{edge_y} {gif_alpha} {raw_size}", "edge_y gif_alpha raw_width, raw_height", "--edge --gif-alpha --size",
+         "edge gif_alpha size", "Top and bottom edges GIF alpha threshold raw_width, raw_height",
+         "edgeY gifAlpha size"},
         // A hint naming a setting the door has no control for is left out.
         {"too large (over {max_pixels}) ({max_pixels} raises it)", "too large (over max_pixels) (max_pixels raises it)",
          "too large (over --max-pixels) (--max-pixels raises it)",
-         "too large (over max_pixels) (max_pixels raises it)", "too large"},
+         "too large (over max_pixels) (max_pixels raises it)", "too large",
+         "too large (over maxPixels) (maxPixels raises it)"},
+        {"{threads} ({threads} here)", "threads (threads here)", "--threads (--threads here)",
+         "threads (threads here)", "threads", "threads"},
         // A setting the door has no name for, outside a hint: its field's.
-        {"{kernel}: none here", "kernel: none here", "kernel: none here", "kernel: none here", "kernel: none here"},
-        {"{no_such} stays", "{no_such} stays", "{no_such} stays", "{no_such} stays", "{no_such} stays"},
+        {"{kernel}: none here", "kernel: none here", "kernel: none here", "kernel: none here", "kernel: none here",
+         "kernel: none here"},
+        {"{no_such} stays", "{no_such} stays", "{no_such} stays", "{no_such} stays", "{no_such} stays",
+         "{no_such} stays"},
     };
     for (const named& n : cases) {
         EXPECT_EQ(words(n.text, LQ2X_DOOR_C), n.c);
         EXPECT_EQ(words(n.text, LQ2X_DOOR_TOOL), n.tool);
         EXPECT_EQ(words(n.text, LQ2X_DOOR_PYTHON), n.python);
         EXPECT_EQ(words(n.text, LQ2X_DOOR_PAGE), n.page);
+        EXPECT_EQ(words(n.text, LQ2X_DOOR_SCRIPT), n.script);
     }
     char small[6];
     EXPECT_EQ(lq2x_words("{scale} is long", LQ2X_DOOR_TOOL, small, sizeof small), 15u); // the whole length
     EXPECT_STREQ(small, "--sca");
+}
+
+TEST(Settings, ADoorsOwnNameFindsTheSettingItPassesOn)
+{
+    const int SCALING = LQ2X_SETTINGS_SCALING, FILES = LQ2X_SETTINGS_FILE, BOTH = SCALING | FILES;
+    struct name_case {
+        const char* name;
+        int door, kinds;
+        lq2x_status status;
+        const char* setting; // or the refusal
+        int kind;
+    };
+    const name_case cases[] = {
+        {"rotate", LQ2X_DOOR_SCRIPT, BOTH, LQ2X_OK, "orientation", SCALING},
+        {"edgeX", LQ2X_DOOR_SCRIPT, SCALING, LQ2X_OK, "edge_x", SCALING},
+        {"tileMargin", LQ2X_DOOR_SCRIPT, BOTH, LQ2X_OK, "tile_margin", SCALING},
+        {"gifAlpha", LQ2X_DOOR_SCRIPT, BOTH, LQ2X_OK, "gif_alpha", FILES},
+        {"size", LQ2X_DOOR_SCRIPT, FILES, LQ2X_OK, "raw_size", FILES},
+        {"--edge", LQ2X_DOOR_TOOL, BOTH, LQ2X_OK, "edge", SCALING}, // the first row of a shared name
+        {"--stream", LQ2X_DOOR_TOOL, FILES, LQ2X_OK, "stream", FILES},
+        {"Save as", LQ2X_DOOR_PAGE, BOTH, LQ2X_OK, "format", FILES},
+        // Each door's names only, of the kinds asked for, listed when refused.
+        {"tile_margin", LQ2X_DOOR_SCRIPT, BOTH, LQ2X_ERROR_BAD_OPTIONS,
+         "no setting named 'tile_margin' (rotate, edge, edgeX, edgeY, tile, tileMargin, tileSpacing, scale, rgb565, "
+         "maxPixels, format, frame, pngLevel, size, gifAlpha, gifColours, gifPalette, maxInputBytes or maxFrames)",
+         0},
+        {"format", LQ2X_DOOR_SCRIPT, SCALING, LQ2X_ERROR_BAD_OPTIONS,
+         "no setting named 'format' (rotate, edge, edgeX, edgeY, tile, tileMargin, tileSpacing, scale, rgb565 or "
+         "maxPixels)",
+         0},
+        {"threads", LQ2X_DOOR_SCRIPT, BOTH, LQ2X_ERROR_BAD_OPTIONS, nullptr, 0},
+        {"rotate", LQ2X_DOOR_PYTHON, FILES, LQ2X_ERROR_BAD_OPTIONS,
+         "no setting named 'rotate' (format, frame, png_level, size, gif_alpha, gif_colours, gif_palette, "
+         "max_input_bytes, max_frames or keep_existing)",
+         0},
+        {"", LQ2X_DOOR_PAGE, BOTH, LQ2X_ERROR_BAD_OPTIONS, nullptr, 0}, // no control is named ""
+    };
+    for (const name_case& c : cases) {
+        char setting[320];
+        int32_t kind = -1;
+        EXPECT_EQ(lq2x_setting_named(c.name, c.door, c.kinds, &kind, setting, sizeof setting), c.status) << c.name;
+        if (c.setting != nullptr)
+            EXPECT_STREQ(setting, c.setting) << c.name;
+        else
+            EXPECT_EQ(std::string(setting).rfind("no setting named ", 0), 0u) << setting;
+        EXPECT_EQ(kind, c.status == LQ2X_OK ? c.kind : -1) << c.name;
+    }
+    char setting[320];
+    EXPECT_EQ(lq2x_setting_named("scale", LQ2X_DOOR_C, SCALING, nullptr, setting, sizeof setting),
+              LQ2X_ERROR_NULL_OUTPUT);
 }
 
 TEST(Settings, ValuesAreReadFromTextAndRefusedInWords)

@@ -19,7 +19,7 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { createRequire } from 'node:module';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 
 const [tool, scale_time, file, runs_arg, ...sites] = process.argv.slice(2);
@@ -87,7 +87,10 @@ for (const site of sites) {
     rows.push([`${site}: picked to a ready download`, ms(ready)]);
     const module_js = path.join(module_dir, 'lq2x_web.js');
     if (fs.existsSync(module_js) && fs.readFileSync(module_js, 'utf8').includes('_lq2x_web_scale_rgba')) {
-        const m = await createRequire(import.meta.url)(path.join(module_dir, 'lq2x_node.js'))();
+        // The ES module Node.js loads (lq2x_npm.js), or an older build's lq2x_node.js.
+        const npm = path.join(module_dir, 'lq2x_npm.js');
+        const m = fs.existsSync(npm) ? await (await import(pathToFileURL(npm))).default()
+                                     : await createRequire(import.meta.url)(path.join(module_dir, 'lq2x_node.js'))();
         const bytes = fs.readFileSync(file), p = m._malloc(bytes.length);
         m.HEAPU8.set(bytes, p);
         const r = m._lq2x_web_read_file(p, bytes.length, 2, 0);

@@ -2,7 +2,8 @@
 # The page end to end: builds the command-line tool and the page (the files
 # library in WebAssembly, with its C libraries built from Debian's sources),
 # then the module's tests under Node.js and the Chromium test, which compare
-# what the page downloads with the tool's output byte for byte. Needs the
+# what the page downloads with the tool's output byte for byte, and the npm
+# package's test (web/npm/test.sh). Needs the
 # Debian packages docs/web.md names (.ci/run installs
 # them: emscripten, node-acorn, chromium, crawl-tiles-data, python3-pil), apt
 # source access for Debian's packages and the npm registry for the pinned
@@ -22,3 +23,5 @@ c++ -std=c++20 -O2 -Iinclude -Ibuild/release/include web/test/scale_time.cpp bui
 nice cmake --workflow --preset wasm
 cd web
 node --test --test-reporter=tap test/module.test.js test/page.test.js
+# The npm package the workflow packed, installed as a user installs it.
+bash npm/test.sh

@@ -259,13 +259,14 @@ LQ2X_API const char* lq2x_describe(lq2x_status status);
 /* Who shows the library's words to a person. Each door names the settings
  * its own way, and the library's messages about a setting name it as the
  * door given them does ("--scale: wants 2, 4 or 8, not 3" for the tool,
- * "scale: ..." from C and Python, "Scale: ..." on the page). One table in
- * the library holds every door's names. */
+ * "scale: ..." from C and Python, "Scale: ..." on the page, "tileMargin:
+ * ..." in JavaScript). One table in the library holds every door's names. */
 typedef enum lq2x_door {
     LQ2X_DOOR_C = 0,      /* the fields of lq2x_options and lq2x_file_options */
     LQ2X_DOOR_TOOL = 1,   /* the lq2x tool's options */
     LQ2X_DOOR_PYTHON = 2, /* the Python package's keywords */
-    LQ2X_DOOR_PAGE = 3    /* the web page's controls */
+    LQ2X_DOOR_PAGE = 3,   /* the web page's controls */
+    LQ2X_DOOR_SCRIPT = 4  /* the npm package's options (JavaScript, camelCase) */
 } lq2x_door;
 
 /* The checks of lq2x_picture_size, with the reason for a refusal in words:
@@ -298,6 +299,22 @@ LQ2X_API lq2x_status lq2x_set_option(lq2x_options* options, const char* name, co
  * too. Writes as lq2x_picture_check does; returns the length of the whole
  * line (which may be more than it wrote). */
 LQ2X_API size_t lq2x_words(const char* text, int32_t door, char* message, size_t size);
+
+/* The kinds of setting lq2x_setting_named looks among (either or both). */
+#define LQ2X_SETTINGS_SCALING 1 /* lq2x_set_option's */
+#define LQ2X_SETTINGS_FILE 2    /* the files library's lq2x_set_file_option's */
+
+/* The setting that `door` calls `name` ("rotate" for Python, "--rotate" for
+ * the tool, "gifAlpha" for JavaScript), for a door that is handed settings
+ * by its own names and passes them on: writes into `setting` the name
+ * lq2x_set_option or lq2x_set_file_option takes ("orientation", "gif_alpha")
+ * and into *kind which of the two (LQ2X_SETTINGS_SCALING or
+ * LQ2X_SETTINGS_FILE), looking only among `kinds`. A name the door has no
+ * such setting of: LQ2X_ERROR_BAD_OPTIONS, and `setting` holds the refusal
+ * in the door's words, listing the names it has there ("no setting named
+ * 'colour' (rotate, edge, ...)"). Writes as lq2x_picture_check does. */
+LQ2X_API lq2x_status lq2x_setting_named(const char* name, int32_t door, int32_t kinds, int32_t* kind, char* setting,
+                                        size_t size);
 
 /* The library's version at run time, as LQ2X_VERSION and LQ2X_VERSION_STRING
  * give it at compile time. */

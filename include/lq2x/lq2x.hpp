@@ -210,7 +210,13 @@ LQ2X_API error pass_options(const options& opt, int pass, options& out);
 LQ2X_API error picture_layout(layout in, const options& opt, layout& out);
 
 // Who shows the library's words (see lq2x_door).
-enum class door { c = LQ2X_DOOR_C, tool = LQ2X_DOOR_TOOL, python = LQ2X_DOOR_PYTHON, page = LQ2X_DOOR_PAGE };
+enum class door {
+    c = LQ2X_DOOR_C,
+    tool = LQ2X_DOOR_TOOL,
+    python = LQ2X_DOOR_PYTHON,
+    page = LQ2X_DOOR_PAGE,
+    script = LQ2X_DOOR_SCRIPT
+};
 
 // picture_size's checks with the reason for a refusal in `why`, in the
 // door's words ("no error" when there is none); see lq2x_picture_check.
@@ -222,6 +228,12 @@ LQ2X_API error set_option(options& opt, std::string_view name, std::string_view 
 
 // Text with settings written {field}, in the door's words (see lq2x_words).
 LQ2X_API std::string words(std::string_view text, door d);
+
+// The setting door d calls `name`, among `kinds` (LQ2X_SETTINGS_SCALING,
+// LQ2X_SETTINGS_FILE or both; see lq2x_setting_named): error::none with the
+// library's name for it in `setting` and which kind it is in `kind`, or
+// error::bad_options with the refusal in the door's words in `setting`.
+LQ2X_API error setting_named(std::string_view name, door d, int kinds, std::string& setting, int& kind);
 
 // Scales a whole picture 2x, 4x or 8x, as lq2x_scale_picture does.
 LQ2X_API error scale_picture(picture_view<const std::byte> src, picture_view<std::byte> dst, const options& opt = {});

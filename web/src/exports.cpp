@@ -1,10 +1,13 @@
-/* What the page's worker calls in the WebAssembly module: the files
- * library's C interface with the options passed as plain numbers and its
- * results read through small accessors, so that the script never restates
- * the layout of a C struct. Results live in the module's memory until the
- * script frees them; the script copies out what it keeps. */
+/* What the page's worker and the npm package call in the WebAssembly
+ * module: the files library's C interface, the page's options passed as
+ * plain numbers and the package's as text by name, and its results read
+ * through small accessors, so that the script never restates the layout of
+ * a C struct. Results live in the module's memory until the script frees
+ * them; the script copies out what it keeps. */
 #include <emscripten.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -33,31 +36,91 @@ static lq2x_options options(int32_t scale, int32_t orientation, int32_t edge_x, 
     return o;
 }
 
-/* The file the tool writes for these bytes and options, in `format` (an
- * lq2x_format); never NULL. Its status is lq2x_web_file_status. */
+/* Settings for one call: the scaling options and the file options, and
+ * the words of the last refusal. The page makes them from its controls'
+ * numbers (lq2x_web_page_settings); the npm package from its options by
+ * name, each value as text that the library reads and refuses in the
+ * package's words (lq2x_web_settings_set). */
+typedef struct web_settings {
+    lq2x_options options;
+    lq2x_file_options file;
+    int32_t kinds; /* the LQ2X_SETTINGS_ kinds the call takes */
+    char message[320];
+} web_settings;
+
+EMSCRIPTEN_KEEPALIVE web_settings* lq2x_web_page_settings(int32_t scale, int32_t orientation, int32_t edge_x,
+                                                          int32_t edge_y, int32_t tile_width, int32_t tile_height,
+                                                          int32_t tile_margin, int32_t tile_spacing, int32_t format,
+                                                          int32_t gif_alpha, int32_t gif_colours, int32_t gif_palette)
+{
+    web_settings* s = static_cast<web_settings*>(std::calloc(1, sizeof(web_settings)));
+    if (s == NULL)
+        return NULL;
+    s->options = options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
+    s->file = lq2x_default_file_options();
+    s->file.format = format;
+    s->file.gif_alpha = gif_alpha;
+    s->file.gif_colours = gif_colours;
+    s->file.gif_palette = gif_palette;
+    s->file.door = LQ2X_DOOR_PAGE; // the library's words name the page's controls
+    s->kinds = LQ2X_SETTINGS_SCALING | LQ2X_SETTINGS_FILE;
+    return s;
+}
+
+/* The library's defaults, for a call that takes the settings of `kinds`
+ * (LQ2X_SETTINGS_SCALING, and LQ2X_SETTINGS_FILE for a file). */
+EMSCRIPTEN_KEEPALIVE web_settings* lq2x_web_script_settings(int32_t kinds)
+{
+    web_settings* s = static_cast<web_settings*>(std::calloc(1, sizeof(web_settings)));
+    if (s == NULL)
+        return NULL;
+    s->options = lq2x_default_options();
+    s->file = lq2x_default_file_options();
+    s->file.door = LQ2X_DOOR_SCRIPT;
+    s->kinds = kinds;
+    return s;
+}
+
+/* One setting by the npm package's name for it, from its text: the
+ * library's status, and its words in lq2x_web_settings_message. */
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_settings_set(web_settings* s, const char* name, const char* text)
+{
+    int32_t kind = 0;
+    char setting[320];
+    lq2x_status status = lq2x_setting_named(name, LQ2X_DOOR_SCRIPT, s->kinds, &kind, setting, sizeof setting);
+    if (status != LQ2X_OK) {
+        std::memcpy(s->message, setting, sizeof s->message);
+        return status;
+    }
+    status = kind == LQ2X_SETTINGS_FILE
+                 ? lq2x_set_file_option(&s->file, setting, text, LQ2X_DOOR_SCRIPT, s->message, sizeof s->message)
+                 : lq2x_set_option(&s->options, setting, text, LQ2X_DOOR_SCRIPT, s->message, sizeof s->message);
+    return status;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_settings_message(const web_settings* s) { return s->message; }
+EMSCRIPTEN_KEEPALIVE void lq2x_web_settings_free(web_settings* s) { std::free(s); }
+
+/* The file the tool writes for these bytes and settings; never NULL. Its
+ * status is lq2x_web_file_status, and the extension of the file it is
+ * (the format asked for, or the one a result read from the input is
+ * written in) lq2x_web_file_extension: NULL when the bytes name no format. */
 typedef struct web_file {
     lq2x_status status;
     lq2x_file file;
+    const char* extension;
 } web_file;
 
-EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t size, int32_t scale,
-                                                   int32_t orientation, int32_t edge_x, int32_t edge_y,
-                                                   int32_t tile_width, int32_t tile_height, int32_t tile_margin,
-                                                   int32_t tile_spacing, int32_t format, int32_t gif_alpha,
-                                                   int32_t gif_colours, int32_t gif_palette)
+EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t size, const web_settings* s)
 {
     web_file* r = static_cast<web_file*>(std::calloc(1, sizeof(web_file)));
     if (r == NULL)
         return NULL;
-    const lq2x_options o =
-        options(scale, orientation, edge_x, edge_y, tile_width, tile_height, tile_margin, tile_spacing);
-    lq2x_file_options f = lq2x_default_file_options();
-    f.format = format;
-    f.gif_alpha = gif_alpha;
-    f.gif_colours = gif_colours;
-    f.gif_palette = gif_palette;
-    f.door = LQ2X_DOOR_PAGE; // the library's words name the page's controls
-    r->status = lq2x_scale_file(data, size, &o, &f, &r->file);
+    r->status = lq2x_scale_file(data, size, &s->options, &s->file, &r->file);
+    const int32_t format = s->file.format;
+    r->extension = lq2x_format_name(format != LQ2X_FORMAT_SAME
+                                        ? format
+                                        : lq2x_format_written_for(lq2x_format_of_bytes(data, size)));
     return r;
 }
 
@@ -65,10 +128,76 @@ EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_file_status(const web_file* r) { return r-
 EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_file_bytes(const web_file* r) { return r->file.bytes; }
 EMSCRIPTEN_KEEPALIVE size_t lq2x_web_file_size(const web_file* r) { return r->file.size; }
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_message(const web_file* r) { return r->file.message; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_extension(const web_file* r) { return r->extension; }
 EMSCRIPTEN_KEEPALIVE void lq2x_web_file_free(web_file* r)
 {
     if (r != NULL)
         lq2x_file_free(&r->file);
+    std::free(r);
+}
+
+/* A picture of RGBA pixels scaled with the settings, by lq2x_scale_picture:
+ * the result's RGBA pixels (a result the library gives as RGB, under
+ * rgb565, with alpha 255, as a PNG of it reads), or the refusal in the
+ * settings' words (lq2x_picture_check). */
+typedef struct web_pixels {
+    lq2x_status status;
+    int32_t width;
+    int32_t height;
+    uint8_t* pixels;
+    char message[320];
+} web_pixels;
+
+EMSCRIPTEN_KEEPALIVE web_pixels* lq2x_web_scale_pixels(const uint8_t* src, int32_t width, int32_t height,
+                                                       const web_settings* s)
+{
+    web_pixels* r = static_cast<web_pixels*>(std::calloc(1, sizeof(web_pixels)));
+    if (r == NULL)
+        return NULL;
+    const lq2x_options* o = &s->options;
+    r->status = lq2x_picture_check(width, height, o, s->file.door, r->message, sizeof r->message);
+    int32_t layout = LQ2X_LAYOUT_RGBA;
+    if (r->status == LQ2X_OK)
+        r->status = lq2x_picture_layout(LQ2X_LAYOUT_RGBA, o, &layout);
+    if (r->status == LQ2X_OK)
+        r->status = lq2x_picture_size(width, height, o, &r->width, &r->height);
+    if (r->status != LQ2X_OK)
+        return r;
+    const size_t count = size_t(r->width) * size_t(r->height);
+    const int channels = layout == LQ2X_LAYOUT_RGB ? 3 : 4;
+    r->pixels = static_cast<uint8_t*>(std::malloc(std::max<size_t>(1, count * 4)));
+    if (r->pixels == NULL) {
+        r->status = LQ2X_ERROR_NO_MEMORY;
+        std::snprintf(r->message, sizeof r->message, "%s", lq2x_describe(r->status));
+        return r;
+    }
+    const lq2x_picture in = {const_cast<uint8_t*>(src), width, height, ptrdiff_t(width) * 4, LQ2X_LAYOUT_RGBA};
+    // An RGB result is written packed into the front of the buffer, then
+    // spread to RGBA from the back, so that no pixel is overwritten unread.
+    const lq2x_picture out = {r->pixels, r->width, r->height, ptrdiff_t(r->width) * channels, layout};
+    r->status = lq2x_scale_picture(&in, &out, o);
+    if (r->status != LQ2X_OK) {
+        std::snprintf(r->message, sizeof r->message, "%s", lq2x_describe(r->status));
+        return r;
+    }
+    for (size_t i = count; channels == 3 && i-- > 0;) {
+        uint8_t* to = r->pixels + 4 * i;
+        const uint8_t* from = r->pixels + 3 * i;
+        const uint8_t red = from[0], green = from[1], blue = from[2];
+        to[0] = red, to[1] = green, to[2] = blue, to[3] = 255;
+    }
+    return r;
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_pixels_status(const web_pixels* r) { return r->status; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_pixels_width(const web_pixels* r) { return r->width; }
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_pixels_height(const web_pixels* r) { return r->height; }
+EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_pixels_data(const web_pixels* r) { return r->pixels; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_pixels_message(const web_pixels* r) { return r->message; }
+EMSCRIPTEN_KEEPALIVE void lq2x_web_pixels_free(web_pixels* r)
+{
+    if (r != NULL)
+        std::free(r->pixels);
     std::free(r);
 }
 
@@ -110,15 +239,6 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_frames_free(web_frames* r)
     if (r != NULL)
         lq2x_frames_free(&r->frames);
     std::free(r);
-}
-
-/* The extension of the file lq2x_web_scale_file writes for these bytes in
- * `format`: the format's name, or for LQ2X_FORMAT_SAME the one a result
- * read from the input is written in; NULL when the bytes name no format. */
-EMSCRIPTEN_KEEPALIVE const char* lq2x_web_extension(const uint8_t* data, size_t size, int32_t format)
-{
-    return lq2x_format_name(format != LQ2X_FORMAT_SAME ? format
-                                                       : lq2x_format_written_for(lq2x_format_of_bytes(data, size)));
 }
 
 /* A whole picture of RGBA pixels scaled into dst (which holds the result):

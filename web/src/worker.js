@@ -5,6 +5,7 @@
 // in WebGL 2). Every
 // reason a file fails is the library's own line.
 import create_lq2x from 'lq2x-module';
+import { no_memory, read_file, scale_file, with_settings } from './module_calls.js';
 
 const lq2x = create_lq2x().ready;
 // The first word from a worker that has started: the library's version;
@@ -18,60 +19,10 @@ lq2x.then((m) => {
     });
 });
 
-const no_memory = (m) => m.UTF8ToString(m._lq2x_web_no_memory());
-
-// Copies `bytes` into the module's memory for the length of `use`.
-function with_bytes(m, bytes, use) {
-    const p = m._malloc(Math.max(1, bytes.length));
-    if (p === 0) throw new Error(no_memory(m));
-    m.HEAPU8.set(bytes, p);
-    try {
-        return use(p);
-    } finally {
-        m._free(p);
-    }
-}
-
-function scale_file(m, input, s) {
-    return with_bytes(m, input, (p) => {
-        const r = m._lq2x_web_scale_file(p, input.length, s.scale, s.orientation, s.edge_x, s.edge_y, s.tile_width,
-                                         s.tile_height, s.tile_margin, s.tile_spacing, s.format, s.gif_alpha,
-                                         s.gif_colours, s.gif_palette);
-        if (r === 0) throw new Error(no_memory(m));
-        try {
-            const message = m.UTF8ToString(m._lq2x_web_file_message(r));
-            if (m._lq2x_web_file_status(r) !== 0) return { error: message };
-            const at = m._lq2x_web_file_bytes(r), size = m._lq2x_web_file_size(r);
-            return { bytes: m.HEAPU8.slice(at, at + size), warning: message,
-                     extension: m.UTF8ToString(m._lq2x_web_extension(p, input.length, s.format)) };
-        } finally {
-            m._lq2x_web_file_free(r);
-        }
-    });
-}
-
-// Frames as the library composites them: RGBA, and each frame's delay in
-// milliseconds.
-function read_file(m, bytes, scale, scaled) {
-    return with_bytes(m, bytes, (p) => {
-        const r = m._lq2x_web_read_file(p, bytes.length, scale, scaled ? 1 : 0);
-        if (r === 0) throw new Error(no_memory(m));
-        try {
-            if (m._lq2x_web_frames_status(r) !== 0) return { error: m.UTF8ToString(m._lq2x_web_frames_message(r)) };
-            const width = m._lq2x_web_frames_width(r), height = m._lq2x_web_frames_height(r);
-            const count = m._lq2x_web_frames_count(r);
-            const at = m._lq2x_web_frames_pixels(r), d = m._lq2x_web_frames_delays(r) >>> 2;
-            const delays = [];
-            for (let i = 0; i < count; ++i)
-                delays.push((1000 * m.HEAPU32[d + 2 * i]) / Math.max(1, m.HEAPU32[d + 2 * i + 1]));
-            return { width, height, count, delays, loops: m._lq2x_web_frames_loops(r),
-                     animated: m._lq2x_web_frames_animated(r) !== 0,
-                     pixels: m.HEAPU8.slice(at, at + width * height * 4 * count) };
-        } finally {
-            m._lq2x_web_frames_free(r);
-        }
-    });
-}
+// The page's settings, its controls' numbers, as the module holds them.
+const page_settings = (m, s) => m._lq2x_web_page_settings(s.scale, s.orientation, s.edge_x, s.edge_y, s.tile_width,
+                                                         s.tile_height, s.tile_margin, s.tile_spacing, s.format,
+                                                         s.gif_alpha, s.gif_colours, s.gif_palette);
 
 // The library's plan of the shader's passes over frames of this size, the
 // uniforms and all (lq2x_web_shader_plan), or null for none.
@@ -118,7 +69,7 @@ onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back
         const m = await lq2x;
         const input = new Uint8Array(bytes);
         const t0 = performance.now();
-        const file = scale_file(m, input, settings);
+        const file = with_settings(m, page_settings(m, settings), (s) => scale_file(m, input, s));
         const t1 = performance.now();
         postMessage({ id, kind: 'file', ...file, ms: t1 - t0 }); // a copy: the preview reads these bytes next
         // The preview: the original, the shader's passes on it, and the

@@ -7,17 +7,16 @@ import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { createRequire } from 'node:module';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const PROJECT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const MODULE = process.env.LQ2X_NODE_MODULE ?? path.join(PROJECT, 'build/wasm/web/module/lq2x_node.js');
+const MODULE = process.env.LQ2X_NODE_MODULE ?? path.join(PROJECT, 'build/wasm/web/module/lq2x_npm.js');
 const TOOL = process.env.LQ2X_TOOL ?? path.join(PROJECT, 'build/release/lq2x');
 const SAMPLE = path.join(PROJECT, 'docs/sample.png');
 const CCW = 1, PNG = 1, WEBP = 3;
 const TIMEOUT = { timeout: 60_000 };
 
-const m = await createRequire(import.meta.url)(MODULE)();
+const m = await (await import(pathToFileURL(MODULE))).default();
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'lq2x-module-'));
 process.on('exit', () => fs.rmSync(scratch, { recursive: true, force: true }));
 
@@ -31,10 +30,12 @@ function in_module(bytes, use) {
     }
 }
 
-// lq2x_web_scale_file: { status, message, bytes }.
+// lq2x_web_scale_file with the page's settings: { status, message, bytes }.
 function scale_file(bytes, { scale = 2, orientation = 0, format = 0 } = {}) {
     return in_module(bytes, (p) => {
-        const r = m._lq2x_web_scale_file(p, bytes.length, scale, orientation, 0, 0, 0, 0, 0, 0, format, 0, 0, 0);
+        const s = m._lq2x_web_page_settings(scale, orientation, 0, 0, 0, 0, 0, 0, format, 0, 0, 0);
+        const r = m._lq2x_web_scale_file(p, bytes.length, s);
+        m._lq2x_web_settings_free(s);
         try {
             const at = m._lq2x_web_file_bytes(r);
             return { status: m._lq2x_web_file_status(r), message: m.UTF8ToString(m._lq2x_web_file_message(r)),

@@ -18,8 +18,7 @@ import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
 import crypto from 'node:crypto';
-import { createRequire } from 'node:module';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 import { unzipSync } from 'fflate';
 import { encode as encode_png } from 'fast-png';
@@ -42,7 +41,7 @@ const tile = (name) => path.join(TILES, name);
 const TIMEOUT = { timeout: 180_000 };
 
 // The library in WebAssembly under Node, to read the tool's files into frames.
-const lq2x = await createRequire(import.meta.url)(path.join(BUILD, 'module/lq2x_node.js'))();
+const lq2x = await (await import(pathToFileURL(path.join(BUILD, 'module/lq2x_npm.js')))).default();
 
 // The page's controls take the library's numbers; the tool takes words.
 const ROTATE = { none: '0', ccw: '1', cw: '2' };
