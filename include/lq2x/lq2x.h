@@ -301,8 +301,10 @@ LQ2X_API lq2x_status lq2x_set_option(lq2x_options* options, const char* name, co
 LQ2X_API size_t lq2x_words(const char* text, int32_t door, char* message, size_t size);
 
 /* The kinds of setting lq2x_setting_named looks among (either or both). */
-#define LQ2X_SETTINGS_SCALING 1 /* lq2x_set_option's */
-#define LQ2X_SETTINGS_FILE 2    /* the files library's lq2x_set_file_option's */
+typedef enum lq2x_settings_kind {
+    LQ2X_SETTINGS_SCALING = 1, /* lq2x_set_option's */
+    LQ2X_SETTINGS_FILE = 2     /* the files library's lq2x_set_file_option's */
+} lq2x_settings_kind;
 
 /* The setting that `door` calls `name` ("rotate" for Python, "--rotate" for
  * the tool, "gifAlpha" for JavaScript), for a door that is handed settings
