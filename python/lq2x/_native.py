@@ -9,6 +9,7 @@ are checked field by field against the C compiler's layout by the tests
 from __future__ import annotations
 
 import ctypes
+import ctypes.util
 import os
 from pathlib import Path
 from typing import Any, Optional, Tuple
@@ -135,9 +136,16 @@ def _bundled(stem: str) -> Optional[Path]:
     return found[0] if found else None
 
 
+def _installed(stem: str) -> str:
+    """An installed copy (a distribution's package), by the SONAME the system's
+    library cache knows it by: the development link (liblq2x.so) comes only
+    with the development package."""
+    return ctypes.util.find_library(stem[len("lib"):]) or stem + ".so"
+
+
 def _load(stem: str, variable: str) -> ctypes.CDLL:
     """A library: $variable if set, else the package's copy, else an installed one."""
-    path = os.environ.get(variable) or str(_bundled(stem) or stem + ".so")
+    path = os.environ.get(variable) or str(_bundled(stem) or _installed(stem))
     try:
         # RTLD_GLOBAL: the files library finds the core library's symbols
         # already loaded from the same copy.

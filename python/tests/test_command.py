@@ -46,3 +46,20 @@ def test_same_bytes_as_the_tool(tool, files, start, args):
 def test_same_words_and_status_as_the_tool(tool, files, start, args):
     ours, theirs = run([*STARTS[start], *args], cwd=files, status=None), run([tool, *args], cwd=files, status=None)
     assert (ours.returncode, ours.stdout, ours.stderr) == (theirs.returncode, theirs.stdout, theirs.stderr)
+
+
+def test_no_tool_is_said_and_a_script_is_not_started(tmp_path, monkeypatch):
+    """Without the tool beside it, the module starts an installed program only:
+    pip's `lq2x` script (which starts the module) would start it again for ever."""
+    import lq2x.__main__ as entry
+    script = tmp_path / "lq2x"
+    script.write_text("#!/bin/sh\nexit 0\n")
+    script.chmod(0o755)
+    monkeypatch.setattr(entry, "TOOL", tmp_path / "missing")
+    monkeypatch.setattr(entry, "INSTALLED", script)
+
+    def started(path, args):
+        raise AssertionError(f"started {path}")
+    monkeypatch.setattr(entry.os, "execv", started)
+    with pytest.raises(SystemExit, match="carries no command-line tool"):
+        entry.main()
