@@ -732,7 +732,9 @@ test('a browser that will not start the scaler is told how to open the page', TI
 
 test('hosted, reloaded with the network off, it still opens and scales (its service worker)', TIMEOUT, async () => {
     const { page } = await open_page();
-    await page.evaluate(() => navigator.serviceWorker.ready);
+    const ready = await page.evaluate(() => Promise.race([navigator.serviceWorker.ready.then(() => true),
+                                                         new Promise((resolve) => setTimeout(() => resolve(false), 30_000))]));
+    assert.ok(ready, 'no service worker became ready');
     await page.waitForFunction(() => navigator.serviceWorker.controller !== null, null, { timeout: 30_000 }).catch(() => page.reload());
     await page.waitForFunction(() => navigator.serviceWorker.controller !== null, null, { timeout: 30_000 });
     offline = true;
