@@ -41,7 +41,7 @@ function serve(root, module_dir) {
     return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-const ms = (v) => `${v.map((x) => x.toFixed(0)).join(', ')} (best ${Math.min(...v).toFixed(0)})`;
+const ms = (v) => `${v.map((x) => x.toFixed(1)).join(', ')} (best ${Math.min(...v).toFixed(1)})`;
 const rows = [];
 const ratios = [];
 
