@@ -503,7 +503,7 @@ function show(i) {
     $('way-out').hidden = !refused;
     $('way-out-words').textContent = refused
         ? `Save as “the input's format” gave ${p.file.extension.toUpperCase()}${p.source?.animated ? ', animated,' : ''} ` +
-          `for this picture, as a GIF cannot hold it exactly (${refused}).`
+          `for this picture, which its own format cannot hold exactly (${refused}).`
         : '';
     $('result-reason').hidden = !p.error;
     $('result-reason').textContent = p.error ? `Not scaled: ${p.error.reason}` : '';

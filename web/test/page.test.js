@@ -66,7 +66,8 @@ before(async () => {
     fs.mkdirSync(inputs);
     const made = spawnSync('/usr/bin/python3', [path.join(HERE, 'make_inputs.py'), TILES, inputs], { encoding: 'utf8' });
     assert.equal(made.status, 0, `make_inputs.py: ${made.stderr}`);
-    // A plain static server: the built page at /, and for the scaling-step
+    // A plain static server: the built page at / (and a copy at /copy, which
+    // its service worker does not keep), and for the scaling-step
     // measurement the module and a worker of the test's own under /module
     // and /bench, with a blank page (no policy) at /bench/, and its data under /data.
     const roots = { module: path.join(BUILD, 'module'), bench: HERE, data: scratch, copy: SITE };
@@ -573,7 +574,7 @@ test('a transparent sprite GIF: a lossless animation by default, said in one lin
     assert.equal(read_frames(got.bytes).count, 6);
     await expect_preview_is(page, got.bytes, 'webgl2', 'walk.gif saved losslessly');
     const words = await page.textContent('#way-out-words');
-    assert.match(words, /^Save as “the input's format” gave PNG, animated, for this picture, as a GIF cannot hold it exactly \(.*\)\.$/);
+    assert.match(words, /^Save as “the input's format” gave PNG, animated, for this picture, which its own format cannot hold exactly \(frame 0 has partly transparent pixels .*\)\.$/);
     assert.doesNotMatch(words, /\n|\.png|\.webp/);
     // One click: Save as GIF with the library's settings that make it fit, noted as not exact.
     await page.click('#gif-anyway');
