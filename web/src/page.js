@@ -29,7 +29,7 @@ try {
     worker = { postMessage() {} };
     addEventListener('DOMContentLoaded', () => {
         $('version').textContent = `The scaler could not start here (${e.message}). ${HOW_TO_OPEN}`;
-        $('stuck').remove();
+        $('stuck')?.remove();
     });
 }
 
@@ -115,7 +115,7 @@ function ask_plan(frames, s) {
 worker.onmessage = ({ data }) => {
     if (data.version) {
         $('version').textContent = `lq2x ${data.version}, running in WebAssembly on this computer (scaling kernel: ${data.kernel}).`;
-        $('stuck').remove();
+        $('stuck')?.remove();
         gif_fit = data.gif_fit;
         document.body.dataset.scaler ??= 'started';
         return;
@@ -138,6 +138,7 @@ worker.onerror = (e) => {
     e.preventDefault();
     const reason = `this browser cannot run the scaler (${e.message || 'the worker failed'})`;
     $('version').textContent = `The scaler could not start: ${reason}. ${HOW_TO_OPEN}`;
+    $('stuck')?.remove();
     for (const [id, job] of pending) {
         job.on_file({ id, kind: 'file', error: reason });
         job.resolve({ id, kind: 'preview', result: null, original: { error: reason } });
