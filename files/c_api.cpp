@@ -11,6 +11,7 @@
 #include <string>
 
 #include "c_api.h"
+#include "gif.h"
 #include "scaler/sized_struct.h"
 
 namespace lq2x::files::c {
@@ -247,6 +248,24 @@ std::int32_t lq2x_format_written_for(std::int32_t input)
     if (input <= LQ2X_FORMAT_SAME || input > LQ2X_FORMAT_PCX)
         return LQ2X_FORMAT_SAME;
     return std::int32_t(lq2x::format_written_for(lq2x::format(input)));
+}
+
+std::int32_t lq2x_format_lossless_for(std::int32_t format)
+{
+    if (lq2x_format_writes(format) == 0)
+        return LQ2X_FORMAT_SAME;
+    return format == LQ2X_FORMAT_GIF || format == LQ2X_FORMAT_PGM ? LQ2X_FORMAT_PNG : format;
+}
+
+void lq2x_gif_fit_any(lq2x_file_options* file_options)
+{
+    // A caller's header from before the GIF settings has no room for them.
+    if (file_options == nullptr ||
+        file_options->size < offsetof(lq2x_file_options, gif_palette) + sizeof file_options->gif_palette)
+        return;
+    file_options->gif_alpha = 128;
+    file_options->gif_colours = lq2x::files::gif::MOST_COLOURS;
+    file_options->gif_palette = LQ2X_GIF_PALETTE_SHARED;
 }
 
 lq2x_status lq2x_set_file_option(lq2x_file_options* file_options, const char* name, const char* text,

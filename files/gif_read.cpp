@@ -183,7 +183,7 @@ rectangle on_screen(const GifFileType& gif, std::uint64_t number, size_limit lim
         throw failure(where + " has no pixels");
     if (std::uint64_t(d.Width) * std::uint64_t(d.Height) > limit.max_input_pixels())
         throw failure(error::too_large, where + " is over the limit of " + std::to_string(limit.max_pixels) +
-                                            " output pixels (--max-pixels raises it)");
+                                            " output pixels ({max_pixels} raises it)");
     const auto cut = [](int at, int size, int screen) { return std::size_t(std::clamp(screen - at, 0, size)); };
     return {std::size_t(std::min(d.Left, gif.SWidth)), std::size_t(std::min(d.Top, gif.SHeight)),
             cut(d.Left, d.Width, gif.SWidth), cut(d.Top, d.Height, gif.SHeight)};

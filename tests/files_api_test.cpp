@@ -288,6 +288,43 @@ TEST(FileFormats, NamesBytesAndExtensions)
     EXPECT_EQ(lq2x_format_name(LQ2X_FORMAT_SAME), nullptr);
     EXPECT_EQ(lq2x_format_writes(LQ2X_FORMAT_SAME), 0);
     EXPECT_EQ(lq2x_format_written_for(LQ2X_FORMAT_SAME), LQ2X_FORMAT_SAME);
+    // The lossless way out of a refusal: PNG where the format cannot hold a
+    // result (GIF: partial alpha, many colours; PGM: colour), else itself.
+    const std::pair<int, int> lossless[] = {
+        {LQ2X_FORMAT_GIF, LQ2X_FORMAT_PNG}, {LQ2X_FORMAT_PGM, LQ2X_FORMAT_PNG}, {LQ2X_FORMAT_PNG, LQ2X_FORMAT_PNG},
+        {LQ2X_FORMAT_WEBP, LQ2X_FORMAT_WEBP}, {LQ2X_FORMAT_PAM, LQ2X_FORMAT_PAM}, {LQ2X_FORMAT_BMP, LQ2X_FORMAT_SAME},
+        {LQ2X_FORMAT_SAME, LQ2X_FORMAT_SAME}, {99, LQ2X_FORMAT_SAME}};
+    for (const auto& [format, out] : lossless)
+        EXPECT_EQ(lq2x_format_lossless_for(format), out) << format;
+}
+
+TEST(FileFormats, AGifAllTheSameFitsWhatTheExactOneRefuses)
+{
+    // Half-transparent pixels that an exact GIF refuses; the fitted one is
+    // made, and says it is not exact.
+    std::vector<std::uint8_t> pixels(8 * 8 * 4);
+    for (std::size_t i = 0; i < pixels.size(); i += 4)
+        pixels[i] = std::uint8_t(i), pixels[i + 3] = i % 8 == 0 ? 100 : 255;
+    uint32_t delay[2] = {1, 10};
+    const lq2x_frames frames = {8, 8, 1, LQ2X_LAYOUT_RGBA, 0, 0, pixels.data(), delay, ""};
+    lq2x_file_options f = lq2x_default_file_options();
+    f.format = LQ2X_FORMAT_GIF;
+    lq2x_file out;
+    ASSERT_EQ(lq2x_write_file(&frames, &f, &out), LQ2X_ERROR_CANNOT_WRITE);
+    lq2x_file_free(&out);
+    lq2x_gif_fit_any(&f);
+    EXPECT_EQ(f.gif_alpha, 128);
+    EXPECT_EQ(f.gif_colours, 256);
+    EXPECT_EQ(f.gif_palette, LQ2X_GIF_PALETTE_SHARED);
+    ASSERT_EQ(lq2x_write_file(&frames, &f, &out), LQ2X_OK) << out.message;
+    EXPECT_NE(std::string(out.message).find("not exact"), std::string::npos) << out.message;
+    lq2x_file_free(&out);
+    // A caller's header from before the GIF settings is left as it is.
+    lq2x_file_options old = lq2x_default_file_options();
+    old.size = offsetof(lq2x_file_options, gif_alpha);
+    lq2x_gif_fit_any(&old);
+    EXPECT_EQ(old.gif_alpha, 0);
+    lq2x_gif_fit_any(nullptr);
 }
 
 } // namespace

@@ -41,8 +41,9 @@ function serve(root, module_dir) {
     return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-const ms = (v) => `${v.map((x) => x.toFixed(0)).join(', ')} (best ${Math.min(...v).toFixed(0)})`;
+const ms = (v) => `${v.map((x) => x.toFixed(1)).join(', ')} (best ${Math.min(...v).toFixed(1)})`;
 const rows = [];
+const ratios = [];
 
 const tool_ms = [];
 for (let i = 0; i < runs; ++i) {
@@ -85,6 +86,8 @@ for (const site of sites) {
         await page.close();
     }
     rows.push([`${site}: picked to a ready download`, ms(ready)]);
+    ratios.push(`${site}: picked to ready over the tool's wall time, best against best: ` +
+                `${(Math.min(...ready) / Math.min(...tool_ms)).toFixed(2)}`);
     const module_js = path.join(module_dir, 'lq2x_web.js');
     if (fs.existsSync(module_js) && fs.readFileSync(module_js, 'utf8').includes('_lq2x_web_scale_rgba')) {
         // The ES module Node.js loads (lq2x_npm.js), or an older build's lq2x_node.js.
@@ -110,9 +113,21 @@ for (const site of sites) {
         }, { width: w, height: h, runs: 2 * runs + 1 });
         fs.rmSync(path.join(site, 'bench-frame.rgba'));
         rows.push([`${site}: the scaling step (lq2x_scale_picture in WebAssembly, ${times.kernel})`, ms(times.times)]);
-        const native = spawnSync(scale_time, [raw, String(w), String(h), String(2 * runs + 1), `${raw}.out`], { encoding: 'utf8' });
-        const [kernel, ...native_ms] = native.stdout.trim().split(' ');
-        rows.push([`the scaling step natively, one thread (${kernel})`, ms(native_ms.map(Number))]);
+        // Natively on one thread with the fastest kernel here, and with SSE4.1,
+        // the vector width of WebAssembly's SIMD128 (LQ2X_KERNEL picks it).
+        const native_step = (env) => {
+            const r = spawnSync(scale_time, [raw, String(w), String(h), String(2 * runs + 1), `${raw}.out`],
+                                { encoding: 'utf8', env: { ...process.env, ...env } });
+            const [kernel, ...times] = r.status === 0 ? r.stdout.trim().split(' ') : ['none'];
+            return { kernel, times: times.map(Number) };
+        };
+        const fastest = native_step({}), narrow = native_step({ LQ2X_KERNEL: 'sse41' });
+        rows.push([`the scaling step natively, one thread (${fastest.kernel})`, ms(fastest.times)]);
+        if (narrow.kernel === 'sse41') {
+            rows.push(['the scaling step natively, one thread (sse41)', ms(narrow.times)]);
+            ratios.push(`${site}: the scaling step in WebAssembly over native SSE4.1, best against best: ` +
+                        `${(Math.min(...times.times) / Math.min(...narrow.times)).toFixed(2)}`);
+        }
         fs.rmSync(raw);
         fs.rmSync(`${raw}.out`);
         await page.close();
@@ -122,6 +137,13 @@ for (const site of sites) {
     server.close();
 }
 await browser.close();
+// The processor, as the kernel's figures mean nothing without it.
+const cpu = fs.readFileSync('/proc/cpuinfo', 'utf8');
+const field = (name) => (cpu.match(new RegExp(`^${name}\\s*: (.*)$`, 'm')) ?? [])[1] ?? '?';
+const flags = field('flags').split(' ');
+console.log(`${field('model name')}, family ${field('cpu family')} model ${field('model')}, ${os.cpus().length} processors, ` +
+            `AVX-512 ${flags.includes('avx512f') ? 'yes' : 'no'}; load average ${os.loadavg().map((x) => x.toFixed(2)).join(' ')}`);
 console.log(`${path.basename(file)}, ${runs} runs each, ms:\n`);
 console.log('| what | ms |\n|---|---|');
 for (const [what, v] of rows) console.log(`| ${what} | ${v} |`);
+for (const line of ratios) console.log(line);

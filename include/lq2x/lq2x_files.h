@@ -180,6 +180,18 @@ LQ2X_API const char* lq2x_format_name(int32_t format);
  * library only reads (LQ2X_FORMAT_SAME for none). */
 LQ2X_API int32_t lq2x_format_writes(int32_t format);
 LQ2X_API int32_t lq2x_format_written_for(int32_t input);
+/* For a door that offers a way out when a result is refused as one `format`
+ * cannot hold (LQ2X_ERROR_CANNOT_WRITE): the lossless format that holds it,
+ * an animation as one. PNG (animated for an animation) for GIF, which holds
+ * no partial alpha and at most 256 colours, and for PGM, which holds no
+ * colour; `format` itself for the others it writes; LQ2X_FORMAT_SAME for
+ * one it does not write. */
+LQ2X_API int32_t lq2x_format_lossless_for(int32_t format);
+/* Sets the GIF settings of *file_options that make any result fit a GIF,
+ * for a door that offers "a GIF all the same", which is then not exact and
+ * says so in its warning: alpha cut at its middle (128), more than 256
+ * colours reduced to 256, one palette for all frames. */
+LQ2X_API void lq2x_gif_fit_any(lq2x_file_options* file_options);
 
 /* Sets one file setting from its text, as lq2x_set_option does for the
  * scaling options: "format" (a format's name, or "same"), "frame" (-1 or

@@ -45,6 +45,9 @@ typedef struct web_settings {
     lq2x_options options;
     lq2x_file_options file;
     int32_t kinds; /* the LQ2X_SETTINGS_ kinds the call takes */
+    /* The page's default Save as: the input's format, or the library's
+     * lossless one where that cannot hold the result (lq2x_format_lossless_for). */
+    int32_t way_out;
     char message[320];
 } web_settings;
 
@@ -64,6 +67,7 @@ EMSCRIPTEN_KEEPALIVE web_settings* lq2x_web_page_settings(int32_t scale, int32_t
     s->file.gif_palette = gif_palette;
     s->file.door = LQ2X_DOOR_PAGE; // the library's words name the page's controls
     s->kinds = LQ2X_SETTINGS_SCALING | LQ2X_SETTINGS_FILE;
+    s->way_out = format == LQ2X_FORMAT_SAME;
     return s;
 }
 
@@ -104,11 +108,16 @@ EMSCRIPTEN_KEEPALIVE void lq2x_web_settings_free(web_settings* s) { std::free(s)
 /* The file the tool writes for these bytes and settings; never NULL. Its
  * status is lq2x_web_file_status, and the extension of the file it is
  * (the format asked for, or the one a result read from the input is
- * written in) lq2x_web_file_extension: NULL when the bytes name no format. */
+ * written in) lq2x_web_file_extension: NULL when the bytes name no format.
+ * With the page's way out, a result the input's format refuses to hold is
+ * written in the library's lossless format for it instead, the file the
+ * tool writes when asked for that format, and lq2x_web_file_refused is the
+ * refusal it replaces (else empty). */
 typedef struct web_file {
     lq2x_status status;
     lq2x_file file;
     const char* extension;
+    char refused[320];
 } web_file;
 
 EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t size, const web_settings* s)
@@ -117,10 +126,19 @@ EMSCRIPTEN_KEEPALIVE web_file* lq2x_web_scale_file(const uint8_t* data, size_t s
     if (r == NULL)
         return NULL;
     r->status = lq2x_scale_file(data, size, &s->options, &s->file, &r->file);
-    const int32_t format = s->file.format;
-    r->extension = lq2x_format_name(format != LQ2X_FORMAT_SAME
-                                        ? format
-                                        : lq2x_format_written_for(lq2x_format_of_bytes(data, size)));
+    int32_t format = s->file.format;
+    if (format == LQ2X_FORMAT_SAME)
+        format = lq2x_format_written_for(lq2x_format_of_bytes(data, size));
+    const int32_t lossless = lq2x_format_lossless_for(format);
+    if (r->status == LQ2X_ERROR_CANNOT_WRITE && s->way_out != 0 && lossless != format &&
+        lossless != LQ2X_FORMAT_SAME) {
+        std::memcpy(r->refused, r->file.message, sizeof r->refused);
+        lq2x_file_free(&r->file);
+        lq2x_file_options f = s->file;
+        f.format = format = lossless;
+        r->status = lq2x_scale_file(data, size, &s->options, &f, &r->file);
+    }
+    r->extension = lq2x_format_name(format);
     return r;
 }
 
@@ -129,6 +147,7 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* lq2x_web_file_bytes(const web_file* r) { ret
 EMSCRIPTEN_KEEPALIVE size_t lq2x_web_file_size(const web_file* r) { return r->file.size; }
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_message(const web_file* r) { return r->file.message; }
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_extension(const web_file* r) { return r->extension; }
+EMSCRIPTEN_KEEPALIVE const char* lq2x_web_file_refused(const web_file* r) { return r->refused; }
 EMSCRIPTEN_KEEPALIVE void lq2x_web_file_free(web_file* r)
 {
     if (r != NULL)
@@ -339,6 +358,20 @@ EMSCRIPTEN_KEEPALIVE char* lq2x_web_shader_plan(int32_t width, int32_t height, i
         std::memcpy(text, json.c_str(), json.size() + 1);
     return text;
 }
+
+/* The GIF settings that make any result fit a GIF (lq2x_gif_fit_any), for
+ * the page's "a GIF all the same": 0 the alpha threshold, 1 the colours,
+ * 2 the palette. */
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_gif_fit(int32_t which)
+{
+    lq2x_file_options f = lq2x_default_file_options();
+    lq2x_gif_fit_any(&f);
+    return which == 0 ? f.gif_alpha : which == 1 ? f.gif_colours : f.gif_palette;
+}
+
+/* Whether a status is the library's refusal of a picture over its limits
+ * (LQ2X_ERROR_TOO_LARGE), to which the page adds its own hint. */
+EMSCRIPTEN_KEEPALIVE int32_t lq2x_web_over_limit(int32_t status) { return status == LQ2X_ERROR_TOO_LARGE; }
 
 EMSCRIPTEN_KEEPALIVE const char* lq2x_web_describe(int32_t status) { return lq2x_describe(lq2x_status(status)); }
 /* What to say when the module's memory has no room for a call at all. */

@@ -58,8 +58,12 @@ export function scale_file(m, input, s) {
             const status = m._lq2x_web_file_status(r);
             if (status !== 0) return { status, error: message };
             const at = m._lq2x_web_file_bytes(r), size = m._lq2x_web_file_size(r);
-            return { bytes: m.HEAPU8.slice(at, at + size), warning: message,
-                     extension: m.UTF8ToString(m._lq2x_web_file_extension(r)) };
+            const file = { bytes: m.HEAPU8.slice(at, at + size), warning: message,
+                           extension: m.UTF8ToString(m._lq2x_web_file_extension(r)) };
+            // Only the page's settings take the lossless way out (lq2x_web_page_settings).
+            const refused = m.UTF8ToString(m._lq2x_web_file_refused(r));
+            if (refused) file.refused = refused;
+            return file;
         } finally {
             m._lq2x_web_file_free(r);
         }

@@ -11,11 +11,27 @@ import { gpu_preview } from './preview.js';
 
 const $ = (id) => document.getElementById(id);
 
+// Where a browser will not run the page as it was opened (some refuse a
+// worker, or any script, in a page opened from a file).
+const HOW_TO_OPEN = 'Open lq2x.html, the page in one file, in a current Chromium, Chrome, Edge or Firefox, ' +
+                    'or serve this folder (for instance `python3 -m http.server`) and open its address.';
+
 // The worker runs from a blob of its own bundled source, not from a URL: a
 // worker from a URL takes its Content-Security-Policy from its own response
 // (which a plain static server sends none of), one from a blob takes this
 // page's, so the worker may connect nowhere either.
-const worker = new Worker(URL.createObjectURL(new Blob([worker_source], { type: 'text/javascript' })));
+// A browser that refuses it (some do in a page opened from a file) is told
+// how to open the page instead.
+let worker;
+try {
+    worker = new Worker(URL.createObjectURL(new Blob([worker_source], { type: 'text/javascript' })));
+} catch (e) {
+    worker = { postMessage() {} };
+    addEventListener('DOMContentLoaded', () => {
+        $('version').textContent = `The scaler could not start here (${e.message}). ${HOW_TO_OPEN}`;
+        $('stuck')?.remove();
+    });
+}
 
 // The result is shown on one of two canvases, a 2D one and the preview's
 // for WebGL 2 (a canvas keeps the kind of its first context); the one in use
@@ -35,6 +51,8 @@ document.body.dataset.preview = gpu.draw ? 'webgl2' : 'wasm';
 // source: the original's frames (kept while options change), plan: the shader's passes for the options }
 let pictures = [];
 let selected = -1;
+// The library's GIF settings for "a GIF all the same" (lq2x_gif_fit_any), from the worker.
+let gif_fit = null;
 let batch = 0; // which run of the options the worker's replies belong to
 const pending = new Map();
 let next_id = 0;
@@ -97,6 +115,9 @@ function ask_plan(frames, s) {
 worker.onmessage = ({ data }) => {
     if (data.version) {
         $('version').textContent = `lq2x ${data.version}, running in WebAssembly on this computer (scaling kernel: ${data.kernel}).`;
+        $('stuck')?.remove();
+        gif_fit = data.gif_fit;
+        document.body.dataset.scaler ??= 'started';
         return;
     }
     if (data.warm) {
@@ -116,6 +137,8 @@ worker.onmessage = ({ data }) => {
 worker.onerror = (e) => {
     e.preventDefault();
     const reason = `this browser cannot run the scaler (${e.message || 'the worker failed'})`;
+    $('version').textContent = `The scaler could not start: ${reason}. ${HOW_TO_OPEN}`;
+    $('stuck')?.remove();
     for (const [id, job] of pending) {
         job.on_file({ id, kind: 'file', error: reason });
         job.resolve({ id, kind: 'preview', result: null, original: { error: reason } });
@@ -133,10 +156,15 @@ function set_status(text, state) {
 async function run_batch() {
     const run = ++batch;
     const s = settings();
-    for (const p of pictures) forget_result(p);
+    // The files of this run: one removed meanwhile is skipped.
+    const list = [...pictures];
+    for (const p of list) forget_result(p);
+    const invalid = unreadable_fields();
+    if (invalid) set_status('Tile sizes, margin, spacing and the GIF settings are whole numbers, 0 or more.', 'invalid');
+    else set_status(`Scaling ${list.length} file${list.length === 1 ? '' : 's'}…`, 'busy');
     render_list();
     if (selected >= 0) show(selected);
-    if (unreadable_fields()) return set_status('Tile sizes, margin and spacing are whole numbers, 0 or more.', 'invalid');
+    if (invalid) return;
     // The picture on screen, scaled again by the shader as soon as the
     // worker has planned its passes (ahead of the files it makes next).
     const shown = pictures[selected];
@@ -147,33 +175,36 @@ async function run_batch() {
             if (pictures[selected] === shown) show(selected);
         });
     const progress = $('progress');
-    progress.max = pictures.length;
+    progress.max = list.length;
     progress.value = 0;
-    set_status(`Scaling ${pictures.length} file${pictures.length === 1 ? '' : 's'}…`, 'busy');
     const started = performance.now();
-    for (const [i, p] of pictures.entries()) {
+    for (const [i, p] of list.entries()) {
+        if (!pictures.includes(p)) continue;
         const reply = await scale_one(p, s, (file) => {
-            if (run !== batch) return;
-            if (file.error) p.error = file.error;
-            else p.file = { bytes: file.bytes, extension: file.extension, warning: file.warning, ms: file.ms,
-                            ready_ms: performance.now() - (p.picked_at ?? started), scale: s.scale,
+            if (run !== batch || !pictures.includes(p)) return;
+            if (file.error) p.error = file.over_limit ? { reason: file.error, over_limit: true } : { reason: file.error };
+            else p.file = { bytes: file.bytes, extension: file.extension, warning: file.warning, refused: file.refused,
+                            ms: file.ms, ready_ms: performance.now() - (p.picked_at ?? started), scale: s.scale,
                             orientation: s.orientation };
             render_list();
-            if (i === Math.max(selected, 0)) show(i);
+            if (pictures[selected] === p) show(selected);
         });
         if (run !== batch) return;
         p.preview = reply;
         if (reply.original) p.source = reply.original;
         p.plan = reply.plan ? { ...reply.plan, settings: s } : null;
         progress.value = i + 1;
-        set_status(`Scaled ${i + 1} of ${pictures.length}…`);
+        set_status(`Scaled ${i + 1} of ${list.length}…`);
         render_list();
-        if (i === Math.max(selected, 0)) show(i);
+        if (pictures[selected] === p) show(selected);
     }
-    const failed = pictures.filter((p) => p.error).length;
+    const done = list.filter((p) => pictures.includes(p));
+    const failed = done.filter((p) => p.error).length;
     const seconds = ((performance.now() - started) / 1000).toFixed(2);
-    set_status(`${pictures.length - failed} of ${pictures.length} scaled in ${seconds} s` +
+    set_status(`${done.length - failed} of ${done.length} scaled in ${seconds} s` +
                (failed ? `; ${failed} could not be scaled.` : '.'), failed ? 'error' : 'done');
+    // No caption is left waiting for what will not come.
+    if (selected >= 0) show(selected);
     update_buttons();
 }
 
@@ -198,7 +229,7 @@ function render_list() {
         b.type = 'button';
         b.setAttribute('aria-pressed', String(i === selected));
         const r = p.file && view_of(p);
-        const state = p.error ? `failed: ${p.error}`
+        const state = p.error ? `failed: ${p.error.reason}`
                     : r?.width ? `${r.width} × ${r.height}${r.animated ? `, ${r.count} frames` : ''}`
                     : p.file ? 'scaled' : 'waiting';
         b.textContent = `${p.name}: ${state}`;
@@ -208,10 +239,44 @@ function render_list() {
             li.dataset.readyMs = p.file.ready_ms.toFixed(1);
         }
         b.addEventListener('click', () => show(i));
-        li.append(b);
+        const remove = document.createElement('button');
+        remove.type = 'button';
+        remove.className = 'remove';
+        remove.textContent = 'Remove';
+        remove.setAttribute('aria-label', `Remove ${p.name}`);
+        remove.addEventListener('click', () => remove_picture(i));
+        li.append(b, remove);
         return li;
     }));
+    $('clear').hidden = pictures.length === 0;
     update_buttons();
+}
+
+// Takes a file off the list; the next one (or the one before) is shown.
+function remove_picture(i) {
+    pictures.splice(i, 1);
+    if (selected > i || selected >= pictures.length) selected--;
+    after_removal();
+}
+
+function clear_pictures() {
+    pictures = [];
+    selected = -1;
+    after_removal();
+}
+
+function after_removal() {
+    if (pictures.length === 0) {
+        ++batch; // the run under way is for nothing now
+        stop_player();
+        $('view').hidden = true;
+        $('progress').value = 0;
+        set_status('Pick or drop pictures to start.', 'idle');
+        render_list();
+        return;
+    }
+    render_list();
+    show(Math.max(selected, 0));
 }
 
 function update_buttons() {
@@ -220,11 +285,20 @@ function update_buttons() {
     $('download').disabled = !p?.file;
     $('download').textContent = p?.file ? `Download ${p.file.extension.toUpperCase()}` : 'Download';
     $('download-zip').disabled = done.length < 2 || document.body.dataset.state === 'busy';
+    // Why there is no preview, beside the button that saves the result.
+    const view = p?.file && view_of(p);
+    const note = view?.by === 'none' && view.failed
+        ? `The result${view.width ? `, ${view.width} × ${view.height},` : ''} is too large to preview here ` +
+          `(${view.why}); download it to see it.`
+        : '';
+    $('download-note').textContent = note;
+    $('download-note').hidden = !note;
 }
 
 // The preview: both files' frames drawn at the zoom, the original enlarged
 // by the scale so that both have the same size on screen, played together
-// on the result's delays.
+// on the result's delays (the original alone on its own where there is no
+// result to show), with play, pause and a step a frame at a time.
 let player = null;
 
 function frame_image(frames, k) {
@@ -232,9 +306,32 @@ function frame_image(frames, k) {
     return new ImageData(new Uint8ClampedArray(frames.pixels.buffer, k * size, size), frames.width, frames.height);
 }
 
+// Frame k of `frames` on a 2D canvas, turned as `orientation` turns a
+// picture (the library's numbers: 1 a quarter-turn counter-clockwise, 2
+// clockwise): the original for the comparison, in the result's orientation.
+const scratch = document.createElement('canvas');
+function put_frame(canvas, frames, k, orientation = 0) {
+    const image = frame_image(frames, Math.min(k, frames.count - 1));
+    const [w, h] = orientation ? [frames.height, frames.width] : [frames.width, frames.height];
+    if (canvas.width !== w || canvas.height !== h) Object.assign(canvas, { width: w, height: h });
+    const c = canvas.getContext('2d');
+    if (!orientation) return c.putImageData(image, 0, 0);
+    Object.assign(scratch, { width: frames.width, height: frames.height });
+    scratch.getContext('2d').putImageData(image, 0, 0);
+    c.save();
+    c.clearRect(0, 0, w, h);
+    c.imageSmoothingEnabled = false;
+    // (x, y) goes to (y, width - 1 - x) counter-clockwise, (height - 1 - y, x) clockwise.
+    if (orientation === 1) c.setTransform(0, -1, 1, 0, 0, frames.width);
+    else c.setTransform(0, 1, -1, 0, frames.height, 0);
+    c.drawImage(scratch, 0, 0);
+    c.restore();
+}
+
 function stop_player() {
     if (player) cancelAnimationFrame(player.request);
     player = null;
+    $('player').hidden = true;
 }
 
 // Frame k of an animation whose delays are `delays` (ms) at time t after it
@@ -259,64 +356,113 @@ function fitted(p, s) {
 }
 
 // What the result shows for a picture: the shader's passes on the original's
-// frames where WebGL 2 is here and they fit, else the download's frames read
-// back, else nothing; `why` says why not the shader.
+// frames where WebGL 2 is here and they fit ('webgl2'), else the download's
+// frames read back ('wasm'), else nothing ('none': `failed` when the frames
+// could not be had, else they are on their way); `why` says why not the
+// shader. Null before there is anything to show.
 function view_of(p) {
     if (p.error) return null;
     const source = p.source && !p.source.error ? p.source : null;
     const plan = p.plan && p.plan.status === 0 ? p.plan : null;
+    const last = plan?.passes[plan.passes.length - 1];
+    const base = last ? { width: last.width, height: last.height, ...plan.settings } : {};
     let why = gpu.reason;
     if (gpu.draw) {
         if (!source || !plan) return null;
-        const last = plan.passes[plan.passes.length - 1];
-        const base = { width: last.width, height: last.height, count: source.count, animated: source.animated,
-                       delays: source.delays, loops: source.loops, ...plan.settings };
+        Object.assign(base, { count: source.count, animated: source.animated, delays: source.delays, loops: source.loops });
         why = p.gpu_failed || (fitted(p, plan.settings) && 'a GIF made to fit, whose pixels are its own') ||
               gpu.fits(plan);
         if (!why) return { ...base, by: 'webgl2', draw: (k) => gpu.draw(source, k, plan) };
-        if (!p.preview?.result) return { ...base, by: 'none', why };
     }
     const r = p.preview?.result;
-    if (!r || r.error || !p.file) return null;
+    if (!p.file) return null;
+    if (r?.error) return { ...base, by: 'none', failed: true, why: `${why}; ${r.error}` };
+    if (!r) return gpu.draw ? { ...base, by: 'none', why } : null;
     return { ...r, scale: p.file.scale, orientation: p.file.orientation, by: 'wasm', frames: r, why };
+}
+
+// Whether this browser makes a 2D canvas of w x h: past its own limits a
+// canvas is made all the same, and draws nothing.
+function canvas_holds(w, h) {
+    const c = document.createElement('canvas');
+    Object.assign(c, { width: w, height: h });
+    const g = c.getContext('2d');
+    if (!g) return false;
+    g.fillStyle = '#fff';
+    g.fillRect(w - 1, h - 1, 1, 1);
+    return g.getImageData(w - 1, h - 1, 1, 1).data[3] === 255;
 }
 
 function play(p, view, original) {
     stop_player();
-    const canvases = [['compare-result', view], ['original', original], ['compare-original', original]];
-    if (view.by === 'wasm') canvases.push(['result', view]);
+    // The timeline: the result's frames, or the original's alone.
+    const line = view ?? original;
+    const canvases = [['original', original]];
+    if (view?.by === 'wasm') canvases.push(['result', view], ['compare-result', view]);
+    else if (view) canvases.push(['compare-result', view]);
     for (const [id, f] of canvases.filter(([, f]) => f)) Object.assign($(id), { width: f.width, height: f.height });
-    const put = (id, f, k) => $(id).getContext('2d').putImageData(frame_image(f, Math.min(k, f.count - 1)), 0, 0);
     const draw = (k) => {
-        if (original) for (const id of ['original', 'compare-original']) put(id, original, k);
-        if (view.by === 'wasm') {
-            for (const id of ['result', 'compare-result']) put(id, view.frames, k);
-        } else if (view.draw(k)) {
+        if (original) {
+            put_frame($('original'), original, k);
+            if (view) put_frame($('compare-original'), original, k, view.orientation);
+        }
+        if (view?.by === 'wasm') {
+            for (const id of ['result', 'compare-result']) put_frame($(id), view.frames, k);
+        } else if (view && view.draw(k)) {
             // The comparison copies the canvas while it still holds this frame.
             const c = $('compare-result').getContext('2d');
             c.clearRect(0, 0, view.width, view.height);
             c.drawImage(gpu.canvas, 0, 0);
-        } else {
+        } else if (view) {
             p.gpu_failed = 'WebGL 2 failed to draw it here';
             if (p.file && !p.preview?.result) read_back(p);
-            return show(selected);
+            show(selected);
+            return false;
         }
-        $('result').dataset.frame = String(k);
-        $('frame-caption').textContent = view.count > 1
-            ? `Frame ${k + 1} of ${view.count} (${Math.round(view.delays[k])} ms)` : '';
+        $(view ? 'result' : 'original').dataset.frame = String(k);
+        $('frame-caption').textContent = line.count > 1
+            ? `Frame ${k + 1} of ${line.count} (${Math.round(line.delays[k])} ms)` : '';
+        return true;
     };
-    draw(0);
-    if (view.count < 2) return;
-    player = { shown: 0, start: performance.now(), request: 0 };
+    // A result larger than this browser's canvases: said in words.
+    if (view?.by === 'wasm' && !canvas_holds(view.width, view.height)) {
+        p.preview = { ...p.preview, result: { error: `this browser makes no canvas of ${view.width} × ${view.height}` } };
+        return show(selected);
+    }
+    if (!draw(0)) return;
+    if (line.count < 2) return;
+    player = { shown: 0, paused: false, start: performance.now(), request: 0, line, draw };
+    $('player').hidden = false;
+    $('play').textContent = 'Pause';
     const tick = (now) => {
-        const k = frame_at(view.delays, view.loops, now - player.start);
+        const k = frame_at(line.delays, line.loops, now - player.start);
         if (k !== player.shown) {
             player.shown = k;
-            draw(k);
+            if (!draw(k)) return;
         }
         player.request = requestAnimationFrame(tick);
     };
+    player.tick = tick;
     player.request = requestAnimationFrame(tick);
+}
+
+// Pause and play on: play goes on from the frame shown.
+function toggle_play() {
+    if (!player) return;
+    player.paused = !player.paused;
+    $('play').textContent = player.paused ? 'Play' : 'Pause';
+    if (player.paused) return cancelAnimationFrame(player.request);
+    player.start = performance.now() - player.line.delays.slice(0, player.shown).reduce((a, b) => a + b, 0);
+    player.request = requestAnimationFrame(player.tick);
+}
+
+// One frame on or back, paused there.
+function step(by) {
+    if (!player) return;
+    if (!player.paused) toggle_play();
+    const n = player.line.count;
+    player.shown = (player.shown + by + n) % n;
+    player.draw(player.shown);
 }
 
 function show(i) {
@@ -325,19 +471,23 @@ function show(i) {
         render_list();
     }
     const p = pictures[i];
+    if (!p) return;
     $('view').hidden = false;
     const view = view_of(p);
     const result = view && view.by !== 'none' ? view : null;
     const original = p.source && !p.source.error ? p.source : null;
     $('original-caption').textContent = `Original: ${p.name}`;
-    $('result-caption').textContent = view ? `Result: ${view.width} × ${view.height} (${view.scale}×)`
-                                    : p.error ? 'Result' : 'Result: scaling…';
-    // Which preview this is, in words.
+    const waiting = !p.preview && !p.error && document.body.dataset.state === 'busy';
+    $('result-caption').textContent = view?.width ? `Result: ${view.width} × ${view.height} (${view.scale}×)`
+                                    : waiting ? 'Result: scaling…' : 'Result';
+    // Which preview this is, in words; what drew it in the details.
     $('preview-by').textContent = !view ? ''
-        : view.by === 'webgl2' ? `Shown by the lq2x shader in WebGL 2 (${gpu.renderer}), from the original's frames; ` +
-                                 'the download, made in WebAssembly, has these pixels.'
-        : view.by === 'wasm' ? `Shown from the download's own pixels, read back in WebAssembly: ${view.why}.`
-        : `Not shown: ${view.why}; the download has it.`;
+        : view.by === 'webgl2' ? 'Drawn on the GPU, from the original\'s frames; the download has these pixels.'
+        : view.by === 'wasm' ? `Drawn without the GPU, from the download's own pixels: ${view.why}.`
+        : view.failed ? 'Not drawn: too large to preview here; the download has it.'
+        : `Drawing it without the GPU: ${view.why}.`;
+    $('preview-details').hidden = !view || view.by !== 'webgl2';
+    $('renderer').textContent = view?.by === 'webgl2' ? `WebGL 2 on ${gpu.renderer}, running the lq2x shader.` : '';
     if (gpu.draw) use_result_canvas(result?.by === 'wasm' ? canvas_2d : gpu.canvas);
     $('result').dataset.by = result ? result.by : '';
     // A reason in place of what could not be made; no empty frame is left.
@@ -349,10 +499,19 @@ function show(i) {
     // What the file could not keep, as the tool warns of it.
     $('result-note').hidden = !p.file?.warning;
     $('result-note').textContent = p.file?.warning ? `Note: ${p.file.warning}` : '';
+    // The input's format could not hold it exactly: saved losslessly instead.
+    const refused = p.file?.refused;
+    $('way-out').hidden = !refused;
+    $('way-out-words').textContent = refused
+        ? `Save as “the input's format” gave ${p.file.extension.toUpperCase()}${p.source?.animated ? ', animated,' : ''} ` +
+          `for this picture, which its own format cannot hold exactly (${refused}).`
+        : '';
     $('result-reason').hidden = !p.error;
-    $('result-reason').textContent = p.error ? `Not scaled: ${p.error}` : '';
+    $('result-reason').textContent = p.error ? `Not scaled: ${p.error.reason}` : '';
+    // The library's words stay; the page's own hint in place of the tool's option.
+    $('result-hint').hidden = !p.error?.over_limit;
     $('comparison').hidden = !(result && original);
-    if (result) play(p, result, original);
+    if (result || original) play(p, result, original);
     else stop_player();
     lay_out();
     update_buttons();
@@ -366,18 +525,13 @@ function lay_out() {
     const zoom = Number($('zoom').value);
     const px = (v) => `${v}px`;
     if (original && !original.error) {
-        const k = (view ? view.scale : 1) * zoom;
+        const k = (p.file?.scale ?? p.plan?.settings.scale ?? 1) * zoom;
         Object.assign($('original').style, { width: px(original.width * k), height: px(original.height * k) });
     }
     if (!result || !original || original.error) return;
-    const k = result.scale * zoom;
-    for (const id of ['result', 'compare-result', 'compare'])
+    // The original laid over the result, turned as the result is, the same size.
+    for (const id of ['result', 'compare-result', 'compare', 'compare-original'])
         Object.assign($(id).style, { width: px(result.width * zoom), height: px(result.height * zoom) });
-    // The original laid over the result, turned as the result is.
-    const turn = ['', ' rotate(-90deg)', ' rotate(90deg)'][result.orientation];
-    Object.assign($('compare-original').style, {
-        width: px(original.width * k), height: px(original.height * k), transform: `translate(-50%, -50%)${turn}`,
-    });
     split();
 }
 
@@ -398,23 +552,64 @@ function download(name, bytes) {
     setTimeout(() => URL.revokeObjectURL(a.href), 60_000);
 }
 
+const same_bytes = (a, b) => {
+    if (a.byteLength !== b.byteLength) return false;
+    const x = new Uint8Array(a), y = new Uint8Array(b);
+    return x.every((v, i) => v === y[i]);
+};
+
+// Adds files to the list (a file already on it, the same name and bytes,
+// stays one entry) and shows the first of them.
 async function add_files(files) {
     if (files.length === 0) return;
     const picked_at = performance.now();
+    let first = -1, added = 0;
     for (const f of files) {
         const bytes = await f.arrayBuffer();
-        pictures.push({ name: f.name, bytes, file: null, error: null, preview: null });
+        const name = f.name || 'pasted.png';
+        let at = pictures.findIndex((p) => p.name === name && same_bytes(p.bytes, bytes));
+        if (at < 0) {
+            pictures.push({ name, bytes, file: null, error: null, preview: null });
+            at = pictures.length - 1;
+            added++;
+        }
+        if (first < 0) first = at;
     }
-    if (selected < 0) selected = 0;
+    selected = first;
     render_list();
     show(selected);
+    if (!added) return;
     const run = run_batch();
     // From the moment the files were picked, for the first batch they start.
     for (const p of pictures) p.picked_at ??= picked_at;
     await run;
 }
 
-$('files').addEventListener('change', (e) => add_files([...e.target.files]));
+$('files').addEventListener('change', (e) => {
+    add_files([...e.target.files]);
+    e.target.value = ''; // the same file picked again is a change again
+});
+// A picture pasted anywhere on the page (Ctrl+V), as a file.
+document.addEventListener('paste', (e) => {
+    const files = [...(e.clipboardData?.files ?? [])].filter((f) => f.type.startsWith('image/') || f.name);
+    if (files.length === 0) return;
+    e.preventDefault();
+    add_files(files);
+});
+$('clear').addEventListener('click', clear_pictures);
+$('play').addEventListener('click', toggle_play);
+$('previous-frame').addEventListener('click', () => step(-1));
+$('next-frame').addEventListener('click', () => step(1));
+// A GIF all the same: Save as GIF with the library's settings that make any
+// result fit, noted under it as not exact.
+$('gif-anyway').addEventListener('click', () => {
+    if (!gif_fit) return;
+    $('format').value = '2';
+    $('gif-alpha').value = String(gif_fit.alpha);
+    $('gif-colours').value = String(gif_fit.colours);
+    $('gif-palette').value = String(gif_fit.palette);
+    run_batch();
+});
 for (const id of ['scale', 'rotate', 'edge-x', 'edge-y', 'format', 'gif-palette', ...NUMBER_FIELDS])
     $(id).addEventListener('change', () => pictures.length && run_batch());
 $('options').addEventListener('submit', (e) => e.preventDefault());
@@ -455,3 +650,17 @@ compare.addEventListener('pointerdown', (e) => {
     drag_to(e);
 });
 compare.addEventListener('pointermove', (e) => { if (compare.hasPointerCapture(e.pointerId)) drag_to(e); });
+
+// Hosted, the page keeps its own files for use without the network (sw.js,
+// which asks for nothing beyond this folder); opened from a file it has them
+// already, and a browser allows no service worker there.
+// (The manifest, which makes it installable, likewise: a page opened from a
+// file may not read it. The page in one file, lq2x.html, is for use from
+// disk, and its policy allows neither.)
+if (location.protocol !== 'file:' && !('oneFile' in document.documentElement.dataset)) {
+    const manifest = document.createElement('link');
+    Object.assign(manifest, { rel: 'manifest', href: 'manifest.webmanifest' });
+    document.head.append(manifest);
+    if ('serviceWorker' in navigator)
+        navigator.serviceWorker.register('sw.js').catch(() => { /* it works online all the same */ });
+}

@@ -12,7 +12,10 @@ const lq2x = create_lq2x().ready;
 // the second once it has warmed up (lq2x_web_warm_up), unless a file came
 // first, which then waits for it.
 lq2x.then((m) => {
-    postMessage({ version: m.UTF8ToString(m._lq2x_version_string()), kernel: m.UTF8ToString(m._lq2x_web_kernel()) });
+    // With the GIF settings that make any result fit a GIF, for the page's
+    // one click to "a GIF all the same" (lq2x_gif_fit_any).
+    postMessage({ version: m.UTF8ToString(m._lq2x_version_string()), kernel: m.UTF8ToString(m._lq2x_web_kernel()),
+                  gif_fit: { alpha: m._lq2x_web_gif_fit(0), colours: m._lq2x_web_gif_fit(1), palette: m._lq2x_web_gif_fit(2) } });
     setTimeout(() => {
         m._lq2x_web_warm_up();
         postMessage({ warm: true });
@@ -71,6 +74,8 @@ onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back
         const t0 = performance.now();
         const file = with_settings(m, page_settings(m, settings), (s) => scale_file(m, input, s));
         const t1 = performance.now();
+        // A refusal over the library's limits, to which the page adds its hint.
+        if (file.error) file.over_limit = m._lq2x_web_over_limit(file.status) !== 0;
         postMessage({ id, kind: 'file', ...file, ms: t1 - t0 }); // a copy: the preview reads these bytes next
         // The preview: the original, the shader's passes on it, and the
         // result as its file holds it where the page cannot run them.
@@ -79,7 +84,16 @@ onmessage = async ({ data: { id, bytes, settings, shader_limit, frame, read_back
         // A GIF made to fit by the GIF settings is shown from its own frames.
         const fitted = file.extension === 'gif' && (settings.gif_alpha > 0 || settings.gif_colours > 0);
         const runs = !fitted && plan && plan.passes.every((p) => p.width <= shader_limit && p.height <= shader_limit);
-        const result = file.bytes && !runs ? read_file(m, file.bytes, settings.scale, true) : null;
+        // A result too large for the module's memory to read back is not
+        // shown, and the page says so beside its download.
+        let result = null;
+        if (file.bytes && !runs) {
+            try {
+                result = read_file(m, file.bytes, settings.scale, true);
+            } catch (e) {
+                result = { error: reason(e) };
+            }
+        }
         postMessage({ id, kind: 'preview', result, original, plan }, transferable(result, original));
     } catch (e) {
         // Only the module's memory running out comes here; the library says

@@ -48,26 +48,31 @@ const ROTATE = { none: '0', ccw: '1', cw: '2' };
 const EDGE = { clamp: '0', wrap: '1', transparent: '2' };
 const FORMAT = { same: '0', png: '1', gif: '2', webp: '3', pnm: '7', pam: '6' };
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.png': 'image/png',
+                '.webmanifest': 'application/manifest+json' };
 let server, origin, context, scratch, inputs;
+// The page's server as if the network were gone: every connection dropped.
+let offline = false;
 const stray_requests = [];
 // Another origin on this machine, which only the control request may reach.
 let elsewhere, elsewhere_origin;
 const elsewhere_hits = [];
 
 before(async () => {
-    for (const f of ['index.html', 'page.js', 'style.css']) assert.ok(fs.existsSync(path.join(SITE, f)), `${f} in ${SITE}: build the page first`);
+    for (const f of ['index.html', 'page.js', 'style.css', 'lq2x.html', 'sw.js', 'manifest.webmanifest']) assert.ok(fs.existsSync(path.join(SITE, f)), `${f} in ${SITE}: build the page first`);
     assert.ok(fs.existsSync(TOOL), `the tool at ${TOOL}: build it first`);
     scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'lq2x-web-'));
     inputs = path.join(scratch, 'inputs');
     fs.mkdirSync(inputs);
     const made = spawnSync('/usr/bin/python3', [path.join(HERE, 'make_inputs.py'), TILES, inputs], { encoding: 'utf8' });
     assert.equal(made.status, 0, `make_inputs.py: ${made.stderr}`);
-    // A plain static server: the built page at /, and for the scaling-step
+    // A plain static server: the built page at / (and a copy at /copy, which
+    // its service worker does not keep), and for the scaling-step
     // measurement the module and a worker of the test's own under /module
     // and /bench, with a blank page (no policy) at /bench/, and its data under /data.
-    const roots = { module: path.join(BUILD, 'module'), bench: HERE, data: scratch };
+    const roots = { module: path.join(BUILD, 'module'), bench: HERE, data: scratch, copy: SITE };
     server = http.createServer((req, res) => {
+        if (offline) return req.socket.destroy();
         const url = new URL(req.url, 'http://x').pathname;
         if (url === '/bench/') return res.writeHead(200, { 'content-type': 'text/html' }).end('<!doctype html><title>bench</title>');
         const [, first, ...rest] = url.split('/');
@@ -133,13 +138,14 @@ before(async () => {
     // there); everything else is refused and counted.
     await context.route('**/*', (route) => {
         const url = route.request().url();
-        if (url.startsWith(`${origin}/`) || url.startsWith(`${elsewhere_origin}/`)) return route.continue();
+        if (url.startsWith('file:') || url.startsWith(`${origin}/`) || url.startsWith(`${elsewhere_origin}/`)) return route.continue();
         stray_requests.push(url);
         return route.abort();
     });
     context.on('request', (r) => {
         const url = r.url();
         if (!url.startsWith(`${origin}/`) && !url.startsWith(`${elsewhere_origin}/`) && !url.startsWith('blob:') &&
+            !url.startsWith('file:') &&
             !url.startsWith('data:'))
             stray_requests.push(url);
     });
@@ -197,8 +203,9 @@ function page_reason(input, o, name) {
     return r.stdout.trim().replace(/^status \d+: /, '');
 }
 
-// without_webgl2: as a browser that gives the page no WebGL 2 context.
-async function open_page({ without_webgl2 = false } = {}) {
+// without_webgl2: as a browser that gives the page no WebGL 2 context; url:
+// the page's address (the local server's index.html by default).
+async function open_page({ without_webgl2 = false, url = `${origin}/index.html` } = {}) {
     const page = await context.newPage();
     if (without_webgl2)
         await page.addInitScript(() => {
@@ -210,7 +217,7 @@ async function open_page({ without_webgl2 = false } = {}) {
     const errors = [];
     page.on('pageerror', (e) => errors.push(String(e)));
     page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
-    await page.goto(`${origin}/index.html`);
+    await page.goto(url);
     return { page, errors };
 }
 
@@ -317,9 +324,9 @@ async function expect_preview_is(page, bytes, by, what) {
         if (by === 'webgl2') {
             assert.equal(f.integer, true, `${what}: the result's target is not an integer one`);
             assert.equal(f.error, 0, `${what}: readPixels failed`);
-            assert.match(f.text, /^Shown by the lq2x shader in WebGL 2 \(/);
+            assert.match(f.text, /^Drawn on the GPU, /);
         } else {
-            assert.match(f.text, /^Shown from the download's own pixels, read back in WebAssembly: /);
+            assert.match(f.text, /^Drawn without the GPU, from the download's own pixels: /);
         }
         if (f.hash !== hashes[f.k]) {
             const want = expected.pixels.subarray(f.k * size, (f.k + 1) * size);
@@ -464,15 +471,286 @@ test('the same GIF made to fit by the page\'s GIF settings is the tool\'s bytes,
     await page.close();
 });
 
-test('a GIF whose scaled frames a GIF cannot hold is refused with the library\'s reason; the original still shows', TIMEOUT, async () => {
-    const file = path.join(inputs, 'walk.gif');
-    const reason = page_reason(file, { scale: 2 }, 'walk-lq2x-2x.gif');
-    const page = await scale_in_page([file], { scale: 2 }, 'error');
+// What a 2D canvas on the page holds, as RGBA.
+// and the frame it shows (the one its player `frame_of` last drew).
+const canvas_pixels = (page, id, frame_of) => page.evaluate(({ id, frame_of }) => {
+    const c = document.getElementById(id);
+    return { width: c.width, height: c.height, frame: Number(document.getElementById(frame_of).dataset.frame ?? 0),
+             pixels: Array.from(c.getContext('2d').getImageData(0, 0, c.width, c.height).data) };
+}, { id, frame_of });
+
+// Frame k of `frames` turned as the library turns (1: a quarter-turn
+// counter-clockwise, 2: clockwise).
+function turned(frames, orientation, k) {
+    const { width: w, height: h } = frames;
+    const pixels = frames.pixels.subarray(k * w * h * 4, (k + 1) * w * h * 4);
+    if (!orientation) return { width: w, height: h, pixels };
+    const out = new Uint8Array(w * h * 4);
+    for (let y = 0; y < h; ++y)
+        for (let x = 0; x < w; ++x) {
+            const [tx, ty] = orientation === 1 ? [y, w - 1 - x] : [h - 1 - y, x];
+            out.set(pixels.subarray(4 * (y * w + x), 4 * (y * w + x) + 4), 4 * (ty * h + tx));
+        }
+    return { width: h, height: w, pixels: out };
+}
+
+// The canvas shows the file's frame its player drew (turned): every alpha,
+// and the colour of every opaque pixel (a 2D canvas keeps no colour under alpha 0).
+async function expect_canvas_shows(page, id, file, orientation, what, frame_of = id) {
+    const got = await canvas_pixels(page, id, frame_of);
+    const want = turned(read_frames(fs.readFileSync(file)), orientation, got.frame);
+    assert.deepEqual([got.width, got.height], [want.width, want.height], `${what}: #${id}'s size`);
+    for (let i = 0; i < got.pixels.length; i += 4) {
+        const same = got.pixels[i + 3] === want.pixels[i + 3] &&
+                     (want.pixels[i + 3] !== 255 || [0, 1, 2].every((c) => got.pixels[i + c] === want.pixels[i + c]));
+        if (!same) assert.fail(`${what}: #${id} differs at pixel ${i / 4}: ${got.pixels.slice(i, i + 4)} against ${want.pixels.slice(i, i + 4)}`);
+    }
+}
+
+test('every state shown: the original drawn when only the result fails or is too large to preview; no caption left waiting', TIMEOUT, async () => {
+    // A strip whose 8x result is wider than WebGL 2's textures and this
+    // browser's canvases (opaque, from real art's colours).
+    const art = read_frames(fs.readFileSync(tile('main.png')));
+    const width = 8194;
+    const data = new Uint8Array(width * 3);
+    for (let i = 0; i < width; ++i) data.set(art.pixels.subarray(4 * ((i * 13) % (art.width * art.height))).subarray(0, 3), 3 * i);
+    const strip = path.join(scratch, 'strip.png');
+    fs.writeFileSync(strip, encode_png({ width, height: 1, depth: 8, channels: 3, data }));
+    const walk = path.join(inputs, 'walk.gif');
+    const cases = [
+        // Only the result fails: a GIF asked for that cannot hold it.
+        { file: walk, o: { scale: 2, format: 'gif' }, state: 'error', caption: 'Result',
+          reason: page_reason(walk, { scale: 2 }, 'walk-lq2x-2x.gif') },
+        // Made, but too large to preview: said beside its Download button.
+        { file: strip, o: { scale: 8 }, state: 'done', caption: `Result: ${8 * width} × 8 (8×)`, name: 'strip-lq2x-8x.png' },
+    ];
+    for (const c of cases) {
+        const page = await scale_in_page([c.file], c.o, c.state);
+        const what = `${path.basename(c.file)} ${tool_args(c.o).join(' ')}`;
+        assert.equal(await page.textContent('#result-caption'), c.caption, what);
+        assert.equal(await page.isVisible('#original'), true, `${what}: the original is not shown`);
+        await expect_canvas_shows(page, 'original', c.file, 0, what);
+        assert.equal(await page.isVisible('#result'), false, what);
+        assert.equal(await page.isVisible('#comparison'), false, what);
+        if (c.reason) {
+            assert.equal(await page.textContent('#result-reason'), `Not scaled: ${c.reason}`);
+            assert.equal(await page.isDisabled('#download'), true);
+        } else {
+            assert.match(await page.textContent('#download-note'),
+                         new RegExp(`^The result, ${8 * width} × 8, is too large to preview here \\(.*\\); download it to see it\\.$`));
+            assert.match(await page.textContent('#preview-by'), /^Not drawn: too large to preview here/);
+            const got = await download(page, '#download');
+            assert.equal(got.name, c.name);
+            assert_same_bytes(got.bytes, tool_output(c.file, c.o, got.name), what);
+        }
+        await page.close();
+    }
+});
+
+test('a picture over the limits: the library\'s words without the tool\'s option, and the page\'s own hint', TIMEOUT, async () => {
+    // A GIF of a 1 x 1 screen whose frame says 16384 x 16385, refused from the frame's header.
+    const gif = Buffer.from([0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
+                             0x2c, 0, 0, 0, 0, 0x00, 0x40, 0x01, 0x40, 0, 2, 2, 0x4c, 0x01, 0, 0x3b]);
+    const file = path.join(scratch, 'tall-frame.gif');
+    fs.writeFileSync(file, gif);
+    const tool = run_tool(file, {}, 'out.gif');
+    assert.match(tool.stderr, /is over the limit of 268435456 output pixels \(--max-pixels raises it\)/);
+    const reason = page_reason(file, {}, 'out.gif');
+    assert.doesNotMatch(reason, /max-pixels|max_pixels/);
+    const page = await scale_in_page([file], {}, 'error');
     assert.equal(await page.textContent('#result-reason'), `Not scaled: ${reason}`);
-    assert.equal(await page.isVisible('#result'), false);
-    assert.equal(await page.isVisible('#original'), true);
-    assert.equal(await page.isVisible('#comparison'), false);
+    assert.equal(await page.isVisible('#result-hint'), true);
+    assert.match(await page.textContent('#result-hint'), /lq2x command-line tool can be given larger ones/);
+    assert.doesNotMatch(await page.textContent('#view'), /--/);
+    await page.close();
+});
+
+test('a transparent sprite GIF: a lossless animation by default, said in one line; a GIF all the same in one click', TIMEOUT, async () => {
+    const file = path.join(inputs, 'walk.gif');
+    const page = await scale_in_page([file], { scale: 2 });
+    const got = await download(page, '#download');
+    assert.equal(got.name, 'walk-lq2x-2x.png');
+    assert_same_bytes(got.bytes, tool_output(file, { scale: 2 }, got.name), 'walk.gif by default');
+    assert.equal(read_frames(got.bytes).count, 6);
+    await expect_preview_is(page, got.bytes, 'webgl2', 'walk.gif saved losslessly');
+    const words = await page.textContent('#way-out-words');
+    assert.match(words, /^Save as “the input's format” gave PNG, animated, for this picture, which its own format cannot hold exactly \(frame 0 has partly transparent pixels .*\)\.$/);
+    assert.doesNotMatch(words, /\n|\.png|\.webp/);
+    // One click: Save as GIF with the library's settings that make it fit, noted as not exact.
+    await page.click('#gif-anyway');
+    await page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+    assert.equal(await page.inputValue('#format'), FORMAT.gif);
+    const gif = await download(page, '#download');
+    assert.equal(gif.name, 'walk-lq2x-2x.gif');
+    assert_same_bytes(gif.bytes, tool_output(file, { scale: 2, gif_alpha: 128, gif_colours: 256 }, gif.name), 'walk.gif all the same');
+    assert.match(await page.textContent('#result-note'), /^Note: not exact: /);
+    assert.equal(await page.isVisible('#way-out'), false);
+    await page.close();
+});
+
+test('the comparison lays the original over the result in the result\'s orientation', TIMEOUT, async () => {
+    // The sample is wider than it is high, so that a turn shows in the sizes too.
+    const page = await scale_in_page([SAMPLE], { scale: 2 });
+    for (const rotate of ['ccw', 'cw', 'none']) {
+        await page.selectOption('#rotate', ROTATE[rotate]);
+        await page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+        await page.waitForSelector('#comparison:not([hidden])');
+        await expect_canvas_shows(page, 'compare-original', SAMPLE, Number(ROTATE[rotate]), `the comparison, ${rotate}`, 'result');
+        const over = await page.locator('#compare-original').boundingBox(), under = await page.locator('#compare').boundingBox();
+        for (const k of ['x', 'y', 'width', 'height']) assert.ok(Math.abs(over[k] - under[k]) < 0.5, `${rotate}: overlay ${k}: ${over[k]} against ${under[k]}`);
+    }
+    await page.close();
+});
+
+test('play, pause and step through an animation, with each frame\'s delay', TIMEOUT, async () => {
+    const { page } = await check_one(path.join(inputs, 'flat.gif'), { scale: 2 }, 'gif');
+    const delays = [80, 120, 60, 200, 100, 40];
+    await page.click('#play');
+    assert.equal(await page.textContent('#play'), 'Play');
+    const at = Number(await page.getAttribute('#result', 'data-frame'));
+    await page.waitForTimeout(400);
+    assert.equal(Number(await page.getAttribute('#result', 'data-frame')), at, 'paused, yet it played on');
+    for (const [button, by] of [['#next-frame', 1], ['#next-frame', 1], ['#previous-frame', -1]]) {
+        const k = (Number(await page.getAttribute('#result', 'data-frame')) + by + 6) % 6;
+        await page.click(button);
+        assert.equal(Number(await page.getAttribute('#result', 'data-frame')), k);
+        assert.equal(await page.textContent('#frame-caption'), `Frame ${k + 1} of 6 (${delays[k]} ms)`);
+    }
+    await page.click('#play');
+    await page.waitForFunction((k) => Number(document.getElementById('result').dataset.frame) !== k,
+                               Number(await page.getAttribute('#result', 'data-frame')), { timeout: 5_000 });
+    await page.close();
+});
+
+test('the file list: a new file shown, the same file once, pasted pictures, remove and clear', TIMEOUT, async () => {
+    const [a, b, c] = [SAMPLE, tile('logosmall.png'), tile('stone_soup_icon-32x32.png')];
+    const { page, errors } = await open_page();
+    const names = () => page.$$eval('#list li button:first-child', (l) => l.map((x) => x.textContent.split(':')[0]));
+    const pressed = () => page.$eval('#list button[aria-pressed="true"]', (x) => x.textContent.split(':')[0]);
+    const settle = () => page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+    const steps = [
+        ['pick', [a], ['sample.png'], 'sample.png'],
+        ['pick', [b], ['sample.png', 'logosmall.png'], 'logosmall.png'],
+        ['pick', [a], ['sample.png', 'logosmall.png'], 'sample.png'], // the same file again
+        ['paste', c, ['sample.png', 'logosmall.png', 'image.png'], 'image.png'],
+        ['remove', 'logosmall.png', ['sample.png', 'image.png'], 'image.png'],
+        ['remove', 'image.png', ['sample.png'], 'sample.png'],
+    ];
+    for (const [act, arg, list, shown] of steps) {
+        if (act === 'pick') await page.setInputFiles('#files', arg);
+        if (act === 'paste')
+            await page.evaluate((bytes) => {
+                const d = new DataTransfer();
+                d.items.add(new File([new Uint8Array(bytes)], 'image.png', { type: 'image/png' }));
+                document.dispatchEvent(new ClipboardEvent('paste', { clipboardData: d, bubbles: true }));
+            }, [...fs.readFileSync(arg)]);
+        if (act === 'remove') await page.click(`#list button[aria-label="Remove ${arg}"]`);
+        await settle();
+        assert.deepEqual(await names(), list, `after ${act} ${arg}`);
+        assert.equal(await pressed(), shown, `after ${act} ${arg}`);
+        assert.equal(await page.textContent('#original-caption'), `Original: ${shown}`);
+        if (act === 'paste') {
+            const got = await download(page, '#download');
+            assert.equal(got.name, 'image-lq2x-2x.png');
+            assert_same_bytes(got.bytes, tool_output(c, {}, got.name), 'pasted');
+        }
+    }
+    await page.click('#clear');
+    assert.deepEqual(await names(), []);
+    assert.equal(await page.isVisible('#view'), false);
+    assert.equal(await page.textContent('#status'), 'Pick or drop pictures to start.');
     assert.equal(await page.isDisabled('#download'), true);
+    assert.deepEqual(errors, []);
+    await page.close();
+});
+
+test('a phone\'s width: no sideways scrolling, the result first, controls a finger can hit (the screenshot)', TIMEOUT, async () => {
+    const { page } = await open_page();
+    for (const width of [320, 375, 400]) {
+        await page.setViewportSize({ width, height: 740 });
+        if (width === 320) {
+            await set_options(page, { scale: 4, rotate: 'cw' });
+            await page.setInputFiles('#files', [path.join(inputs, 'walk.png')]);
+            await page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+        }
+        const m = await page.evaluate(() => {
+            const box = (id) => document.getElementById(id).getBoundingClientRect();
+            const small = [...document.querySelectorAll('button, select, input')]
+                .filter((e) => e.offsetParent && e.type !== 'range' && e.getBoundingClientRect().height < 44)
+                .map((e) => `${e.id || e.textContent} ${e.getBoundingClientRect().height}`);
+            return { document: document.documentElement.scrollWidth, body: document.body.scrollWidth,
+                     view: box('view').top, options: box('options').top, small };
+        });
+        assert.equal(m.document, width, `at ${width} px the document is ${m.document} px wide`);
+        assert.ok(m.body <= width, `at ${width} px the body is ${m.body} px wide`);
+        assert.ok(m.view < m.options, `at ${width} px the result is below the options`);
+        assert.deepEqual(m.small, [], `at ${width} px, controls under 44 px high`);
+    }
+    await page.setViewportSize({ width: 375, height: 740 });
+    await page.evaluate(() => window.scrollTo(0, 0));
+    if (process.env.LQ2X_PHONE_SCREENSHOT) await page.screenshot({ path: process.env.LQ2X_PHONE_SCREENSHOT });
+    await page.close();
+});
+
+test('opened from a file: the page in one file and the hosted one scale PNG and GIF to the tool\'s bytes', TIMEOUT, async () => {
+    const cases = [
+        ['lq2x.html', SAMPLE, { scale: 2 }, 'png'],
+        ['lq2x.html', path.join(inputs, 'flat.gif'), { scale: 4, rotate: 'ccw' }, 'gif'],
+        ['index.html', path.join(inputs, 'walk.png'), { scale: 2 }, 'png'],
+    ];
+    for (const [name, file, o, extension] of cases) {
+        const { page, errors } = await open_page({ url: pathToFileURL(path.join(SITE, name)).href });
+        await page.waitForFunction(() => document.getElementById('version').textContent.startsWith('lq2x '), null, { timeout: 30_000 });
+        await set_options(page, o);
+        await page.setInputFiles('#files', [file]);
+        await page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+        const got = await download(page, '#download');
+        assert.equal(got.name, `${path.basename(file).replace(/\.[^.]*$/, '')}-lq2x-${o.scale}x.${extension}`);
+        assert_same_bytes(got.bytes, tool_output(file, o, got.name), `${name} from a file: ${path.basename(file)}`);
+        assert.deepEqual(errors, [], name);
+        await page.close();
+    }
+});
+
+test('a browser that will not start the scaler is told how to open the page', TIMEOUT, async () => {
+    const page = await context.newPage();
+    await page.addInitScript(() => { window.Worker = function () { throw new Error('refused here'); }; });
+    await page.goto(pathToFileURL(path.join(SITE, 'index.html')).href);
+    await page.waitForFunction(() => document.getElementById('version').textContent.startsWith('The scaler could not start'));
+    assert.match(await page.textContent('#version'), /\(refused here\)\. Open lq2x\.html, the page in one file, .* serve this folder/);
+    assert.equal(await page.$('#stuck'), null);
+    await page.close();
+    // With no script run at all (the page's script refused, from a copy of
+    // the page the service worker does not keep), its own words show after a while.
+    const bare = await context.newPage();
+    await bare.route('**/copy/page.js', (r) => r.abort());
+    await bare.goto(`${origin}/copy/index.html`);
+    assert.equal(await bare.isVisible('#stuck'), false);
+    await bare.waitForSelector('#stuck', { state: 'visible', timeout: 15_000 });
+    assert.match(await bare.textContent('#stuck'), /Open lq2x\.html, the page in one file/);
+    await bare.close();
+});
+
+test('hosted, reloaded with the network off, it still opens and scales (its service worker)', TIMEOUT, async () => {
+    const { page } = await open_page();
+    const ready = await page.evaluate(() => Promise.race([navigator.serviceWorker.ready.then(() => true),
+                                                         new Promise((resolve) => setTimeout(() => resolve(false), 30_000))]));
+    assert.ok(ready, 'no service worker became ready');
+    await page.waitForFunction(() => navigator.serviceWorker.controller !== null, null, { timeout: 30_000 }).catch(() => page.reload());
+    await page.waitForFunction(() => navigator.serviceWorker.controller !== null, null, { timeout: 30_000 });
+    offline = true;
+    await context.setOffline(true);
+    try {
+        await page.reload();
+        await page.waitForFunction(() => document.getElementById('version').textContent.startsWith('lq2x '), null, { timeout: 30_000 });
+        await page.setInputFiles('#files', [SAMPLE]);
+        await page.waitForSelector('body[data-state="done"]', { timeout: 60_000 });
+        const got = await download(page, '#download');
+        assert_same_bytes(got.bytes, tool_output(SAMPLE, {}, got.name), 'offline');
+    } finally {
+        offline = false;
+        await context.setOffline(false);
+    }
     await page.close();
 });
 
@@ -550,6 +828,7 @@ test('a picture too large to scale is refused from its header, with the tool\'s 
     assert.equal(reason, 'image too large: 8193 x 8192 pixels scale to 268468224, over the limit of 268435456');
     const page = await scale_in_page([file], {}, 'error');
     assert.equal(await page.textContent('#result-reason'), `Not scaled: ${reason}`);
+    assert.equal(await page.isVisible('#result-hint'), true);
     await page.close();
 });
 
@@ -772,7 +1051,7 @@ test('without WebGL 2 the page shows the download\'s own frames, and says so', T
     const how = { without_webgl2: true };
     const { page } = await check_one(path.join(inputs, 'flat.gif'), { scale: 2 }, 'gif', how);
     assert.equal(await page.getAttribute('body', 'data-preview'), 'wasm');
-    assert.match(await page.textContent('#preview-by'), /read back in WebAssembly: this browser gives no WebGL 2\.$/);
+    assert.match(await page.textContent('#preview-by'), /own pixels: this browser gives no WebGL 2\.$/);
     await page.close();
     // (Opaque pictures: a 2D canvas keeps no colour under partial alpha.)
     (await check_one(SAMPLE, { scale: 4, rotate: 'ccw', edge: 'wrap' }, 'png', how)).page.close();
@@ -784,7 +1063,7 @@ test('WebGL 2 lost while an animation plays: the download\'s own frames take its
     await page.evaluate(() => document.getElementById('result').getContext('webgl2')
         .getExtension('WEBGL_lose_context').loseContext());
     await expect_preview_is(page, bytes, 'wasm', 'flat.gif once WebGL 2 was lost');
-    assert.match(await page.textContent('#preview-by'), /read back in WebAssembly: WebGL 2 failed to draw it here\.$/);
+    assert.match(await page.textContent('#preview-by'), /own pixels: WebGL 2 failed to draw it here\.$/);
     await page.close();
 });
 
@@ -805,7 +1084,7 @@ test('a result larger than WebGL 2\'s textures here is shown from the download\'
     fs.writeFileSync(wide, encode_png({ width, height, depth: 8, channels: 3, data }));
     const { page } = await check_one(wide, { scale: 8 }, 'png', { by: 'wasm' });
     assert.equal(await page.getAttribute('body', 'data-preview'), 'webgl2');
-    assert.equal(await page.textContent('#preview-by'), 'Shown from the download\'s own pixels, read back in WebAssembly: ' +
+    assert.equal(await page.textContent('#preview-by'), 'Drawn without the GPU, from the download\'s own pixels: ' +
                  `the result, ${8 * width} × ${8 * height}, is larger than this browser's WebGL 2 textures (${max}).`);
     // The next picture, small enough, is the shader's again.
     await page.setInputFiles('#files', [tile('logosmall.png')]);
