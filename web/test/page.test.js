@@ -754,6 +754,19 @@ test('hosted, reloaded with the network off, it still opens and scales (its serv
     await page.close();
 });
 
+// The top-left `width` × `height` of a still picture, as an RGBA PNG: a
+// part of a sheet, whose grid a test keeps, costs the browser's read-back
+// far less than the whole.
+function top_left(file, width, height, name) {
+    const art = read_frames(fs.readFileSync(file));
+    const data = new Uint8Array(width * height * 4);
+    for (let y = 0; y < height; ++y)
+        data.set(art.pixels.subarray(y * art.width * 4, (y * art.width + width) * 4), y * width * 4);
+    const out = path.join(scratch, name);
+    fs.writeFileSync(out, encode_png({ width, height, depth: 8, channels: 4, data }));
+    return out;
+}
+
 // A PNG cut short: its first `keep` bytes.
 function cut(file, keep, name) {
     const out = path.join(scratch, name);
@@ -995,7 +1008,7 @@ test('edge modes and tile grids with margin and spacing, cut-short cells at 4x t
         [SAMPLE, { edge: 'wrap' }],
         [tile('stone_soup_icon-48x48.png'), { scale: 4, rotate: 'cw', edge: 'wrap,transparent' }],
         [tile('title_denzi_dragon.png'), { edge: 'transparent' }],
-        [tile('feat.png'), { scale: 4, rotate: 'ccw', tile: '32x32' }],
+        [top_left(tile('feat.png'), 320, 192, 'feat-part.png'), { scale: 4, rotate: 'ccw', tile: '32x32' }],
         [tile('icons.png'), { tile: '30x30', margin: 1, spacing: 2, edge: 'transparent' }],
         [tile('icons.png'), { scale: 4, rotate: 'ccw', tile: '30x30', margin: 1, spacing: 2 }],
     ];
