@@ -14,8 +14,8 @@
 # With --tool, the command-line tool of each revision is built too and its
 # PNG and stream workloads are timed against each other with farm-bench
 # (--vs) where it is installed: crawl-tiles-data's main.png at 2x, and 60
-# frames of 1920 x 1080 raw RGB (main.png tiled, by ImageMagick's convert)
-# through --stream, to /dev/null, one thread each.
+# frames of 1920 x 1080 raw RGBA (main.png tiled with its transparency, by
+# ImageMagick's convert) through --stream, to /dev/null, one thread each.
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -83,11 +83,15 @@ if [ $tool = yes ]; then
         exit 0
     fi
     png=/usr/share/crawl/dat/tiles/main.png
-    frames=$work/frames-1920x1080.rgb
+    frames=$work/frames-1920x1080.rgba
     if [ ! -e "$frames" ]; then
-        # 60 frames of real art: main.png tiled over 1920 x 1080, raw RGB
-        # (ImageMagick's convert).
-        convert -size 1920x1080 tile:"$png" -background black -alpha remove rgb:"$frames.one"
+        # 60 frames of real art: main.png tiled over 1920 x 1080, raw RGBA
+        # with 8-bit samples (a Q16 ImageMagick writes 16 unless told), and
+        # filled from the picture in memory: tile: would lay it on an opaque
+        # canvas and lose the transparency.
+        convert "$png" -write mpr:art +delete -size 1920x1080 xc:none -fill mpr:art -draw 'color 0,0 reset' \
+            -depth 8 rgba:"$frames.one"
+        [ "$(wc -c <"$frames.one")" -eq $((1920 * 1080 * 4)) ] || { echo "convert made the wrong frame" >&2; exit 1; }
         for _ in $(seq 60); do cat "$frames.one"; done >"$frames"
         rm "$frames.one"
     fi
@@ -95,6 +99,6 @@ if [ $tool = yes ]; then
     echo "Tool workloads (A: after, B: before):"
     farm-bench -n 9 --timeout 600 --vs "$before_dir/lq2x --threads 1 $png $work/before.png" -- \
         "$after_dir/lq2x" --threads 1 "$png" "$work/after.png"
-    farm-bench -n 9 --timeout 600 --vs "$before_dir/lq2x --threads 1 --stream 1920x1080 $frames /dev/null" -- \
-        "$after_dir/lq2x" --threads 1 --stream 1920x1080 "$frames" /dev/null
+    farm-bench -n 9 --timeout 600 --vs "$before_dir/lq2x --threads 1 --stream 1920x1080 --pixel rgba $frames /dev/null" -- \
+        "$after_dir/lq2x" --threads 1 --stream 1920x1080 --pixel rgba "$frames" /dev/null
 fi
