@@ -27,7 +27,8 @@ struct cell_span {
 };
 
 // Forced inline here and below: the kernels call them, and an out-of-line
-// copy built for one processor must not be the one every caller gets.
+// copy built for one processor must not be the one every caller gets
+// (tests/shared_code.sh holds every function here to it).
 [[gnu::always_inline]] constexpr cell_span span_at(const axis_cells& a, int n, int i)
 {
     if (i < a.margin)
@@ -88,10 +89,10 @@ constexpr std::uint64_t STREAM_BYTES = std::uint64_t{1} << 20;
 
 // Whether an axis is one cell with clamped ends: a frame whose two axes are
 // takes the walks' plain path, with the cell bookkeeping compiled out.
-constexpr bool plain_axis(const axis_cells& a, int n) { return a.mode == edge::clamp && a.margin == 0 && a.cell >= n; }
+[[gnu::always_inline]] constexpr bool plain_axis(const axis_cells& a, int n) { return a.mode == edge::clamp && a.margin == 0 && a.cell >= n; }
 
 template <typename P>
-constexpr bool plain_frame(const frame_args<P>& f)
+[[gnu::always_inline]] constexpr bool plain_frame(const frame_args<P>& f)
 {
     return plain_axis(f.across, f.width) && plain_axis(f.down, f.height);
 }
@@ -108,7 +109,7 @@ template <bool HIDES, typename P>
 
 // p moved on by a number of bytes: rows are a pitch in bytes apart.
 template <typename P>
-P* offset_bytes(P* p, std::ptrdiff_t bytes)
+[[gnu::always_inline]] inline P* offset_bytes(P* p, std::ptrdiff_t bytes)
 {
     using byte_type = std::conditional_t<std::is_const_v<P>, const std::byte, std::byte>;
     return reinterpret_cast<P*>(reinterpret_cast<byte_type*>(p) + bytes);
@@ -124,7 +125,7 @@ struct spot {
     std::ptrdiff_t column, row;
 };
 
-constexpr spot block_at(orientation turn, int width, int height, int x, int y)
+[[gnu::always_inline]] constexpr spot block_at(orientation turn, int width, int height, int x, int y)
 {
     switch (turn) {
     case orientation::ccw: return {2 * std::ptrdiff_t{y}, 2 * (std::ptrdiff_t{width} - 1 - x)};
@@ -138,7 +139,7 @@ inline constexpr std::uint8_t QUARTER_AT[3][2][2] = {{{0, 1}, {2, 3}}, {{1, 3}, 
 
 // The byte offset of that block's top-left pixel from the output frame's first one.
 template <orientation TURN, typename P>
-std::ptrdiff_t block_offset(const frame_args<P>& f, int x, int y)
+[[gnu::always_inline]] inline std::ptrdiff_t block_offset(const frame_args<P>& f, int x, int y)
 {
     const spot at = block_at(TURN, f.width, f.height, x, y);
     return at.row * f.dst_pitch + at.column * std::ptrdiff_t(sizeof(P));
