@@ -137,7 +137,7 @@ void pack_row(const png_form& form, const colour_table* palette, std::span<const
         // One sample a pixel, packed from the high bits of each byte.
         const bool indexed = form.colour == png_colour::palette;
         const unsigned step = indexed ? 1 : grey_step(form.depth);
-        const int per_byte = 8 / form.depth;
+        const std::size_t per_byte = std::size_t(8 / form.depth);
         const bool whole_bytes = form.depth == 8;
         if (!whole_bytes)
             std::fill(out.begin(), out.end(), std::uint8_t{0});

@@ -84,7 +84,9 @@ void on_row(png_structp png, png_row_infop, png_bytep)
 }
 
 // Rows of image data in a picture of width x height: with Adam7, those of
-// each pass that has pixels.
+// each pass that has pixels (libpng's pass macros mix int and unsigned).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
 std::uint64_t data_rows(png_uint_32 width, png_uint_32 height, bool interlaced)
 {
     if (!interlaced)
@@ -95,6 +97,7 @@ std::uint64_t data_rows(png_uint_32 width, png_uint_32 height, bool interlaced)
             rows += PNG_PASS_ROWS(std::uint64_t(height), pass);
     return rows;
 }
+#pragma GCC diagnostic pop
 
 // Runs `step`, which calls libpng and nothing else, with libpng's errors
 // landing here: false when one came (its words are then in the png_io).

@@ -23,7 +23,7 @@ constexpr std::uint8_t vector_code(const quarter_rule& r)
 {
     if (r.kind == K_C)
         return 0;
-    const unsigned pair = (r.gate_a == P_B ? 2 : 0) + (r.gate_b == P_R ? 1 : 0);
+    const unsigned pair = (r.gate_a == P_B ? 2u : 0u) + (r.gate_b == P_R ? 1u : 0u);
     const unsigned horizontal = r.x == P_L || r.x == P_R ? CODE_HORIZONTAL : 0;
     const unsigned kind = r.kind == K_H ? CODE_H : r.kind == K_W ? CODE_W : r.kind == K_E ? CODE_E : 0;
     return std::uint8_t(1u << pair | horizontal | kind);
@@ -53,8 +53,8 @@ struct packed_codes {
 constexpr packed_codes make_packed_codes()
 {
     packed_codes c{};
-    for (int p = 0; p < 256; ++p)
-        for (int q = 0; q < 4; ++q)
+    for (std::size_t p = 0; p < 256; ++p)
+        for (std::size_t q = 0; q < 4; ++q)
             c.entry[p] |= std::uint32_t(VECTOR_CODES[q][p]) << 8 * q;
     return c;
 }

@@ -214,7 +214,8 @@ template <typename P>
 struct index_tables {
     using word = std::conditional_t<WORDS<P>, std::int16_t, std::int32_t>;
     static constexpr int n = LANES<P>;
-    alignas(64) word previous[n][n], next[n][n], later[n], earlier[n], zip_first[n], zip_second[n];
+    static constexpr std::size_t N = LANES<P>;
+    alignas(64) word previous[N][N], next[N][N], later[N], earlier[N], zip_first[N], zip_second[N];
 
     constexpr index_tables() : previous{}, next{}, later{}, earlier{}, zip_first{}, zip_second{}
     {

@@ -199,7 +199,7 @@ void fetch_by_lane(const std::uint32_t* t, vec<P> pattern, raw<std::uint32_t> (&
 {
     constexpr int E = LANES<std::uint32_t>;
     for (int k = 0; k < LANES<P> / E; ++k)
-        entries[k] = fetch_by_lane(t, pattern, k * E, std::make_index_sequence<E>{});
+        entries[k] = fetch_by_lane(t, pattern, k * E, std::make_index_sequence<std::size_t(E)>{});
 }
 
 template <typename P>

@@ -325,7 +325,7 @@ template <typename P>
     for (int g = 0; g < N<P>; g += B)
 #pragma GCC unroll 4
         for (int round = 1; round < B; round *= 2) {
-            vec<P> t[B];
+            vec<P> t[std::size_t(B)];
 #pragma GCC unroll 4
             for (int i = 0; i < B / 2; ++i) {
                 t[2 * i] = zip_lo(v[g + i], v[g + i + B / 2]);

@@ -520,7 +520,7 @@ void turned(const frame_args<P>& frame)
     // A band's output rows, streamed where their pieces lie as streamed_row
     // needs (which every strip's do when the first one's do). Without
     // STREAM, a constant null: the stores are the plain ones.
-    streamed_row<P> rows[STREAM ? 2 * BAND : 1];
+    streamed_row<P> rows[std::size_t(STREAM ? 2 * BAND : 1)];
     const P* first = offset_bytes(f.dst, block_offset<CLOCKWISE ? orientation::cw : orientation::ccw>(
                                              f, f.width - 1, CLOCKWISE ? f.y_end - 1 : f.y_begin));
     streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
@@ -676,7 +676,7 @@ void upright(const frame_args<P>& frame)
     const cell_span start = span_at(f.across, w, 0), end = span_at(f.across, w, w - 1);
     const int before = start.first < 0 ? 0 : neighbour(f.across, start, 0, -1);
     const int after = end.first < 0 ? w - 1 : neighbour(f.across, end, w - 1, 1);
-    lane_bits lanes[STRIPE];
+    lane_bits lanes[std::size_t(STRIPE)];
     // Without cells, the stripe is the whole row, and no lane but the row's
     // ends is past a cell.
     for (int s0 = 0, vectors = 0; s0 < w; s0 += vectors * N<P>) {
