@@ -232,8 +232,7 @@ static gchar* scale_layer(gint32 layer, const lq2x_options* o)
             gimp_layer_add_alpha(layer);
         gimp_layer_resize(layer, out_w, out_h, 0, 0);
         buffer = gimp_drawable_get_buffer(layer);
-        gegl_buffer_set(buffer, GEGL_RECTANGLE(0, 0, out_w, out_h), 0, gimp_drawable_get_format(layer), out,
-                        out_pitch);
+        gegl_buffer_set(buffer, GEGL_RECTANGLE(0, 0, out_w, out_h), 0, gimp_drawable_get_format(layer), out, out_pitch);
         g_object_unref(buffer);
         gimp_drawable_update(layer, 0, 0, out_w, out_h);
     }
@@ -309,8 +308,7 @@ static gchar* scale_image(gint32 image, gint32 drawable, const settings* s)
     return why;
 }
 
-static void run(const gchar* name, gint n_params, const GimpParam* params, gint* n_return_vals,
-                GimpParam** return_vals)
+static void run(const gchar* name, gint n_params, const GimpParam* params, gint* n_return_vals, GimpParam** return_vals)
 {
     static GimpParam values[2];
     (void)name;
@@ -329,7 +327,7 @@ static void run(const gchar* name, gint n_params, const GimpParam* params, gint*
             values[0].data.d_status = GIMP_PDB_CALLING_ERROR;
             return;
         }
-        gint32* fields[] = {&s.scale,       &s.turn,        &s.edge_x,      &s.edge_y,       &s.tile_width,
+        gint32* fields[] = {&s.scale,       &s.turn,        &s.edge_x,       &s.edge_y,    &s.tile_width,
                             &s.tile_height, &s.tile_margin, &s.tile_spacing, &s.all_layers};
         for (int i = 0; i < 9; i++)
             *fields[i] = params[3 + i].data.d_int32;
