@@ -51,8 +51,8 @@ void check(const options& opt, const file_options& file)
         refuse(wants("gif_colours", "a whole number from 2 to " + n(MOST_GIF_COLOURS) + " (0: none)", n(file.gif_colours)));
     if (file.gif_shares != gif_palette::shared && file.gif_shares != gif_palette::per_frame)
         refuse(wants("gif_palette", listed(GIF_PALETTE_WORDS), n(int(file.gif_shares))));
-    if (int(file.words) < LQ2X_DOOR_C || int(file.words) > LQ2X_DOOR_SCRIPT)
-        refuse("door " + n(int(file.words)) + " is none the library knows (0 to " + n(LQ2X_DOOR_SCRIPT) + ")");
+    if (int(file.words) < LQ2X_DOOR_C || int(file.words) > LQ2X_DOOR_GIMP)
+        refuse("door " + n(int(file.words)) + " is none the library knows (0 to " + n(LQ2X_DOOR_GIMP) + ")");
 }
 
 decode_options decoding(const options& opt, const file_options& file)
@@ -132,7 +132,7 @@ std::optional<std::string> read_setting(file_options& file, std::string_view nam
     if (name == "max_frames")
         return count(file.max_frames);
     if (name == "door")
-        return number(LQ2X_DOOR_C, LQ2X_DOOR_SCRIPT, "a whole number from 0 to " + n(LQ2X_DOOR_SCRIPT),
+        return number(LQ2X_DOOR_C, LQ2X_DOOR_GIMP, "a whole number from 0 to " + n(LQ2X_DOOR_GIMP),
                       [&](std::int64_t v) { file.words = door(v); });
     return detail::joined("no setting named ", detail::quoted(name), " in the file options");
 }

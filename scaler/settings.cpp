@@ -20,40 +20,42 @@ namespace {
 // Each setting as each door names it, by the name messages write it with
 // ({field}), and whose setter takes it. An empty name: that door has no
 // control for the setting. (The npm package's module has no threads and no
-// files on disk, so it names neither threads nor keep_existing.)
+// files on disk, so it names neither threads nor keep_existing. The GIMP
+// plug-in's are its procedure's parameters; GIMP reads and writes the files,
+// so it names none of the files library's.)
 struct names {
-    std::string_view field, c, tool, python, page, script;
+    std::string_view field, c, tool, python, page, script, gimp;
     int kind = LQ2X_SETTINGS_SCALING;
 };
 
 constexpr int FILES = LQ2X_SETTINGS_FILE;
 constexpr names NAMES[] = {
-    {"orientation", "orientation", "--rotate", "rotate", "Rotation", "rotate"},
-    {"threads", "threads", "--threads", "threads", "", ""},
-    {"edge", "edge_x, edge_y", "--edge", "edge", "Edges", "edge"},
-    {"edge_x", "edge_x", "--edge", "edge", "Left and right edges", "edgeX"},
-    {"edge_y", "edge_y", "--edge", "edge", "Top and bottom edges", "edgeY"},
-    {"tile", "tile_width, tile_height", "--tile", "tile", "Cell width and height", "tile"},
-    {"tile_margin", "tile_margin", "--tile-margin", "tile_margin", "Tile margin", "tileMargin"},
-    {"tile_spacing", "tile_spacing", "--tile-spacing", "tile_spacing", "Tile spacing", "tileSpacing"},
-    {"scale", "scale", "--scale", "scale", "Scale", "scale"},
-    {"rgb565", "rgb565", "--rgb565", "rgb565", "", "rgb565"},
-    {"kernel", "kernel", "", "", "", ""},
-    {"max_pixels", "max_pixels", "--max-pixels", "max_pixels", "", "maxPixels"},
-    {"band_pixels", "band_pixels", "", "", "", ""},
-    {"alpha_hides", "alpha_hides", "", "", "", ""},
+    {"orientation", "orientation", "--rotate", "rotate", "Rotation", "rotate", "turn"},
+    {"threads", "threads", "--threads", "threads", "", "", ""},
+    {"edge", "edge_x, edge_y", "--edge", "edge", "Edges", "edge", "edge-x, edge-y"},
+    {"edge_x", "edge_x", "--edge", "edge", "Left and right edges", "edgeX", "edge-x"},
+    {"edge_y", "edge_y", "--edge", "edge", "Top and bottom edges", "edgeY", "edge-y"},
+    {"tile", "tile_width, tile_height", "--tile", "tile", "Cell width and height", "tile", "tile-width, tile-height"},
+    {"tile_margin", "tile_margin", "--tile-margin", "tile_margin", "Tile margin", "tileMargin", "tile-margin"},
+    {"tile_spacing", "tile_spacing", "--tile-spacing", "tile_spacing", "Tile spacing", "tileSpacing", "tile-spacing"},
+    {"scale", "scale", "--scale", "scale", "Scale", "scale", "scale"},
+    {"rgb565", "rgb565", "--rgb565", "rgb565", "", "rgb565", ""},
+    {"kernel", "kernel", "", "", "", "", ""},
+    {"max_pixels", "max_pixels", "--max-pixels", "max_pixels", "", "maxPixels", ""},
+    {"band_pixels", "band_pixels", "", "", "", "", ""},
+    {"alpha_hides", "alpha_hides", "", "", "", "", ""},
     // The files library's (lq2x_file_options).
-    {"format", "format", "--format", "format", "Save as", "format", FILES},
-    {"frame", "frame", "--frame", "frame", "", "frame", FILES},
-    {"png_level", "png_level", "--png-level", "png_level", "", "pngLevel", FILES},
-    {"raw_size", "raw_width, raw_height", "--size", "size", "", "size", FILES},
-    {"stream", "raw_width, raw_height", "--stream", "", "", "", FILES}, // a stream's frames, in the same fields
-    {"gif_alpha", "gif_alpha", "--gif-alpha", "gif_alpha", "GIF alpha threshold", "gifAlpha", FILES},
-    {"gif_colours", "gif_colours", "--gif-colours", "gif_colours", "GIF colours", "gifColours", FILES},
-    {"gif_palette", "gif_palette", "--gif-palette", "gif_palette", "GIF palette", "gifPalette", FILES},
-    {"max_input_bytes", "max_input_bytes", "", "max_input_bytes", "", "maxInputBytes", FILES},
-    {"max_frames", "max_frames", "", "max_frames", "", "maxFrames", FILES},
-    {"keep_existing", "keep_existing", "--no-clobber", "keep_existing", "", "", FILES},
+    {"format", "format", "--format", "format", "Save as", "format", "", FILES},
+    {"frame", "frame", "--frame", "frame", "", "frame", "", FILES},
+    {"png_level", "png_level", "--png-level", "png_level", "", "pngLevel", "", FILES},
+    {"raw_size", "raw_width, raw_height", "--size", "size", "", "size", "", FILES},
+    {"stream", "raw_width, raw_height", "--stream", "", "", "", "", FILES}, // a stream's frames, in the same fields
+    {"gif_alpha", "gif_alpha", "--gif-alpha", "gif_alpha", "GIF alpha threshold", "gifAlpha", "", FILES},
+    {"gif_colours", "gif_colours", "--gif-colours", "gif_colours", "GIF colours", "gifColours", "", FILES},
+    {"gif_palette", "gif_palette", "--gif-palette", "gif_palette", "GIF palette", "gifPalette", "", FILES},
+    {"max_input_bytes", "max_input_bytes", "", "max_input_bytes", "", "maxInputBytes", "", FILES},
+    {"max_frames", "max_frames", "", "max_frames", "", "maxFrames", "", FILES},
+    {"keep_existing", "keep_existing", "--no-clobber", "keep_existing", "", "", "", FILES},
 };
 
 const names* named(std::string_view field)
@@ -71,6 +73,7 @@ std::string_view door_name(const names& n, door d)
     case door::python: return n.python;
     case door::page: return n.page;
     case door::script: return n.script;
+    case door::gimp: return n.gimp;
     case door::c: break;
     }
     return n.c;

@@ -32,28 +32,31 @@ TEST(Settings, OneTableNamesEachSettingInEachDoor)
         const char* python;
         const char* page;
         const char* script;
+        const char* gimp;
     };
     const named cases[] = {
-        {"{scale}: wants 2", "scale: wants 2", "--scale: wants 2", "scale: wants 2", "Scale: wants 2", "scale: wants 2"},
-        {"{orientation}", "orientation", "--rotate", "rotate", "Rotation", "rotate"},
+        {"{scale}: wants 2", "scale: wants 2", "--scale: wants 2", "scale: wants 2", "Scale: wants 2", "scale: wants 2",
+         "scale: wants 2"},
+        {"{orientation}", "orientation", "--rotate", "rotate", "Rotation", "rotate", "turn"},
         {"{tile_margin}: needs a grid ({tile})", "tile_margin: needs a grid (tile_width, tile_height)",
          "--tile-margin: needs a grid (--tile)", "tile_margin: needs a grid (tile)",
-         "Tile margin: needs a grid (Cell width and height)", "tileMargin: needs a grid (tile)"},
+         "Tile margin: needs a grid (Cell width and height)", "tileMargin: needs a grid (tile)",
+         "tile-margin: needs a grid (tile-width, tile-height)"},
         {"{edge_y} {gif_alpha} {raw_size}", "edge_y gif_alpha raw_width, raw_height", "--edge --gif-alpha --size",
          "edge gif_alpha size", "Top and bottom edges GIF alpha threshold raw_width, raw_height",
-         "edgeY gifAlpha size"},
+         "edgeY gifAlpha size", "edge-y gif_alpha raw_width, raw_height"},
         // A hint naming a setting the door has no control for is left out.
         {"too large (over {max_pixels}) ({max_pixels} raises it)", "too large (over max_pixels) (max_pixels raises it)",
          "too large (over --max-pixels) (--max-pixels raises it)",
          "too large (over max_pixels) (max_pixels raises it)", "too large",
-         "too large (over maxPixels) (maxPixels raises it)"},
+         "too large (over maxPixels) (maxPixels raises it)", "too large"},
         {"{threads} ({threads} here)", "threads (threads here)", "--threads (--threads here)",
-         "threads (threads here)", "threads", "threads"},
+         "threads (threads here)", "threads", "threads", "threads"},
         // A setting the door has no name for, outside a hint: its field's.
         {"{kernel}: none here", "kernel: none here", "kernel: none here", "kernel: none here", "kernel: none here",
-         "kernel: none here"},
+         "kernel: none here", "kernel: none here"},
         {"{no_such} stays", "{no_such} stays", "{no_such} stays", "{no_such} stays", "{no_such} stays",
-         "{no_such} stays"},
+         "{no_such} stays", "{no_such} stays"},
     };
     for (const named& n : cases) {
         EXPECT_EQ(words(n.text, LQ2X_DOOR_C), n.c);
@@ -61,6 +64,7 @@ TEST(Settings, OneTableNamesEachSettingInEachDoor)
         EXPECT_EQ(words(n.text, LQ2X_DOOR_PYTHON), n.python);
         EXPECT_EQ(words(n.text, LQ2X_DOOR_PAGE), n.page);
         EXPECT_EQ(words(n.text, LQ2X_DOOR_SCRIPT), n.script);
+        EXPECT_EQ(words(n.text, LQ2X_DOOR_GIMP), n.gimp);
     }
     char small[6];
     EXPECT_EQ(lq2x_words("{scale} is long", LQ2X_DOOR_TOOL, small, sizeof small), 15u); // the whole length
@@ -86,6 +90,11 @@ TEST(Settings, ADoorsOwnNameFindsTheSettingItPassesOn)
         {"--edge", LQ2X_DOOR_TOOL, BOTH, LQ2X_OK, "edge", SCALING}, // the first row of a shared name
         {"--stream", LQ2X_DOOR_TOOL, FILES, LQ2X_OK, "stream", FILES},
         {"Save as", LQ2X_DOOR_PAGE, BOTH, LQ2X_OK, "format", FILES},
+        {"edge-x", LQ2X_DOOR_GIMP, BOTH, LQ2X_OK, "edge_x", SCALING},
+        {"max_pixels", LQ2X_DOOR_GIMP, BOTH, LQ2X_ERROR_BAD_OPTIONS,
+         "no setting named 'max_pixels' (turn, edge-x, edge-y, edge-x, edge-y, tile-width, tile-height, tile-margin, "
+         "tile-spacing or scale)",
+         0},
         // Each door's names only, of the kinds asked for, listed when refused.
         {"tile_margin", LQ2X_DOOR_SCRIPT, BOTH, LQ2X_ERROR_BAD_OPTIONS,
          "no setting named 'tile_margin' (rotate, edge, edgeX, edgeY, tile, tileMargin, tileSpacing, scale, rgb565, "

@@ -266,7 +266,8 @@ typedef enum lq2x_door {
     LQ2X_DOOR_TOOL = 1,   /* the lq2x tool's options */
     LQ2X_DOOR_PYTHON = 2, /* the Python package's keywords */
     LQ2X_DOOR_PAGE = 3,   /* the web page's controls */
-    LQ2X_DOOR_SCRIPT = 4  /* the npm package's options (JavaScript, camelCase) */
+    LQ2X_DOOR_SCRIPT = 4, /* the npm package's options (JavaScript, camelCase) */
+    LQ2X_DOOR_GIMP = 5    /* the GIMP plug-in's procedure parameters ("edge-x", "turn"); no file settings */
 } lq2x_door;
 
 /* The checks of lq2x_picture_size, with the reason for a refusal in words:

@@ -215,7 +215,8 @@ enum class door {
     tool = LQ2X_DOOR_TOOL,
     python = LQ2X_DOOR_PYTHON,
     page = LQ2X_DOOR_PAGE,
-    script = LQ2X_DOOR_SCRIPT
+    script = LQ2X_DOOR_SCRIPT,
+    gimp = LQ2X_DOOR_GIMP
 };
 
 // picture_size's checks with the reason for a refusal in `why`, in the

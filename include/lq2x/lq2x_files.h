@@ -197,7 +197,7 @@ LQ2X_API void lq2x_gif_fit_any(lq2x_file_options* file_options);
  * scaling options: "format" (a format's name, or "same"), "frame" (-1 or
  * more), "png_level", "raw_size" ("WxH"), "gif_alpha", "gif_colours",
  * "gif_palette" ("shared", "per-frame"), "keep_existing" ("0", "1"),
- * "max_input_bytes", "max_frames", "door" (0 to 4). */
+ * "max_input_bytes", "max_frames", "door" (0 to 5). */
 LQ2X_API lq2x_status lq2x_set_file_option(lq2x_file_options* file_options, const char* name, const char* text,
                                           int32_t door, char* message, size_t size);
 
