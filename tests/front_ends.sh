@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# The presets in the real programs: mpv (a user shader, 2x and 4x) and
+# RetroArch (.glslp with the GL driver, 2x and 4x) each show a still under
+# Xvfb on Mesa's llvmpipe at 1:1 output, with their own scaling and
+# filtering off, and take their own screenshot with the shaders applied; the
+# screenshot's pixels must equal the tool's output for the same picture. The
+# stills: a piece of real art (Debian's crawl-tiles-data, made opaque) and a
+# sheet of few-colour noise. Every .slang pass is compiled by glslangValidator.
+#
+#     bash tests/front_ends.sh BUILD_DIR [OUT_DIR]
+#
+# OUT_DIR keeps the inputs and screenshots (docs/gpu.md shows two of them).
+# Needs mpv, retroarch, xvfb, xauth, glslang-tools, crawl-tiles-data and
+# Debian's Python with Pillow; every program runs under `timeout`.
+# LQ2X_RETROARCH names RetroArch's binary where it is not on the PATH.
+set -euo pipefail
+build=$(realpath "$1")
+shaders=$build/shaders
+tool=$build/lq2x
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+out=${2:-$work}
+mkdir -p "$out"
+py=/usr/bin/python3
+art=/usr/share/crawl/dat/tiles/main.png
+failed=0
+
+# The stills: 64 x 48 of the tile sheet over opaque black (the programs show
+# no alpha), and a 48 x 32 sheet of four colours, one of them favoured, so
+# that many equality structures occur.
+"$py" - "$art" "$out" <<'EOF'
+import sys
+from PIL import Image
+art = Image.open(sys.argv[1]).convert("RGBA").crop((0, 0, 64, 48))
+Image.alpha_composite(Image.new("RGBA", art.size, (0, 0, 0, 255)), art).convert("RGB").save(sys.argv[2] + "/art.png")
+palette = [(20, 20, 30), (200, 60, 40), (240, 220, 90), (60, 140, 200)]
+noise, s = Image.new("RGB", (48, 32)), 12345
+for y in range(32):
+    for x in range(48):
+        s = (s * 1103515245 + 12345) & 0x7FFFFFFF
+        noise.putpixel((x, y), palette[(s >> 16) % 4 if (s >> 8) % 3 else 0])
+noise.save(sys.argv[2] + "/noise.png")
+EOF
+
+# Prints "N pixels compared, M differ" for two PNGs of the same size (RGB),
+# and fails when they differ in size or in any pixel.
+compare() {
+    "$py" - "$1" "$2" <<'EOF'
+import sys
+from PIL import Image
+a, b = (Image.open(p).convert("RGB") for p in sys.argv[1:3])
+if a.size != b.size:
+    print(f"sizes differ: {a.size} against {b.size}")
+    sys.exit(1)
+pa, pb = a.load(), b.load()
+diff = [(x, y) for y in range(a.size[1]) for x in range(a.size[0]) if pa[x, y] != pb[x, y]]
+print(f"{a.size[0]} x {a.size[1]}: {a.size[0] * a.size[1]} pixels compared, {len(diff)} differ"
+      + (f" (first at {diff[0]}: {pa[diff[0]]} against {pb[diff[0]]})" if diff else ""))
+sys.exit(1 if diff else 0)
+EOF
+}
+
+# Runs a program under its own X server, so that nothing is shared.
+on_x() { timeout 60 xvfb-run -a -s "-screen 0 1024x768x24" "$@"; }
+
+# The library's bits for each still and scale, by the tool.
+for name in art noise; do
+    for scale in 2 4; do
+        "$tool" --scale "$scale" "$out/$name.png" "$out/$name-lq2x-${scale}x.png"
+    done
+done
+
+# mpv: the picture's MAIN texture goes through the hooks; the window is the
+# scaled size exactly, so mpv's own scaler (nearest) has nothing to do.
+# Dithering, sigmoid and linear scaling, debanding and colour management
+# stay off; the screenshot is of the window as rendered, in 8 bits.
+cat >"$work/shot.lua" <<'EOF'
+-- Once the picture is shown: a screenshot of the window to the file given, then quit.
+local out, done = mp.get_opt("lq2x-shot"), false
+mp.register_event("playback-restart", function()
+    if done then return end
+    done = true
+    mp.add_timeout(0.2, function()
+        mp.commandv("screenshot-to-file", out, "window")
+        mp.command("quit")
+    end)
+end)
+EOF
+mpv_version=$(mpv --version | sed -n '1s/^\(mpv [^ ]*\).*/\1/p')
+for name in art noise; do
+    read -r w h < <("$py" -c "from PIL import Image; print(*Image.open('$out/$name.png').size)")
+    for scale in 2 4; do
+        shot=$out/mpv-$name-${scale}x.png
+        on_x mpv --no-config --msg-level=all=v --vo=gpu --gpu-api=opengl --gpu-context=x11egl \
+            --glsl-shaders="$shaders/mpv/lq2x-${scale}x.glsl" --geometry=$((scale * w))x$((scale * h)) \
+            --scale=nearest --dscale=nearest --cscale=nearest --dither-depth=no --no-sigmoid-upscaling \
+            --no-linear-upscaling --no-linear-downscaling --no-correct-downscaling --deband=no --icc-profile-auto=no \
+            --screenshot-format=png --screenshot-high-bit-depth=no --osd-level=0 --image-display-duration=inf \
+            --script="$work/shot.lua" --script-opts=lq2x-shot="$shot" "$out/$name.png" >"$work/mpv.log" 2>&1 || true
+        renderer=$(sed -nE "s/.*GL_RENDERER='(.*)'.*/\1/p" "$work/mpv.log" | head -n1)
+        if [[ -f $shot ]] && result=$(compare "$shot" "$out/$name-lq2x-${scale}x.png"); then
+            echo "front end: $mpv_version ($renderer), mpv/lq2x-${scale}x.glsl, $name.png: $result"
+        else
+            echo "front end: $mpv_version ($renderer), mpv/lq2x-${scale}x.glsl, $name.png: FAILED ${result:-no screenshot}" >&2
+            tail -n 20 "$work/mpv.log" >&2
+            failed=1
+        fi
+        result=
+    done
+done
+
+# RetroArch: the built-in image viewer shows the still; integer scaling, a
+# window of the scaled size (video_scale), bilinear filtering off, no menu,
+# overlay or notifications; the screenshot is of the GPU's output
+# (video_gpu_screenshot), taken at the end of --max-frames.
+retroarch=${LQ2X_RETROARCH:-retroarch}
+ra_version=$("$retroarch" --version 2>&1 | sed -nE '/Frontend/s/.*(v[0-9.]+).*/RetroArch \1/p')
+mkdir -p "$work/ra"
+for name in art noise; do
+    for scale in 2 4; do
+        cat >"$work/ra/retroarch.cfg" <<EOF
+video_driver = "gl"
+audio_driver = "null"
+audio_enable = "false"
+input_joypad_driver = "null"
+menu_driver = "rgui"
+video_shader_enable = "true"
+video_scale = "$scale"
+video_scale_integer = "true"
+video_smooth = "false"
+video_gpu_screenshot = "true"
+video_fullscreen = "false"
+video_font_enable = "false"
+input_overlay_enable = "false"
+menu_enable_widgets = "false"
+builtin_imageviewer_enable = "true"
+video_vsync = "false"
+video_threaded = "false"
+config_save_on_exit = "false"
+pause_nonactive = "false"
+EOF
+        shot=$out/retroarch-$name-${scale}x.png
+        HOME=$work/ra XDG_CONFIG_HOME=$work/ra on_x "$retroarch" -v -c "$work/ra/retroarch.cfg" \
+            --set-shader="$shaders/retroarch/lq2x-${scale}x.glslp" --max-frames=10 --max-frames-ss \
+            --max-frames-ss-path="$shot" "$out/$name.png" >"$work/ra.log" 2>&1 || true
+        renderer=$(sed -nE 's/.*\[GL\]: Vendor: .*, Renderer: (.*)\.$/\1/p' "$work/ra.log" | head -n1)
+        programs=$(grep -c 'Using GLSL version 130' "$work/ra.log" || true)
+        if ((programs >= 2)) && [[ -f $shot ]] && result=$(compare "$shot" "$out/$name-lq2x-${scale}x.png"); then
+            echo "front end: $ra_version gl driver ($renderer), retroarch/lq2x-${scale}x.glslp, $name.png: $result"
+        else
+            echo "front end: $ra_version gl driver ($renderer), retroarch/lq2x-${scale}x.glslp, $name.png: FAILED ${result:-no screenshot or preset not loaded}" >&2
+            tail -n 30 "$work/ra.log" >&2
+            failed=1
+        fi
+        result=
+    done
+done
+
+# Every .slang pass, each stage as RetroArch splits it at its pragma, into SPIR-V.
+for slang in "$shaders"/retroarch/*.slang; do
+    head_part=$(sed '/^#pragma stage /,$d' "$slang")
+    for stage in vertex fragment; do
+        ext=$([[ $stage == vertex ]] && echo vert || echo frag)
+        { echo "$head_part"; sed -n "/^#pragma stage $stage/,/^#pragma stage /p" "$slang" | sed '/^#pragma stage /d'; } \
+            >"$work/pass.$ext"
+        if glslangValidator -V "$work/pass.$ext" -o "$work/pass.$ext.spv" >"$work/glslang.log"; then
+            echo "glslangValidator -V $(basename "$slang") ($stage): compiled, $(stat -c %s "$work/pass.$ext.spv") bytes of SPIR-V"
+        else
+            cat "$work/glslang.log" >&2
+            failed=1
+        fi
+    done
+done
+exit "$failed"
