@@ -48,24 +48,48 @@ for y in range(32):
         noise.putpixel((x, y), palette[(s >> 16) % 4 if (s >> 8) % 3 else 0])
 noise.save(sys.argv[2] + "/noise.png")
 EOF
-
-# Prints "N pixels compared, M differ" for two PNGs of the same size (RGB),
-# and fails when they differ in size or in any pixel.
-compare() {
-    "$py" - "$1" "$2" <<'EOF'
+# Their sizes, and copies as PPM for the .slang harness.
+"$py" - "$out" "$work" <<'EOF'
 import sys
 from PIL import Image
-a, b = (Image.open(p).convert("RGB") for p in sys.argv[1:3])
-if a.size != b.size:
-    print(f"sizes differ: {a.size} against {b.size}")
-    sys.exit(1)
-pa, pb = a.load(), b.load()
-diff = [(x, y) for y in range(a.size[1]) for x in range(a.size[0]) if pa[x, y] != pb[x, y]]
-print(f"{a.size[0]} x {a.size[1]}: {a.size[0] * a.size[1]} pixels compared, {len(diff)} differ"
-      + (f" (first at {diff[0]}: {pa[diff[0]]} against {pb[diff[0]]})" if diff else ""))
-sys.exit(1 if diff else 0)
+for name in ("art", "noise"):
+    im = Image.open(f"{sys.argv[1]}/{name}.png").convert("RGB")
+    im.save(f"{sys.argv[2]}/{name}.ppm")
+    print(name, *im.size, file=open(f"{sys.argv[2]}/{name}.size", "w"))
+EOF
+
+# Each check adds a line "label<TAB>screenshot<TAB>expected" (or a failure
+# of its own, with no screenshot); compare_all prints, for each, "label:
+# N pixels compared, M differ" and fails if any pixel or size differs. One
+# Python for them all, since its start costs more than a comparison.
+checks=$work/checks.tsv
+: >"$checks"
+compare_all() {
+    "$py" - "$checks" <<'EOF'
+import sys
+from PIL import Image
+failed = False
+for line in open(sys.argv[1]):
+    label, shot, expected = line.rstrip("\n").split("\t")
+    if not shot:
+        print(f"{label}: FAILED {expected}")
+        failed = True
+        continue
+    a, b = (Image.open(p).convert("RGB") for p in (shot, expected))
+    if a.size != b.size:
+        print(f"{label}: FAILED, sizes differ: {a.size} against {b.size}")
+        failed = True
+        continue
+    pa, pb = a.load(), b.load()
+    diff = [(x, y) for y in range(a.size[1]) for x in range(a.size[0]) if pa[x, y] != pb[x, y]]
+    print(f"{label}: {a.size[0]} x {a.size[1]}: {a.size[0] * a.size[1]} pixels compared, {len(diff)} differ"
+          + (f" (first at {diff[0]}: {pa[diff[0]]} against {pb[diff[0]]}): FAILED" if diff else ""))
+    failed = failed or bool(diff)
+sys.exit(1 if failed else 0)
 EOF
 }
+# check LABEL SHOT EXPECTED, or check LABEL "" WHY.
+check() { printf '%s\t%s\t%s\n' "$@" >>"$checks"; }
 
 # A program on the X server, with a time limit.
 on_x() { timeout 60 "$@"; }
@@ -95,24 +119,24 @@ end)
 EOF
 mpv_version=$(mpv --version | sed -n '1s/^\(mpv [^ ]*\).*/\1/p')
 for name in art noise; do
-    read -r w h < <("$py" -c "from PIL import Image; print(*Image.open('$out/$name.png').size)")
+    read -r _ w h <"$work/$name.size"
     for scale in 2 4; do
         shot=$out/mpv-$name-${scale}x.png
-        on_x mpv --no-config --msg-level=all=v --vo=gpu --gpu-api=opengl --gpu-context=x11egl \
-            --glsl-shaders="$shaders/mpv/lq2x-${scale}x.glsl" --geometry=$((scale * w))x$((scale * h)) \
-            --scale=nearest --dscale=nearest --cscale=nearest --dither-depth=no --no-sigmoid-upscaling \
-            --no-linear-upscaling --no-linear-downscaling --no-correct-downscaling --deband=no --icc-profile-auto=no \
-            --screenshot-format=png --screenshot-high-bit-depth=no --osd-level=0 --image-display-duration=inf \
+        on_x mpv --no-config --load-scripts=no --ytdl=no --msg-level=all=v --vo=gpu --gpu-api=opengl \
+            --gpu-context=x11egl --glsl-shaders="$shaders/mpv/lq2x-${scale}x.glsl" \
+            --geometry=$((scale * w))x$((scale * h)) --scale=nearest --dscale=nearest --cscale=nearest \
+            --dither-depth=no --no-sigmoid-upscaling --no-linear-upscaling --no-linear-downscaling \
+            --no-correct-downscaling --deband=no --icc-profile-auto=no --screenshot-format=png \
+            --screenshot-high-bit-depth=no --osd-level=0 --image-display-duration=inf \
             --script="$work/shot.lua" --script-opts=lq2x-shot="$shot" "$out/$name.png" >"$work/mpv.log" 2>&1 || true
-        renderer=$(sed -nE "s/.*GL_RENDERER='(.*)'.*/\1/p" "$work/mpv.log" | head -n1)
-        if [[ -f $shot ]] && result=$(compare "$shot" "$out/$name-lq2x-${scale}x.png"); then
-            echo "front end: $mpv_version ($renderer), mpv/lq2x-${scale}x.glsl, $name.png: $result"
+        renderer=$(sed -nE "s/.*GL_RENDERER='(.*)'.*/\1/p" "$work/mpv.log" | sed -n 1p)
+        label="front end: $mpv_version ($renderer), mpv/lq2x-${scale}x.glsl, $name.png"
+        if [[ -f $shot ]]; then
+            check "$label" "$shot" "$out/$name-lq2x-${scale}x.png"
         else
-            echo "front end: $mpv_version ($renderer), mpv/lq2x-${scale}x.glsl, $name.png: FAILED ${result:-no screenshot}" >&2
+            check "$label" "" "no screenshot"
             tail -n 20 "$work/mpv.log" >&2
-            failed=1
         fi
-        result=
     done
 done
 
@@ -150,16 +174,15 @@ EOF
         HOME=$work/ra XDG_CONFIG_HOME=$work/ra on_x "$retroarch" -v -c "$work/ra/retroarch.cfg" \
             --set-shader="$shaders/retroarch/lq2x-${scale}x.glslp" --max-frames=10 --max-frames-ss \
             --max-frames-ss-path="$shot" "$out/$name.png" >"$work/ra.log" 2>&1 || true
-        renderer=$(sed -nE 's/.*\[GL\]: Vendor: .*, Renderer: (.*)\.$/\1/p' "$work/ra.log" | head -n1)
+        renderer=$(sed -nE 's/.*\[GL\]: Vendor: .*, Renderer: (.*)\.$/\1/p' "$work/ra.log" | sed -n 1p)
         programs=$(grep -c 'Using GLSL version 130' "$work/ra.log" || true)
-        if ((programs >= 2)) && [[ -f $shot ]] && result=$(compare "$shot" "$out/$name-lq2x-${scale}x.png"); then
-            echo "front end: $ra_version gl driver ($renderer), retroarch/lq2x-${scale}x.glslp, $name.png: $result"
+        label="front end: $ra_version gl driver ($renderer), retroarch/lq2x-${scale}x.glslp, $name.png"
+        if ((programs >= 2)) && [[ -f $shot ]]; then
+            check "$label" "$shot" "$out/$name-lq2x-${scale}x.png"
         else
-            echo "front end: $ra_version gl driver ($renderer), retroarch/lq2x-${scale}x.glslp, $name.png: FAILED ${result:-no screenshot or preset not loaded}" >&2
+            check "$label" "" "no screenshot, or the preset not loaded"
             tail -n 30 "$work/ra.log" >&2
-            failed=1
         fi
-        result=
     done
 done
 
@@ -173,19 +196,17 @@ HOME=$work/ra XDG_CONFIG_HOME=$work/ra on_x "$retroarch" -v -c "$work/ra/glcore.
 echo "front end: $ra_version with video_driver glcore: $(grep -m1 "Couldn't find any video driver" "$work/ra.log" ||
     echo 'ran it (the harness stands in for it all the same)')"
 for name in art noise; do
-    "$py" -c "from PIL import Image; Image.open('$out/$name.png').convert('RGB').save('$work/$name.ppm')"
     for scale in 2 4; do
         if harness=$("$build/tests/slang_harness" "$shaders/retroarch/lq2x-${scale}x.slangp" "$work/$name.ppm" \
-                "$work/slang-$name-${scale}x.ppm") &&
-            result=$(compare "$work/slang-$name-${scale}x.ppm" "$out/$name-lq2x-${scale}x.png"); then
-            echo "front end: RetroArch's .slang semantics in tests/slang_harness (OpenGL 4.5 core, $(sed -n 's/^renderer: //p' <<<"$harness")), retroarch/lq2x-${scale}x.slangp, $name.png: $result"
+                "$work/slang-$name-${scale}x.ppm"); then
+            check "front end: RetroArch's .slang semantics in tests/slang_harness (OpenGL 4.5 core, $(sed -n 's/^renderer: //p' <<<"$harness")), retroarch/lq2x-${scale}x.slangp, $name.png" \
+                "$work/slang-$name-${scale}x.ppm" "$out/$name-lq2x-${scale}x.png"
         else
-            echo "front end: the .slang harness, retroarch/lq2x-${scale}x.slangp, $name.png: FAILED ${result:-$harness}" >&2
-            failed=1
+            check "front end: the .slang harness, retroarch/lq2x-${scale}x.slangp, $name.png" "" "the harness failed"
         fi
-        result=
     done
 done
+compare_all || failed=1
 
 # Every .slang pass, each stage as RetroArch splits it at its pragma, into SPIR-V.
 for slang in "$shaders"/retroarch/*.slang; do
