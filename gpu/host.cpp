@@ -16,7 +16,7 @@
 
 #include "shaders/passes.h"
 
-extern const char LQ2X_FRAGMENT_SHADER[], LQ2X_VERTEX_SHADER[]; // written by shaders/make_shader.cpp
+extern const char LQ2X_FRAGMENT_SHADER[], LQ2X_FLOAT_FRAGMENT_SHADER[], LQ2X_VERTEX_SHADER[]; // by shaders/make_shader.cpp
 
 namespace {
 
@@ -154,7 +154,9 @@ struct lq2x_gpu {
 
 namespace {
 
-EGLenum egl_api(lq2x_gpu_api api) { return api == LQ2X_GPU_GL33 ? EGL_OPENGL_API : EGL_OPENGL_ES_API; }
+bool desktop(lq2x_gpu_api api) { return api == LQ2X_GPU_GL33 || api == LQ2X_GPU_GL33_FLOAT; }
+bool normalized(lq2x_gpu_api api) { return api == LQ2X_GPU_GLES3_FLOAT || api == LQ2X_GPU_GL33_FLOAT; }
+EGLenum egl_api(lq2x_gpu_api api) { return desktop(api) ? EGL_OPENGL_API : EGL_OPENGL_ES_API; }
 
 // Makes the context current on this thread for a call, and puts back what
 // the thread had before.
@@ -191,7 +193,7 @@ private:
 std::string shader_text(lq2x_gpu_api api, const char* text)
 {
     std::string s(text);
-    if (api == LQ2X_GPU_GL33)
+    if (desktop(api))
         s.replace(0, s.find('\n'), "#version 330 core");
     return s;
 }
@@ -215,7 +217,7 @@ lq2x_gpu_status build_program(lq2x_gpu& g)
 {
     const gl_functions& gl = g.gl;
     const GLuint vs = compile(gl, GL_VERTEX_SHADER, shader_text(g.api, LQ2X_VERTEX_SHADER));
-    const GLuint fs = compile(gl, GL_FRAGMENT_SHADER, shader_text(g.api, LQ2X_FRAGMENT_SHADER));
+    const GLuint fs = compile(gl, GL_FRAGMENT_SHADER, shader_text(g.api, normalized(g.api) ? LQ2X_FLOAT_FRAGMENT_SHADER : LQ2X_FRAGMENT_SHADER));
     GLint linked = GL_FALSE;
     if (vs && fs) {
         g.program = gl.CreateProgram();
@@ -247,23 +249,38 @@ void drop_frames(lq2x_gpu& g)
     f = frames{};
 }
 
+// The textures' formats: the frame's, each pass's output but the last, and
+// the last's. Integer textures for lq2x.frag; for lq2x_float.frag the
+// normalized ones of a front end's chain: an RGB565 frame as GL_RGB565, the
+// passes between in half floats (as mpv keeps them, and RetroArch's float
+// framebuffers), whose samples are the coarsest the shader must round back
+// to bytes, and the last pass in RGBA8.
+struct texture_format {
+    GLenum internal, format, type;
+};
+struct pixel_formats {
+    texture_format frame, between, last;
+};
 template <typename P>
-struct pixel_format;
-template <>
-struct pixel_format<std::uint16_t> {
-    static constexpr GLenum internal = GL_R16UI, format = GL_RED_INTEGER, type = GL_UNSIGNED_SHORT;
-};
-template <>
-struct pixel_format<std::uint32_t> {
-    static constexpr GLenum internal = GL_RGBA8UI, format = GL_RGBA_INTEGER, type = GL_UNSIGNED_BYTE;
-};
+pixel_formats formats_of(bool normalized)
+{
+    if (normalized)
+        return {sizeof(P) == 2 ? texture_format{GL_RGB565, GL_RGB, GL_UNSIGNED_SHORT_5_6_5}
+                               : texture_format{GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE},
+                {GL_RGBA16F, GL_RGBA, GL_HALF_FLOAT},
+                {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE}};
+    const texture_format f = sizeof(P) == 2 ? texture_format{GL_R16UI, GL_RED_INTEGER, GL_UNSIGNED_SHORT}
+                                            : texture_format{GL_RGBA8UI, GL_RGBA_INTEGER, GL_UNSIGNED_BYTE};
+    return {f, f, f};
+}
 
 // Textures and framebuffers for the frame, kept from the last call when it was the same.
 template <typename P>
 lq2x_gpu_status prepare(lq2x_gpu& g, const plan& p)
 {
     frames& f = g.kept;
-    const GLenum internal = pixel_format<P>::internal;
+    const pixel_formats formats = formats_of<P>(normalized(g.api));
+    const GLenum internal = formats.frame.internal;
     const int passes = p.shader.count;
     if (f.format == internal && f.passes == passes && std::equal(p.sizes, p.sizes + passes + 1, f.sizes))
         return LQ2X_GPU_OK;
@@ -278,8 +295,8 @@ lq2x_gpu_status prepare(lq2x_gpu& g, const plan& p)
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         gl.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
-        gl.TexImage2D(GL_TEXTURE_2D, 0, GLint(internal), s.width, s.height, 0, pixel_format<P>::format,
-                      pixel_format<P>::type, nullptr);
+        const texture_format& t = i == 0 ? formats.frame : i == passes ? formats.last : formats.between;
+        gl.TexImage2D(GL_TEXTURE_2D, 0, GLint(t.internal), s.width, s.height, 0, t.format, t.type, nullptr);
     }
     gl.GenFramebuffers(passes, f.framebuffers + 1);
     for (int i = 1; i <= passes; ++i) {
@@ -299,12 +316,15 @@ lq2x_gpu_status prepare(lq2x_gpu& g, const plan& p)
     return LQ2X_GPU_OK;
 }
 
-// Reads the last pass back in bands of rows, as four 32-bit channels a pixel
-// (the one integer read every OpenGL ES 3.0 driver must do).
+// Reads the last pass back in bands of rows: from an integer buffer as four
+// 32-bit channels a pixel (the one integer read every OpenGL ES 3.0 driver
+// must do), from a normalized one as four bytes, of which an RGB565 word is
+// the top 5, 6 and 5 bits of the first three.
 template <typename P>
 lq2x_gpu_status read_back(lq2x_gpu& g, size s, P* dst, std::ptrdiff_t dst_pitch)
 {
     const gl_functions& gl = g.gl;
+    const bool normal = normalized(g.api);
     constexpr int BAND = 64;
     std::vector<GLuint> band;
     try {
@@ -318,7 +338,14 @@ lq2x_gpu_status read_back(lq2x_gpu& g, size s, P* dst, std::ptrdiff_t dst_pitch)
     gl.PixelStorei(GL_PACK_ROW_LENGTH, 0);
     for (int y0 = 0; y0 < s.height; y0 += BAND) {
         const int rows = std::min(BAND, s.height - y0);
-        gl.ReadPixels(0, y0, s.width, rows, GL_RGBA_INTEGER, GL_UNSIGNED_INT, band.data());
+        if (normal) { // four bytes a pixel into the band's first quarter, widened in place from the end
+            auto* b = reinterpret_cast<unsigned char*>(band.data());
+            gl.ReadPixels(0, y0, s.width, rows, GL_RGBA, GL_UNSIGNED_BYTE, b);
+            for (std::size_t i = std::size_t(s.width) * rows * 4; i-- > 0;)
+                band[i] = b[i];
+        } else {
+            gl.ReadPixels(0, y0, s.width, rows, GL_RGBA_INTEGER, GL_UNSIGNED_INT, band.data());
+        }
         if (gl.GetError() != GL_NO_ERROR)
             return LQ2X_GPU_ERROR_DRIVER;
         for (int y = 0; y < rows; ++y) {
@@ -326,7 +353,7 @@ lq2x_gpu_status read_back(lq2x_gpu& g, size s, P* dst, std::ptrdiff_t dst_pitch)
             const GLuint* in = band.data() + std::size_t(y) * s.width * 4;
             for (int x = 0; x < s.width; ++x, in += 4) {
                 if constexpr (sizeof(P) == 2) {
-                    const P v = P(in[0]);
+                    const P v = normal ? P((in[0] >> 3) << 11 | (in[1] >> 2) << 5 | in[2] >> 3) : P(in[0]);
                     std::memcpy(out + 2 * x, &v, 2);
                 } else {
                     const unsigned char bytes[4] = {static_cast<unsigned char>(in[0]), static_cast<unsigned char>(in[1]),
@@ -403,7 +430,8 @@ lq2x_gpu_status scale(lq2x_gpu* g, const P* src, std::int32_t width, std::int32_
     gl.BindTexture(GL_TEXTURE_2D, f.textures[0]);
     gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
     gl.PixelStorei(GL_UNPACK_ROW_LENGTH, GLint(src_pitch / std::ptrdiff_t(sizeof(P))));
-    gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, pixel_format<P>::format, pixel_format<P>::type, src);
+    const texture_format frame = formats_of<P>(normalized(g->api)).frame;
+    gl.TexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, frame.format, frame.type, src);
     gl.PixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 
     gl.UseProgram(g->program);
@@ -433,7 +461,7 @@ lq2x_gpu_status lq2x_gpu_create(lq2x_gpu_api api, lq2x_gpu** out)
     if (!out)
         return LQ2X_GPU_ERROR_NULL;
     *out = nullptr;
-    if (api != LQ2X_GPU_GLES3 && api != LQ2X_GPU_GL33)
+    if (api != LQ2X_GPU_GLES3 && api != LQ2X_GPU_GL33 && !normalized(api))
         return LQ2X_GPU_ERROR_NO_CONTEXT;
     std::unique_ptr<lq2x_gpu> g(new (std::nothrow) lq2x_gpu{});
     if (!g)
@@ -451,9 +479,9 @@ lq2x_gpu_status lq2x_gpu_create(lq2x_gpu_api api, lq2x_gpu** out)
                        eglBindAPI(egl_api(api));
     if (bound) {
         const EGLint es[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
-        const EGLint desktop[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
+        const EGLint desktop_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
                                   EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
-        g->context = eglCreateContext(g->display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, api == LQ2X_GPU_GL33 ? desktop : es);
+        g->context = eglCreateContext(g->display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, desktop(api) ? desktop_attributes : es);
     }
     eglBindAPI(previous_api);
     if (g->context == EGL_NO_CONTEXT)

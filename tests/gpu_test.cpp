@@ -26,8 +26,13 @@
 
 namespace {
 
-constexpr lq2x_gpu_api APIS[] = {LQ2X_GPU_GLES3, LQ2X_GPU_GL33};
-constexpr const char* API_NAMES[] = {"OpenGL ES 3.0", "OpenGL 3.3 core"};
+// lq2x.frag on integer textures in both contexts, and lq2x_float.frag on
+// normalized ones, as front ends' chains run it, in the ES one: its text is
+// the same in both but for the version line, which the integer runs try.
+constexpr lq2x_gpu_api APIS[] = {LQ2X_GPU_GLES3, LQ2X_GPU_GL33, LQ2X_GPU_GLES3_FLOAT};
+constexpr const char* API_NAMES[] = {"OpenGL ES 3.0", "OpenGL 3.3 core", "OpenGL ES 3.0, normalized textures",
+                                     "OpenGL 3.3 core, normalized textures"};
+constexpr const char* API_TAGS[] = {"gles3", "gl33", "gles3_float", "gl33_float"};
 constexpr const char* ART_DIR = "/usr/share/crawl/dat/tiles"; // Debian's crawl-tiles-data
 
 struct tally {
@@ -35,13 +40,13 @@ struct tally {
     long hidden = 0, hidden_matters = 0; // frames read as pictures; of them, those the reading changes
 } counted;
 
-lq2x_gpu* contexts[2] = {};
-lq2x_gpu_status made[2] = {};
+lq2x_gpu* contexts[4] = {};
+lq2x_gpu_status made[4] = {};
 
 // The context for an API, made once; the test fails without one unless the gap is allowed.
 lq2x_gpu* gpu(lq2x_gpu_api api)
 {
-    static bool tried[2] = {};
+    static bool tried[4] = {};
     if (!tried[api]) {
         tried[api] = true;
         made[api] = lq2x_gpu_create(api, &contexts[api]);
@@ -471,6 +476,23 @@ TEST_P(Gpu, RealPixelArt)
     check_art(GetParam());
 }
 
+// Every byte in every channel, beside neighbours that pass it through and
+// neighbours that blend it: on normalized textures a sample read back by
+// anything but rounding to the nearest byte (truncating b / 255 * 255, say)
+// loses some of them.
+TEST_P(Gpu, EveryByteComesBack)
+{
+    ref::image8888 frame{32, 16, {}};
+    for (int i = 0; i < 512; ++i) {
+        const pixel8888 b = pixel8888(i % 256);
+        frame.pixels.push_back(i < 256 ? b | (255 - b) << 8 | (b * 7 % 256) << 16 | (b * 13 % 256) << 24
+                                       : frame.pixels[std::size_t(i % 256 / 3 * 3)]);
+    }
+    for (int scale : {2, 4})
+        expect_same(GetParam(), frame, scale, options(0), "every byte");
+    expect_same(GetParam(), to565(frame), 2, options(0), "every byte");
+}
+
 // What the host refuses, with the library's own codes for what the library refuses.
 TEST_P(Gpu, RefusesWhatTheLibraryRefuses)
 {
@@ -555,6 +577,6 @@ TEST_F(FrontEnd, ExampleRunsTheShippedShaders)
 }
 
 INSTANTIATE_TEST_SUITE_P(Api, Gpu, ::testing::ValuesIn(APIS),
-                         [](const auto& info) { return info.param == LQ2X_GPU_GLES3 ? "gles3" : "gl33"; });
+                         [](const auto& info) { return API_TAGS[info.param]; });
 
 } // namespace

@@ -49,8 +49,15 @@ typedef enum lq2x_gpu_status {
 
 /* Which OpenGL the context is: ES 3.0 (which the shaders are written in), or
  * desktop 3.3 core, given the same shaders with "#version 330 core" as
- * their first line. */
-typedef enum lq2x_gpu_api { LQ2X_GPU_GLES3 = 0, LQ2X_GPU_GL33 = 1 } lq2x_gpu_api;
+ * their first line; and which shader runs: lq2x.frag on integer textures,
+ * or (_FLOAT) lq2x_float.frag on normalized ones (RGBA8, an RGB565 frame as
+ * GL_RGB565), as front ends' shader chains run it. The results are the same. */
+typedef enum lq2x_gpu_api {
+    LQ2X_GPU_GLES3 = 0,
+    LQ2X_GPU_GL33 = 1,
+    LQ2X_GPU_GLES3_FLOAT = 2,
+    LQ2X_GPU_GL33_FLOAT = 3
+} lq2x_gpu_api;
 
 typedef struct lq2x_gpu lq2x_gpu;
 
