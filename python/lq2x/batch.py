@@ -24,7 +24,7 @@ import sys
 import time
 import warnings
 from dataclasses import dataclass, field
-from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
 
 from . import Error, PathLike, _file_options, _native, _options, _scale_path
 
@@ -261,8 +261,9 @@ def scale_files(sources: Iterable[PathLike], out_dir: PathLike, *, client: Any =
         raise TypeError(f"scale_files() got an unexpected keyword argument {sorted(unknown)[0]!r}")
     options.setdefault("threads", 1)
     o = _options(**{k: v for k, v in options.items() if k in _SCALING})
-    f = _file_options(**{"format": None, "frame": None, "png_level": None, "size": None,
-                         **{k: v for k, v in options.items() if k in _FILE}})
+    file_keywords: Dict[str, Any] = {"format": None, "frame": None, "png_level": None, "size": None}
+    file_keywords.update((k, v) for k, v in options.items() if k in _FILE)
+    f = _file_options(**file_keywords)
     jobs, _ = plan(sources, out_dir, f, suffix)
     report = run(jobs, o, f, client=client, skip_existing=skip_existing, progress=progress)
     for name, words in report.warnings:

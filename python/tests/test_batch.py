@@ -10,7 +10,6 @@ import logging
 import os
 import signal
 import struct
-import subprocess
 import sys
 import threading
 import time
