@@ -29,10 +29,10 @@ from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
 from . import Error, PathLike, _file_options, _native, _options, _scale_path
 
 # Tasks by size: a file of fewer bytes than SMALL_BYTES is a sprite and shares
-# its task with others, up to TASK_FILES of them or TASK_BYTES together, so a
-# task costs some tens of milliseconds, far more than Dask's own cost of one
-# (about a millisecond), yet one slow task holds back no worker's share.
-# A larger file is a task of its own.
+# its task with others, up to TASK_FILES of them or TASK_BYTES together, so
+# that the scheduler's cost of a task is spread over many files, yet one
+# task stays short enough to hold back no worker's share. A larger file is
+# a task of its own.
 SMALL_BYTES = 256 * 1024
 TASK_BYTES = 1024 * 1024
 TASK_FILES = 64
