@@ -347,11 +347,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (Error, ValueError) as e:
         parser.exit(2, f"lq2x.batch: {e}\n")
     client = None
-    if args.scheduler:
-        client = _distributed().Client(args.scheduler)
     try:
+        if args.scheduler:
+            client = _distributed().Client(args.scheduler)
         report = run(jobs, options, file_options, client=client, skip_existing=not args.overwrite,
                      progress=not args.quiet)
+    except ImportError as e:
+        parser.exit(1, f"lq2x.batch: {e}\n")
     finally:
         if client is not None:
             client.close()
