@@ -207,19 +207,12 @@ def run(jobs: Sequence[Tuple[str, str]], options: _native.Options, file_options:
         if progress and sys.stdout.isatty():
             distributed.progress(futures)
         count, shown = 0, 0
-        for _, outcomes in distributed.as_completed(futures, with_results=True):
-            for kind, name, bytes_in, bytes_out, status, words in outcomes:
-                if kind == "done":
-                    report.done.append(name)
-                    report.bytes_in += bytes_in
-                    report.bytes_out += bytes_out
-                    if words:
-                        report.warnings.append((name, words))
-                elif kind == "kept":
-                    report.kept.append(name)
-                else:
-                    report.refused.append(Refusal(name, status, words))
-            count += len(outcomes)
+        # Results fetched by one call at a time: Debian 12's Dask and tornado
+        # fail an assertion in tornado when many fetches share a connection
+        # at once (as_completed's with_results does one for each task).
+        for finished in distributed.as_completed(futures).batches():
+            for outcomes in client.gather(finished):
+                count += _count(report, outcomes)
             if progress and not sys.stdout.isatty() and (count - shown >= max(len(jobs) // 10, 1) or
                                                          count == len(jobs)):
                 print(f"lq2x.batch: {count} of {len(jobs)} files", file=sys.stderr, flush=True)
@@ -230,6 +223,22 @@ def run(jobs: Sequence[Tuple[str, str]], options: _native.Options, file_options:
             cluster.close()
     report.seconds = time.monotonic() - started
     return report
+
+
+def _count(report: Report, outcomes: List[Outcome]) -> int:
+    """A task's outcomes into the report; how many files they were."""
+    for kind, name, bytes_in, bytes_out, status, words in outcomes:
+        if kind == "done":
+            report.done.append(name)
+            report.bytes_in += bytes_in
+            report.bytes_out += bytes_out
+            if words:
+                report.warnings.append((name, words))
+        elif kind == "kept":
+            report.kept.append(name)
+        else:
+            report.refused.append(Refusal(name, status, words))
+    return len(outcomes)
 
 
 def scale_files(sources: Iterable[PathLike], out_dir: PathLike, *, client: Any = None, skip_existing: bool = True,
