@@ -171,6 +171,27 @@ std::optional<file_identity> identify_file(const file_place& path)
     return file_identity{id->device, id->inode};
 }
 
+std::filesystem::path batch_output(const std::filesystem::path& relative, const std::filesystem::path& out_dir,
+                                   std::string_view suffix, const file_options& file)
+{
+    const format f = file.out != format::same ? file.out : format_written_for(format_of_name(relative.string()));
+    std::string name = relative.stem().string();
+    name += suffix;
+    if (f == format::same) {
+        name += relative.extension().string();
+    } else {
+        name += '.';
+        name += format_name(f);
+    }
+    return out_dir / relative.parent_path() / name;
+}
+
+bool batch_takes(const std::filesystem::path& name, const file_options& file)
+{
+    const format f = format_of_name(name.string());
+    return f != format::same && (f != format::raw || file.raw_width > 0);
+}
+
 closed_streams begin_program()
 {
     const disk::standard_streams s = disk::begin_program();
@@ -255,6 +276,30 @@ std::int32_t lq2x_file_identity(const char* path, std::uint64_t identity[2])
     identity[0] = id->device;
     identity[1] = id->inode;
     return 1;
+}
+
+std::size_t lq2x_batch_output(const char* relative, const char* out_dir, const char* suffix,
+                              const lq2x_file_options* file_options, char* out, std::size_t size)
+{
+    lq2x::file_options file;
+    if (relative == nullptr || out_dir == nullptr || !lq2x::files::c::read_file_options(file_options, file))
+        return 0;
+    try {
+        const std::string path = lq2x::batch_output(relative, out_dir, suffix ? suffix : "", file).string();
+        if (out != nullptr && size > path.size())
+            std::memcpy(out, path.c_str(), path.size() + 1);
+        return path.size();
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+std::int32_t lq2x_batch_takes(const char* name, const lq2x_file_options* file_options)
+{
+    lq2x::file_options file;
+    if (name == nullptr || !lq2x::files::c::read_file_options(file_options, file))
+        return 0;
+    return lq2x::batch_takes(name, file) ? 1 : 0;
 }
 
 std::int32_t lq2x_begin_program(void)

@@ -8,7 +8,8 @@
 # the documented Python examples (docs/python.md's and the README's). Needs
 # Debian's python3-venv, python3-pip,
 # python3-setuptools, python3-wheel, python3-build, python3-numpy,
-# python3-pil, python3-pytest and mypy, and what the library builds with.
+# python3-pil, python3-pytest and mypy, and what the library builds with;
+# python3-distributed for lq2x.batch's tests (skipped, saying so, without it).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 tool_build=$(realpath "${LQ2X_BUILD_DIR:-$repo/build/release}")
@@ -28,7 +29,17 @@ for path in (lq2x.__file__, lq2x._native.lib._name):
 print("lq2x", lq2x.__version__, "and its library from", sys.argv[1])
 PY
     )
-    (cd "$work" && LQ2X_BUILD_DIR="$tool_build" "$1/bin/python" -m pytest -q -rP -p no:cacheprovider src/python/tests)
+    (cd "$work" && LQ2X_BUILD_DIR="$tool_build" "$1/bin/python" -m pytest -q -rsP -p no:cacheprovider \
+        --ignore=src/python/tests/test_batch.py src/python/tests)
+}
+
+# lq2x.batch on a local Dask cluster, once (against the wheel), its time said:
+# a skip (no python3-distributed) is said with its reason.
+batch_tests() {
+    local t0=$SECONDS
+    (cd "$work" && LQ2X_BUILD_DIR="$tool_build" "$1/bin/python" -m pytest -q -rsP -p no:cacheprovider \
+        src/python/tests/test_batch.py)
+    echo "lq2x.batch's tests took $((SECONDS - t0)) s"
 }
 
 echo "== pip install from source"
@@ -67,6 +78,8 @@ for lib in $libraries; do
     fi
 done
 installed_tests "$work/wheel-env"
+echo "== lq2x.batch on a Dask cluster of 2 worker processes"
+batch_tests "$work/wheel-env"
 
 echo "== mypy on the installed package and the documented Python examples"
 mkdir "$work/examples"

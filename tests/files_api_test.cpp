@@ -298,6 +298,38 @@ TEST(FileFormats, NamesBytesAndExtensions)
         EXPECT_EQ(lq2x_format_lossless_for(format), out) << format;
 }
 
+// A batch's outputs, named alike at every door: the tree below a folder
+// walked kept, the suffix, the extension of what is written.
+TEST(FilesApi, BatchNames)
+{
+    lq2x_file_options ppm = lq2x_default_file_options();
+    ppm.format = LQ2X_FORMAT_PPM;
+    struct batch_case {
+        const char *relative, *suffix;
+        const lq2x_file_options* file;
+        const char* out;
+    } const cases[] = {{"a.png", nullptr, nullptr, "out/a.png"},     {"sub/b.gif", "@2x", nullptr, "out/sub/b@2x.gif"},
+                       {"c.bmp", nullptr, nullptr, "out/c.png"},     {"d.tar.pcx", "_x", nullptr, "out/d.tar_x.png"},
+                       {"e.webp", nullptr, &ppm, "out/e.ppm"},       {"noext", nullptr, nullptr, "out/noext"},
+                       {"s/t/f.PAM", nullptr, nullptr, "out/s/t/f.pam"}};
+    for (const batch_case& c : cases) {
+        char out[64];
+        const std::size_t n = lq2x_batch_output(c.relative, "out", c.suffix, c.file, out, sizeof out);
+        EXPECT_EQ(std::string(out, n), c.out) << c.relative;
+        EXPECT_EQ(lq2x_batch_output(c.relative, "out", c.suffix, c.file, out, n), n) << "no room for the NUL";
+    }
+    char small[4] = "abc";
+    EXPECT_EQ(lq2x_batch_output("a.png", "out", nullptr, nullptr, small, sizeof small), 9u);
+    EXPECT_STREQ(small, "abc"); // untouched when it does not fit
+    EXPECT_EQ(lq2x_batch_output(nullptr, "out", nullptr, nullptr, small, sizeof small), 0u);
+    lq2x_file_options raw = lq2x_default_file_options();
+    raw.raw_width = raw.raw_height = 4;
+    const std::pair<const char*, int> takes[] = {{"a.png", 1}, {"b.txt", 0}, {"c", 0}, {"d.raw", 0}, {"e.ICO", 1}};
+    for (const auto& [name, taken] : takes)
+        EXPECT_EQ(lq2x_batch_takes(name, nullptr), taken) << name;
+    EXPECT_EQ(lq2x_batch_takes("d.raw", &raw), 1);
+}
+
 TEST(FileFormats, AGifAllTheSameFitsWhatTheExactOneRefuses)
 {
     // Half-transparent pixels that an exact GIF refuses; the fitted one is

@@ -226,21 +226,10 @@ std::optional<int> unknown_option(CLI::App& app, int argc, char** argv)
     return std::nullopt;
 }
 
-// The format a result read from `input` is written in, by name: --format's,
-// else the one the input's name says (PNG for one the library only reads).
-std::string output_extension(const fs::path& input, const settings& s)
-{
-    const lq2x::format f = s.file.out != lq2x::format::same ? s.file.out : lq2x::format_written_for(lq2x::format_of_name(input.string()));
-    return f == lq2x::format::same ? input.extension().string() : std::string(".") + lq2x::format_name(f);
-}
-
-// An input's output under DIR: its own name (in its folder's place under a
-// walked folder), with the suffix and the extension of what is written.
+// An input's output under DIR, named by the library as every door's batch names it.
 job placed(const fs::path& input, const fs::path& relative, const words& w, const settings& s)
 {
-    fs::path out = fs::path(w.out_dir) / relative.parent_path();
-    out /= relative.stem().string() + w.suffix + output_extension(input, s);
-    return {input.string(), out.string()};
+    return {input.string(), lq2x::batch_output(relative, w.out_dir, w.suffix, s.file).string()};
 }
 
 // The files to do in -o mode: each input, and with -r every image in the
@@ -261,8 +250,7 @@ std::optional<int> plan_directory(const words& w, settings& s)
              !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
             if (!it->is_regular_file(error))
                 continue;
-            const bool raw = lq2x::format_of_name(it->path().string()) == lq2x::format::raw;
-            if (lq2x::format_of_name(it->path().string()) == lq2x::format::same || (raw && s.file.raw_width == 0))
+            if (!lq2x::batch_takes(it->path(), s.file))
                 ++s.skipped;
             else
                 s.jobs.push_back(placed(it->path(), it->path().lexically_relative(in), w, s));

@@ -160,6 +160,14 @@ struct file_identity {
     friend auto operator<=>(const file_identity&, const file_identity&) = default;
 };
 LQ2X_API std::optional<file_identity> identify_file(const file_place& path);
+// A batch into one folder (see lq2x_batch_output, lq2x_batch_takes): where
+// the result of an input goes, given its path below what names it (its
+// file name, or its place below a folder walked), and whether a file met
+// in a folder walked is one to scale.
+LQ2X_API std::filesystem::path batch_output(const std::filesystem::path& relative,
+                                            const std::filesystem::path& out_dir, std::string_view suffix,
+                                            const file_options& file = {});
+LQ2X_API bool batch_takes(const std::filesystem::path& name, const file_options& file = {});
 // See lq2x_begin_program: which of standard input and output were closed.
 struct closed_streams {
     bool input = false, output = false;

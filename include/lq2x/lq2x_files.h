@@ -253,6 +253,23 @@ LQ2X_API lq2x_status lq2x_scale_stream(const char* input, const char* output, in
  * the file is there. */
 LQ2X_API int32_t lq2x_file_identity(const char* path, uint64_t identity[2]);
 
+/* For a program that writes many inputs into one folder, as the tool's
+ * `-o DIR` does, so that every door names them alike. The output of an
+ * input whose path below what names it is `relative` (its file name when
+ * named itself; its place below a folder walked, whose tree is kept under
+ * out_dir): out_dir, relative's folders, its stem, `suffix` (NULL: none),
+ * and the extension of the format written (file_options->format, else the
+ * one relative's extension says, PNG for a format only read; a name that
+ * says none keeps its own). Written into `out` (`size` bytes, ended by a
+ * NUL) when it fits; returns the length of the whole path without the NUL
+ * (ask again with more room when it is `size` or more), 0 for a NULL name
+ * or options it cannot read. */
+LQ2X_API size_t lq2x_batch_output(const char* relative, const char* out_dir, const char* suffix,
+                                  const lq2x_file_options* file_options, char* out, size_t size);
+/* Nonzero for a file met in a folder walked that a batch scales: one whose
+ * name says a format the library reads (raw only with a raw size set). */
+LQ2X_API int32_t lq2x_batch_takes(const char* name, const lq2x_file_options* file_options);
+
 /* For a program (never a library), first thing: closed standard streams are
  * opened on /dev/null so that no file takes their place (and are refused
  * where asked for); writes past a file-size limit or to a pipe whose reader

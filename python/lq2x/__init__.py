@@ -591,10 +591,19 @@ def scale_file(src: PathLike, dst: PathLike, *, format: Optional[Format] = None,
     """
     options = _options(rotate, scale, edge, tile, tile_margin, tile_spacing, threads, rgb565, max_pixels)
     file_options = _file_options(format, frame, png_level, size, gif_alpha, gif_colours, gif_palette, keep_existing)
+    message = _scale_path(src, dst, options, file_options)[1]
+    if message:
+        warnings.warn(message, stacklevel=2)
+
+
+def _scale_path(src: PathLike, dst: PathLike, options: _native.Options,
+                file_options: _native.FileOptions) -> Tuple[_native.Report, str]:
+    """One file on disk through the library (lq2x_scale_path): its report and
+    warning, or lq2x.Error naming the file at fault. scale_file and the
+    batches of lq2x.batch both come through here."""
     report = _native.Report()
     status = _native.files().lq2x_scale_path(os.fsencode(src), os.fsencode(dst), options, file_options, report)
     message = report.message.decode(errors="replace")
     if status != _native.OK:
         raise Error(status, message, os.fsdecode(dst) if report.output else os.fsdecode(src))
-    if message:
-        warnings.warn(message, stacklevel=2)
+    return report, message

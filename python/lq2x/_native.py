@@ -121,12 +121,14 @@ class Frames(ctypes.Structure):
 # Enum values, by their C names less the prefix (checked against the headers by the tests).
 OK = 0
 ERROR_BAD_SIZE = 1
+ERROR_OUTPUT_EXISTS = 20
 LAYOUT_GREY, LAYOUT_GREY_ALPHA, LAYOUT_RGB, LAYOUT_RGBA, LAYOUT_RGB565 = 1, 2, 3, 4, 5
 UPRIGHT, CCW, CW = 0, 1, 2
 EDGE_CLAMP, EDGE_WRAP, EDGE_TRANSPARENT = 0, 1, 2
 KERNEL_AUTO, KERNEL_PORTABLE, KERNEL_SSE41, KERNEL_AVX2, KERNEL_AVX512, KERNEL_NEON, KERNEL_SIMD128 = range(7)
 FORMAT_SAME = 0
-DOOR_PYTHON = 2
+DOOR_TOOL, DOOR_PYTHON = 1, 2
+SETTINGS_SCALING, SETTINGS_FILE = 1, 2
 MESSAGE_BYTES = 320  # what a message of the library's takes, as lq2x_file's holds it
 
 
@@ -180,6 +182,9 @@ lib.lq2x_set_option.argtypes = [ctypes.POINTER(Options), ctypes.c_char_p, ctypes
 lib.lq2x_set_option.restype = ctypes.c_int
 lib.lq2x_words.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_size_t]
 lib.lq2x_words.restype = ctypes.c_size_t
+lib.lq2x_setting_named.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.POINTER(ctypes.c_int32),
+                                   ctypes.c_char_p, ctypes.c_size_t]
+lib.lq2x_setting_named.restype = ctypes.c_int
 
 _files: Optional[ctypes.CDLL] = None
 
@@ -219,6 +224,11 @@ def files() -> ctypes.CDLL:
         f.lq2x_scale_path.restype = ctypes.c_int
         f.lq2x_file_limits.argtypes = [ctypes.POINTER(Options), ctypes.POINTER(FileOptions), ctypes.POINTER(Limits)]
         f.lq2x_file_limits.restype = ctypes.c_int
+        f.lq2x_batch_output.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p,
+                                        ctypes.POINTER(FileOptions), ctypes.c_char_p, ctypes.c_size_t]
+        f.lq2x_batch_output.restype = ctypes.c_size_t
+        f.lq2x_batch_takes.argtypes = [ctypes.c_char_p, ctypes.POINTER(FileOptions)]
+        f.lq2x_batch_takes.restype = ctypes.c_int32
         _files = f
     return _files
 

@@ -54,7 +54,7 @@ for kind in static shared; do
         # And the files library: its C interface and its public C++ one.
         files_so=$(find "$prefix" -name 'liblq2x_files.so.*.*' | head -n 1)
         nm -D --defined-only "$files_so" | awk '{print $3}' | c++filt >"$work/files_exports"
-        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale_file|read_file|write_file|format_of_bytes|format_of_name|format_name|format_writes|format_written_for|file_limits|set_file_option|scale_path|output_format|read_input|scale_stream|identify_file|begin_program)\(.*\)|(typeinfo|typeinfo name|vtable) for lq2x::file_error|LQ2X_[0-9.]+)$' \
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale_file|read_file|write_file|format_of_bytes|format_of_name|format_name|format_writes|format_written_for|file_limits|set_file_option|scale_path|output_format|read_input|scale_stream|identify_file|begin_program|batch_output|batch_takes)\(.*\)|(typeinfo|typeinfo name|vtable) for lq2x::file_error|LQ2X_[0-9.]+)$' \
             "$work/files_exports"; then
             fail "shared: the files library exports the names above"
         else
