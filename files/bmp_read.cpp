@@ -239,7 +239,7 @@ void read_rows(std::span<const std::uint8_t> file, const dib_header& h, image& i
             const unsigned low = (1u << b) - 1;
             for (std::size_t x = 0; x < width; ++x) {
                 const int shift = 8 - b * (int(x % std::size_t(per_byte)) + 1);
-                out[x] = colour(h, (in[x / std::size_t(per_byte)] >> shift) & low);
+                out[x] = colour(h, (unsigned(in[x / std::size_t(per_byte)]) >> shift) & low);
             }
             break;
         }

@@ -126,7 +126,7 @@ image decode_pcx(std::span<const std::uint8_t> data, size_limit limit)
             const std::size_t per_byte = 8 / bits;
             const unsigned low = (1u << bits) - 1;
             for (std::size_t x = 0; x < w; ++x)
-                out[x] = colours[(row[x / per_byte] >> (8 - bits * (x % per_byte + 1))) & low];
+                out[x] = colours[(unsigned(row[x / per_byte]) >> (8 - bits * (x % per_byte + 1))) & low];
         } else {
             for (std::size_t x = 0; x < w; ++x) {
                 std::size_t index = 0;
