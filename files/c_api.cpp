@@ -12,7 +12,7 @@
 
 #include "c_api.h"
 #include "gif.h"
-#include "scaler/sized_struct.h"
+#include "scaler/interface/sized_struct.h"
 
 namespace lq2x::files::c {
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "file_limits.h"
-#include "scaler/settings.h"
+#include "scaler/settings/settings.h"
 
 namespace lq2x::files {
 namespace {

@@ -8,7 +8,7 @@
 #include "partitions.h"
 #include "reference.h"
 #include <lq2x/lq2x_corners.h>
-#include "scaler/rules.h"
+#include "scaler/rule/rules.h"
 
 // Failures print the four quarters in hex.
 void PrintTo(const lq2x::block565& b, std::ostream* os)

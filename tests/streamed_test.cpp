@@ -18,7 +18,7 @@
 
 #include "edge_model.h"
 #include "reference.h"
-#include "scaler/frames.h"
+#include "scaler/kernels/frame_args.h"
 #include <lq2x/lq2x.hpp>
 
 namespace {

@@ -16,7 +16,7 @@
 #include <lq2x/lq2x.hpp>
 #include <lq2x/lq2x_files.h>
 
-#include "shaders/passes.h"
+#include "scaler/picture/passes.h"
 
 extern "C" {
 

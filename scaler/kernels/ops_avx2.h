@@ -1,6 +1,8 @@
-// The frame walk with AVX2: 16 RGB565 or 8 32-bit pixels at a time, for
-// x86-64 processors without AVX-512; a lane's four quarter codes come in one
-// gather. Built with AVX2 enabled for this file alone; chosen at run time.
+// The operations (operations.h) with AVX2: 16 RGB565 or 8 32-bit pixels a
+// vector, for x86-64 processors without AVX-512; a lane's four quarter codes
+// come in one gather.
+#pragma once
+
 #include <immintrin.h>
 
 #include <concepts>
@@ -9,12 +11,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "codes.h"
-#include "targets.h"
+#include "scaler/rule/codes.h"
 
 namespace lq2x::detail::avx2 {
 constexpr int WIDTH = 32;
-#include "ops_generic.h"
+#include "scaler/kernels/ops_generic.h"
 
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
@@ -43,12 +44,12 @@ template <typename P>
 void stream(P* p, vec<P> v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), __m256i(v.v)); }
 inline void stream_fence() { _mm_sfence(); }
 
-#include "operations.h"
-#include "plan_rule.h"
-#include "plan_walk.h"
-} // namespace lq2x::detail::avx2
+// The kernel's traits (operations.h). Sixteen registers cannot hold two
+// columns' state, so the turned walk does not look ahead.
+constexpr int REGISTERS = 16;
+constexpr bool BRANCH_ON_ANY = true;
+constexpr bool STREAM_BLENDED = false;
+constexpr bool LOOK_AHEAD = false;
 
-namespace lq2x::detail {
-extern const target AVX2_TARGET{kernel::avx2, [] { return __builtin_cpu_supports("avx2") != 0; },
-                                avx2::walk_frame<pixel565>, avx2::walk_frame<pixel8888>, avx2::hides_colour};
-} // namespace lq2x::detail
+#include "scaler/kernels/operations.h"
+} // namespace lq2x::detail::avx2

@@ -16,8 +16,8 @@
 #include <string>
 #include <utility>
 
-#include "scaler/codes.h"
-#include "scaler/frames.h"
+#include "scaler/rule/codes.h"
+#include "scaler/kernels/frame_args.h"
 
 namespace {
 

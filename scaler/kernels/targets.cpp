@@ -3,10 +3,15 @@
 // kernel run through the same suite, or one hidden as on a processor without
 // it), and nothing a caller's options can reach.
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
-#include "targets.h"
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+#include "scaler/kernels/targets.h"
 
 namespace lq2x::detail {
 namespace {
@@ -59,7 +64,56 @@ choice make_choice()
     return c;
 }
 
+// A processor family: the vendor's name as the processor gives it and the
+// family number (x86's base family plus its extended family), or none.
+struct family {
+    char vendor[13];
+    unsigned number;
+};
+
+family this_family()
+{
+    family f{{}, 0};
+#if defined(__x86_64__)
+    unsigned top = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(0, &top, &b, &c, &d) == 0 || top < 1)
+        return f;
+    std::memcpy(f.vendor, &b, 4);
+    std::memcpy(f.vendor + 4, &d, 4);
+    std::memcpy(f.vendor + 8, &c, 4);
+    unsigned a = 0;
+    __get_cpuid(1, &a, &b, &c, &d);
+    const unsigned base = (a >> 8) & 0xF;
+    f.number = base + (base == 0xF ? (a >> 20) & 0xFF : 0);
+#endif
+    return f;
+}
+
+// What differs by processor family, not by instruction set: one entry for
+// each family measured on, with the kernel it is for. docs/performance.md
+// has the run that decided each.
+struct family_tuning {
+    kernel id;
+    std::string_view vendor;
+    unsigned family;
+    bool stream_blended;
+};
+
+constexpr family_tuning FAMILY_TABLE[] = {
+    {kernel::avx512, "AuthenticAMD", 0x19, true}, // Zen 4: ordinary stores' reads of each line cost time
+    {kernel::avx512, "AuthenticAMD", 0x1A, false}, // Zen 5: streaming blended blocks is the slower
+};
+
 } // namespace
+
+bool streams_blended(const target& t)
+{
+    static const family f = this_family();
+    for (const family_tuning& e : FAMILY_TABLE)
+        if (e.id == t.id && e.family == f.number && e.vendor == std::string_view(f.vendor))
+            return e.stream_blended;
+    return t.stream_blended;
+}
 
 const target* target_for(kernel k)
 {

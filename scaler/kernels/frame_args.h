@@ -78,6 +78,10 @@ struct frame_args {
     // lines (see STREAM_BYTES), where the frame has no cells and no colour
     // to hide.
     bool stream = false;
+    // Whether a turned walk that streams streams its blended blocks too, not
+    // only its flat ones: the target's trait, or what the family table says
+    // of this processor (targets.h).
+    bool stream_blended = false;
 };
 
 // Outputs of more bytes than this may be streamed past the caches by the

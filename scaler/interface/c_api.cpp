@@ -7,8 +7,8 @@
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x.hpp>
 
-#include "settings.h"
-#include "sized_struct.h"
+#include "scaler/settings/settings.h"
+#include "scaler/interface/sized_struct.h"
 
 namespace {
 

@@ -1,14 +1,11 @@
 // The portable frame walk, one source pixel at a time: it runs everywhere,
 // and it is the reference every vector target is tested against. The plain
-// functions of one row and one neighbourhood go through it too.
+// function of one row goes through it too (frame.cpp).
 #include <cassert>
 #include <cstddef>
 
-#include <lq2x/lq2x_corners.h>
-#include <lq2x/lq2x_frame.h>
-
-#include "rules.h"
-#include "targets.h"
+#include "scaler/rule/rules.h"
+#include "scaler/kernels/targets.h"
 
 namespace lq2x {
 namespace {
@@ -144,30 +141,13 @@ bool hides_colour(const pixel8888* first, std::ptrdiff_t pitch, int width, int h
 
 namespace detail {
 extern const target PORTABLE_TARGET{kernel::portable, [] { return true; }, portable<pixel565>,
-                                    portable<pixel8888>, hides_colour};
+                                    portable<pixel8888>, hides_colour, false};
+
+void portable_row(pixel565* dst0, pixel565* dst1, std::ptrdiff_t step, const pixel565* above, const pixel565* row,
+                  const pixel565* below, int count)
+{
+    walk_row<orientation::ccw, false>(row_spot<pixel565>{dst0, dst1, step}, above, row, below, count);
+}
 } // namespace detail
-
-void lq2x_row(pixel565* dst0, pixel565* dst1,
-              const pixel565* above, const pixel565* row, const pixel565* below,
-              std::int32_t count, std::int32_t dst_pitch)
-{
-    assert(count >= 0);
-    assert(dst_pitch > 0 && dst_pitch % 2 == 0);
-    // Each later pixel's block is two output rows up.
-    walk_row<orientation::ccw, false>(row_spot<pixel565>{dst0, dst1, -2 * std::ptrdiff_t{dst_pitch}}, above, row,
-                                      below, count);
-}
-
-block565 lq2x_corners(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
-                      pixel565 BL, pixel565 B, pixel565 BR)
-{
-    return detail::corners<pixel565>({TL, T, TR, L, C, R, BL, B, BR});
-}
-
-block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR, pixel8888 L, pixel8888 C, pixel8888 R,
-                           pixel8888 BL, pixel8888 B, pixel8888 BR)
-{
-    return detail::corners<pixel8888>({TL, T, TR, L, C, R, BL, B, BR});
-}
 
 } // namespace lq2x

@@ -6,7 +6,7 @@
 
 #include <lq2x/lq2x.hpp>
 
-#include "frames.h"
+#include "scaler/kernels/frame_args.h"
 
 namespace lq2x::detail {
 
@@ -21,6 +21,9 @@ struct target {
     // Whether any pixel of the rows (width pixels each, pitch bytes apart)
     // has colour under alpha 0, which the walk must then be told to hide.
     bool (*hides_colour)(const pixel8888* first, std::ptrdiff_t pitch, int width, int height);
+    // The kernel's trait STREAM_BLENDED (operations.h), where the family
+    // table has no entry for this processor.
+    bool stream_blended;
 };
 
 template <typename P>
@@ -33,6 +36,11 @@ frame_walk<P> walk_of(const target& t)
 }
 
 extern const target PORTABLE_TARGET;
+// The portable walk over one source row, given its three rows: each pixel's
+// block at dst0 and dst1 for the first, `step` bytes further on for each
+// later one, as a counter-clockwise turn places them (lq2x_row).
+void portable_row(pixel565* dst0, pixel565* dst1, std::ptrdiff_t step, const pixel565* above, const pixel565* row,
+                  const pixel565* below, int count);
 #if defined(__x86_64__)
 extern const target SSE41_TARGET, AVX2_TARGET, AVX512_TARGET;
 #elif defined(__aarch64__)
@@ -48,5 +56,9 @@ extern const target SIMD128_TARGET;
 // target, and LQ2X_HIDE_KERNELS=<name>,... takes targets to be missing, as
 // on a processor without them.
 const target* target_for(kernel k);
+
+// Whether target t streams blended blocks on this processor: the family
+// table's entry for it and this processor's family, else its own trait.
+bool streams_blended(const target& t);
 
 } // namespace lq2x::detail

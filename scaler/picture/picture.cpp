@@ -26,8 +26,8 @@
 #include <lq2x/pixel565.h>
 #include <lq2x/pixel8888.h>
 
-#include "settings.h"
-#include "walk.h"
+#include "scaler/settings/settings.h"
+#include "scaler/frame/frame_layer.h"
 
 namespace lq2x {
 namespace {

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "rules.h"
+#include "scaler/rule/rules.h"
 
 namespace lq2x::detail {
 

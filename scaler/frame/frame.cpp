@@ -1,6 +1,7 @@
 // The frame functions: the one check of every caller's frame, the target
 // that runs it (targets.h), bands of rows on threads, and the public entry
-// points over them.
+// points over them, the plain functions of lq2x_frame.h and lq2x_corners.h
+// among them.
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
@@ -11,10 +12,12 @@
 #include <vector>
 
 #include <lq2x/lq2x.hpp>
+#include <lq2x/lq2x_corners.h>
 #include <lq2x/lq2x_frame.h>
 
-#include "targets.h"
-#include "walk.h"
+#include "scaler/frame/frame_layer.h"
+#include "scaler/kernels/targets.h"
+#include "scaler/rule/rules.h"
 
 namespace lq2x {
 namespace {
@@ -94,6 +97,7 @@ void run(const target& t, image_view<const P> src, image_view<P> dst, std::int32
     const std::uint64_t out_bytes = std::uint64_t(y1 - y0) * std::uint64_t(src.width) * 4 * sizeof(P);
     frame_args<P> f{src.pixels, src.pitch, dst.pixels, dst.pitch, src.width, src.height, opt.turn, y0, y1,
                     across, down, alpha_hides, out_bytes > detail::STREAM_BYTES};
+    f.stream_blended = f.stream && detail::streams_blended(t);
     const detail::frame_walk<P> walk = detail::walk_of<P>(t);
     const int threads = opt.threads > 0 ? opt.threads : int(std::max(1u, std::thread::hardware_concurrency()));
     // Bands of whole 32-row strips, so the vector kernels lose no lanes.
@@ -178,6 +182,28 @@ void lq2x_frame(const pixel565* src, std::int32_t src_pitch,
                 std::int32_t width, std::int32_t height)
 {
     run_plain(src, src_pitch, dst, dst_pitch, width, height);
+}
+
+void lq2x_row(pixel565* dst0, pixel565* dst1,
+              const pixel565* above, const pixel565* row, const pixel565* below,
+              std::int32_t count, std::int32_t dst_pitch)
+{
+    assert(count >= 0);
+    assert(dst_pitch > 0 && dst_pitch % 2 == 0);
+    // Each later pixel's block is two output rows up.
+    detail::portable_row(dst0, dst1, -2 * std::ptrdiff_t{dst_pitch}, above, row, below, count);
+}
+
+block565 lq2x_corners(pixel565 TL, pixel565 T, pixel565 TR, pixel565 L, pixel565 C, pixel565 R,
+                      pixel565 BL, pixel565 B, pixel565 BR)
+{
+    return detail::corners<pixel565>({TL, T, TR, L, C, R, BL, B, BR});
+}
+
+block8888 lq2x_corners8888(pixel8888 TL, pixel8888 T, pixel8888 TR, pixel8888 L, pixel8888 C, pixel8888 R,
+                           pixel8888 BL, pixel8888 B, pixel8888 BR)
+{
+    return detail::corners<pixel8888>({TL, T, TR, L, C, R, BL, B, BR});
 }
 
 error kernel_in_use(const options& opt, kernel& out)

@@ -1,7 +1,7 @@
 // The settings' names in every door, the words of their values, and one
 // setting read from text: the one table behind every message that names a
 // setting (settings.h).
-#include "settings.h"
+#include "scaler/settings/settings.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,8 +11,8 @@
 #include <lq2x/lq2x.h>
 #include <lq2x/lq2x.hpp>
 
-#include "targets.h"
-#include "walk.h"
+#include "scaler/kernels/targets.h"
+#include "scaler/frame/frame_layer.h"
 
 namespace lq2x {
 namespace {

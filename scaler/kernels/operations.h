@@ -1,9 +1,11 @@
-// The operations a vector target provides: everything the plan (plan_rule.h,
-// plan_walk.h) does with vectors goes through these, and nothing else. A
-// target defines them in its own namespace (ops_generic.h does most of them
-// for targets whose masks are vectors) and includes this there, after them,
-// and then the plan; the concept below checks the list at compile time.
-// Needs <concepts>, <cstdint> and <type_traits>.
+// The operations a vector target provides: everything the plan (plan/plan.h)
+// does with vectors goes through these, and nothing else. A target defines
+// them in its own namespace, in its ops_<target>.h (ops_generic.h does most
+// of them for targets whose masks are vectors), with the traits below, and
+// includes this there, after them; its kernel_<target>.cpp then includes the
+// plan in the same namespace. The concept below checks the list at compile
+// time, and tests/operations_test.cpp holds each operation to its meaning on
+// every target the machine runs. Needs <concepts>, <cstdint> and <type_traits>.
 //
 // vec<P>: LANES<P> pixels of type P (pixel565 or pixel8888); mask<P>: one
 // bit of truth per lane. Lane counts are at most 32.
@@ -46,6 +48,20 @@
 //   code_tables<P>()           the codes as the target reads them (codes.h)
 //   codes(tables, pattern)     each lane's codes, from its pattern (0-255)
 //   code_of(codes, q)          quarter q's code in each lane's low byte
+//
+// Traits: how the plan walks on this target, each stated in its ops file
+// with the reason (the measurements are in docs/performance.md)
+//   REGISTERS                  the vector registers the target has: 16 or 32
+//   BRANCH_ON_ANY              whether a quarter branches past its blends when no lane needs them
+//                              (any()): worth it where vectors are wide enough that whole vectors
+//                              often need none
+//   LOOK_AHEAD                 whether the turned walk loads a column ahead of the one it blends
+//                              (column_steps): only where the quarters branch and 32 registers
+//                              hold two columns' state
+//   STREAM_BLENDED             whether a turned frame that is streamed past the caches streams its
+//                              blended blocks too, not only its flat ones: the target's default,
+//                              which the family table in targets.cpp overrides for the
+//                              processor families measured
 
 template <typename P>
 concept operations = requires(vec<P> v, mask<P> m, const P* in, P* out, P p, int n, std::uint32_t bits,
@@ -83,3 +99,7 @@ concept operations = requires(vec<P> v, mask<P> m, const P* in, P* out, P p, int
 };
 
 static_assert(operations<pixel565> && operations<pixel8888>);
+static_assert(std::is_same_v<decltype(REGISTERS), const int> && (REGISTERS == 16 || REGISTERS == 32));
+static_assert(std::is_same_v<decltype(BRANCH_ON_ANY), const bool> && std::is_same_v<decltype(LOOK_AHEAD), const bool> &&
+              std::is_same_v<decltype(STREAM_BLENDED), const bool>);
+static_assert(!LOOK_AHEAD || (BRANCH_ON_ANY && REGISTERS == 32), "looking ahead needs the branches and 32 registers");

@@ -6,10 +6,11 @@
 
 #include <immintrin.h>
 
+#include <concepts>
 #include <cstdint>
 #include <type_traits>
 
-#include "codes.h"
+#include "scaler/rule/codes.h"
 
 namespace lq2x::detail::avx512 {
 
@@ -330,4 +331,13 @@ vec<P> code_of(const code_source<P>& s, int q)
                                    _mm512_permutex2var_epi8(part(2), s.pattern.v, part(3)))};
 }
 
+
+// The kernel's traits (operations.h). Streaming blended blocks is where
+// the family table (targets.cpp) says nothing of this processor.
+constexpr int REGISTERS = 32;
+constexpr bool BRANCH_ON_ANY = true;
+constexpr bool STREAM_BLENDED = true;
+constexpr bool LOOK_AHEAD = true;
+
+#include "scaler/kernels/operations.h"
 } // namespace lq2x::detail::avx512

@@ -1,5 +1,7 @@
-// The frame walk with NEON: 8 RGB565 or 4 32-bit pixels at a time. Every
-// AArch64 processor has it, so there it is always there to choose.
+// The operations (operations.h) with NEON: 8 RGB565 or 4 32-bit pixels a
+// vector. Every AArch64 processor has it.
+#pragma once
+
 #include <arm_neon.h>
 
 #include <concepts>
@@ -8,12 +10,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "codes.h"
-#include "targets.h"
+#include "scaler/rule/codes.h"
 
 namespace lq2x::detail::neon {
 constexpr int WIDTH = 16;
-#include "ops_generic.h"
+#include "scaler/kernels/ops_generic.h"
 
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
@@ -33,12 +34,12 @@ template <typename P>
 void stream(P* p, vec<P> v) { store(p, v, LANES<P>); }
 inline void stream_fence() {}
 
-#include "operations.h"
-#include "plan_rule.h"
-#include "plan_walk.h"
-} // namespace lq2x::detail::neon
+// The kernel's traits (operations.h). Four 32-bit lanes agree too seldom
+// for a branch on any() to pay; there is no store past the caches to stream with.
+constexpr int REGISTERS = 32;
+constexpr bool BRANCH_ON_ANY = false;
+constexpr bool STREAM_BLENDED = false;
+constexpr bool LOOK_AHEAD = false;
 
-namespace lq2x::detail {
-extern const target NEON_TARGET{kernel::neon, [] { return true; }, neon::walk_frame<pixel565>,
-                                neon::walk_frame<pixel8888>, neon::hides_colour};
-} // namespace lq2x::detail
+#include "scaler/kernels/operations.h"
+} // namespace lq2x::detail::neon

@@ -1,7 +1,7 @@
-// The frame walk with WebAssembly's 128-bit SIMD: 8 RGB565 or 4 32-bit pixels
-// at a time, as on SSE4.1 and NEON. An engine validates the whole module
-// before it runs any of it, so where this runs at all it has SIMD128: the
-// target is always there.
+// The operations (operations.h) with WebAssembly's 128-bit SIMD: 8 RGB565 or
+// 4 32-bit pixels a vector, as on SSE4.1 and NEON.
+#pragma once
+
 #include <wasm_simd128.h>
 
 #include <concepts>
@@ -10,12 +10,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "codes.h"
-#include "targets.h"
+#include "scaler/rule/codes.h"
 
 namespace lq2x::detail::simd128 {
 constexpr int WIDTH = 16;
-#include "ops_generic.h"
+#include "scaler/kernels/ops_generic.h"
 
 template <typename P>
 vec<P> select(mask<P> m, vec<P> clear, vec<P> set)
@@ -36,12 +35,12 @@ template <typename P>
 void stream(P* p, vec<P> v) { store(p, v, LANES<P>); }
 inline void stream_fence() {}
 
-#include "operations.h"
-#include "plan_rule.h"
-#include "plan_walk.h"
-} // namespace lq2x::detail::simd128
+// The kernel's traits (operations.h). As SSE4.1: the engine maps the
+// vectors onto 128-bit registers; there is no store past the caches.
+constexpr int REGISTERS = 16;
+constexpr bool BRANCH_ON_ANY = false;
+constexpr bool STREAM_BLENDED = false;
+constexpr bool LOOK_AHEAD = false;
 
-namespace lq2x::detail {
-extern const target SIMD128_TARGET{kernel::simd128, [] { return true; }, simd128::walk_frame<pixel565>,
-                                   simd128::walk_frame<pixel8888>, simd128::hides_colour};
-} // namespace lq2x::detail
+#include "scaler/kernels/operations.h"
+} // namespace lq2x::detail::simd128
