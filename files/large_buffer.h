@@ -1,7 +1,6 @@
 // Room for a large buffer, with the kernel asked for huge pages before the
 // first touch: a picture of many MiB otherwise costs a page fault every
-// 4 KiB (in huge pages the tool took a quarter less processor time on a
-// 2048 x 2000 result, AMD EPYC; see docs/performance.md).
+// 4 KiB (docs/performance.md has what huge pages save).
 #pragma once
 
 #include <sys/mman.h>

@@ -21,10 +21,9 @@ namespace lq2x::files {
 namespace {
 
 // libwebp's animation decoder looks each frame up from the first, so its
-// time grows with the square of the frame count (100,000 one-pixel frames
-// took 11.5 to 12.7 s on an AMD EPYC; see docs/performance.md); animations of
-// more frames are refused, which keeps a file's decoding under a fifth of a
-// second of that work.
+// time grows with the square of the frame count (docs/performance.md has
+// the figures); animations of more frames are refused, which keeps a file's
+// decoding to a small fraction of a second of that work.
 constexpr std::uint32_t MOST_WEBP_FRAMES = 10000;
 
 [[noreturn]] void fail(VP8StatusCode status)

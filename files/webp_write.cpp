@@ -24,15 +24,14 @@ namespace {
 
 
 // Lossless effort: method 2 at quality 50 is the knee between size and time
-// on pixel art (crawl-tiles' main.png at 2x: 1.16 MB in 2.0 s, against 1.14 MB
-// in 23 s at method 6, one thread of an AMD EPYC); see docs/performance.md.
+// on pixel art (docs/performance.md has the measurements).
 constexpr int METHOD = 2;
 constexpr float QUALITY = 50;
 
 // Key frames (whole frames, drawn without the ones before, so that a
 // player can start there) at least KEYFRAME_MIN and at most KEYFRAME_MAX
-// frames apart, as libwebp's gif2webp makes lossless animations: 0.05 % in
-// size on a 24-frame animation (AMD EPYC); see docs/performance.md.
+// frames apart, as libwebp's gif2webp makes lossless animations; what that
+// costs in size is in docs/performance.md.
 constexpr int KEYFRAME_MIN = 9;
 constexpr int KEYFRAME_MAX = 17;
 

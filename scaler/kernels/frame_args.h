@@ -85,10 +85,9 @@ struct frame_args {
 };
 
 // Outputs of more bytes than this may be streamed past the caches by the
-// vector walks (see streamed_row in plan_rule.h); smaller ones take ordinary
-// stores and stay in the cache for whoever reads them next. It is a core's
-// L2 cache: flat frames streamed took 0.6 to 0.95 of the time on an AMD EPYC
-// with AVX-512; see docs/performance.md.
+// vector walks (see streamed_row in plan/stores.h); smaller ones take
+// ordinary stores and stay in the cache for whoever reads them next. It is a
+// core's L2 cache; the measurements are in docs/performance.md.
 constexpr std::uint64_t STREAM_BYTES = std::uint64_t{1} << 20;
 
 // Whether an axis is one cell with clamped ends: a frame whose two axes are

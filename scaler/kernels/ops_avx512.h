@@ -310,7 +310,7 @@ static_assert(sizeof VECTOR_CODES == 4 * 256);
 // hides the tables' address from the optimiser at each pixel vector, so that
 // it reads the 16 parts from memory as above instead of hoisting some of them
 // out of the walk's loops into registers, which then spills the walk's own
-// vectors and constants (3 % on noise).
+// vectors and constants (noise was the slower for it).
 template <typename P>
 struct code_source {
     const std::uint8_t* t;

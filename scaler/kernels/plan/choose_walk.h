@@ -17,8 +17,8 @@ void walk_placed(const frame_args<P>& f)
 }
 
 // Streaming as a constant too: a frame too small to stream runs the walk
-// with none of its bookkeeping (as a test in the loop, it cost 160 x 102
-// frames 1 to 8 %). Only plain frames stream (no cells, no colour to hide:
+// with none of its bookkeeping (as a test in the loop, it cost small frames
+// time). Only plain frames stream (no cells, no colour to hide:
 // the frames of video and emulators, where outputs are large): a streamed
 // walk for every kind of frame doubled the kernels' code and build time.
 template <typename P, bool CELLS, bool HIDES>

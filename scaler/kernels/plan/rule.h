@@ -10,6 +10,13 @@
 template <typename P>
 constexpr int N = LANES<P>;
 
+// Where the walks' code starts: on a 64-byte boundary, the block a core
+// fetches and caches decoded instructions by, so that their hot loops lie
+// the same way in every build whatever code the linker puts before them
+// (some processors' times moved with a build's layout alone; see
+// docs/performance.md).
+constexpr int CODE_ALIGNMENT = 64;
+
 constexpr int min_of(int a, int b) { return a < b ? a : b; }
 constexpr int max_of(int a, int b) { return a < b ? b : a; }
 
@@ -18,10 +25,10 @@ constexpr int max_of(int a, int b) { return a < b ? b : a; }
 // targets with 256-bit vectors and more) it blends only when some lane needs
 // it, and past the half (H) only when some lane goes deeper, which on
 // generated art most blending vectors do not; with fewer lanes, which agree
-// far less predictably, the branches cost more than they save. The blend is laid out
-// as the path that falls through: on noise nearly every 32-lane vector has a
-// lane that blends, and jumping out to the blend and back cost AVX-512 about
-// 5 % there, with no gain on pixel art.
+// far less predictably, the branches cost more than they save. The blend is
+// laid out as the path that falls through: on noise nearly every 32-lane
+// vector has a lane that blends, and jumping out to the blend and back cost
+// time there, with no gain on pixel art.
 template <typename P>
 [[gnu::always_inline]] inline vec<P> quarter(vec<P> code, vec<P> pairs, vec<P> c, vec<P> vertical, vec<P> horizontal)
 {

@@ -16,10 +16,10 @@
 // an ordinary one when its run ends.
 //
 // The blocks of flat neighbourhoods are streamed: there the stores are the
-// work (flat 1920 x 1080 frames up to 1.7 times as fast on an AMD EPYC with
-// AVX-512; see docs/performance.md). Where the rule blends, its work mostly
-// hides what ordinary stores cost, so blended blocks are streamed only where
-// the turned walk keeps up with the memory (the trait STREAM_BLENDED, operations.h).
+// work. Where the rule blends, its work mostly hides what ordinary stores
+// cost, so blended blocks are streamed only where the turned walk keeps up
+// with the memory (stream_blended: the trait STREAM_BLENDED, or the family
+// table). The measurements are in docs/performance.md.
 constexpr int LINE = 64; // bytes
 
 // How many pieces make a line: 0 where a piece is two lines (64-byte

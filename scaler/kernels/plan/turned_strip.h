@@ -160,15 +160,15 @@ constexpr int BAND_COLUMNS = N<P> - 2 - int(LOOK_AHEAD);
 // before, and `column(x, out)` gets columns `first` (the one column x0
 // sees before it), x0 .. x1 and, where the walk looks ahead, x1 + 1, with
 // their rows earlier and later. Callers force both inline: GCC left them
-// out of line for AVX2 and SSE4.1, and flat frames took 1.5 times as long.
+// out of line for AVX2 and SSE4.1, and flat frames were slower for it.
 //
 // Looking ahead, a step blends a column whose decisions the step before
 // took, and loads the column after next before the blends' branches. Those
 // branches (whether any lane blends, or goes deeper) change from column to
 // column too often to be foretold; presumably a wrong guess costs less when
-// the next column's work need not wait for its loads (art at 160 x 102 took
-// 0.95 of the time on Zen 5 with AVX-512; see docs/performance.md). A test
-// for the band's end in mid-step cost more than it saved, which is why a
+// the next column's work need not wait for its loads (docs/performance.md
+// has the figures). A test for the band's end in mid-step cost more than it
+// saved, which is why a
 // band's tile then holds a column more than the band's neighbours.
 template <bool CLOCKWISE, typename P, typename Tables, typename Column, typename Put>
 [[gnu::always_inline]] inline void column_steps(const Tables& tables, int first, int x0, int x1,

@@ -39,7 +39,7 @@ constexpr int fold_group(int rows)
 // The strip of `rows` rows whose row 0 is source row `top`, folded into
 // FOLDS groups.
 template <typename P, bool CLOCKWISE, bool HIDES, int FOLDS, typename Tables>
-void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int rows)
+[[gnu::aligned(CODE_ALIGNMENT)]] void folded_strip(const Tables& tables, const frame_args<P>& f, int top, int rows)
 {
     constexpr int STEP = CLOCKWISE ? -1 : 1, BAND = BAND_COLUMNS<P>, GROUP = N<P> / FOLDS;
     constexpr orientation TURN = CLOCKWISE ? orientation::cw : orientation::ccw;
@@ -88,7 +88,7 @@ void prefetch_columns(const frame_args<P>& f, int top, int x)
 }
 
 template <typename P, bool CLOCKWISE, bool CELLS, bool HIDES, bool STREAM>
-void turned(const frame_args<P>& frame)
+[[gnu::aligned(CODE_ALIGNMENT)]] void turned(const frame_args<P>& frame)
 {
     constexpr int BAND = BAND_COLUMNS<P>, GROUP = 16;
     const frame_args<P> f = frame; // a copy the output's stores cannot alias
@@ -103,10 +103,9 @@ void turned(const frame_args<P>& frame)
     streamed_row<P>* const streamed = STREAM && streamable(first, f.dst_pitch) ? rows : nullptr;
     // A group's end ends every row's run of pieces, and where rows lie
     // half-way into lines a run's ends are half lines, stored as ordinary
-    // ones (a fifth of 1920 x 1080's time in groups of 16 strips, AVX-512 on
-    // Zen 4; see docs/performance.md). Groups of 32 have fewer ends; rows that
-    // start on lines, whose runs end on whole lines, gain nothing from them,
-    // so those stay at 16.
+    // ones, which cost time (docs/performance.md). Groups of 32 have fewer
+    // ends; rows that start on lines, whose runs end on whole lines, gain
+    // nothing from them, so those stay at 16.
     const int group = streamed != nullptr && !on_lines(first, f.dst_pitch) ? 2 * GROUP : GROUP;
     // Whole strips, and a last one folded where that fits.
     const int rest = (f.y_end - f.y_begin) % N<P>;

@@ -83,14 +83,14 @@ template <typename P, edge MODE, bool ZERO_ROWS, bool HIDES, typename Tables>
 // fetches would crowd the loop's registers for every other vector. (Frames
 // with cells are never streamed.)
 template <typename P, bool HIDES, typename Tables>
-[[gnu::noinline]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
+[[gnu::noinline, gnu::aligned(CODE_ALIGNMENT)]] void upright_wrapped(const Tables& tables, const row_vector<P>& a, P* out, std::ptrdiff_t pitch,
                                        hidden_rows<P>& hidden)
 {
     upright_vector<P, edge::wrap, true, HIDES>(tables, a, out, pitch, nullptr, hidden);
 }
 
 template <typename P, bool CELLS, edge MODE, bool HIDES, bool STREAM>
-void upright(const frame_args<P>& frame)
+[[gnu::aligned(CODE_ALIGNMENT)]] void upright(const frame_args<P>& frame)
 {
     const frame_args<P> f = frame;
     constexpr int STRIPE = CELLS ? 256 : 1; // vectors
