@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "scaler/picture/passes.h"
+#include "scaler/interface/passes.h"
 
 extern const char LQ2X_FRAGMENT_SHADER[], LQ2X_FLOAT_FRAGMENT_SHADER[], LQ2X_VERTEX_SHADER[]; // by scaler/shader/make_shader.cpp
 
@@ -122,7 +122,7 @@ struct size {
     bool operator==(const size&) const = default;
 };
 
-// The library's passes for a frame (scaler/picture/passes.h), with the size of
+// The library's passes for a frame (scaler/interface/passes.h), with the size of
 // the frame before the first and after each.
 struct plan {
     lq2x::shader::plan shader;

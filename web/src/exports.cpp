@@ -16,7 +16,7 @@
 #include <lq2x/lq2x.hpp>
 #include <lq2x/lq2x_files.h>
 
-#include "scaler/picture/passes.h"
+#include "scaler/interface/passes.h"
 
 extern "C" {
 
