@@ -1,3 +1,5 @@
+// Part of the plan (plan.h): lanes at a cell's edges.
+//
 // Cells. Each vector's lanes get their neighbours as if the frame had no
 // cells, and then, in the lanes whose neighbour lies past their cell's end,
 // what the edge mode says instead: the lane itself (clamp), the zero pixel

@@ -1,3 +1,5 @@
+// Part of the plan (plan.h): each frame to its walk, and the target's entry.
+
 // The walk for a frame's cells and pixels: a frame without cells (one per
 // axis, clamped) takes a leaner one, and so does upright the edge mode across
 // as a constant.

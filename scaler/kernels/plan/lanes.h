@@ -1,5 +1,5 @@
-// The walks' shared loads: a source pixel as the walk sees it, and tiles of
-// the source turned into columns.
+// Part of the plan (plan.h), the walks' shared loads: a source pixel as the
+// walk sees it, and tiles of the source turned into columns.
 //
 // Turned placements: lanes run down a column of the source. Each vector holds
 // one source column of a strip of rows, so T, C and B are the same column

@@ -1,5 +1,5 @@
-// The rule on lanes: each lane's block from its neighbourhood, as the
-// pattern of its equalities decides.
+// Part of the plan (plan.h), the rule on lanes: each lane's block from its
+// neighbourhood, as the pattern of its equalities decides.
 //
 // Blends use the floor average only: with a per-channel floor average
 // avg(a, b), blend(C, X, 3, 1) = avg(C, avg(C, X)),

@@ -1,6 +1,6 @@
-// The stores of the plan (plan.h): output streamed past the caches in whole
-// lines, the blocks of a vector's lanes stored as a placement puts them,
-// and the transpose that turns tiles of the source into columns.
+// Part of the plan (plan.h), its stores: output streamed past the caches in
+// whole lines, the blocks of a vector's lanes stored as a placement puts
+// them, and the transpose that turns tiles of the source into columns.
 
 // Output streamed past the caches, for outputs larger than they are (see
 // STREAM_BYTES). There an ordinary store that fills less than a whole 64-byte

@@ -1,3 +1,5 @@
+// Part of the plan (plan.h): a turned strip across a band of columns.
+//
 // Turned placements. The frame goes in bands of BAND_COLUMNS source columns,
 // each read as a tile of N with its neighbours on both sides; down a band the
 // strips fill each output row's next 2N pixels, so the band's output rows

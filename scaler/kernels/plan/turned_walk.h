@@ -1,3 +1,6 @@
+// Part of the plan (plan.h): a turned frame, in groups of strips and bands of
+// columns, with its last strip folded.
+//
 // A last strip of a few rows fills only those of its lanes, yet costs a whole
 // strip's steps along the columns: at 160 x 102, its 6 rows took a sixth of
 // the frame's time. Folded, its lanes hold 2 or 4 groups, each for its own

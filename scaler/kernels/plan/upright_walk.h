@@ -1,3 +1,5 @@
+// Part of the plan (plan.h): an upright frame.
+//
 // Upright placement: N pixels of a source row at a time, lanes along the
 // row. What the cells make of each vector's lanes is worked out once for a
 // stripe of columns and used on every row.
