@@ -1,7 +1,8 @@
-// The table of targets and the choice among them. The environment is read
-// once, at the first choice: it is a test hook for whole processes (every
-// kernel run through the same suite, or one hidden as on a processor without
-// it), and nothing a caller's options can reach.
+// The table of targets and the choice among them, and the family table. The
+// environment is read once, at the first choice: it is a test hook for whole
+// processes (every kernel run through the same suite, or one hidden as on a
+// processor without it, or blended blocks streamed or not whatever the
+// family), and nothing a caller's options can reach.
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -108,6 +109,11 @@ constexpr family_tuning FAMILY_TABLE[] = {
 
 bool streams_blended(const target& t)
 {
+    // LQ2X_STREAM_BLENDED=0 or 1 decides it for the whole process, so the
+    // tests run both ways on any processor.
+    static const std::string_view forced = environment("LQ2X_STREAM_BLENDED");
+    if (forced == "0" || forced == "1")
+        return forced == "1";
     static const family f = this_family();
     for (const family_tuning& e : FAMILY_TABLE)
         if (e.id == t.id && e.family == f.number && e.vendor == std::string_view(f.vendor))

@@ -58,7 +58,9 @@ extern const target SIMD128_TARGET;
 const target* target_for(kernel k);
 
 // Whether target t streams blended blocks on this processor: the family
-// table's entry for it and this processor's family, else its own trait.
+// table's entry for it and this processor's family, else its own trait;
+// LQ2X_STREAM_BLENDED=0 or 1 says it for the whole process instead (a test
+// hook, as LQ2X_KERNEL).
 bool streams_blended(const target& t);
 
 } // namespace lq2x::detail
