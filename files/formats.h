@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -85,6 +86,18 @@ std::vector<std::uint8_t> encode_webp(const animation& anim);
 // (pnm_read); binary PGM, PPM and PAM written (pnm_write); `f` is ppm, pgm,
 // pam or pnm (PGM for grey, PPM otherwise).
 image decode_pnm(std::span<const std::uint8_t> data, size_limit limit);
+// The header of a binary PGM, PPM or PAM (P5, P6, P7) from a file's first
+// bytes, checked but for its size; nothing for a bitmap or a plain (text)
+// file. Throws failure. And `count` pixels of its rows at `in` as RGBA.
+struct pnm_header {
+    std::int64_t width = 0, height = 0, depth = 0, maxval = 0;
+    layout kind = layout::grey;
+    std::size_t pixels_at = 0; // where the pixels start
+    int sample_bytes() const { return maxval > 255 ? 2 : 1; }
+    std::size_t pixel_bytes() const { return std::size_t(depth) * std::size_t(sample_bytes()); }
+};
+std::optional<pnm_header> binary_pnm_header(std::span<const std::uint8_t> data);
+void unpack_pnm_row(const pnm_header& p, const std::uint8_t* in, std::size_t count, pixel8888* row);
 std::vector<std::uint8_t> encode_pnm(const image& img, format f);
 // What encode_pnm writes for a picture of width x height and layout `kind`:
 // its header and the layout its samples are stored in; and the samples of

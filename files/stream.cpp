@@ -47,7 +47,7 @@ public:
             png_.emplace(in, LQ2X_MAX_SIDE);
             png_->start();
         } else {
-            packed_.resize(std::size_t(plan.width) * 3);
+            packed_.resize(std::size_t(plan.width) * (plan.pnm ? plan.pnm->pixel_bytes() : 3));
         }
     }
 
@@ -58,9 +58,13 @@ public:
             png_->read(std::uint32_t(count), out, pitch);
         } else {
             for (std::int32_t y = 0; y < count; ++y, out += pitch) {
-                if (in_.read_at(std::uint64_t(first + y) * packed_.size(), packed_) != packed_.size())
+                const std::uint64_t at = (plan_.pnm ? plan_.pnm->pixels_at : 0) + std::uint64_t(first + y) * packed_.size();
+                if (in_.read_at(at, packed_) != packed_.size())
                     throw failure(in_.why());
-                unpack_rgb24(packed_.data(), plan_.width, reinterpret_cast<pixel8888*>(out));
+                if (plan_.pnm)
+                    unpack_pnm_row(*plan_.pnm, packed_.data(), plan_.width, reinterpret_cast<pixel8888*>(out));
+                else
+                    unpack_rgb24(packed_.data(), plan_.width, reinterpret_cast<pixel8888*>(out));
             }
         }
         read_ += std::uint32_t(count);
@@ -264,16 +268,29 @@ std::optional<stream_plan> plan_streaming(byte_source& in, format out, const opt
         } catch (const failure&) {
             return std::nullopt; // the whole-picture path refuses it in its words
         }
+    } else if (plan.in == format::pgm || plan.in == format::ppm || plan.in == format::pam) {
+        std::vector<std::uint8_t> first(std::min<std::uint64_t>(in.size(), 4096));
+        first.resize(in.read_at(0, first));
+        try {
+            plan.pnm = binary_pnm_header(first);
+        } catch (const failure&) {
+            return std::nullopt; // the whole-picture path refuses it in its words
+        }
+        const auto& p = plan.pnm;
+        if (!p || p->width <= 0 || p->height <= 0 || p->width > LQ2X_MAX_SIDE || p->height > LQ2X_MAX_SIDE ||
+            in.size() < p->pixels_at || (in.size() - p->pixels_at) / p->pixel_bytes() / std::uint64_t(p->width) <
+                                            std::uint64_t(p->height))
+            return std::nullopt;
+        plan.width = std::uint32_t(p->width), plan.height = std::uint32_t(p->height), plan.kind = p->kind;
     } else {
         return std::nullopt;
     }
     plan.out = output_format(out == format::same ? plan.in : out);
-    if (plan.out == format::pnm)
-        plan.out = is_grey(plan.kind) ? format::pgm : format::ppm;
     if (plan.out != format::png && plan.out != format::pgm && plan.out != format::ppm && plan.out != format::pam &&
-        plan.out != format::raw)
+        plan.out != format::pnm && plan.out != format::raw)
         return std::nullopt;
-    if (plan.out == format::pgm && !is_grey(plan.kind))
+    layout result_kind{};
+    if (picture_layout(plan.kind, opt, result_kind) != error::none || (plan.out == format::pgm && !is_grey(result_kind)))
         return std::nullopt; // refused, in the whole-picture path's words
     const std::uint64_t result = std::uint64_t(plan.width) * plan.height * std::uint64_t(opt.scale) * std::uint64_t(opt.scale);
     const std::uint64_t whole_limit = d.limit.max_pixels;

@@ -1,9 +1,10 @@
-// Pictures scaled by rows: a still PNG that is not interlaced, or raw RGB,
-// read a band of rows at a time, scaled by lq2x::scale_picture_rows and
-// written as PNG, PGM, PPM, PAM or raw as its rows are done; memory a few
-// bands of rows, whatever the height. The same bytes as the whole-picture
-// path (scale_bytes), which takes everything else: animations, interlaced
-// PNG, every other format, a turn, wrap at the top and bottom.
+// Pictures scaled by rows: a still PNG that is not interlaced, a binary
+// PGM, PPM or PAM, or raw RGB, read a band of rows at a time, scaled by
+// lq2x::scale_picture_rows and written as PNG, PGM, PPM, PAM or raw as its
+// rows are done; memory a few bands of rows, whatever the height. The same
+// bytes as the whole-picture path (scale_bytes), which takes everything
+// else: animations, interlaced PNG, plain PNM, every other format, a turn,
+// wrap at the top and bottom.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 #include "byte_source.h"
 #include "dispatch.h"
+#include "formats.h"
 
 namespace lq2x::files {
 
@@ -28,9 +30,10 @@ enum class streaming { automatic, always };
 
 // What scaling by rows will do with an input.
 struct stream_plan {
-    format in = format::same, out = format::same; // out resolved: never format::same or pnm
+    format in = format::same, out = format::same; // out resolved: never format::same
     std::uint32_t width = 0, height = 0;
     layout kind = layout::rgba; // what the input's pixels carry
+    std::optional<pnm_header> pnm; // a binary PGM, PPM or PAM's
 };
 
 // Whether `in` is a picture scaled by rows under these options, into

@@ -116,6 +116,15 @@ TEST(ScaledByRows, SameBytesAsTheWholePicture)
         {"rgb", png_of(picture(40, 24, layout::rgb, 1))},       {"grey", png_of(picture(40, 24, layout::grey, 2))},
         {"grey_alpha", png_of(picture(40, 24, layout::grey_alpha, 3))},
         {"rgba", png_of(picture(40, 24, layout::rgba, 4))},     {"keyed", png_of(keyed)},
+        {"ppm", files::encode_pnm(picture(40, 24, layout::rgb, 9), lq2x::format::ppm)},
+        {"pam", files::encode_pnm(picture(40, 24, layout::rgba, 10), lq2x::format::pam)},
+        {"pgm of 16 bits", [] {
+             const std::string head = "P5\n# deep\n40 24\n1000\n";
+             bytes b(head.begin(), head.end());
+             for (int i = 0; i < 40 * 24; ++i)
+                 b.insert(b.end(), {std::uint8_t(i * 7 % 4 + (i % 3 == 0)), std::uint8_t(i * 13)});
+             return b;
+         }()},
     };
     int count = 0;
     for (const auto& [name, in] : inputs)
@@ -184,6 +193,12 @@ TEST(ScaledByRows, LeftToTheWholePicture)
     EXPECT_FALSE(plan(with(2, {}, lq2x::edge::clamp, lq2x::edge::wrap))) << "wrap reads the last rows first";
     EXPECT_FALSE(plan(with(2), {.out = lq2x::format::gif}));
     EXPECT_FALSE(plan(with(2), {.out = lq2x::format::webp}));
+    // A plain PGM, and a binary one cut short.
+    for (const std::string text : {"P2\n2 1\n255\n0 1\n", "P5\n4 4\n255\nabc"}) {
+        const bytes b(text.begin(), text.end());
+        files::memory_source pnm(b);
+        EXPECT_FALSE(files::plan_streaming(pnm, lq2x::format::same, with(2), {}, files::streaming::always)) << text;
+    }
     // An interlaced PNG; an animated one.
     const bytes interlaced = png_file({{"IHDR", png_header(3, 2, 8, 0, true)}, {"IDAT", deflated(bytes(12))}, {"IEND", {}}});
     files::memory_source s2(interlaced);
