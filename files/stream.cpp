@@ -289,6 +289,12 @@ std::optional<stream_plan> plan_streaming(byte_source& in, format out, const opt
     if (plan.out != format::png && plan.out != format::pgm && plan.out != format::ppm && plan.out != format::pam &&
         plan.out != format::pnm && plan.out != format::raw)
         return std::nullopt;
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    // PNG by rows hands rows from a scaling thread to the compressing one:
+    // WebAssembly without threads (the page) holds it whole.
+    if (plan.out == format::png)
+        return std::nullopt;
+#endif
     layout result_kind{};
     if (picture_layout(plan.kind, opt, result_kind) != error::none || (plan.out == format::pgm && !is_grey(result_kind)))
         return std::nullopt; // refused, in the whole-picture path's words
