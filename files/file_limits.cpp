@@ -25,6 +25,31 @@ void check_size(std::int64_t width, std::int64_t height, size_limit limit)
                                             ", over the limit of " + n(limit.max_pixels) + " ({max_pixels} raises it)");
 }
 
+void check_streamed_size(std::int64_t width, std::int64_t height, int scale, size_limit limit)
+{
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+    if (width <= 0 || height <= 0)
+        throw failure("image has no pixels (" + size + ")");
+    if (width > LQ2X_MAX_SIDE || height > LQ2X_MAX_SIDE)
+        throw failure(error::too_large, "image too large: " + size + ", longer on a side than " + n(LQ2X_MAX_SIDE));
+    const std::uint64_t across = std::uint64_t(width) * std::uint64_t(scale),
+                        down = std::uint64_t(height) * std::uint64_t(scale);
+    const std::string result = n(across) + " x " + n(down) + " pixels";
+    if (across > INT32_MAX || down > INT32_MAX)
+        throw failure(error::too_large, "image too large: the result, " + result + ", is longer on a side than " +
+                                            n(INT32_MAX));
+    const std::uint64_t most = limit.max_pixels > LQ2X_MOST_PIXELS / STREAM_GROWTH ? LQ2X_MOST_PIXELS
+                                                                                   : limit.max_pixels * STREAM_GROWTH;
+    if (across * down > most)
+        throw failure(error::too_large, "image too large: " + size + " scale to " + n(across * down) +
+                                            ", over the limit of " + n(most) + " pixels for a picture scaled by rows (" +
+                                            n(STREAM_GROWTH) + " times {max_pixels}, which raises it)");
+    if (across * STREAM_ROWS > limit.max_pixels)
+        throw failure(error::too_large, "image too wide: the result's rows of " + n(across) + " pixels, " +
+                                            n(STREAM_ROWS) + " of them held at once, are over the limit of " +
+                                            n(limit.max_pixels) + " pixels ({max_pixels} raises it)");
+}
+
 std::uint64_t most_frames(size_limit limit)
 {
     const std::uint64_t by_pixels =

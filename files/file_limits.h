@@ -30,6 +30,18 @@ struct size_limit {
 // Checks a size read from a header against the limit. Throws failure.
 void check_size(std::int64_t width, std::int64_t height, size_limit limit);
 
+// A picture scaled by rows (stream.h) holds a few bands of its rows, never
+// the whole: the pixel limit bounds the rows held instead, STREAM_ROWS
+// result rows at most max_pixels (with the default, rows of up to 4 Mi
+// pixels), and the whole result, which goes to the output as it is made,
+// is held to STREAM_GROWTH times max_pixels (2^32 pixels by default, a
+// 65536 x 65536 result; at most LQ2X_MOST_PIXELS), so that a small file
+// whose header claims a vast picture cannot fill a disk. Its sides are held
+// to LQ2X_MAX_SIDE (the source's) and 2^31 - 1 (the result's). Throws
+// failure.
+constexpr std::uint64_t STREAM_ROWS = 64, STREAM_GROWTH = 16;
+void check_streamed_size(std::int64_t width, std::int64_t height, int scale, size_limit limit);
+
 // What a frame costs beyond its pixels (its record, its allocations), in
 // result pixels: about 180 bytes a frame were measured, so an animation of
 // a million one-pixel frames took many times the memory its pixels did.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
 #include "file_limits.h"
 #include "scaler/settings/settings.h"
@@ -53,6 +54,13 @@ void check(const options& opt, const file_options& file)
         refuse(wants("gif_palette", listed(GIF_PALETTE_WORDS), n(int(file.gif_shares))));
     if (int(file.words) < LQ2X_DOOR_C || int(file.words) > LQ2X_DOOR_GIMP)
         refuse("door " + n(int(file.words)) + " is none the library knows (0 to " + n(LQ2X_DOOR_GIMP) + ")");
+}
+
+encode_options encoding(const options& opt, const file_options& file)
+{
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return {file.png_level, opt.threads > 0 ? opt.threads : int(cores),
+            {file.gif_alpha, file.gif_colours, file.gif_shares == gif_palette::per_frame}};
 }
 
 decode_options decoding(const options& opt, const file_options& file)

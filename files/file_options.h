@@ -20,6 +20,9 @@ namespace lq2x::files {
 // Refuses options that cannot be used (failure, with the status and words).
 void check(const options& opt, const file_options& file);
 
+// The writers' settings under these options (threads: one a core for 0).
+encode_options encoding(const options& opt, const file_options& file);
+
 // The decoders' limits and raw size under these options.
 decode_options decoding(const options& opt, const file_options& file);
 

@@ -11,16 +11,10 @@
 #include "dispatch.h"
 #include "file_options.h"
 #include "scale.h"
+#include "stream.h"
 
 namespace lq2x {
 namespace {
-
-files::encode_options encoding(const options& opt, const file_options& file)
-{
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return {file.png_level, opt.threads > 0 ? opt.threads : int(cores),
-            {file.gif_alpha, file.gif_colours, file.gif_shares == gif_palette::per_frame}};
-}
 
 // The file's frames, or with file.frame the one frame asked for, as a still.
 files::animation read(std::span<const std::uint8_t> data, const options& opt, const file_options& file)
@@ -71,12 +65,23 @@ namespace files {
 std::vector<std::uint8_t> scale_bytes(std::span<const std::uint8_t> data, const options& opt, const file_options& file,
                                       format out, std::string* warning)
 {
+    check(opt, file);
+    memory_source source(data);
+    if (const std::optional<stream_plan> plan = plan_streaming(source, out, opt, file)) {
+        std::vector<std::uint8_t> bytes;
+        scale_streamed(*plan, source, opt, encoding(opt, file), [&](std::span<const std::uint8_t> piece) {
+            bytes.insert(bytes.end(), piece.begin(), piece.end());
+        });
+        if (warning != nullptr)
+            warning->clear();
+        return bytes;
+    }
     animation a = read(data, opt, file);
     for (frame& f : a.frames)
         f.picture = scale(f.picture, opt, file.words); // one frame's source and result at a time
     if (out == format::same)
         out = output_format(sniff(data, decoding(opt, file)));
-    const std::vector<std::uint8_t> bytes = write(a, out, encoding(opt, file), warning);
+    const std::vector<std::uint8_t> bytes = write(a, out, files::encoding(opt, file), warning);
     if (warning != nullptr)
         *warning = words(*warning, file.words);
     return bytes;
@@ -129,7 +134,7 @@ std::vector<std::uint8_t> write_file(const frames& in, const file_options& file,
             a.frames.push_back({std::move(img), in.delays[i]});
         }
         const format f = file.out == format::same ? format::png : file.out;
-        std::vector<std::uint8_t> bytes = write(a, f, encoding({}, file), warning);
+        std::vector<std::uint8_t> bytes = write(a, f, files::encoding({}, file), warning);
         if (warning != nullptr)
             *warning = words(*warning, file.words);
         return bytes;

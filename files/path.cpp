@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 #include <lq2x/files.hpp>
@@ -13,6 +14,7 @@
 #include "c_api.h"
 #include "disk.h"
 #include "file_options.h"
+#include "stream.h"
 
 namespace lq2x {
 namespace {
@@ -77,6 +79,56 @@ void to_native(std::span<std::uint8_t> words)
             std::swap(words[i], words[i + 1]);
 }
 
+// An input on disk read at any place, by pread: its size as it was opened.
+class file_source final : public files::byte_source {
+public:
+    file_source(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    std::uint64_t size() const override { return size_; }
+    std::size_t read_at(std::uint64_t at, std::span<std::uint8_t> into) override
+    {
+        std::size_t done = 0;
+        while (done < into.size() && at + done < size_) {
+            const ssize_t n = ::pread(fd_, into.data() + done, into.size() - done, off_t(at + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                why_ = n < 0 ? std::strerror(errno) : "the file became shorter as it was read";
+                break;
+            }
+            done += std::size_t(n);
+        }
+        return done;
+    }
+    const char* why() const override { return why_; }
+
+private:
+    int fd_;
+    std::uint64_t size_;
+    const char* why_ = "truncated data";
+};
+
+// A large picture in a regular file that can be scaled by rows (stream.h)
+// is, straight from the input into the output: true when it was.
+bool scale_by_rows(const file_place& input, const file_place& output, const options& opt, const file_options& file,
+                   format out, file_report& report)
+{
+    disk::input in(c_path(input));
+    if (!in.size())
+        return false; // a pipe is read once: held whole
+    file_source source(in.fd(), *in.size());
+    const std::optional<files::stream_plan> plan = files::plan_streaming(source, out, opt, file);
+    if (!plan)
+        return false;
+    disk::output o(c_path(output), file.keep_existing);
+    files::scale_streamed(*plan, source, opt, files::encoding(opt, file), [&](std::span<const std::uint8_t> piece) {
+        o.write(piece);
+        report.bytes_out += piece.size();
+    });
+    o.finish();
+    report.bytes_in = source.size();
+    return true;
+}
+
 } // namespace
 
 format output_format(const file_place& output, const file_options& file)
@@ -91,6 +143,8 @@ file_report scale_path(const file_place& input, const file_place& output, const 
         const format out = format_for(output, file);
         check_places(input, output, file);
         file_report report;
+        if (scale_by_rows(input, output, opt, file, out, report))
+            return report;
         std::vector<std::uint8_t> result;
         {
             const std::vector<std::uint8_t> data = read_checked(input, opt, file);

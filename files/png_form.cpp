@@ -14,68 +14,6 @@ pixel8888 visible(pixel8888 p, layout kind) { return has_alpha(kind) ? p : p | A
 
 bool grey(pixel8888 p) { return channel(p, 0) == channel(p, 1) && channel(p, 1) == channel(p, 2); }
 
-// Everything choose_form needs to know, from one pass over the pixels.
-struct survey {
-    bool all_grey = true, opaque = true;
-    bool binary_alpha = true;  // every alpha 0 or 255
-    bool one_clear = true;     // every pixel with alpha 0 the same colour
-    bool any_clear = false;
-    pixel8888 clear = 0;       // that colour
-    int grey_depth = 1;        // fewest bits that hold every grey level
-    std::vector<pixel8888> colours; // in order of first appearance, up to 257
-};
-
-survey look(std::span<const image* const> imgs)
-{
-    survey s;
-    colour_table seen;
-    bool counting = true;
-    for (const image* const one : imgs) {
-        const image& img = *one;
-        bool first = true;
-        pixel8888 last = 0;
-        for (const pixel8888 raw : img.pixels) {
-            const pixel8888 p = visible(raw, img.kind);
-            if (p == last && !first)
-                continue; // pixel art repeats: runs cost one comparison a pixel
-            first = false;
-            last = p;
-            if (const unsigned a = alpha_of(p); a != 255) {
-                s.opaque = false;
-                if (a != 0)
-                    s.binary_alpha = false;
-                else if (!s.any_clear) {
-                    s.any_clear = true;
-                    s.clear = p;
-                } else if (p != s.clear)
-                    s.one_clear = false;
-            }
-            if (!grey(p))
-                s.all_grey = false;
-            else
-                while (s.grey_depth < 8 && channel(p, 0) % grey_step(s.grey_depth) != 0)
-                    s.grey_depth *= 2;
-            if (counting && seen.add(p)) {
-                s.colours.push_back(p);
-                counting = s.colours.size() <= 256;
-            }
-            if (!counting && !s.all_grey && !s.binary_alpha)
-                return s; // RGBA it is: nothing further can change the choice
-        }
-    }
-    return s;
-}
-
-// Whether any opaque pixel has the colour a tRNS key would make clear.
-bool key_taken(std::span<const image* const> imgs, pixel8888 key)
-{
-    const pixel8888 shown = key | ALPHA_BITS;
-    return std::any_of(imgs.begin(), imgs.end(), [&](const image* img) {
-        return std::any_of(img->pixels.begin(), img->pixels.end(),
-                           [&](pixel8888 raw) { return visible(raw, img->kind) == shown; });
-    });
-}
-
 int palette_depth(std::size_t colours) { return colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8; }
 
 } // namespace
@@ -92,6 +30,62 @@ int png_form::bits_per_pixel() const
     return 4 * depth;
 }
 
+void form_survey::look(std::span<const pixel8888> pixels, layout kind)
+{
+    if (settled_)
+        return;
+    survey& s = s_;
+    bool first = true;
+    pixel8888 last = 0;
+    for (const pixel8888 raw : pixels) {
+        const pixel8888 p = visible(raw, kind);
+        if (p == last && !first)
+            continue; // pixel art repeats: runs cost one comparison a pixel
+        first = false;
+        last = p;
+        if (const unsigned a = alpha_of(p); a != 255) {
+            s.opaque = false;
+            if (a != 0)
+                s.binary_alpha = false;
+            else if (!s.any_clear) {
+                s.any_clear = true;
+                s.clear = p;
+            } else if (p != s.clear)
+                s.one_clear = false;
+        }
+        if (!grey(p))
+            s.all_grey = false;
+        else
+            while (s.grey_depth < 8 && channel(p, 0) % grey_step(s.grey_depth) != 0)
+                s.grey_depth *= 2;
+        if (counting_ && seen_.add(p)) {
+            s.colours.push_back(p);
+            counting_ = s.colours.size() <= 256;
+        }
+        if (!counting_ && !s.all_grey && !s.binary_alpha) {
+            settled_ = true; // RGBA it is: nothing further can change the choice
+            return;
+        }
+    }
+}
+
+std::optional<pixel8888> form_survey::key_to_check() const
+{
+    const survey& s = s_;
+    const bool keyable = !s.opaque && s.binary_alpha && s.one_clear;
+    const bool palette_fits = s.colours.size() <= 256;
+    const int bare_bits = s.all_grey ? s.grey_depth : 24;
+    if (keyable && !(palette_fits && palette_depth(s.colours.size()) < bare_bits))
+        return s.clear;
+    return std::nullopt;
+}
+
+bool key_seen(std::span<const pixel8888> pixels, layout kind, pixel8888 key)
+{
+    const pixel8888 shown = key | ALPHA_BITS;
+    return std::any_of(pixels.begin(), pixels.end(), [&](pixel8888 raw) { return visible(raw, kind) == shown; });
+}
+
 png_form choose_form(const image& img)
 {
     const image* const one = &img;
@@ -100,7 +94,18 @@ png_form choose_form(const image& img)
 
 png_form choose_form(std::span<const image* const> imgs)
 {
-    const survey s = look(imgs);
+    form_survey survey;
+    for (const image* const img : imgs)
+        survey.look(img->pixels, img->kind);
+    const std::optional<pixel8888> key = survey.key_to_check();
+    return survey.choose(key && std::any_of(imgs.begin(), imgs.end(), [&](const image* img) {
+                             return key_seen(img->pixels, img->kind, *key);
+                         }));
+}
+
+png_form form_survey::choose(bool key_taken) const
+{
+    const survey& s = s_;
     png_form best;
     // Without a palette: no alpha channel when every pixel is opaque, or
     // when the only clear pixels share one colour no opaque pixel has.
@@ -112,7 +117,7 @@ png_form choose_form(std::span<const image* const> imgs)
     best.key = s.clear;
     const bool palette_fits = s.colours.size() <= 256;
     const int palette_bits = palette_depth(s.colours.size());
-    if (keyable && !(palette_fits && palette_bits < best.bits_per_pixel()) && key_taken(imgs, s.clear)) {
+    if (keyable && !(palette_fits && palette_bits < best.bits_per_pixel()) && key_taken) {
         best.colour = s.all_grey ? png_colour::grey_alpha : png_colour::rgba;
         best.depth = 8;
         best.keyed = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -35,6 +36,33 @@ constexpr unsigned grey_step(int depth) { return 255u / ((1u << depth) - 1u); }
 // The form with the fewest bits per pixel that stores `img` exactly; grey
 // before a palette of the same size, since it needs no PLTE chunk.
 png_form choose_form(const image& img);
+
+// What choose_form learns from the pixels, taken a row (or an image) at a
+// time: a picture scaled by rows is seen as its rows come.
+class form_survey {
+public:
+    void look(std::span<const pixel8888> pixels, layout kind);
+    // Whether nothing further can change the choice.
+    bool settled() const { return settled_; }
+    // The colour a tRNS key would make clear, when the choice hangs on
+    // whether an opaque pixel has it (key_seen over every pixel tells).
+    std::optional<pixel8888> key_to_check() const;
+    png_form choose(bool key_taken) const;
+
+private:
+    struct survey {
+        bool all_grey = true, opaque = true;
+        bool binary_alpha = true;       // every alpha 0 or 255
+        bool one_clear = true;          // every pixel with alpha 0 the same colour
+        bool any_clear = false;
+        pixel8888 clear = 0;            // that colour
+        int grey_depth = 1;             // fewest bits that hold every grey level
+        std::vector<pixel8888> colours; // in order of first appearance, up to 257
+    } s_;
+    colour_table seen_;
+    bool counting_ = true, settled_ = false;
+};
+bool key_seen(std::span<const pixel8888> pixels, layout kind, pixel8888 key);
 // The same over several images of one file (an animation's frames), so that
 // one form stores every one of them exactly.
 png_form choose_form(std::span<const image* const> imgs);

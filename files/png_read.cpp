@@ -14,6 +14,7 @@
 #include "formats.h"
 #include "large_buffer.h"
 #include "file_limits.h"
+#include "png_chunks.h"
 
 namespace lq2x::files {
 namespace {
@@ -28,9 +29,8 @@ constexpr png_uint_32 MAX_CHUNKS = 100;
 constexpr std::size_t MOST_DATA_AFTER_PICTURE = 4096;
 
 struct png_io {
-    std::span<const std::uint8_t> in;
-    std::size_t at = 0;
-    std::vector<std::uint8_t>* out = nullptr;
+    byte_source& in;
+    std::uint64_t at = 0;
     std::uint64_t rows_left = 0; // rows of image data still to come, every pass counted
     char message[200] = "corrupt data";
 };
@@ -50,20 +50,23 @@ void read_data(png_structp png, png_bytep data, std::size_t length)
     png_io& io = io_of(png);
     if (io.in.size() - io.at < length)
         png_error(png, "truncated data");
-    std::memcpy(data, io.in.data() + io.at, length);
+    if (io.in.read_at(io.at, {data, length}) != length)
+        png_error(png, io.in.why());
     io.at += length;
 }
 
 // The image data (IDAT chunks' contents) in the file past `at`.
-std::size_t image_data_after(std::span<const std::uint8_t> file, std::size_t at)
+std::uint64_t image_data_after(byte_source& file, std::uint64_t at)
 {
-    std::size_t left = 0;
-    for (std::size_t c = 8; file.size() - c >= 12;) {
-        const std::size_t length = std::size_t(file[c]) << 24 | std::size_t(file[c + 1]) << 16 |
-                                   std::size_t(file[c + 2]) << 8 | file[c + 3];
+    std::uint64_t left = 0;
+    std::uint8_t head[8];
+    for (std::uint64_t c = 8; file.size() - c >= 12;) {
+        if (file.read_at(c, head) != sizeof head)
+            break;
+        const std::uint64_t length = get32(head);
         if (length > file.size() - c - 12)
             break;
-        if (std::equal(file.begin() + std::ptrdiff_t(c + 4), file.begin() + std::ptrdiff_t(c + 8), "IDAT"))
+        if (std::equal(head + 4, head + 8, "IDAT"))
             left += c + 8 + length > at ? c + 8 + length - std::max(at, c + 8) : 0;
         c += length + 12;
     }
@@ -77,8 +80,9 @@ void on_row(png_structp png, png_row_infop, png_bytep)
     png_io& io = io_of(png);
     if (--io.rows_left != 0)
         return;
-    if (const std::size_t left = image_data_after(io.in, io.at); left > MOST_DATA_AFTER_PICTURE) {
-        std::snprintf(io.message, sizeof io.message, "the image data runs on past the picture (%zu bytes more)", left);
+    if (const std::uint64_t left = image_data_after(io.in, io.at); left > MOST_DATA_AFTER_PICTURE) {
+        std::snprintf(io.message, sizeof io.message, "the image data runs on past the picture (%llu bytes more)",
+                      static_cast<unsigned long long>(left));
         png_longjmp(png, 1);
     }
 }
@@ -123,16 +127,19 @@ struct reader {
 
 } // namespace
 
-image decode_png(std::span<const std::uint8_t> data, size_limit limit)
-{
-    png_io io{data};
-    image img;
-    std::vector<png_bytep> rows;
+struct png_rows::state {
+    png_io io;
     reader r;
+};
+
+png_rows::png_rows(byte_source& in, std::uint64_t most_pixels) : s_(std::make_unique<state>(state{{in}, {}}))
+{
+    reader& r = s_->r;
+    png_io& io = s_->io;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io, on_error, on_warning);
     if (r.png == nullptr || (r.info = png_create_info_struct(r.png)) == nullptr)
         throw std::bad_alloc();
-    const std::uint64_t most = std::min<std::uint64_t>(limit.max_input_pixels(), PNG_UINT_31_MAX);
+    const std::uint64_t most = std::min<std::uint64_t>(most_pixels, PNG_UINT_31_MAX);
     auto header = [&] {
         png_set_read_fn(r.png, &io, read_data);
         // Only IHDR, PLTE, tRNS, IDAT and IEND are used. Every other chunk (text,
@@ -142,22 +149,33 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
         // And should one be kept after all, it stays small and few.
         png_set_chunk_malloc_max(r.png, MAX_CHUNK_BYTES);
         png_set_chunk_cache_max(r.png, MAX_CHUNKS);
-        // Any width or height an image within the pixel limit can have (libpng's
+        // Any width or height a picture within the limit can have (libpng's
         // own default stops at a million).
         png_set_user_limits(r.png, png_uint_32(most), png_uint_32(most));
         png_read_info(r.png, r.info);
     };
     if (!guarded(r.png, header))
         throw failure(io.message);
-    const png_uint_32 width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
-    check_size(width, height, limit); // before any pixel memory is taken
-
+    width = png_get_image_width(r.png, r.info);
+    height = png_get_image_height(r.png, r.info);
+    interlaced = png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE;
     const int type = png_get_color_type(r.png, r.info);
     const bool transparency = png_get_valid(r.png, r.info, PNG_INFO_tRNS) != 0;
-    const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || transparency;
-    const bool grey = (type & PNG_COLOR_MASK_COLOR) == 0;
-    img.kind = grey ? (alpha ? layout::grey_alpha : layout::grey) : (alpha ? layout::rgba : layout::rgb);
+    alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || transparency;
+    grey = (type & PNG_COLOR_MASK_COLOR) == 0;
+}
 
+png_rows::~png_rows() = default;
+
+layout png_rows::kind() const
+{
+    return grey ? (alpha ? layout::grey_alpha : layout::grey) : (alpha ? layout::rgba : layout::rgb);
+}
+
+void png_rows::start()
+{
+    reader& r = s_->r;
+    png_io& io = s_->io;
     auto transforms = [&] {
         png_set_expand(r.png);
         png_set_scale_16(r.png);
@@ -173,21 +191,53 @@ image decode_png(std::span<const std::uint8_t> data, size_limit limit)
         throw failure(io.message);
     if (png_get_rowbytes(r.png, r.info) != std::size_t(width) * 4)
         throw failure("unexpected pixel layout");
+    io.rows_left = data_rows(width, height, interlaced);
+}
 
-    io.rows_left = data_rows(width, height, png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE);
-    img.width = int(width);
-    img.height = int(height);
-    reserve_large(img.pixels, std::size_t(width) * height, filling::whole);
-    img.pixels.resize(std::size_t(width) * height);
-    rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y)
-        rows[y] = img.bytes() + std::size_t(y) * width * 4;
-    auto pixels = [&] {
-        png_read_image(r.png, rows.data());
-        png_read_end(r.png, nullptr);
+void png_rows::read(std::uint32_t count, std::uint8_t* rows, std::ptrdiff_t pitch)
+{
+    reader& r = s_->r;
+    auto step = [&] {
+        for (std::uint32_t y = 0; y < count; ++y)
+            png_read_row(r.png, rows + std::ptrdiff_t(y) * pitch, nullptr);
     };
+    if (!guarded(r.png, step))
+        throw failure(s_->io.message);
+}
+
+void png_rows::read_all(std::span<std::uint8_t*> rows)
+{
+    reader& r = s_->r;
+    auto pixels = [&] { png_read_image(r.png, rows.data()); };
     if (!guarded(r.png, pixels))
-        throw failure(io.message);
+        throw failure(s_->io.message);
+}
+
+void png_rows::finish()
+{
+    reader& r = s_->r;
+    auto end = [&] { png_read_end(r.png, nullptr); };
+    if (!guarded(r.png, end))
+        throw failure(s_->io.message);
+}
+
+image decode_png(std::span<const std::uint8_t> data, size_limit limit)
+{
+    memory_source source(data);
+    png_rows in(source, limit.max_input_pixels());
+    check_size(in.width, in.height, limit); // before any pixel memory is taken
+    in.start();
+    image img;
+    img.kind = in.kind();
+    img.width = int(in.width);
+    img.height = int(in.height);
+    reserve_large(img.pixels, std::size_t(in.width) * in.height, filling::whole);
+    img.pixels.resize(std::size_t(in.width) * in.height);
+    std::vector<std::uint8_t*> rows(in.height);
+    for (std::uint32_t y = 0; y < in.height; ++y)
+        rows[y] = img.bytes() + std::size_t(y) * in.width * 4;
+    in.read_all(rows);
+    in.finish();
     return img;
 }
 

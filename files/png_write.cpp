@@ -14,6 +14,76 @@
 
 namespace lq2x::files {
 
+void put_png_row(const png_form& form, const colour_table* palette, std::span<const pixel8888> pixels, layout kind,
+                 std::span<std::uint8_t> out)
+{
+    // Filter byte 0 (none), then the packed samples. Scaled pixel art
+    // repeats runs of identical pixels and rows, which deflate's matches
+    // catch as they are; filters break them up (every filter set tried
+    // wrote larger files, and more slowly).
+    out[0] = 0;
+    pack_row(form, palette, pixels, kind, out.subspan(1));
+}
+
+void write_png(int width, int height, const png_form& form,
+               const std::function<void(int first, int count, std::span<std::uint8_t> out)>& rows, int level,
+               int threads, const std::function<void(std::span<const std::uint8_t>)>& emit)
+{
+    std::vector<std::uint8_t> out(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE));
+    std::vector<std::uint8_t> data;
+    put32(data, std::uint32_t(width));
+    put32(data, std::uint32_t(height));
+    data.insert(data.end(), {std::uint8_t(form.depth), std::uint8_t(form.colour), 0, 0, 0});
+    put_chunk(out, "IHDR", data);
+    if (form.colour == png_colour::palette) {
+        data.clear();
+        for (const pixel8888 p : form.palette)
+            for (int c = 0; c < 3; ++c)
+                data.push_back(channel(p, c));
+        put_chunk(out, "PLTE", data);
+        if (form.translucent > 0) {
+            data.clear();
+            for (int i = 0; i < form.translucent; ++i)
+                data.push_back(alpha_of(form.palette[std::size_t(i)]));
+            put_chunk(out, "tRNS", data);
+        }
+    } else if (form.keyed) {
+        // The key is given as 16-bit samples at the image's depth.
+        data.clear();
+        const unsigned step = grey_step(form.depth);
+        const int samples = form.colour == png_colour::grey ? 1 : 3;
+        for (int c = 0; c < samples; ++c)
+            data.insert(data.end(), {0, std::uint8_t(channel(form.key, c) / step)});
+        put_chunk(out, "tRNS", data);
+    }
+    emit(out);
+
+    // The stream goes out in IDAT chunks of IDAT_BYTES as it comes (the
+    // last shorter): a chunk's length comes before its data, so a chunk is
+    // held until it is whole, and the file never is.
+    data.clear();
+    const auto put_idat = [&] {
+        out.clear();
+        put_chunk(out, "IDAT", data);
+        emit(out);
+        data.clear();
+    };
+    deflate_rows({form.row_bytes(width) + 1, height, rows}, level, threads, [&](std::span<const std::uint8_t> piece) {
+        while (!piece.empty()) {
+            const std::size_t n = std::min(piece.size(), IDAT_BYTES - data.size());
+            data.insert(data.end(), piece.begin(), piece.begin() + std::ptrdiff_t(n));
+            piece = piece.subspan(n);
+            if (data.size() == IDAT_BYTES)
+                put_idat();
+        }
+    });
+    if (!data.empty())
+        put_idat();
+    out.clear();
+    put_chunk(out, "IEND", {});
+    emit(out);
+}
+
 namespace {
 
 // A whole PNG of `img` stored in `form`, which must hold its pixels exactly
@@ -23,77 +93,19 @@ std::vector<std::uint8_t> encode_png(const image& img, const png_form& form, int
     const std::optional<colour_table> palette =
         form.colour == png_colour::palette ? std::optional<colour_table>(form.palette) : std::nullopt;
     const std::size_t row_bytes = form.row_bytes(img.width);
-
-    std::vector<std::uint8_t> head(std::begin(PNG_SIGNATURE), std::end(PNG_SIGNATURE));
-    std::vector<std::uint8_t> data;
-    put32(data, std::uint32_t(img.width));
-    put32(data, std::uint32_t(img.height));
-    data.insert(data.end(), {std::uint8_t(form.depth), std::uint8_t(form.colour), 0, 0, 0});
-    put_chunk(head, "IHDR", data);
-    if (form.colour == png_colour::palette) {
-        data.clear();
-        for (const pixel8888 p : form.palette)
-            for (int c = 0; c < 3; ++c)
-                data.push_back(channel(p, c));
-        put_chunk(head, "PLTE", data);
-        if (form.translucent > 0) {
-            data.clear();
-            for (int i = 0; i < form.translucent; ++i)
-                data.push_back(alpha_of(form.palette[std::size_t(i)]));
-            put_chunk(head, "tRNS", data);
-        }
-    } else if (form.keyed) {
-        // The key is given as 16-bit samples at the image's depth.
-        data.clear();
-        const unsigned step = grey_step(form.depth);
-        const int samples = form.colour == png_colour::grey ? 1 : 3;
-        for (int c = 0; c < samples; ++c)
-            data.insert(data.end(), {0, std::uint8_t(channel(form.key, c) / step)});
-        put_chunk(head, "tRNS", data);
-    }
-
-    // Each row: filter byte 0 (none), then the packed samples. Scaled pixel
-    // art repeats runs of identical pixels and rows, which deflate's matches
-    // catch as they are; filters break them up (every filter set tried wrote
-    // larger files, and more slowly).
     const auto make_rows = [&](int first, int count, std::span<std::uint8_t> out) {
-        for (int y = first; y < first + count; ++y) {
-            std::uint8_t* row = out.data() + std::size_t(y - first) * (row_bytes + 1);
-            row[0] = 0;
-            pack_row(form, palette ? &*palette : nullptr,
-                     {img.pixels.data() + std::size_t(y) * std::size_t(img.width), std::size_t(img.width)}, img.kind,
-                     {row + 1, row_bytes});
-        }
+        for (int y = first; y < first + count; ++y)
+            put_png_row(form, palette ? &*palette : nullptr,
+                        {img.pixels.data() + std::size_t(y) * std::size_t(img.width), std::size_t(img.width)},
+                        img.kind, out.subspan(std::size_t(y - first) * (row_bytes + 1), row_bytes + 1));
     };
-    // The stream goes into IDAT chunks of at most 2^30 bytes (a chunk holds
-    // under 2^31) as it comes. Room for the most it can take is reserved:
-    // pages never written cost address space, not memory, and the file is
-    // never copied to grow.
-    constexpr std::size_t MAX_CHUNK = std::size_t{1} << 30;
+    // Room for the most the file can take is reserved: pages never written
+    // cost address space, not memory, and the file is never copied to grow.
     const std::size_t rows_total = (row_bytes + 1) * std::size_t(img.height);
-    std::vector<std::uint8_t> out = std::move(head);
-    reserve_large(out, out.size() + rows_total + rows_total / 64 + 12 * (rows_total / MAX_CHUNK + 1) + 1024);
-    std::size_t chunk_start = 0; // where the open chunk's length is; 0: none open
-    const auto close = [&] {
-        close_chunk(out, chunk_start);
-        chunk_start = 0;
-    };
-    deflate_rows({row_bytes + 1, img.height, make_rows}, level, threads, [&](std::span<const std::uint8_t> piece) {
-        while (!piece.empty()) {
-            if (chunk_start == 0) {
-                chunk_start = out.size();
-                out.insert(out.end(), {0, 0, 0, 0, 'I', 'D', 'A', 'T'});
-            }
-            const std::size_t n = std::min(piece.size(), MAX_CHUNK - (out.size() - chunk_start - 8));
-            out.insert(out.end(), piece.begin(), piece.begin() + std::ptrdiff_t(n));
-            piece = piece.subspan(n);
-            if (out.size() - chunk_start - 8 == MAX_CHUNK)
-                close();
-        }
-    });
-    if (chunk_start != 0)
-        close();
-    put_chunk(out, "IEND", {});
+    std::vector<std::uint8_t> out;
+    reserve_large(out, rows_total + rows_total / 64 + 12 * (rows_total / IDAT_BYTES + 1) + 2048);
+    write_png(img.width, img.height, form, make_rows, level, threads,
+              [&](std::span<const std::uint8_t> piece) { out.insert(out.end(), piece.begin(), piece.end()); });
     return out;
 }
 

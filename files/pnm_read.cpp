@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "formats.h"
@@ -136,19 +137,16 @@ image decode_plain(header_reader& h, char kind_digit, size_limit limit)
 
 } // namespace
 
-image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
+std::optional<pnm_header> binary_pnm_header(std::span<const std::uint8_t> data)
 {
     header_reader h{data};
     const std::string magic = h.word();
-    std::int64_t width = 0, height = 0, depth = 0, maxval = 0;
-    std::string tuple;
-    if (magic.size() == 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '4')
-        return decode_plain(h, magic[1], limit);
+    pnm_header p;
     if (magic == "P5" || magic == "P6") {
-        width = h.number();
-        height = h.number();
-        maxval = h.number();
-        depth = magic == "P5" ? 1 : 3;
+        p.width = h.number();
+        p.height = h.number();
+        p.maxval = h.number();
+        p.depth = magic == "P5" ? 1 : 3;
         // Exactly one white space character ends the header.
         if (h.at >= data.size() || !std::isspace(data[h.at]))
             throw failure("truncated header");
@@ -156,60 +154,77 @@ image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
     } else if (magic == "P7") {
         for (std::string key = h.word(); key != "ENDHDR"; key = h.word()) {
             if (key == "WIDTH")
-                width = h.number();
+                p.width = h.number();
             else if (key == "HEIGHT")
-                height = h.number();
+                p.height = h.number();
             else if (key == "DEPTH")
-                depth = h.number();
+                p.depth = h.number();
             else if (key == "MAXVAL")
-                maxval = h.number();
+                p.maxval = h.number();
             else if (key == "TUPLTYPE")
-                tuple = h.word();
+                h.word();
             else
                 throw failure("unknown PAM header field '" + key + "'");
         }
         while (h.at < data.size() && data[h.at] != '\n')
             ++h.at;
         ++h.at;
+    } else if (magic.size() == 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '4') {
+        return std::nullopt;
     } else {
         throw failure("not a PBM, PGM, PPM or PAM image");
     }
-    if (depth < 1 || depth > 4)
-        throw failure("unsupported depth " + std::to_string(depth));
-    if (maxval < 1 || maxval > 65535)
-        throw failure("bad maximum sample value " + std::to_string(maxval));
-    check_size(width, height, limit);
+    if (p.depth < 1 || p.depth > 4)
+        throw failure("unsupported depth " + std::to_string(p.depth));
+    if (p.maxval < 1 || p.maxval > 65535)
+        throw failure("bad maximum sample value " + std::to_string(p.maxval));
+    p.kind = p.depth == 1 ? layout::grey : p.depth == 2 ? layout::grey_alpha : p.depth == 3 ? layout::rgb : layout::rgba;
+    p.pixels_at = h.at;
+    return p;
+}
 
-    const layout kind = depth == 1 ? layout::grey : depth == 2 ? layout::grey_alpha : depth == 3 ? layout::rgb : layout::rgba;
-    const int sample = maxval > 255 ? 2 : 1;
-    const std::size_t pixels = std::size_t(width) * std::size_t(height);
-    const std::size_t need = pixels * std::size_t(depth) * std::size_t(sample);
-    const std::size_t have = h.at <= data.size() ? data.size() - h.at : 0;
+void unpack_pnm_row(const pnm_header& p, const std::uint8_t* in, std::size_t count, pixel8888* row)
+{
+    const int sample = p.sample_bytes();
+    const unsigned maxval = unsigned(p.maxval);
+    const auto to8 = [maxval](unsigned v) {
+        if (v > maxval)
+            v = maxval;
+        return std::uint8_t(maxval == 255 ? v : (v * 255u + maxval / 2) / maxval);
+    };
+    auto* out = reinterpret_cast<std::uint8_t*>(row);
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned s[4] = {0, 0, 0, maxval};
+        for (int c = 0; c < p.depth; ++c, in += sample)
+            s[c] = sample == 2 ? unsigned(in[0]) << 8 | in[1] : in[0];
+        std::uint8_t* o = out + 4 * i;
+        if (is_grey(p.kind)) {
+            o[0] = o[1] = o[2] = to8(s[0]);
+            o[3] = p.depth == 2 ? to8(s[1]) : 0xFF;
+        } else {
+            o[0] = to8(s[0]), o[1] = to8(s[1]), o[2] = to8(s[2]);
+            o[3] = p.depth == 4 ? to8(s[3]) : 0xFF;
+        }
+    }
+}
+
+image decode_pnm(std::span<const std::uint8_t> data, size_limit limit)
+{
+    const std::optional<pnm_header> p = binary_pnm_header(data);
+    if (!p) {
+        header_reader h{data};
+        const std::string magic = h.word();
+        return decode_plain(h, magic[1], limit);
+    }
+    check_size(p->width, p->height, limit);
+    const std::size_t pixels = std::size_t(p->width) * std::size_t(p->height);
+    const std::size_t need = pixels * p->pixel_bytes();
+    const std::size_t have = p->pixels_at <= data.size() ? data.size() - p->pixels_at : 0;
     if (have < need)
         throw failure("truncated: " + std::to_string(need) + " bytes of pixels expected, " + std::to_string(have) +
                       " found");
-
-    image img{int(width), int(height), kind, std::vector<pixel8888>(pixels)};
-    const std::uint8_t* in = data.data() + h.at;
-    std::uint8_t* out = img.bytes();
-    const auto to8 = [maxval](unsigned v) {
-        if (v > unsigned(maxval))
-            v = unsigned(maxval);
-        return std::uint8_t(maxval == 255 ? v : (v * 255u + unsigned(maxval) / 2) / unsigned(maxval));
-    };
-    for (std::size_t i = 0; i < pixels; ++i) {
-        unsigned s[4] = {0, 0, 0, unsigned(maxval)};
-        for (int c = 0; c < depth; ++c, in += sample)
-            s[c] = sample == 2 ? unsigned(in[0]) << 8 | in[1] : in[0];
-        std::uint8_t* p = out + 4 * i;
-        if (is_grey(kind)) {
-            p[0] = p[1] = p[2] = to8(s[0]);
-            p[3] = depth == 2 ? to8(s[1]) : 0xFF;
-        } else {
-            p[0] = to8(s[0]), p[1] = to8(s[1]), p[2] = to8(s[2]);
-            p[3] = depth == 4 ? to8(s[3]) : 0xFF;
-        }
-    }
+    image img{int(p->width), int(p->height), p->kind, std::vector<pixel8888>(pixels)};
+    unpack_pnm_row(*p, data.data() + p->pixels_at, pixels, img.pixels.data());
     return img;
 }
 

@@ -239,4 +239,38 @@ LQ2X_API error setting_named(std::string_view name, door d, int kinds, std::stri
 // Scales a whole picture 2x, 4x or 8x, as lq2x_scale_picture does.
 LQ2X_API error scale_picture(picture_view<const std::byte> src, picture_view<std::byte> dst, const options& opt = {});
 
+// A picture too large to hold whole, scaled by rows: scale_picture's bands
+// and passes, the same result, with the source's rows read from a
+// row_source as the bands need them and the result's rows handed to a
+// row_sink as they are done. Memory is a few bands of rows, whatever the
+// height: the band's window (band_pixels, as for scale_picture) and, with
+// a grid, its margin above the cells.
+class row_source {
+public:
+    // Fills `count` rows from `first` on, `pitch` bytes apart, in the
+    // layout given to scale_picture_rows. Rows are asked for in order, each
+    // once. May throw: the exception passes through scale_picture_rows.
+    virtual void read(std::int32_t first, std::int32_t count, std::byte* rows, std::ptrdiff_t pitch) = 0;
+
+protected:
+    ~row_source() = default;
+};
+class row_sink {
+public:
+    // Takes `count` finished result rows from `first` on, in order; false
+    // stops the scaling there (scale_picture_rows then returns
+    // error::none). May throw, as row_source::read.
+    virtual bool write(std::int32_t first, std::int32_t count, const std::byte* rows, std::ptrdiff_t pitch) = 0;
+
+protected:
+    ~row_sink() = default;
+};
+
+// Scales a width x height picture of layout `in` into rows of layout `out`.
+// Upright only, and without wrap at the top and bottom (both need rows out
+// of order): error::bad_options otherwise. opt.max_pixels does not apply
+// (nothing whole is held); every other check is scale_picture's.
+LQ2X_API error scale_picture_rows(std::int32_t width, std::int32_t height, layout in, row_source& source, layout out,
+                                  row_sink& sink, const options& opt = {});
+
 } // namespace lq2x

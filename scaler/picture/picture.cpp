@@ -179,12 +179,23 @@ std::uintptr_t span_bytes(const picture_view<B>& v)
            std::uintptr_t(v.width) * std::uintptr_t(pixel_bytes(v.kind));
 }
 
-// A checked picture on its way through the passes, with pixels of type P.
+// Where a picture scaled by rows takes its source and leaves its result.
+// (Both null for a picture whole in memory.)
+struct row_ends {
+    row_source* source = nullptr;
+    row_sink* sink = nullptr;
+};
+
+// A checked picture on its way through the passes, with pixels of type P:
+// whole in memory, or (with row_ends) read and written by rows, src_ and
+// dst_ then being the rows held, from source row held0_ and result row out0_.
 template <typename P>
 class picture_job {
 public:
-    picture_job(picture_view<const std::byte> src, picture_view<std::byte> dst, const options& opt)
-        : src_(src), dst_(dst), opt_(opt), passes_(passes_of(opt.scale)), factor_(1 << passes_),
+    picture_job(picture_view<const std::byte> src, picture_view<std::byte> dst, const options& opt,
+                row_ends ends = {})
+        : src_(src), dst_(dst), opt_(opt), passes_(passes_of(opt.scale)), factor_(1 << passes_), h_(src.height),
+          ends_(ends),
           // The rule reads RGBA or RGB565 in place, and writes them straight
           // to dst, when their bytes are already the pixels it sees.
           src_native_(sizeof(P) == 4 ? src.kind == layout::rgba && aligned(src.pixels, src.pitch, 4)
@@ -196,14 +207,14 @@ public:
         // when there is any. The kernel looks for it first: on a 256 x 224
         // picture the look costs a few hundredths of the scaling, the walk's
         // hiding it everywhere (each pixel once) about a fifteenth, a copy more.
-        if constexpr (sizeof(P) == 4)
-            hides_ = src_native_ && plan_pass(opt, 0).alpha_hides && detail::hides_colour(source_rows(0, src.height), opt);
+        if (ends_.sink == nullptr)
+            hides_ = hidden_colour(0, src.height);
     }
 
     void run()
     {
-        const int w = src_.width, h = src_.height;
-        if (passes_ == 1 && src_native_ && dst_native_) { // 2x straight through, on every thread at once
+        const int w = src_.width, h = h_;
+        if (passes_ == 1 && src_native_ && dst_native_ && ends_.sink == nullptr) { // 2x straight through, on every thread at once
             detail::walk<P>(source_rows(0, h), output_view(0, h), 0, h, plan_pass(opt_, 0), hides_);
             return;
         }
@@ -212,7 +223,8 @@ public:
         const int rows = int(std::clamp<std::uint64_t>(pixels / per_row, 1, std::uint64_t(h)));
         for (int l0 = 0; l0 < h;) {
             const int l1 = band_end(l0, rows);
-            band(l0, l1);
+            if (!band(l0, l1))
+                return;
             l0 = l1;
         }
     }
@@ -222,7 +234,7 @@ private:
     // where a row of cells starts (or the picture ends).
     int band_end(int l0, int rows) const
     {
-        const int h = src_.height;
+        const int h = h_;
         const std::int64_t want = std::int64_t{l0} + rows;
         if (want >= h)
             return h;
@@ -239,8 +251,39 @@ private:
     // Source rows [y0, y1) in place, as frame pixels.
     image_view<const P> source_rows(int y0, int y1) const
     {
-        return {reinterpret_cast<const P*>(src_.pixels + std::ptrdiff_t{y0} * src_.pitch), src_.width, y1 - y0,
-                src_.pitch};
+        return {reinterpret_cast<const P*>(src_.pixels + std::ptrdiff_t{y0 - held0_} * src_.pitch), src_.width,
+                y1 - y0, src_.pitch};
+    }
+
+    // Whether source rows [y0, y1), read in place, have colour under alpha 0
+    // for the walk to hide.
+    bool hidden_colour(int y0, int y1) const
+    {
+        if constexpr (sizeof(P) == 4)
+            return src_native_ && plan_pass(opt_, 0).alpha_hides && detail::hides_colour(source_rows(y0, y1), opt_);
+        return false;
+    }
+
+    // Scaled by rows: source rows [w0, w1) held, read on from where the last
+    // window ended, and room for their result.
+    void hold(int w0, int w1)
+    {
+        const std::ptrdiff_t pitch = src_.pitch;
+        const int kept = std::max(0, held1_ - w0);
+        if (kept > 0 && w0 > held0_)
+            std::memmove(held_.data(), held_.data() + std::size_t(w0 - held0_) * std::size_t(pitch) / sizeof(P),
+                         std::size_t(kept) * std::size_t(pitch));
+        held_.resize(std::size_t(w1 - w0) * std::size_t(pitch) / sizeof(P));
+        src_.pixels = reinterpret_cast<const std::byte*>(held_.data());
+        held0_ = w0;
+        if (w1 > held1_)
+            ends_.source->read(held1_, w1 - held1_,
+                                reinterpret_cast<std::byte*>(held_.data()) + std::ptrdiff_t{held1_ - w0} * pitch, pitch);
+        held1_ = w1;
+        hides_ = hidden_colour(w0, w1);
+        out0_ = std::int64_t{w0} * factor_;
+        made_.resize(std::size_t(w1 - w0) * std::size_t(factor_) * std::size_t(dst_.pitch) / sizeof(P));
+        dst_.pixels = reinterpret_cast<std::byte*>(made_.data());
     }
 
     // dst as frame pixels from source row y0 on: the result of a window of
@@ -251,18 +294,19 @@ private:
         std::byte* at = dst_.pixels;
         switch (opt_.turn) {
         case orientation::upright:
-            return {reinterpret_cast<P*>(at + y0 * f * dst_.pitch), std::int32_t(across), std::int32_t(along),
+            return {reinterpret_cast<P*>(at + (y0 * f - out0_) * dst_.pitch), std::int32_t(across), std::int32_t(along),
                     dst_.pitch};
         case orientation::ccw: at += y0 * f * std::int64_t(sizeof(P)); break;
-        case orientation::cw: at += (src_.height - y1) * f * std::int64_t(sizeof(P)); break;
+        case orientation::cw: at += (h_ - y1) * f * std::int64_t(sizeof(P)); break;
         }
         return {reinterpret_cast<P*>(at), std::int32_t(along), std::int32_t(across), dst_.pitch};
     }
 
-    // Source rows [l0, l1) through every pass, into dst.
-    void band(int l0, int l1)
+    // Source rows [l0, l1) through every pass, into dst (and, scaled by
+    // rows, to the sink: false when it stops).
+    bool band(int l0, int l1)
     {
-        const int w = src_.width, h = src_.height;
+        const int w = src_.width, h = h_;
         const bool whole = l0 == 0 && l1 == h, cells = opt_.tile.width > 0;
         options o = opt_;
         int w0 = l0, w1 = l1; // the window, in source rows; past the ends under wrap
@@ -282,6 +326,8 @@ private:
                 w0 = std::max(0, l0 - halo), w1 = std::min(h, l1 + halo);
             }
         }
+        if (ends_.sink != nullptr)
+            hold(w0, w1);
         // The window's pixels: in place when they are the rule's already and
         // lie in one piece, else read into `in_`.
         image_view<const P> cur;
@@ -292,7 +338,7 @@ private:
         } else {
             in_.resize(std::size_t(w) * std::size_t(w1 - w0));
             for (int y = w0; y < w1; ++y)
-                read_row(src_.pixels + std::ptrdiff_t{(y % h + h) % h} * src_.pitch, src_.kind, w,
+                read_row(src_.pixels + std::ptrdiff_t{(y % h + h) % h - held0_} * src_.pitch, src_.kind, w,
                          in_.data() + std::size_t(y - w0) * std::size_t(w));
             cur = packed<const P>(in_.data(), w, w1 - w0);
         }
@@ -309,13 +355,18 @@ private:
         const options last = plan_pass(o, passes_ - 1);
         if (dst_native_ && !wraps) {
             detail::walk<P>(cur, output_view(w0, w1), k0, k1, last, hides);
-            return;
+        } else {
+            const size out = scaled_size(cur.width, cur.height, o.turn);
+            out_band_.resize(std::size_t(out.width) * std::size_t(out.height));
+            const image_view<P> made = packed(out_band_.data(), std::int32_t(out.width), std::int32_t(out.height));
+            detail::walk<P>(cur, made, k0, k1, last, hides);
+            copy_out(made, l0, l1, w0, w1);
         }
-        const size out = scaled_size(cur.width, cur.height, o.turn);
-        out_band_.resize(std::size_t(out.width) * std::size_t(out.height));
-        const image_view<P> made = packed(out_band_.data(), std::int32_t(out.width), std::int32_t(out.height));
-        detail::walk<P>(cur, made, k0, k1, last, hides);
-        copy_out(made, l0, l1, w0, w1);
+        if (ends_.sink == nullptr)
+            return true;
+        const std::int64_t first = std::int64_t{l0} * factor_;
+        return ends_.sink->write(std::int32_t(first), (l1 - l0) * factor_, dst_.pixels + (first - out0_) * dst_.pitch,
+                                  dst_.pitch);
     }
 
     // The kept part of a window's result [w0, w1), source rows [l0, l1), to dst.
@@ -325,13 +376,13 @@ private:
         std::int64_t from_x = 0, from_y = 0, to_x = 0, to_y = 0, width = made.width, height = made.height;
         switch (opt_.turn) {
         case orientation::upright:
-            from_y = (l0 - w0) * f, to_y = l0 * f, height = (l1 - l0) * f;
+            from_y = (l0 - w0) * f, to_y = l0 * f - out0_, height = (l1 - l0) * f;
             break;
         case orientation::ccw:
             from_x = (l0 - w0) * f, to_x = l0 * f, width = (l1 - l0) * f;
             break;
         case orientation::cw:
-            from_x = (w1 - l1) * f, to_x = (src_.height - l1) * f, width = (l1 - l0) * f;
+            from_x = (w1 - l1) * f, to_x = (h_ - l1) * f, width = (l1 - l0) * f;
             break;
         }
         const int bytes = pixel_bytes(dst_.kind);
@@ -349,9 +400,15 @@ private:
     picture_view<const std::byte> src_;
     picture_view<std::byte> dst_;
     options opt_;
-    int passes_, factor_;
+    int passes_, factor_, h_; // h_: the whole picture's height
+    row_ends ends_;
     bool src_native_, dst_native_, hides_ = false;
     std::vector<P> in_, a_, b_, out_band_; // a band's window, its passes and its result, reused
+    // Scaled by rows: the source rows held [held0_, held1_) and the result's
+    // rows from out0_ on (in P, which aligns them for the rule).
+    std::vector<P> held_, made_;
+    int held0_ = 0, held1_ = 0;
+    std::int64_t out0_ = 0;
 };
 
 } // namespace
@@ -460,6 +517,40 @@ error scale_picture(picture_view<const std::byte> src, picture_view<std::byte> d
             picture_job<pixel565>(src, used, opt).run();
         else
             picture_job<pixel8888>(src, used, opt).run();
+    } catch (const std::bad_alloc&) {
+        return error::no_memory;
+    }
+    return error::none;
+}
+
+error scale_picture_rows(std::int32_t width, std::int32_t height, layout in, row_source& source, layout out,
+                         row_sink& sink, const options& opt)
+{
+    if (pixel_bytes(in) == 0 || pixel_bytes(out) == 0)
+        return error::bad_layout;
+    if (opt.turn != orientation::upright || opt.edge_y == edge::wrap)
+        return error::bad_options;
+    options unbounded = opt;
+    unbounded.max_pixels = 0;
+    size need{};
+    if (const error e = picture_size(width, height, unbounded, need); e != error::none)
+        return e;
+    if (width == 0 || height == 0)
+        return error::none;
+    // Rows packed: a pitch the rule's pixels align to, so that RGBA (or
+    // RGB565) is read and written in place.
+    const auto pitch = [](std::int64_t pixels, layout l) {
+        const std::int64_t bytes = pixels * pixel_bytes(l);
+        return std::ptrdiff_t((bytes + 3) / 4 * 4);
+    };
+    const picture_view<const std::byte> src{nullptr, width, height, pitch(width, in), in};
+    const picture_view<std::byte> dst{nullptr, std::int32_t(need.width), std::int32_t(need.height),
+                                      pitch(need.width, out), out};
+    try {
+        if (in == layout::rgb565 || opt.rgb565)
+            picture_job<pixel565>(src, dst, unbounded, row_ends{&source, &sink}).run();
+        else
+            picture_job<pixel8888>(src, dst, unbounded, row_ends{&source, &sink}).run();
     } catch (const std::bad_alloc&) {
         return error::no_memory;
     }
