@@ -302,7 +302,18 @@ std::optional<stream_plan> plan_streaming(byte_source& in, format out, const opt
     const std::uint64_t whole_limit = d.limit.max_pixels;
     if (when == streaming::automatic && result < STREAM_FROM_PIXELS && result <= whole_limit)
         return std::nullopt;
-    check_streamed_size(plan.width, plan.height, opt.scale, d.limit);
+    if (when == streaming::automatic) {
+        // Only where the limits of a picture scaled by rows allow it: any
+        // other is the whole-picture path's, refused there (if at all) in
+        // the same words as every other format, from the header on.
+        try {
+            check_streamed_size(plan.width, plan.height, opt.scale, d.limit);
+        } catch (const failure&) {
+            return std::nullopt;
+        }
+    } else {
+        check_streamed_size(plan.width, plan.height, opt.scale, d.limit);
+    }
     return plan;
 }
 
