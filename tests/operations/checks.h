@@ -7,14 +7,12 @@
 
 constexpr int CASES = 600; // random cases an operation and pixel type
 
-struct random_source { // SplitMix64
+struct random_source { // xorshift64*
     std::uint64_t s;
     std::uint32_t next()
     {
-        std::uint64_t z = s += 0x9E3779B97F4A7C15u;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-        return std::uint32_t((z ^ (z >> 31)) >> 32);
+        s ^= s >> 12, s ^= s << 25, s ^= s >> 27;
+        return std::uint32_t(s * 0x2545F4914F6CDD1Du >> 32);
     }
 };
 
@@ -132,13 +130,10 @@ std::uint32_t random_bits(random_source& r)
 template <typename P>
 P floor_average(P a, P b)
 {
-    const int bounds565[] = {0, 5, 11, 16}, bounds8888[] = {0, 8, 16, 24, 32};
-    const int* s = sizeof(P) == 2 ? bounds565 : bounds8888;
+    const std::uint64_t channel[] = {0x1F, 0x7E0, 0xF800, 0xFF, 0xFF00, 0xFF0000, 0xFF000000};
     std::uint64_t out = 0;
-    for (int c = 0; c < (sizeof(P) == 2 ? 3 : 4); ++c) {
-        const std::uint64_t m = (std::uint64_t(1) << (s[c + 1] - s[c])) - 1;
-        out |= (((a >> s[c] & m) + (b >> s[c] & m)) >> 1) << s[c];
-    }
+    for (int c = sizeof(P) == 2 ? 0 : 3; c < (sizeof(P) == 2 ? 3 : 7); ++c)
+        out |= ((a & channel[c]) + (b & channel[c])) >> 1 & channel[c];
     return P(out);
 }
 
