@@ -159,8 +159,8 @@ void run_plain(const P* src, std::int32_t src_pitch, P* dst, std::int32_t dst_pi
 namespace detail {
 
 template <typename P>
-void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt,
-          bool alpha_hides)
+void scale_checked(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1,
+                   const options& opt, bool alpha_hides)
 {
     run(*target_for(opt.use), src, dst, y0, y1, opt, alpha_hides);
 }
@@ -170,10 +170,10 @@ bool hides_colour(image_view<const pixel8888> src, const options& opt)
     return target_for(opt.use)->hides_colour(src.pixels, src.pitch, src.width, src.height);
 }
 
-template void walk(image_view<const pixel565>, image_view<pixel565>, std::int32_t, std::int32_t, const options&,
-                   bool);
-template void walk(image_view<const pixel8888>, image_view<pixel8888>, std::int32_t, std::int32_t, const options&,
-                   bool);
+template void scale_checked(image_view<const pixel565>, image_view<pixel565>, std::int32_t, std::int32_t,
+                            const options&, bool);
+template void scale_checked(image_view<const pixel8888>, image_view<pixel8888>, std::int32_t, std::int32_t,
+                            const options&, bool);
 
 } // namespace detail
 

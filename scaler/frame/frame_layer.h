@@ -1,5 +1,6 @@
-// Internal: what the picture layer (picture.cpp) takes from the frame walk
-// (frame.cpp): the checks every entry point shares, and the walk itself.
+// Internal: what the picture layer (picture.cpp) and the settings take from
+// the frame layer (frame.cpp): the checks every entry point shares, and a
+// checked frame's rows scaled on threads by the kernel's walk.
 #pragma once
 
 #include <cstdint>
@@ -27,11 +28,11 @@ error picture_size(std::int32_t width, std::int32_t height, const options& opt, 
 // alpha_hides (32-bit pixels), a source pixel whose alpha byte is 0 is read
 // as the all-zero pixel, where it lies.
 template <typename P>
-void walk(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1, const options& opt,
-          bool alpha_hides = false);
+void scale_checked(image_view<const P> src, image_view<P> dst, std::int32_t y0, std::int32_t y1,
+                   const options& opt, bool alpha_hides = false);
 
 // Whether some pixel of a 32-bit frame has colour under alpha 0, which the
-// walk must then hide; looked for with the kernel opt.use names.
+// kernel's walk must then hide; looked for with the kernel opt.use names.
 bool hides_colour(image_view<const pixel8888> src, const options& opt);
 
 } // namespace lq2x::detail

@@ -215,7 +215,7 @@ public:
     {
         const int w = src_.width, h = h_;
         if (passes_ == 1 && src_native_ && dst_native_ && ends_.sink == nullptr) { // 2x straight through, on every thread at once
-            detail::walk<P>(source_rows(0, h), output_view(0, h), 0, h, plan_pass(opt_, 0), hides_);
+            detail::scale_checked<P>(source_rows(0, h), output_view(0, h), 0, h, plan_pass(opt_, 0), hides_);
             return;
         }
         const std::uint64_t per_row = std::uint64_t(w) * std::uint64_t(factor_ * factor_);
@@ -346,7 +346,7 @@ private:
             std::vector<P>& next = pass % 2 == 0 ? a_ : b_;
             next.resize(std::size_t(4) * std::size_t(cur.width) * std::size_t(cur.height));
             const image_view<P> out = packed(next.data(), 2 * cur.width, 2 * cur.height);
-            detail::walk<P>(cur, out, 0, cur.height, plan_pass(o, pass), hides);
+            detail::scale_checked<P>(cur, out, 0, cur.height, plan_pass(o, pass), hides);
             cur = out;
             hides = false;
         }
@@ -354,12 +354,12 @@ private:
         const int grown = factor_ / 2, k0 = (l0 - w0) * grown, k1 = (l1 - w0) * grown;
         const options last = plan_pass(o, passes_ - 1);
         if (dst_native_ && !wraps) {
-            detail::walk<P>(cur, output_view(w0, w1), k0, k1, last, hides);
+            detail::scale_checked<P>(cur, output_view(w0, w1), k0, k1, last, hides);
         } else {
             const size out = scaled_size(cur.width, cur.height, o.turn);
             out_band_.resize(std::size_t(out.width) * std::size_t(out.height));
             const image_view<P> made = packed(out_band_.data(), std::int32_t(out.width), std::int32_t(out.height));
-            detail::walk<P>(cur, made, k0, k1, last, hides);
+            detail::scale_checked<P>(cur, made, k0, k1, last, hides);
             copy_out(made, l0, l1, w0, w1);
         }
         if (ends_.sink == nullptr)
