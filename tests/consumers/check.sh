@@ -45,7 +45,7 @@ for kind in static shared; do
         [ -n "$soname" ] && pass "shared: SONAME $soname" || fail "shared: no SONAME"
         # Every exported definition is a public name: the C interface or namespace lq2x, not its detail.
         nm -D --defined-only "$so" | awk '{print $3}' | c++filt >"$work/exports"
-        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|scale_picture|picture_size|picture_layout|picture_check|pass_options|read_options|set_option|words|setting_named|kernel_in_use|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)(\[abi:cxx11\])?\(.*\)|LQ2X_[0-9.]+)$' \
+        if grep -v -E '^(lq2x_[a-z0-9_]+|lq2x::(scale|scale_rows|scale_picture|scale_picture_rows|picture_size|picture_layout|picture_check|pass_options|read_options|set_option|words|setting_named|kernel_in_use|lq2x_corners|lq2x_corners8888|lq2x_row|lq2x_frame)(\[abi:cxx11\])?\(.*\)|LQ2X_[0-9.]+)$' \
             "$work/exports"; then
             fail "shared: the names above are exported"
         else
